@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages the build, the tests and the benchmarks need, if missing.
+set -euo pipefail
+pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-charts-dev libsqlite3-dev
+      fonts-dejavu-core fonts-liberation xvfb xauth python3 python3-dbfread libshp-dev clang)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get -o DPkg::Lock::Timeout=300 update -q
+$sudo apt-get -o DPkg::Lock::Timeout=300 install -y -q "${missing[@]}"

@@ -1,0 +1,33 @@
+#pragma once
+#include <QString>
+#include <stdexcept>
+
+namespace db {
+
+// Errors of the data layer. what() is UTF-8; message() gives the text shown to the user.
+class EngineError : public std::runtime_error {
+public:
+    explicit EngineError(const QString& msg) : std::runtime_error(msg.toStdString()) {}
+    explicit EngineError(const std::string& msg) : std::runtime_error(msg) {}
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+// Missing alias or table, bad file, bad filter, unknown field, failed query.
+class DatabaseError : public EngineError {
+public:
+    using EngineError::EngineError;
+};
+
+// A value that cannot become the type asked for ("Invalid variant type conversion").
+class ConversionError : public EngineError {
+public:
+    using EngineError::EngineError;
+};
+
+// An operation the dataset's state does not allow.
+class InvalidOperation : public EngineError {
+public:
+    using EngineError::EngineError;
+};
+
+} // namespace db

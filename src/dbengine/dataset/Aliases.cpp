@@ -1,0 +1,60 @@
+#include "Aliases.h"
+
+#include "../Errors.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace db {
+
+namespace {
+QHash<QString, QString>& bound() {
+    static QHash<QString, QString> map;
+    return map;
+}
+} // namespace
+
+QString Aliases::configFile() {
+    QString env = qEnvironmentVariable("MORV_ALIASES");
+    if (!env.isEmpty()) return env;
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/morvanta/aliases.ini");
+}
+
+void Aliases::bind(const QString& alias, const QString& directory) { bound().insert(alias.toLower(), directory); }
+
+void Aliases::unbind(const QString& alias) { bound().remove(alias.toLower()); }
+
+QString Aliases::resolve(const QString& alias) {
+    QString dir = bound().value(alias.toLower());
+    QString where = QStringLiteral("bound in the program");
+    if (dir.isEmpty()) {
+        QString file = configFile();
+        where = file;
+        if (!QFileInfo::exists(file))
+            throw DatabaseError(QStringLiteral("Alias '%1' is not configured: %2 does not exist").arg(alias, file));
+        QSettings ini(file, QSettings::IniFormat);
+        dir = ini.value(alias + QStringLiteral("/path")).toString();
+        if (dir.isEmpty())
+            throw DatabaseError(QStringLiteral("Alias '%1' is not configured in %2 (section [%1], key path)").arg(alias, file));
+    }
+    if (!QFileInfo(dir).isDir())
+        throw DatabaseError(QStringLiteral("Directory %1 of alias '%2' does not exist (alias from %3)").arg(dir, alias, where));
+    return dir;
+}
+
+QString Aliases::store(const QString& alias, const QString& directory) {
+    QString file = configFile();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QSettings ini(file, QSettings::IniFormat);
+    ini.setValue(alias + QStringLiteral("/path"), QFileInfo(directory).absoluteFilePath());
+    ini.sync();
+    if (ini.status() != QSettings::NoError) throw DatabaseError(QStringLiteral("Cannot write %1").arg(file));
+    return file;
+}
+
+} // namespace db

@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+
+namespace db {
+
+// Database aliases: a name bound to a directory. Bindings made in code (tests, tools) win;
+// otherwise the file named by MORV_ALIASES, else $XDG_CONFIG_HOME/morvanta/aliases.ini,
+// section [name], key path.
+class Aliases {
+public:
+    static void bind(const QString& alias, const QString& directory);
+    static void unbind(const QString& alias);
+    // The directory of an alias; throws DatabaseError naming what is missing and where it looked.
+    static QString resolve(const QString& alias);
+    // Writes a binding into the configuration file; returns the file's path.
+    static QString store(const QString& alias, const QString& directory);
+    static QString configFile();
+};
+
+} // namespace db

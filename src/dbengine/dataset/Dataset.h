@@ -1,0 +1,155 @@
+#pragma once
+#include "Field.h"
+#include "Variant.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace db {
+
+enum class DataSetState { Inactive, Browse, Edit, Insert };
+
+// The cursor over a view of rows that every window works with. Subclasses provide the rows
+// (Table over a dBASE file, Query over an SQL result); this class gives the cursor meanings.
+class Dataset : public QObject {
+    Q_OBJECT
+public:
+    explicit Dataset(QObject* parent = nullptr);
+    ~Dataset() override;
+
+    // Fields
+    const QList<Field*>& fields() const { return fields_; }
+    Field* findField(const QString& name) const; // by field name, case-insensitive
+    Field* fieldByName(const QString& name) const; // throws DatabaseError
+    Variant fieldValue(const QString& name) const { return fieldByName(name)->value(); }
+    void setFieldValue(const QString& name, const Variant& v) { fieldByName(name)->setValue(v); }
+
+    // Open and close
+    void open();
+    void close();
+    bool active() const { return state_ != DataSetState::Inactive; }
+    void setActive(bool a) { a ? open() : close(); }
+    DataSetState state() const { return state_; }
+
+    // Navigation within the view
+    void first();
+    void last();
+    void next();
+    void prior();
+    int moveBy(int n);
+    bool eof() const { return eof_; }
+    bool bof() const { return bof_; }
+    bool isEmpty() const { return rowCount() == 0; }
+    int recordCount() const { return rowCount(); }
+    int recNo() const { return pos_; } // view position, -1 when empty
+    bool locate(const QString& keyFields, const std::vector<Variant>& values);
+
+    // Editing
+    void edit();
+    void insert();
+    void append();
+    void post();
+    void cancel();
+    void deleteRecord();
+    void setFields(const std::vector<Variant>& values);
+    bool modified() const { return modified_; }
+    virtual bool canModify() const { return false; }
+
+    // Filter
+    const QString& filter() const { return filterText_; }
+    void setFilter(const QString& text);
+    bool filtered() const { return filtered_; }
+    void setFiltered(bool on);
+
+    // Rows by view position without moving the cursor (for lazy grids).
+    int rowCount() const { return active() ? int(viewSize()) : 0; }
+    Variant valueAt(int row, const Field* f) const;
+
+    // Runs when a new record is started, after the master link filled its field.
+    std::function<void(Dataset&)> onNewRecord;
+
+    // Posts a pending change if something was changed, else drops it.
+    void checkBrowseMode();
+
+    // For fields
+    Variant currentValue(const Field* f) const;
+    void setCurrentValue(Field* f, const Variant& v);
+    // Lookup: first row of this dataset's view whose keyField equals key; null when none.
+    Variant lookup(const QString& keyField, const Variant& key, const QString& resultField) const;
+
+signals:
+    void dataSetChanged(); // view rebuilt, opened or closed
+    void scrolled();       // cursor moved to another record
+    void recordChanged(db::Field* field);
+    void stateChanged();
+
+protected:
+    void addField(Field* f) { fields_.append(f); }
+    void clearFields();
+    void setState(DataSetState s);
+
+    // Provided by subclasses
+    virtual void doOpen() = 0;
+    virtual void doClose() = 0;
+    virtual size_t viewSize() const = 0;
+    virtual Variant readStored(size_t row, const Field* f) const = 0;
+    virtual void rebuildView() = 0;
+    virtual void compileFilter(const QString& text) { (void)text; }
+    // Writes the buffer; returns the view position of the written row, or -1 when it left the view.
+    virtual int writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
+        (void)buffer, (void)inserting, (void)row;
+        return -1;
+    }
+    virtual void removeRow(size_t row) { (void)row; }
+    virtual void fillMasterFields() {}
+    // Fast path for locate; returns -2 when the subclass has none for these fields.
+    virtual int locateFast(const std::vector<const Field*>& fields, const std::vector<Variant>& values) const {
+        (void)fields, (void)values;
+        return -2;
+    }
+
+    // Cursor after the view changed underneath: first record, flags reset.
+    void resetCursor();
+    void requireBrowseOrEdit() const;
+    const std::vector<Variant>& buffer() const { return buffer_; }
+
+private:
+    void goTo(int pos);
+    void beginNew(int insertPos);
+    void requireActive() const;
+
+    QList<Field*> fields_;
+    DataSetState state_ = DataSetState::Inactive;
+    int pos_ = -1;
+    bool eof_ = true;
+    bool bof_ = true;
+    bool modified_ = false;
+    int savedPos_ = -1; // cursor before an insert, for cancel
+    std::vector<Variant> buffer_; // one entry per field while editing
+    QString filterText_;
+    bool filtered_ = false;
+};
+
+// Connects data-aware controls to a dataset and relays its signals.
+class DataSource : public QObject {
+    Q_OBJECT
+public:
+    explicit DataSource(QObject* parent = nullptr, Dataset* ds = nullptr);
+    Dataset* dataSet() const { return dataset_; }
+    void setDataSet(Dataset* ds);
+
+signals:
+    void dataSetChanged();
+    void scrolled();
+    void recordChanged(db::Field* field);
+    void stateChanged();
+
+private:
+    Dataset* dataset_ = nullptr;
+    QList<QMetaObject::Connection> links_;
+};
+
+} // namespace db

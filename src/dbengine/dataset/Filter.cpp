@@ -1,0 +1,304 @@
+#include "Filter.h"
+
+#include "../Errors.h"
+#include "dbf/DbfFile.h"
+
+#include <vector>
+
+namespace db {
+
+namespace {
+
+enum class Tok { Ident, Number, String, Op, LParen, RParen, End };
+
+struct Token {
+    Tok kind;
+    QString text;
+    double number = 0;
+    int pos = 0;
+};
+
+enum class Cmp { Eq, Ne, Lt, Gt, Le, Ge };
+
+[[noreturn]] void bad(const QString& text, const QString& why) {
+    throw DatabaseError(QStringLiteral("Invalid filter '%1': %2").arg(text, why));
+}
+
+std::vector<Token> tokenize(const QString& s) {
+    std::vector<Token> out;
+    int i = 0, n = int(s.size());
+    while (i < n) {
+        QChar c = s[i];
+        if (c.isSpace()) {
+            ++i;
+            continue;
+        }
+        int start = i;
+        if (c.isDigit() || (c == u'.' && i + 1 < n && s[i + 1].isDigit())) {
+            while (i < n && s[i].isDigit()) ++i;
+            if (i < n && s[i] == u'.') {
+                ++i;
+                while (i < n && s[i].isDigit()) ++i;
+            }
+            // A number ends where the digits end, so "5and" is the number 5 and the word "and".
+            QString t = s.mid(start, i - start);
+            out.push_back({Tok::Number, t, t.toDouble(), start});
+        } else if (c.isLetter() || c == u'_') {
+            while (i < n && (s[i].isLetterOrNumber() || s[i] == u'_')) ++i;
+            out.push_back({Tok::Ident, s.mid(start, i - start), 0, start});
+        } else if (c == u'\'' || c == u'"') {
+            QString t;
+            ++i;
+            for (;;) {
+                if (i >= n) bad(s, QStringLiteral("unterminated quoted text at position %1").arg(start + 1));
+                if (s[i] == c) {
+                    if (i + 1 < n && s[i + 1] == c) {
+                        t += c;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                t += s[i++];
+            }
+            out.push_back({Tok::String, t, 0, start});
+        } else if (c == u'(') {
+            out.push_back({Tok::LParen, QStringLiteral("("), 0, i++});
+        } else if (c == u')') {
+            out.push_back({Tok::RParen, QStringLiteral(")"), 0, i++});
+        } else if (c == u'=' || c == u'<' || c == u'>') {
+            ++i;
+            if (i < n && ((c == u'<' && (s[i] == u'=' || s[i] == u'>')) || (c == u'>' && s[i] == u'='))) ++i;
+            out.push_back({Tok::Op, s.mid(start, i - start), 0, start});
+        } else if (c == u'-' || c == u'+') {
+            // Sign of a number literal.
+            ++i;
+            if (i >= n || !(s[i].isDigit() || s[i] == u'.')) bad(s, QStringLiteral("a number must follow '%1'").arg(c));
+            while (i < n && s[i].isDigit()) ++i;
+            if (i < n && s[i] == u'.') {
+                ++i;
+                while (i < n && s[i].isDigit()) ++i;
+            }
+            QString t = s.mid(start, i - start);
+            out.push_back({Tok::Number, t, t.toDouble(), start});
+        } else {
+            bad(s, QStringLiteral("unexpected character '%1' at position %2").arg(c).arg(start + 1));
+        }
+    }
+    out.push_back({Tok::End, QString(), 0, int(n)});
+    return out;
+}
+
+bool isWord(const Token& t, const char* w) { return t.kind == Tok::Ident && t.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0; }
+
+} // namespace
+
+// One operand of a comparison: a field of the file or a literal.
+struct Operand {
+    bool isField = false;
+    QString name;
+    int field = -1;
+    char type = 0;
+    bool isText = false; // literal was quoted
+    double number = 0;
+    QString text;
+    std::string encoded; // text literal in the file's code page, for byte comparison
+};
+
+struct FilterNode {
+    enum Kind { And, Or, Not, Compare } kind = Compare;
+    std::unique_ptr<FilterNode> a, b;
+    Cmp cmp = Cmp::Eq;
+    Operand l, r;
+};
+
+namespace {
+
+class Parser {
+public:
+    Parser(const QString& text) : text_(text), toks_(tokenize(text)) {}
+
+    std::unique_ptr<FilterNode> parseAll() {
+        auto n = parseOr();
+        if (peek().kind != Tok::End) bad(text_, QStringLiteral("unexpected '%1' at position %2").arg(peek().text).arg(peek().pos + 1));
+        return n;
+    }
+
+private:
+    const Token& peek() const { return toks_[pos_]; }
+    const Token& take() { return toks_[pos_++]; }
+
+    std::unique_ptr<FilterNode> join(FilterNode::Kind k, std::unique_ptr<FilterNode> a, std::unique_ptr<FilterNode> b) {
+        auto n = std::make_unique<FilterNode>();
+        n->kind = k;
+        n->a = std::move(a);
+        n->b = std::move(b);
+        return n;
+    }
+    std::unique_ptr<FilterNode> parseOr() {
+        auto n = parseAnd();
+        while (isWord(peek(), "or")) {
+            take();
+            n = join(FilterNode::Or, std::move(n), parseAnd());
+        }
+        return n;
+    }
+    std::unique_ptr<FilterNode> parseAnd() {
+        auto n = parseNot();
+        while (isWord(peek(), "and")) {
+            take();
+            n = join(FilterNode::And, std::move(n), parseNot());
+        }
+        return n;
+    }
+    std::unique_ptr<FilterNode> parseNot() {
+        if (isWord(peek(), "not")) {
+            take();
+            return join(FilterNode::Not, parseNot(), nullptr);
+        }
+        if (peek().kind == Tok::LParen) {
+            take();
+            auto n = parseOr();
+            if (peek().kind != Tok::RParen) bad(text_, QStringLiteral("')' expected at position %1").arg(peek().pos + 1));
+            take();
+            return n;
+        }
+        auto n = std::make_unique<FilterNode>();
+        n->l = operand();
+        const Token& op = take();
+        if (op.kind != Tok::Op)
+            bad(text_, op.kind == Tok::End ? QStringLiteral("comparison expected at the end")
+                                           : QStringLiteral("comparison expected at position %1").arg(op.pos + 1));
+        static const std::pair<const char*, Cmp> ops[] = {{"=", Cmp::Eq}, {"<>", Cmp::Ne}, {"<", Cmp::Lt},
+                                                          {">", Cmp::Gt}, {"<=", Cmp::Le}, {">=", Cmp::Ge}};
+        for (auto& [t, c] : ops)
+            if (op.text == QLatin1String(t)) n->cmp = c;
+        n->r = operand();
+        if (!n->l.isField && !n->r.isField) bad(text_, QStringLiteral("a comparison needs a field name"));
+        return n;
+    }
+    Operand operand() {
+        const Token& t = take();
+        Operand o;
+        switch (t.kind) {
+        case Tok::Ident:
+            if (isWord(t, "and") || isWord(t, "or") || isWord(t, "not"))
+                bad(text_, QStringLiteral("field or value expected at position %1").arg(t.pos + 1));
+            o.isField = true;
+            o.name = t.text;
+            break;
+        case Tok::Number: o.number = t.number; o.text = t.text; break;
+        case Tok::String: o.isText = true; o.text = t.text; break;
+        case Tok::End: bad(text_, QStringLiteral("field or value expected at the end"));
+        default: bad(text_, QStringLiteral("field or value expected at position %1").arg(t.pos + 1));
+        }
+        return o;
+    }
+
+    QString text_;
+    std::vector<Token> toks_;
+    size_t pos_ = 0;
+};
+
+template <typename T> bool apply(Cmp c, const T& a, const T& b) {
+    switch (c) {
+    case Cmp::Eq: return a == b;
+    case Cmp::Ne: return !(a == b);
+    case Cmp::Lt: return a < b;
+    case Cmp::Gt: return b < a;
+    case Cmp::Le: return !(b < a);
+    case Cmp::Ge: return !(a < b);
+    }
+    return false;
+}
+
+bool isNumericType(char t) { return t == 'N' || t == 'F'; }
+
+// Value of an operand for one record, as a number or as text bytes.
+bool numberOf(const Operand& o, const dbf::DbfFile& f, uint32_t rec, double& out) {
+    if (!o.isField) {
+        if (o.isText) return dbf::parseNumber(o.text.toStdString(), out);
+        out = o.number;
+        return true;
+    }
+    return dbf::parseNumber(f.raw(rec, o.field), out);
+}
+
+std::string_view trimmed(std::string_view s) {
+    size_t n = s.size();
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+    return s.substr(0, n);
+}
+
+std::string_view textOf(const Operand& o, const dbf::DbfFile& f, uint32_t rec) {
+    if (!o.isField) return o.encoded;
+    return trimmed(f.raw(rec, o.field));
+}
+
+bool evalCompare(const FilterNode& n, const dbf::DbfFile& f, uint32_t rec) {
+    bool numeric = (n.l.isField ? isNumericType(n.l.type) : !n.l.isText) && (n.r.isField ? isNumericType(n.r.type) : !n.r.isText);
+    if (!numeric && ((n.l.isField && isNumericType(n.l.type)) || (n.r.isField && isNumericType(n.r.type)))) numeric = true;
+    if (numeric) {
+        double a, b;
+        if (!numberOf(n.l, f, rec, a) || !numberOf(n.r, f, rec, b)) return false; // blank matches nothing
+        return apply(n.cmp, a, b);
+    }
+    std::string_view a = textOf(n.l, f, rec), b = textOf(n.r, f, rec);
+    return apply(n.cmp, a, b);
+}
+
+bool eval(const FilterNode& n, const dbf::DbfFile& f, uint32_t rec) {
+    switch (n.kind) {
+    case FilterNode::And: return eval(*n.a, f, rec) && eval(*n.b, f, rec);
+    case FilterNode::Or: return eval(*n.a, f, rec) || eval(*n.b, f, rec);
+    case FilterNode::Not: return !eval(*n.a, f, rec);
+    case FilterNode::Compare: return evalCompare(n, f, rec);
+    }
+    return false;
+}
+
+void bindOperand(Operand& o, const dbf::DbfFile& f) {
+    if (o.isField) {
+        o.field = f.fieldIndex(o.name.toStdString());
+        if (o.field < 0) throw DatabaseError(QStringLiteral("Field '%1' not found").arg(o.name));
+        o.type = f.fields()[size_t(o.field)].type;
+        if (o.type == 'M') throw DatabaseError(QStringLiteral("Memo field '%1' cannot be used in a filter").arg(o.name));
+    } else {
+        std::string enc;
+        if (!dbf::encode(o.text, f.codePage(), enc)) enc = "\x01\x02"; // matches no stored text
+        o.encoded = std::string(trimmed(enc));
+    }
+}
+
+void bindNode(FilterNode& n, const dbf::DbfFile& f) {
+    if (n.kind == FilterNode::Compare) {
+        bindOperand(n.l, f);
+        bindOperand(n.r, f);
+        return;
+    }
+    bindNode(*n.a, f);
+    if (n.b) bindNode(*n.b, f);
+}
+
+} // namespace
+
+FilterExpr::FilterExpr() = default;
+FilterExpr::~FilterExpr() = default;
+FilterExpr::FilterExpr(FilterExpr&&) noexcept = default;
+FilterExpr& FilterExpr::operator=(FilterExpr&&) noexcept = default;
+
+FilterExpr FilterExpr::parse(const QString& text) {
+    FilterExpr e;
+    if (text.trimmed().isEmpty()) return e;
+    e.root_ = Parser(text).parseAll();
+    return e;
+}
+
+void FilterExpr::bind(const dbf::DbfFile& file) {
+    if (root_) bindNode(*root_, file);
+}
+
+bool FilterExpr::matches(const dbf::DbfFile& file, uint32_t rec) const { return !root_ || eval(*root_, file, rec); }
+
+} // namespace db

@@ -1,0 +1,374 @@
+#include "Table.h"
+
+#include "../Errors.h"
+#include "Aliases.h"
+#include "dbf/DbfFile.h"
+#include "dbf/KeyIndex.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+
+namespace db {
+
+namespace {
+FieldKind kindFor(const dbf::FieldDef& d) {
+    switch (d.type) {
+    case 'C': return FieldKind::String;
+    case 'D': return FieldKind::Date;
+    case 'L': return FieldKind::Boolean;
+    case 'M': return FieldKind::Memo;
+    case 'F': return FieldKind::Float;
+    default:
+        if (d.decimals > 0 || d.length > 9) return FieldKind::Float;
+        return d.length <= 4 ? FieldKind::Smallint : FieldKind::Integer;
+    }
+}
+bool numericType(char t) { return t == 'N' || t == 'F'; }
+} // namespace
+
+Table::Table(QObject* parent) : Dataset(parent) {}
+
+Table::~Table() = default;
+
+Field* Table::addField(const QString& objectName, const QString& fieldName, FieldKind kind, int size) {
+    if (defaultFields_) {
+        clearFields();
+        defaultFields_ = false;
+    }
+    auto* f = new Field(this, objectName, fieldName, kind, size);
+    Dataset::addField(f);
+    return f;
+}
+
+void Table::setMasterSource(DataSource* master, const QString& masterField) {
+    master_ = master;
+    masterField_ = masterField;
+    if (master && master->dataSet()) {
+        connect(master->dataSet(), &Dataset::scrolled, this, &Table::masterMoved);
+        connect(master->dataSet(), &Dataset::dataSetChanged, this, &Table::masterMoved);
+    }
+}
+
+QString Table::filePath() const {
+    QString dir;
+    if (databaseName_.isEmpty()) {
+        QFileInfo fi(tableName_);
+        if (fi.exists()) return fi.absoluteFilePath();
+        dir = fi.absolutePath();
+    } else {
+        dir = Aliases::resolve(databaseName_);
+    }
+    QString name = QFileInfo(tableName_).fileName();
+    QDir d(dir);
+    if (d.exists(name)) return d.filePath(name);
+    // The names written in the program and on disk may differ in case (bd_test.DBF / BD_TEST.DBF).
+    for (const QString& entry : d.entryList(QDir::Files))
+        if (entry.compare(name, Qt::CaseInsensitive) == 0) return d.filePath(entry);
+    QString via = databaseName_.isEmpty() ? QString() : QStringLiteral(" (alias %1)").arg(databaseName_);
+    throw DatabaseError(QStringLiteral("Table %1 not found in %2%3").arg(name, QDir::toNativeSeparators(dir), via));
+}
+
+void Table::doOpen() {
+    file_ = dbf::DbfFile::openShared(filePath().toStdString());
+    try {
+        if (fields().isEmpty() || defaultFields_) {
+            clearFields();
+            for (const auto& d : file_->fields()) {
+                QString name = QString::fromStdString(d.name);
+                auto* f = new Field(this, objectName() + name, name, kindFor(d), d.type == 'C' ? d.length : 0);
+                Dataset::addField(f);
+            }
+            defaultFields_ = true;
+        }
+        for (Field* f : fields()) {
+            if (f->isLookup()) continue;
+            int c = file_->fieldIndex(f->fieldName().toStdString());
+            if (c < 0)
+                throw DatabaseError(QStringLiteral("%1: Field '%2' not found in %3").arg(objectName(), f->fieldName(), tableName_));
+            f->setColumn(c);
+        }
+        sortColumn_ = -1;
+        if (!indexName_.isEmpty()) {
+            sortColumn_ = file_->fieldIndex(indexName_.toStdString());
+            if (sortColumn_ < 0) throw DatabaseError(QStringLiteral("Index tag '%1' not found for %2").arg(indexName_, tableName_));
+        }
+        detailColumn_ = master_ ? sortColumn_ : -1;
+        if (master_ && detailColumn_ < 0)
+            throw DatabaseError(QStringLiteral("%1: a detail table needs an index tag").arg(objectName()));
+        filterExpr_ = FilterExpr::parse(filter());
+        filterExpr_.bind(*file_);
+        rebuildView();
+    } catch (...) {
+        file_.reset();
+        view_.clear();
+        throw;
+    }
+}
+
+void Table::doClose() {
+    view_.clear();
+    view_.shrink_to_fit();
+    file_.reset();
+}
+
+void Table::compileFilter(const QString& text) {
+    FilterExpr e = FilterExpr::parse(text);
+    if (file_) e.bind(*file_);
+    filterExpr_ = std::move(e);
+}
+
+Variant Table::masterValue() const {
+    Dataset* m = master_ ? master_->dataSet() : nullptr;
+    if (!m || !m->active()) return {};
+    Field* f = m->findField(masterField_);
+    return f ? f->value() : Variant();
+}
+
+bool Table::passes(uint32_t rec) const {
+    if (file_->isDeleted(rec)) return false;
+    if (detailColumn_ >= 0 && master_ && master_->dataSet() && master_->dataSet()->active()) {
+        double v;
+        if (masterKeyNull_ || !file_->readNumber(rec, detailColumn_, v) || v != masterKey_) return false;
+    }
+    if (filtered() && !filterExpr_.empty() && !filterExpr_.matches(*file_, rec)) return false;
+    return true;
+}
+
+double Table::sortKey(uint32_t rec) const {
+    double v;
+    if (!file_->readNumber(rec, sortColumn_, v)) return -HUGE_VAL;
+    return v;
+}
+
+bool Table::inOrder(uint32_t a, uint32_t b) const {
+    if (sortColumn_ < 0) return a < b;
+    double ka = sortKey(a), kb = sortKey(b);
+    return ka < kb || (ka == kb && a < b);
+}
+
+void Table::rebuildView() {
+    file_->refresh();
+    Variant mv = masterValue();
+    masterKeyNull_ = mv.isNull();
+    masterKey_ = 0;
+    if (!masterKeyNull_) {
+        try {
+            masterKey_ = mv.toDouble();
+        } catch (const ConversionError&) {
+            masterKeyNull_ = true;
+        }
+    }
+    view_.clear();
+    uint32_t n = file_->recordCount();
+    bool plain = detailColumn_ < 0 && (!filtered() || filterExpr_.empty());
+    if (plain) view_.reserve(n);
+    for (uint32_t r = 0; r < n; ++r)
+        if (passes(r)) view_.push_back(r);
+    if (sortColumn_ >= 0) {
+        std::vector<std::pair<double, uint32_t>> keyed;
+        keyed.reserve(view_.size());
+        for (uint32_t r : view_) keyed.emplace_back(sortKey(r), r);
+        std::sort(keyed.begin(), keyed.end());
+        for (size_t i = 0; i < keyed.size(); ++i) view_[i] = keyed[i].second;
+    }
+}
+
+void Table::refresh() {
+    if (!active()) return;
+    checkBrowseMode();
+    int64_t rec = recNo() >= 0 ? int64_t(view_[size_t(recNo())]) : -1;
+    rebuildView();
+    auto it = std::find(view_.begin(), view_.end(), uint32_t(rec));
+    resetCursor();
+    if (rec >= 0 && it != view_.end()) moveBy(int(it - view_.begin()));
+    emit dataSetChanged();
+}
+
+void Table::masterMoved() {
+    if (!active()) return;
+    checkBrowseMode();
+    rebuildView();
+    resetCursor();
+    emit dataSetChanged();
+}
+
+Variant Table::readStored(size_t row, const Field* f) const {
+    uint32_t rec = view_[row];
+    int c = f->column();
+    if (c < 0) return {};
+    const dbf::FieldDef& d = file_->fields()[size_t(c)];
+    switch (d.type) {
+    case 'C': return Variant(file_->readString(rec, c));
+    case 'D': {
+        QDate date = file_->readDate(rec, c);
+        return date.isValid() ? Variant(date) : Variant();
+    }
+    case 'L': {
+        int b = file_->readLogical(rec, c);
+        return b < 0 ? Variant() : Variant(b == 1);
+    }
+    case 'M': return Variant(file_->readMemo(rec, c));
+    default: {
+        double v;
+        if (!file_->readNumber(rec, c, v)) return {};
+        if (f->kind() == FieldKind::Float || f->kind() == FieldKind::String) return Variant(v);
+        return Variant(roundHalfEven(v));
+    }
+    }
+}
+
+std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting) const {
+    std::string bytes = inserting ? file_->blankRecord() : std::string(file_->record(rec), file_->recordLength());
+    struct PendingMemo {
+        int column;
+        std::string text;
+        uint32_t oldBlock;
+    };
+    std::vector<PendingMemo> memos;
+    const auto& fl = fields();
+    for (qsizetype i = 0; i < fl.size(); ++i) {
+        const Field* f = fl[i];
+        int c = f->column();
+        if (f->isLookup() || c < 0) continue;
+        const dbf::FieldDef& d = file_->fields()[size_t(c)];
+        const Variant& v = buffer[size_t(i)];
+        std::string text;
+        switch (d.type) {
+        case 'C': {
+            QChar badChar;
+            if (!dbf::encode(v.toString(), file_->codePage(), text, &badChar))
+                throw DatabaseError(QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
+            text.resize(d.length, ' ');
+            break;
+        }
+        case 'D': text = dbf::DbfFile::formatDate(v.isNull() ? QDate() : v.toDate()); break;
+        case 'L': text = v.isNull() ? " " : (v.toBool() ? "T" : "F"); break;
+        case 'M': {
+            uint32_t old = inserting ? 0 : file_->memoBlock(rec, c);
+            QString s = v.toString();
+            if (!inserting && s == file_->readMemo(rec, c)) continue; // unchanged: keep the block
+            std::string enc;
+            QChar badChar;
+            if (!dbf::encode(s, file_->codePage(), enc, &badChar))
+                throw DatabaseError(QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
+            memos.push_back({c, std::move(enc), old});
+            continue;
+        }
+        default:
+            if (v.isNull()) text.assign(d.length, ' ');
+            else text = file_->formatNumber(c, v.toDouble());
+        }
+        bytes.replace(1 + d.offset, d.length, text);
+    }
+    // Memo texts go to the memo file only once every other value is known to fit.
+    for (auto& m : memos) {
+        const dbf::FieldDef& d = file_->fields()[size_t(m.column)];
+        std::string text(d.length, ' ');
+        if (!m.text.empty()) {
+            uint32_t block = file_->writeMemo(m.text, m.oldBlock);
+            std::string num = std::to_string(block);
+            text.replace(d.length - num.size(), num.size(), num);
+        }
+        bytes.replace(1 + d.offset, d.length, text);
+    }
+    return bytes;
+}
+
+int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
+    if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
+    uint32_t rec = inserting ? 0 : view_[row];
+    std::string bytes = encodeRecord(buffer, rec, inserting);
+    if (inserting) rec = file_->appendRecord(bytes);
+    else file_->writeRecord(rec, bytes);
+    return placeInView(rec);
+}
+
+int Table::placeInView(uint32_t rec) {
+    auto old = std::find(view_.begin(), view_.end(), rec);
+    if (old != view_.end()) view_.erase(old);
+    if (!passes(rec)) return -1;
+    auto at = std::lower_bound(view_.begin(), view_.end(), rec, [this](uint32_t a, uint32_t b) { return inOrder(a, b); });
+    at = view_.insert(at, rec);
+    return int(at - view_.begin());
+}
+
+void Table::removeRow(size_t row) {
+    file_->setDeleted(view_[row], true);
+    view_.erase(view_.begin() + ptrdiff_t(row));
+}
+
+void Table::fillMasterFields() {
+    if (detailColumn_ < 0) return;
+    Variant mv = masterValue();
+    if (mv.isNull()) return;
+    for (Field* f : fields())
+        if (f->column() == detailColumn_ && !f->isLookup()) {
+            setCurrentValue(f, mv);
+            return;
+        }
+}
+
+int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<Variant>& values) const {
+    if (view_.size() < 2048) return -2;
+    std::vector<int> cols;
+    std::vector<std::string> texts(keys.size());
+    std::vector<dbf::KeyIndex::Part> parts(keys.size());
+    for (size_t k = 0; k < keys.size(); ++k) {
+        int c = keys[k]->column();
+        if (keys[k]->isLookup() || c < 0) return -2;
+        const dbf::FieldDef& d = file_->fields()[size_t(c)];
+        const Variant& v = values[k];
+        cols.push_back(c);
+        auto& p = parts[k];
+        if (numericType(d.type)) {
+            p.isNumber = true;
+            p.isNull = v.isNull();
+            if (!p.isNull) {
+                try {
+                    p.number = v.toDouble();
+                } catch (const ConversionError&) {
+                    return -1; // text that is no number equals no stored number
+                }
+            }
+        } else if (d.type == 'C') {
+            if (!dbf::encode(v.toString(), file_->codePage(), texts[k])) return -1;
+            while (!texts[k].empty() && texts[k].back() == ' ') texts[k].pop_back();
+            p.bytes = texts[k];
+        } else if (d.type == 'D' && !v.isNull()) {
+            try {
+                texts[k] = dbf::DbfFile::formatDate(v.toDate());
+            } catch (const ConversionError&) {
+                return -1;
+            }
+            p.bytes = texts[k];
+        } else {
+            return -2;
+        }
+    }
+    dbf::KeyIndex& ix = file_->keyIndex(cols);
+    int best = -1;
+    for (uint32_t rec : ix.candidates(dbf::KeyIndex::hashParts(parts))) {
+        int row;
+        if (sortColumn_ < 0) {
+            auto it = std::lower_bound(view_.begin(), view_.end(), rec);
+            if (it == view_.end() || *it != rec) continue;
+            row = int(it - view_.begin());
+        } else {
+            auto it = std::find(view_.begin(), view_.end(), rec);
+            if (it == view_.end()) continue;
+            row = int(it - view_.begin());
+        }
+        if (best >= 0 && row > best) continue;
+        bool all = true;
+        for (size_t k = 0; k < keys.size() && all; ++k) all = readStored(size_t(row), keys[k]).sameAs(values[k]);
+        if (all) {
+            best = row;
+            if (sortColumn_ < 0) break; // candidates ascend, so the first hit is the first row
+        }
+    }
+    return best;
+}
+
+} // namespace db

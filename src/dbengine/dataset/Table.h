@@ -1,0 +1,80 @@
+#pragma once
+#include "Dataset.h"
+#include "Filter.h"
+
+#include <memory>
+#include <vector>
+
+namespace dbf {
+class DbfFile;
+}
+
+namespace db {
+
+// A dataset over one dBASE table of an alias: stored order or the order of an index tag,
+// a text filter, an optional master-detail link, lookup fields.
+class Table : public Dataset {
+    Q_OBJECT
+public:
+    explicit Table(QObject* parent = nullptr);
+    ~Table() override;
+
+    void setDatabaseName(const QString& alias) { databaseName_ = alias; }
+    const QString& databaseName() const { return databaseName_; }
+    void setTableName(const QString& fileName) { tableName_ = fileName; }
+    const QString& tableName() const { return tableName_; }
+    // Index tag whose key orders the view; the tag's key is the field of the same name.
+    void setIndexName(const QString& tag) { indexName_ = tag; }
+    const QString& indexName() const { return indexName_; }
+    // Master-detail: this table shows the rows whose first index field equals masterField of
+    // the master's current record, and follows every move of the master.
+    void setMasterSource(DataSource* master, const QString& masterField);
+    void setReadOnly(bool ro) { readOnly_ = ro; }
+
+    // Persistent field objects, declared before opening; without any, the file's columns are used.
+    Field* addField(const QString& objectName, const QString& fieldName, FieldKind kind, int size = 0);
+
+    bool canModify() const override { return !readOnly_; }
+    // Reads the table again (rows written by other components or processes); cursor to first.
+    void refresh();
+    dbf::DbfFile* file() const { return file_.get(); }
+    QString filePath() const;
+    // Stored record number of a view row, for tools and tests.
+    uint32_t recordNumber(int row) const { return view_[size_t(row)]; }
+
+protected:
+    void doOpen() override;
+    void doClose() override;
+    size_t viewSize() const override { return view_.size(); }
+    Variant readStored(size_t row, const Field* f) const override;
+    void rebuildView() override;
+    void compileFilter(const QString& text) override;
+    int writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) override;
+    void removeRow(size_t row) override;
+    void fillMasterFields() override;
+    int locateFast(const std::vector<const Field*>& fields, const std::vector<Variant>& values) const override;
+
+private:
+    bool passes(uint32_t rec) const;
+    bool inOrder(uint32_t a, uint32_t b) const;
+    double sortKey(uint32_t rec) const;
+    int placeInView(uint32_t rec);
+    void masterMoved();
+    Variant masterValue() const;
+    std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting) const;
+
+    QString databaseName_, tableName_, indexName_;
+    bool readOnly_ = false;
+    std::shared_ptr<dbf::DbfFile> file_;
+    std::vector<uint32_t> view_;
+    FilterExpr filterExpr_;
+    int sortColumn_ = -1;
+    DataSource* master_ = nullptr;
+    QString masterField_;
+    int detailColumn_ = -1;
+    bool masterKeyNull_ = false;
+    double masterKey_ = 0;
+    bool defaultFields_ = false;
+};
+
+} // namespace db

@@ -1,0 +1,435 @@
+#include "DbfFile.h"
+
+#include "FileLock.h"
+#include "KeyIndex.h"
+#include "MemoFile.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dbf {
+
+namespace {
+
+uint32_t le32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+void put32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void put16(unsigned char* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+std::string upper(std::string_view s) {
+    std::string r(s);
+    for (char& c : r) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+void writeAll(int fd, const void* data, size_t n, off_t at, const std::string& path) {
+    auto p = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t w = pwrite(fd, p, n, at);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            throw DbfError("Cannot write " + path + ": " + std::strerror(errno));
+        }
+        p += w;
+        n -= size_t(w);
+        at += w;
+    }
+}
+
+void stampDate(unsigned char* h) {
+    std::time_t t = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    h[1] = uint8_t(tm.tm_year); // years since 1900, as dBASE IV writes it
+    h[2] = uint8_t(tm.tm_mon + 1);
+    h[3] = uint8_t(tm.tm_mday);
+}
+
+std::string memoPathFor(const std::string& path) {
+    std::string base = path.substr(0, path.size() - 4);
+    bool upperExt = path.size() >= 4 && path.compare(path.size() - 3, 3, "DBF") == 0;
+    std::string preferred = base + (upperExt ? ".DBT" : ".dbt");
+    if (access(preferred.c_str(), F_OK) == 0) return preferred;
+    std::string other = base + (upperExt ? ".dbt" : ".DBT");
+    if (access(other.c_str(), F_OK) == 0) return other;
+    return preferred;
+}
+
+// A .cpg sidecar (written by GIS tools) names the code page when the header does not.
+bool sidecarSays1251(const std::string& path) {
+    QFile f(QString::fromStdString(path.substr(0, path.size() - 4) + ".cpg"));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    return f.readAll().contains("1251");
+}
+
+} // namespace
+
+bool parseNumber(std::string_view s, double& out) {
+    size_t i = 0, n = s.size();
+    while (i < n && s[i] == ' ') ++i;
+    if (i == n) return false;
+    bool neg = false;
+    if (s[i] == '-' || s[i] == '+') {
+        neg = s[i] == '-';
+        ++i;
+    }
+    int64_t whole = 0;
+    int digits = 0;
+    while (i < n && s[i] >= '0' && s[i] <= '9') {
+        if (digits < 18) whole = whole * 10 + (s[i] - '0');
+        else whole = whole * 10 + (s[i] - '0'); // very wide fields: precision loss is acceptable
+        ++digits;
+        ++i;
+    }
+    double v = double(whole);
+    if (i < n && (s[i] == '.' || s[i] == ',')) {
+        ++i;
+        int64_t frac = 0;
+        double scale = 1;
+        while (i < n && s[i] >= '0' && s[i] <= '9') {
+            if (scale < 1e17) {
+                frac = frac * 10 + (s[i] - '0');
+                scale *= 10;
+            }
+            ++digits;
+            ++i;
+        }
+        v += double(frac) / scale;
+    }
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        // Rare in dBASE files, but some writers use it for F fields.
+        std::string rest(s.substr(i + 1));
+        char* end = nullptr;
+        long e = std::strtol(rest.c_str(), &end, 10);
+        v *= std::pow(10.0, double(e));
+        i = n;
+    }
+    while (i < n && s[i] == ' ') ++i;
+    if (digits == 0 || i != n) return false;
+    out = neg ? -v : v;
+    return true;
+}
+
+std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<DbfFile>> registry;
+    char resolved[PATH_MAX];
+    std::string key = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto existing = registry[key].lock()) {
+        existing->refresh();
+        return existing;
+    }
+    auto file = open(path);
+    registry[key] = file;
+    return file;
+}
+
+std::shared_ptr<DbfFile> DbfFile::open(const std::string& path) {
+    std::shared_ptr<DbfFile> f(new DbfFile);
+    f->path_ = path;
+    f->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    f->writable_ = f->fd_ >= 0;
+    if (f->fd_ < 0) f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f->fd_ < 0) throw DbfError("Cannot open table " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    fstat(f->fd_, &st);
+    if (!S_ISREG(st.st_mode)) throw DbfError("Table " + path + " is not a regular file");
+    size_t size = size_t(st.st_size);
+    if (size < 32) f->fail("file is shorter than a dBASE header");
+    std::vector<unsigned char> head(std::min<size_t>(size, 32 + 32 * 256 + 2));
+    if (pread(f->fd_, head.data(), head.size(), 0) != ssize_t(head.size())) f->fail("cannot read the header");
+    f->parseHeader(head.data(), head.size());
+    if (f->writable_) f->repairTail();
+    fstat(f->fd_, &st);
+    size = size_t(st.st_size);
+    if (size_t(f->hdrLen_) + size_t(f->count_) * f->recLen_ > size)
+        f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
+    f->mapFile(size);
+    bool needMemo = std::any_of(f->fields_.begin(), f->fields_.end(), [](const FieldDef& d) { return d.type == 'M'; });
+    if (needMemo) f->memo_ = std::make_unique<MemoFile>(memoPathFor(path), f->writable_);
+    if (f->version_ == 0x03 || head[29] == 0) {
+        if (sidecarSays1251(path)) f->cp_ = CodePage::Cp1251;
+    }
+    return f;
+}
+
+void DbfFile::parseHeader(const unsigned char* h, size_t size) {
+    version_ = h[0];
+    switch (version_) {
+    case 0x03: case 0x83: case 0x8B: case 0x8E: case 0xF5: case 0x30: case 0x04: case 0x7B: case 0xCB: break;
+    default: fail("is not a dBASE table (version byte " + std::to_string(version_) + ")");
+    }
+    count_ = le32(h + 4);
+    hdrLen_ = le16(h + 8);
+    recLen_ = le16(h + 10);
+    cp_ = codePageForDriver(h[29]);
+    if (hdrLen_ < 33 || recLen_ < 1) fail("has a broken header (header or record length)");
+    if (hdrLen_ > size && size < 32 + 32 * 256 + 2) fail("is truncated inside its header");
+    uint32_t offset = 0;
+    for (size_t pos = 32; pos + 32 <= std::min<size_t>(hdrLen_, size); pos += 32) {
+        if (h[pos] == 0x0D) break;
+        FieldDef d;
+        const char* name = reinterpret_cast<const char*>(h + pos);
+        d.name = upper(std::string_view(name, strnlen(name, 11)));
+        d.type = char(std::toupper(h[pos + 11]));
+        d.length = h[pos + 16];
+        d.decimals = h[pos + 17];
+        d.offset = offset;
+        if (d.name.empty() || d.length == 0) fail("has a broken field descriptor");
+        if (!std::strchr("CNFDLM", d.type)) fail("has a field " + d.name + " of unsupported type " + std::string(1, d.type));
+        offset += d.length;
+        fields_.push_back(std::move(d));
+    }
+    if (fields_.empty()) fail("has no fields");
+    if (offset + 1 > recLen_) fail("has fields wider than its record length");
+}
+
+void DbfFile::repairTail() {
+    // A writer killed between writing a record and updating the count leaves bytes past the last
+    // record; cut them so every reader sees a well-formed file again.
+    FileLock lock(fd_, kAppendLockOffset);
+    unsigned char c[4];
+    if (pread(fd_, c, 4, 4) != 4) return;
+    count_ = le32(c);
+    struct stat st {};
+    fstat(fd_, &st);
+    off_t body = off_t(hdrLen_) + off_t(count_) * recLen_;
+    if (st.st_size > body + 1) {
+        if (ftruncate(fd_, body) == 0) {
+            char eof = 0x1A;
+            writeAll(fd_, &eof, 1, body, path_);
+            fdatasync(fd_);
+        }
+    }
+}
+
+void DbfFile::mapFile(size_t size) {
+    if (size == 0) size = 1;
+    if (base_ && size <= mapped_) return;
+    size_t want = std::max(size, mapped_ + mapped_ / 4); // grow geometrically for appends
+    if (base_) munmap(base_, mapped_);
+    // Mapping past the end of the file is fine as long as we never touch those pages.
+    void* p = mmap(nullptr, want, PROT_READ, MAP_SHARED, fd_, 0);
+    if (p == MAP_FAILED) fail(std::string("cannot be mapped: ") + std::strerror(errno));
+    base_ = static_cast<char*>(p);
+    mapped_ = want;
+}
+
+DbfFile::~DbfFile() {
+    if (base_) munmap(base_, mapped_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void DbfFile::fail(const std::string& what) const { throw DbfError("Table " + path_ + ": " + what); }
+
+int DbfFile::fieldIndex(std::string_view name) const {
+    std::string u = upper(name);
+    for (size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i].name == u) return int(i);
+    return -1;
+}
+
+bool DbfFile::refresh() {
+    unsigned char c[4];
+    if (pread(fd_, c, 4, 4) != 4) return false;
+    uint32_t n = le32(c);
+    if (n == count_) return false;
+    struct stat st {};
+    fstat(fd_, &st);
+    if (size_t(hdrLen_) + size_t(n) * recLen_ > size_t(st.st_size)) return false; // mid-append elsewhere
+    mapFile(size_t(st.st_size));
+    count_ = n;
+    ++generation_;
+    return true;
+}
+
+QString DbfFile::readString(uint32_t rec, int field) const {
+    std::string_view s = raw(rec, field);
+    size_t n = s.size();
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+    return decode(s.substr(0, n), cp_);
+}
+
+bool DbfFile::readNumber(uint32_t rec, int field, double& out) const { return parseNumber(raw(rec, field), out); }
+
+QDate DbfFile::readDate(uint32_t rec, int field) const {
+    std::string_view s = raw(rec, field);
+    if (s.size() < 8) return {};
+    int v[8];
+    for (int i = 0; i < 8; ++i) {
+        if (s[size_t(i)] < '0' || s[size_t(i)] > '9') return {};
+        v[i] = s[size_t(i)] - '0';
+    }
+    return QDate(v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], v[4] * 10 + v[5], v[6] * 10 + v[7]);
+}
+
+int DbfFile::readLogical(uint32_t rec, int field) const {
+    char c = raw(rec, field)[0];
+    if (std::strchr("TtYy", c) && c) return 1;
+    if (std::strchr("FfNn", c) && c) return 0;
+    return -1;
+}
+
+uint32_t DbfFile::memoBlock(uint32_t rec, int field) const {
+    std::string_view s = raw(rec, field);
+    if (s.size() == 4 && fields_[size_t(field)].length == 4) return le32(reinterpret_cast<const unsigned char*>(s.data()));
+    double v = 0;
+    if (!parseNumber(s, v) || v < 0) return 0;
+    return uint32_t(v);
+}
+
+QString DbfFile::readMemo(uint32_t rec, int field) const {
+    uint32_t block = memoBlock(rec, field);
+    if (block == 0) return {};
+    if (!memo_) fail("has memo fields but no memo file");
+    return decode(memo_->read(block), cp_);
+}
+
+void DbfFile::sync() {
+    if (durable_) fdatasync(fd_);
+}
+
+uint32_t DbfFile::appendRecord(const std::string& bytes) {
+    if (!writable_) fail("is read-only");
+    if (bytes.size() != recLen_) fail("record of wrong length");
+    FileLock lock(fd_, kAppendLockOffset);
+    unsigned char c[4];
+    if (pread(fd_, c, 4, 4) != 4) fail("cannot read its record count");
+    uint32_t n = le32(c); // another process may have appended since we looked
+    off_t at = off_t(hdrLen_) + off_t(n) * recLen_;
+    std::string buf = bytes;
+    buf.push_back(0x1A);
+    // Record first, count after: a crash in between leaves the old, readable count.
+    writeAll(fd_, buf.data(), buf.size(), at, path_);
+    struct stat st {};
+    fstat(fd_, &st);
+    if (st.st_size > at + off_t(buf.size())) {
+        if (ftruncate(fd_, at + off_t(buf.size())) != 0) fail("cannot be truncated");
+    }
+    sync();
+    unsigned char h[8];
+    if (pread(fd_, h, 8, 0) != 8) fail("cannot read its header");
+    stampDate(h);
+    put32(h + 4, n + 1);
+    writeAll(fd_, h, 8, 0, path_);
+    sync();
+    mapFile(size_t(at) + buf.size());
+    count_ = n + 1;
+    ++generation_;
+    return n;
+}
+
+void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
+    if (!writable_) fail("is read-only");
+    if (bytes.size() != recLen_ || rec >= count_) fail("write outside its records");
+    FileLock lock(fd_, recordLockOffset(rec));
+    writeAll(fd_, bytes.data(), bytes.size(), off_t(hdrLen_) + off_t(rec) * recLen_, path_);
+    sync();
+    for (auto& ix : indexes_) ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
+    ++generation_;
+}
+
+KeyIndex& DbfFile::keyIndex(const std::vector<int>& columns) {
+    for (auto& ix : indexes_)
+        if (ix->columns() == columns) {
+            ix->catchUp(*this);
+            return *ix;
+        }
+    indexes_.push_back(std::make_unique<KeyIndex>(columns));
+    indexes_.back()->catchUp(*this);
+    return *indexes_.back();
+}
+
+void DbfFile::setDeleted(uint32_t rec, bool deleted) {
+    std::string r(record(rec), recLen_);
+    r[0] = deleted ? '*' : ' ';
+    writeRecord(rec, r);
+}
+
+uint32_t DbfFile::writeMemo(const std::string& bytes, uint32_t oldBlock) {
+    if (!memo_) fail("has no memo file");
+    return memo_->write(bytes, oldBlock, durable_);
+}
+
+std::string DbfFile::formatNumber(int field, double v) const {
+    const FieldDef& f = fields_[size_t(field)];
+    char buf[64];
+    if (!std::isfinite(v)) fail("value is not a number for field " + f.name);
+    int n = std::snprintf(buf, sizeof buf, "%*.*f", int(f.length), int(f.decimals), v);
+    if (n < 0 || n > f.length)
+        throw DbfError("Value " + std::string(buf) + " does not fit field " + f.name + " (" + std::to_string(f.length) +
+                       " characters)");
+    return std::string(buf, size_t(n));
+}
+
+std::string DbfFile::formatDate(const QDate& d) {
+    if (!d.isValid()) return std::string(8, ' ');
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d", d.year(), d.month(), d.day());
+    return std::string(buf, 8);
+}
+
+void DbfFile::create(const std::string& path, std::vector<FieldDef> fields, CodePage cp) {
+    if (fields.empty() || fields.size() > 255) throw DbfError("Table " + path + ": a table needs 1 to 255 fields");
+    bool memo = false;
+    uint32_t rlen = 1;
+    for (auto& f : fields) {
+        f.name = upper(f.name);
+        if (f.name.empty() || f.name.size() > 10) throw DbfError("Table " + path + ": bad field name " + f.name);
+        memo = memo || f.type == 'M';
+        if (f.type == 'M') f.length = 10;
+        if (f.type == 'D') f.length = 8;
+        if (f.type == 'L') f.length = 1;
+        f.offset = rlen - 1;
+        rlen += f.length;
+    }
+    if (rlen > 65535) throw DbfError("Table " + path + ": records too long");
+    uint16_t hlen = uint16_t(32 + 32 * fields.size() + 1);
+    std::string out(hlen + 1, '\0');
+    auto* h = reinterpret_cast<unsigned char*>(out.data());
+    h[0] = memo ? 0x8B : 0x03;
+    stampDate(h);
+    put32(h + 4, 0);
+    put16(h + 8, hlen);
+    put16(h + 10, uint16_t(rlen));
+    h[29] = driverForCodePage(cp);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        unsigned char* d = h + 32 + 32 * i;
+        std::memcpy(d, fields[i].name.data(), fields[i].name.size());
+        d[11] = uint8_t(fields[i].type);
+        d[16] = fields[i].length;
+        d[17] = fields[i].decimals;
+    }
+    h[hlen - 1] = 0x0D;
+    h[hlen] = 0x1A;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw DbfError("Cannot create table " + path + ": " + std::strerror(errno));
+    try {
+        writeAll(fd, out.data(), out.size(), 0, path);
+        fdatasync(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    if (memo) MemoFile::create(path.substr(0, path.size() - 4) + (path.compare(path.size() - 3, 3, "DBF") == 0 ? ".DBT" : ".dbt"),
+                               path);
+}
+
+} // namespace dbf

@@ -1,0 +1,119 @@
+#pragma once
+#include "CodePage.h"
+#include "../Errors.h"
+
+#include <QDate>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dbf {
+
+// Any fault of a table or memo file; the message names the file.
+class DbfError : public db::DatabaseError {
+public:
+    using db::DatabaseError::DatabaseError;
+};
+
+struct FieldDef {
+    std::string name; // upper case as stored
+    char type = 'C';  // C N F D L M
+    uint8_t length = 0;
+    uint8_t decimals = 0;
+    uint32_t offset = 0; // within the record, after the deletion flag
+};
+
+class MemoFile;
+class KeyIndex;
+
+// One .dbf file (and its .dbt), shared by every dataset that opens the same path.
+// Reads go through a shared mapping; writes are pwrite + fdatasync under OFD locks.
+class DbfFile {
+public:
+    static std::shared_ptr<DbfFile> open(const std::string& path);
+    // Every component opening the same file gets the same object (see DbfRegistry).
+    static std::shared_ptr<DbfFile> openShared(const std::string& path);
+    static void create(const std::string& path, std::vector<FieldDef> fields, CodePage cp = CodePage::Cp866);
+
+    ~DbfFile();
+    DbfFile(const DbfFile&) = delete;
+    DbfFile& operator=(const DbfFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    const std::vector<FieldDef>& fields() const { return fields_; }
+    int fieldIndex(std::string_view name) const; // case-insensitive, -1 if none
+    uint32_t recordCount() const { return count_; }
+    uint16_t recordLength() const { return recLen_; }
+    uint16_t headerLength() const { return hdrLen_; }
+    CodePage codePage() const { return cp_; }
+    bool writable() const { return writable_; }
+    bool hasMemoFile() const { return memo_ != nullptr; }
+    // Bumped on every change made through this object or seen on disk, so views know to rebuild.
+    uint64_t generation() const { return generation_; }
+
+    // Picks up records appended by other processes; true when the count changed.
+    bool refresh();
+
+    const char* record(uint32_t rec) const { return base_ + hdrLen_ + size_t(rec) * recLen_; }
+    bool isDeleted(uint32_t rec) const { return record(rec)[0] == '*'; }
+    std::string_view raw(uint32_t rec, int field) const {
+        const FieldDef& f = fields_[size_t(field)];
+        return {record(rec) + 1 + f.offset, f.length};
+    }
+
+    QString readString(uint32_t rec, int field) const;            // right-trimmed
+    bool readNumber(uint32_t rec, int field, double& out) const;  // false when blank
+    QDate readDate(uint32_t rec, int field) const;                // invalid when blank
+    int readLogical(uint32_t rec, int field) const;               // 1, 0, -1 when unset
+    QString readMemo(uint32_t rec, int field) const;
+    uint32_t memoBlock(uint32_t rec, int field) const;
+
+    // Writes. Each is on disk when it returns (unless durability is switched off for bulk loads).
+    uint32_t appendRecord(const std::string& bytes);
+    void writeRecord(uint32_t rec, const std::string& bytes);
+    void setDeleted(uint32_t rec, bool deleted);
+    // Stores a memo text; reuses oldBlock when the text fits there. Returns the block number.
+    uint32_t writeMemo(const std::string& bytes, uint32_t oldBlock);
+    void setDurable(bool durable) { durable_ = durable; }
+
+    // Hash index over the given columns, built on first use and kept up to date with writes.
+    KeyIndex& keyIndex(const std::vector<int>& columns);
+
+    // Field text for a value; throws DbfError with a message for the user when it does not fit.
+    std::string formatNumber(int field, double v) const;
+    static std::string formatDate(const QDate& d);
+    std::string blankRecord() const { return std::string(recLen_, ' '); }
+
+private:
+    DbfFile() = default;
+    void parseHeader(const unsigned char* h, size_t size);
+    void mapFile(size_t size);
+    void repairTail();
+    void sync();
+    [[noreturn]] void fail(const std::string& what) const;
+
+    std::string path_;
+    int fd_ = -1;
+    bool writable_ = false;
+    bool durable_ = true;
+    char* base_ = nullptr;
+    size_t mapped_ = 0;
+    uint32_t count_ = 0;
+    uint16_t hdrLen_ = 0;
+    uint16_t recLen_ = 0;
+    uint8_t version_ = 0;
+    CodePage cp_ = CodePage::Cp866;
+    std::vector<FieldDef> fields_;
+    std::unique_ptr<MemoFile> memo_;
+    uint64_t generation_ = 1;
+    std::vector<std::unique_ptr<KeyIndex>> indexes_;
+};
+
+// Parses the text of a numeric field; false for blanks and garbage.
+bool parseNumber(std::string_view s, double& out);
+
+} // namespace dbf

@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+#include <sys/types.h>
+
+namespace dbf {
+
+// dBASE IV lock offsets: other dBASE programs lock the same bytes.
+constexpr off_t kAppendLockOffset = 0xEFFFFFFF;
+inline off_t recordLockOffset(uint32_t rec) { return kAppendLockOffset - (off_t(rec) + 1); }
+
+// Open-file-description write lock on one byte, held for the scope.
+class FileLock {
+public:
+    FileLock(int fd, off_t offset);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_;
+    off_t offset_;
+    bool held_ = false;
+};
+
+} // namespace dbf

@@ -1,0 +1,38 @@
+#include "TestDb.h"
+
+#include "data/Schema.h"
+#include "dataset/Aliases.h"
+#include "dataset/Table.h"
+
+#include <QProcess>
+
+TestDb::TestDb() {
+    schema::createDatabase(tmp_.path());
+    db::Aliases::bind(QStringLiteral("morv"), tmp_.path());
+}
+
+TestDb::~TestDb() { db::Aliases::unbind(QStringLiteral("morv")); }
+
+void TestDb::add(const QString& file, const std::vector<db::Variant>& values) const {
+    db::Table t;
+    t.setTableName(path(file));
+    t.open();
+    t.append();
+    t.setFields(values);
+    t.post();
+}
+
+int runCommand(const QString& program, const QStringList& args, QString* out) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(300000)) return -1;
+    if (out) *out = QString::fromUtf8(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+QString sharedDir() { return QStringLiteral(MORV_SHARED_DIR); }
+
+int peerCheck(const QString& dir, QString* report) {
+    return runCommand(QStringLiteral("python3"), {sharedDir() + QStringLiteral("/tools/peer-check"), dir}, report);
+}

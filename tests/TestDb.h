@@ -1,0 +1,27 @@
+#pragma once
+#include "dataset/Variant.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <vector>
+
+// A fresh database of the program's ten tables in a temporary directory, bound to the alias morv.
+class TestDb {
+public:
+    TestDb();
+    ~TestDb();
+    QString dir() const { return tmp_.path(); }
+    QString path(const QString& file) const { return tmp_.filePath(file); }
+    // Appends a row with the values in field order straight to a table file.
+    void add(const QString& file, const std::vector<db::Variant>& values) const;
+
+private:
+    QTemporaryDir tmp_;
+};
+
+// Runs a command, returns its exit status; output goes to *out when given.
+int runCommand(const QString& program, const QStringList& args, QString* out = nullptr);
+QString sharedDir();
+// ../shared/tools/peer-check on a directory: exit status and its report.
+int peerCheck(const QString& dir, QString* report = nullptr);
