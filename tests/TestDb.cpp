@@ -34,5 +34,5 @@ int runCommand(const QString& program, const QStringList& args, QString* out) {
 QString sharedDir() { return QStringLiteral(MORV_SHARED_DIR); }
 
 int peerCheck(const QString& dir, QString* report) {
-    return runCommand(QStringLiteral("python3"), {sharedDir() + QStringLiteral("/tools/peer-check"), dir}, report);
+    return runCommand(sharedDir() + QStringLiteral("/tools/peer-check"), {dir}, report);
 }

@@ -1,0 +1,256 @@
+#include "SqlRunner.h"
+
+#include "DbfModule.h"
+#include "Errors.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <sqlite3.h>
+
+namespace db::sql {
+
+namespace {
+
+struct CloseDb {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct FinalizeStmt {
+    void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseDb>;
+using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStmt>;
+
+[[noreturn]] void fail(const QString& message) {
+    throw DatabaseError(message);
+}
+
+QString quoted(const QString& text, QChar quote) {
+    QString out = text;
+    out.replace(quote, QString(2, quote));
+    return quote + out + quote;
+}
+
+// Tables whose files could not be opened, so "no such table" can say why.
+using Broken = std::map<QString, QString>;
+
+Connection openConnection(const QString& directory, Broken& broken) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(":memory:", &raw,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    Connection db(raw);
+    if (rc != SQLITE_OK)
+        fail(QStringLiteral("Cannot start the SQL engine: %1").arg(QString::fromUtf8(sqlite3_errstr(rc))));
+    if (registerDbfModule(db.get()) != SQLITE_OK) fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
+
+    QDir dir(directory);
+    const QFileInfoList files = dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    std::set<QString> seen;
+    for (const QFileInfo& fi : files) {
+        if (fi.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) != 0) continue;
+        const QString name = fi.completeBaseName();
+        const QString key = name.toLower();
+        if (!seen.insert(key).second) continue; // bd_x.dbf and BD_X.DBF: the first in name order wins
+        const QString ddl = QStringLiteral("CREATE VIRTUAL TABLE temp.%1 USING dbf(%2)")
+                                .arg(quoted(name, u'"'), quoted(fi.absoluteFilePath(), u'\''));
+        char* err = nullptr;
+        if (sqlite3_exec(db.get(), ddl.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+            broken[key] = QString::fromUtf8(err ? err : sqlite3_errmsg(db.get()));
+            sqlite3_free(err);
+        }
+    }
+    return db;
+}
+
+struct Refusal {
+    bool denied = false;
+    const char* what = nullptr; // named only when the action says what the user wrote
+};
+
+const char* actionName(int action, const char* table) {
+    // Creating or dropping anything first shows up as a write to the schema table: name nothing then.
+    const bool schema = table && std::strncmp(table, "sqlite_", 7) == 0;
+    switch (action) {
+    case SQLITE_ATTACH:
+        return "ATTACH";
+    case SQLITE_DETACH:
+        return "DETACH";
+    case SQLITE_PRAGMA:
+        return "PRAGMA";
+    case SQLITE_INSERT:
+        return schema ? nullptr : "INSERT";
+    case SQLITE_UPDATE:
+        return schema ? nullptr : "UPDATE";
+    case SQLITE_DELETE:
+        return schema ? nullptr : "DELETE";
+    case SQLITE_TRANSACTION:
+    case SQLITE_SAVEPOINT:
+        return "a transaction";
+    default:
+        return nullptr;
+    }
+}
+
+int authorize(void* data, int action, const char* arg1, const char*, const char*, const char*) {
+    switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+        return SQLITE_OK;
+    default: {
+        auto* refusal = static_cast<Refusal*>(data);
+        if (!refusal->denied) refusal->what = actionName(action, arg1);
+        refusal->denied = true;
+        return SQLITE_DENY;
+    }
+    }
+}
+
+[[noreturn]] void refuse(const char* what) {
+    const QString message = QStringLiteral("Only SELECT queries are allowed");
+    fail(what ? message + QStringLiteral(" (%1 is refused)").arg(QLatin1String(what)) : message);
+}
+
+// Skips blanks, comments and empty statements.
+const char* skipNothing(const char* p, const char* end) {
+    while (p < end) {
+        if (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == ';') {
+            ++p;
+        } else if (end - p >= 2 && p[0] == '-' && p[1] == '-') {
+            while (p < end && *p != '\n')
+                ++p;
+        } else if (end - p >= 2 && p[0] == '/' && p[1] == '*') {
+            p += 2;
+            while (p < end && !(end - p >= 2 && p[0] == '*' && p[1] == '/'))
+                ++p;
+            p = std::min(p + 2, end);
+        } else {
+            break;
+        }
+    }
+    return p;
+}
+
+const Variant* findParam(const std::map<QString, Variant>& params, const QString& name) {
+    if (auto it = params.find(name); it != params.end()) return &it->second;
+    for (const auto& [key, value] : params)
+        if (key.compare(name, Qt::CaseInsensitive) == 0) return &value;
+    return nullptr;
+}
+
+void bindParams(sqlite3_stmt* st, const std::map<QString, Variant>& params) {
+    const int count = sqlite3_bind_parameter_count(st);
+    for (int i = 1; i <= count; ++i) {
+        const char* name = sqlite3_bind_parameter_name(st, i);
+        const Variant* v = name ? findParam(params, QString::fromUtf8(name + 1)) : nullptr;
+        if (!v) continue; // unbound parameters are NULL
+        switch (v->type()) {
+        case Variant::Type::Null:
+            break;
+        case Variant::Type::Int:
+            sqlite3_bind_int64(st, i, v->toInt());
+            break;
+        case Variant::Type::Float:
+            sqlite3_bind_double(st, i, v->toDouble());
+            break;
+        case Variant::Type::Bool:
+            sqlite3_bind_int(st, i, v->toBool() ? 1 : 0);
+            break;
+        case Variant::Type::Date: {
+            const QDate d = v->toDate();
+            if (d.isValid()) {
+                const QByteArray iso = d.toString(Qt::ISODate).toUtf8();
+                sqlite3_bind_text(st, i, iso.constData(), int(iso.size()), SQLITE_TRANSIENT);
+            }
+            break;
+        }
+        case Variant::Type::String: {
+            const QByteArray u = v->toString().toUtf8();
+            sqlite3_bind_text(st, i, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        }
+    }
+}
+
+Variant columnValue(sqlite3_stmt* st, int i) {
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+        return Variant(int64_t(sqlite3_column_int64(st, i)));
+    case SQLITE_FLOAT:
+        return Variant(sqlite3_column_double(st, i));
+    case SQLITE_NULL:
+        return {};
+    default: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+        return Variant(QString::fromUtf8(text, sqlite3_column_bytes(st, i)));
+    }
+    }
+}
+
+} // namespace
+
+ResultSet runSelect(const QString& directory, const QString& sqlText,
+                    const std::map<QString, Variant>& params) {
+    if (directory.isEmpty()) fail(QStringLiteral("No directory was given for the query"));
+    if (!QFileInfo(directory).isDir()) fail(QStringLiteral("Directory %1 does not exist").arg(directory));
+
+    Broken broken;
+    Connection db = openConnection(directory, broken);
+    sqlite3_limit(db.get(), SQLITE_LIMIT_ATTACHED, 0);
+    // Installed only now: registering the tables above is the one thing allowed to write the schema.
+    Refusal refusal;
+    sqlite3_set_authorizer(db.get(), authorize, &refusal);
+
+    const QByteArray text = sqlText.toUtf8();
+    const char* end = text.constData() + text.size();
+    const char* start = skipNothing(text.constData(), end);
+    if (start == end) fail(QStringLiteral("The query text is empty"));
+
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v3(db.get(), start, int(end - start), 0, &raw, &tail);
+    Statement st(raw);
+    if (refusal.denied) refuse(refusal.what);
+    if (rc != SQLITE_OK) {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(db.get()));
+        // Writes to our tables stop before the authorizer sees them, as the tables have no xUpdate.
+        if (message.endsWith(QLatin1String("may not be modified"))) refuse(nullptr);
+        static const QString noTable = QStringLiteral("no such table: ");
+        if (message.startsWith(noTable)) {
+            if (auto it = broken.find(message.mid(noTable.size()).toLower()); it != broken.end())
+                fail(QStringLiteral("Table %1 cannot be read: %2")
+                         .arg(message.mid(noTable.size()), it->second));
+        }
+        fail(message);
+    }
+    if (!st) fail(QStringLiteral("The query text is empty"));
+    if (skipNothing(tail, end) != end) fail(QStringLiteral("The query text must hold exactly one statement"));
+    if (!sqlite3_stmt_readonly(st.get())) refuse(nullptr);
+
+    bindParams(st.get(), params);
+
+    ResultSet result;
+    const int columns = sqlite3_column_count(st.get());
+    for (int i = 0; i < columns; ++i)
+        result.columns << QString::fromUtf8(sqlite3_column_name(st.get(), i));
+    for (;;) {
+        const int step = sqlite3_step(st.get());
+        if (step == SQLITE_DONE) break;
+        if (step != SQLITE_ROW) {
+            if (refusal.denied) refuse(refusal.what); // table-valued pragma functions prepare inside the step
+            fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
+        }
+        std::vector<Variant>& row = result.rows.emplace_back();
+        row.reserve(size_t(columns));
+        for (int i = 0; i < columns; ++i)
+            row.push_back(columnValue(st.get(), i));
+    }
+    return result;
+}
+
+} // namespace db::sql
