@@ -43,7 +43,7 @@ public:
     bool eof() const { return eof_; }
     bool bof() const { return bof_; }
     bool isEmpty() const { return rowCount() == 0; }
-    int recordCount() const { return rowCount(); }
+    int recordCount() const { return active() ? int(viewSize()) : 0; }
     int recNo() const { return pos_; } // view position, -1 when empty
     bool locate(const QString& keyFields, const std::vector<Variant>& values);
 
@@ -65,7 +65,8 @@ public:
     void setFiltered(bool on);
 
     // Rows by view position without moving the cursor (for lazy grids).
-    int rowCount() const { return active() ? int(viewSize()) : 0; }
+    // While inserting, the new row counts too, at the cursor.
+    int rowCount() const { return active() ? int(viewSize()) + (state_ == DataSetState::Insert ? 1 : 0) : 0; }
     Variant valueAt(int row, const Field* f) const;
 
     // Runs when a new record is started, after the master link filled its field.

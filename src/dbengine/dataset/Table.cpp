@@ -22,7 +22,7 @@ FieldKind kindFor(const dbf::FieldDef& d) {
     case 'F': return FieldKind::Float;
     default:
         if (d.decimals > 0 || d.length > 9) return FieldKind::Float;
-        return d.length <= 4 ? FieldKind::Smallint : FieldKind::Integer;
+        return d.length <= 6 ? FieldKind::Smallint : FieldKind::Integer; // N(6,0) is how smallint is stored
     }
 }
 bool numericType(char t) { return t == 'N' || t == 'F'; }
