@@ -315,3 +315,40 @@ TEST(AliasTest, MissingAliasDirectoryAndTableAreNamed) {
     EXPECT_NO_THROW(t.open());
     qunsetenv("MORV_ALIASES");
 }
+
+TEST_F(TableTest, EqualityFiltersOverManyRowsMatchAPlainScan) {
+    fill(5000, 7);
+    auto numbers = [&] {
+        std::vector<int> out;
+        for (table.first(); !table.eof(); table.next()) out.push_back(current());
+        return out;
+    };
+    // "G=3 and N<=1000" cannot use the index; "G=3" can: both must agree on the rows.
+    table.setFilter("G=3 and N>=-1");
+    table.setFiltered(true);
+    std::vector<int> scanned = numbers();
+    table.setFilter("G=3");
+    EXPECT_EQ(numbers(), scanned);
+    EXPECT_EQ(scanned.size(), 714u);
+    EXPECT_EQ(scanned.front(), 3);
+    // Rows changed, added and deleted afterwards are seen by the next view.
+    table.first();
+    table.edit();
+    table.fieldByName("G")->setValue(4.0);
+    table.post();
+    EXPECT_EQ(table.recordCount(), 713); // the changed row left the view
+    table.setFiltered(false);
+    table.append();
+    table.setFields({7001, 3.0});
+    table.post();
+    table.locate("N", {10});
+    table.deleteRecord();
+    table.setFilter("G=3");
+    table.setFiltered(true);
+    std::vector<int> after = numbers();
+    EXPECT_EQ(after.size(), 713u);
+    EXPECT_EQ(after.front(), 17);
+    EXPECT_EQ(after.back(), 7001);
+    table.setFilter("G=3 and N=7001");
+    EXPECT_EQ(numbers(), std::vector<int>{7001});
+}

@@ -281,7 +281,24 @@ void bindNode(FilterNode& n, const dbf::DbfFile& f) {
     if (n.b) bindNode(*n.b, f);
 }
 
+bool collectEqualities(const FilterNode& n, std::vector<int>& cols, std::vector<double>& vals) {
+    if (n.kind == FilterNode::And) return collectEqualities(*n.a, cols, vals) && collectEqualities(*n.b, cols, vals);
+    if (n.kind != FilterNode::Compare || n.cmp != Cmp::Eq) return false;
+    const Operand* field = n.l.isField ? &n.l : &n.r;
+    const Operand* lit = n.l.isField ? &n.r : &n.l;
+    if (!field->isField || lit->isField || lit->isText || field->field < 0 || !isNumericType(field->type)) return false;
+    cols.push_back(field->field);
+    vals.push_back(lit->number);
+    return true;
+}
+
 } // namespace
+
+bool FilterExpr::equalityTerms(std::vector<int>& columns, std::vector<double>& values) const {
+    columns.clear();
+    values.clear();
+    return root_ && collectEqualities(*root_, columns, values);
+}
 
 FilterExpr::FilterExpr() = default;
 FilterExpr::~FilterExpr() = default;

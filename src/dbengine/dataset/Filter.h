@@ -2,6 +2,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace dbf {
 class DbfFile;
@@ -27,6 +28,9 @@ public:
     // Binds field names to the columns of a file; throws DatabaseError for an unknown field.
     void bind(const dbf::DbfFile& file);
     bool matches(const dbf::DbfFile& file, uint32_t rec) const;
+    // For a bound filter made only of number-field = number comparisons joined by "and":
+    // their columns and numbers, so the rows can come from a key index instead of a scan.
+    bool equalityTerms(std::vector<int>& columns, std::vector<double>& values) const;
 
 private:
     std::unique_ptr<FilterNode> root_;

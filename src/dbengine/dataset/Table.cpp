@@ -26,6 +26,8 @@ FieldKind kindFor(const dbf::FieldDef& d) {
     }
 }
 bool numericType(char t) { return t == 'N' || t == 'F'; }
+// Below this many records a plain scan is as quick as the key index.
+constexpr uint32_t kIndexedFrom = 2048;
 } // namespace
 
 Table::Table(QObject* parent) : Dataset(parent) {}
@@ -162,10 +164,23 @@ void Table::rebuildView() {
     }
     view_.clear();
     uint32_t n = file_->recordCount();
-    bool plain = detailColumn_ < 0 && (!filtered() || filterExpr_.empty());
-    if (plain) view_.reserve(n);
-    for (uint32_t r = 0; r < n; ++r)
-        if (passes(r)) view_.push_back(r);
+    std::vector<int> cols;
+    std::vector<double> vals;
+    if (n >= kIndexedFrom && filtered() && filterExpr_.equalityTerms(cols, vals)) {
+        // "A=1 and B=2" over a big table: take the candidates from the key index, then check them.
+        std::vector<dbf::KeyIndex::Part> parts(vals.size());
+        for (size_t i = 0; i < vals.size(); ++i) {
+            parts[i].isNumber = true;
+            parts[i].number = vals[i];
+        }
+        for (uint32_t r : file_->keyIndex(cols).candidates(dbf::KeyIndex::hashParts(parts)))
+            if (passes(r)) view_.push_back(r);
+    } else {
+        bool plain = detailColumn_ < 0 && (!filtered() || filterExpr_.empty());
+        if (plain) view_.reserve(n);
+        for (uint32_t r = 0; r < n; ++r)
+            if (passes(r)) view_.push_back(r);
+    }
     if (sortColumn_ >= 0) {
         std::vector<std::pair<double, uint32_t>> keyed;
         keyed.reserve(view_.size());
@@ -311,7 +326,7 @@ void Table::fillMasterFields() {
 }
 
 int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<Variant>& values) const {
-    if (view_.size() < 2048) return -2;
+    if (view_.size() < kIndexedFrom) return -2;
     std::vector<int> cols;
     std::vector<std::string> texts(keys.size());
     std::vector<dbf::KeyIndex::Part> parts(keys.size());

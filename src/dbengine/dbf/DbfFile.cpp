@@ -89,14 +89,16 @@ bool parseNumber(std::string_view s, double& out) {
         ++i;
     }
     int64_t whole = 0;
+    double v = 0;
     int digits = 0;
     while (i < n && s[i] >= '0' && s[i] <= '9') {
-        if (digits < 18) whole = whole * 10 + (s[i] - '0');
-        else whole = whole * 10 + (s[i] - '0'); // very wide fields: precision loss is acceptable
+        // Exact in int64 up to 18 digits; past that int64 would overflow, so go on in double
+        // (very wide fields: precision loss is acceptable).
+        if (digits < 18) v = double(whole = whole * 10 + (s[i] - '0'));
+        else v = v * 10 + (s[i] - '0');
         ++digits;
         ++i;
     }
-    double v = double(whole);
     if (i < n && (s[i] == '.' || s[i] == ',')) {
         ++i;
         int64_t frac = 0;
@@ -290,7 +292,8 @@ uint32_t DbfFile::memoBlock(uint32_t rec, int field) const {
     std::string_view s = raw(rec, field);
     if (s.size() == 4 && fields_[size_t(field)].length == 4) return le32(reinterpret_cast<const unsigned char*>(s.data()));
     double v = 0;
-    if (!parseNumber(s, v) || v < 0) return 0;
+    // Garbage such as "1e308" must not reach the cast: outside uint32 (or NaN) means no block.
+    if (!parseNumber(s, v) || !(v >= 0 && v < 4294967296.0)) return 0;
     return uint32_t(v);
 }
 

@@ -8,10 +8,15 @@
 namespace dbf {
 
 namespace {
-uint64_t mix(uint64_t h, uint64_t v) {
-    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
-    return h * 0xBF58476D1CE4E5B9ull;
+// splitmix64's finalizer: every input bit reaches the low 32 bits the index keeps.
+uint64_t fmix(uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
 }
+uint64_t mix(uint64_t h, uint64_t v) { return fmix(h * 0x9E3779B97F4A7C15ull + fmix(v)); }
 uint64_t hashBytes(std::string_view s) {
     uint64_t h = 1469598103934665603ull;
     for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
@@ -61,19 +66,19 @@ void KeyIndex::catchUp(const DbfFile& f) {
     uint32_t n = f.recordCount();
     if (indexed_ == 0 && sorted_.empty() && n > 0) {
         sorted_.reserve(n);
-        for (uint32_t r = 0; r < n; ++r) sorted_.emplace_back(hashRecord(f, f.record(r)), r);
+        for (uint32_t r = 0; r < n; ++r) sorted_.push_back({uint32_t(hashRecord(f, f.record(r))), r});
         std::sort(sorted_.begin(), sorted_.end());
         indexed_ = n;
         return;
     }
-    for (uint32_t r = indexed_; r < n; ++r) tail_.emplace_back(hashRecord(f, f.record(r)), r);
+    for (uint32_t r = indexed_; r < n; ++r) tail_.push_back({uint32_t(hashRecord(f, f.record(r))), r});
     indexed_ = std::max(indexed_, n);
     if (tail_.size() > 4096 + sorted_.size() / 16) merge();
 }
 
 void KeyIndex::noteRewrite(uint32_t rec, uint64_t h) {
     if (rec >= indexed_) return; // catchUp will see it
-    tail_.emplace_back(h, rec);
+    tail_.push_back({uint32_t(h), rec});
     if (tail_.size() > 4096 + sorted_.size() / 16) merge();
 }
 
@@ -89,10 +94,11 @@ void KeyIndex::merge() {
 
 std::vector<uint32_t> KeyIndex::candidates(uint64_t h) const {
     std::vector<uint32_t> out;
-    auto lo = std::lower_bound(sorted_.begin(), sorted_.end(), Entry(h, 0));
-    for (; lo != sorted_.end() && lo->first == h; ++lo) out.push_back(lo->second);
+    const uint32_t key = uint32_t(h);
+    auto lo = std::lower_bound(sorted_.begin(), sorted_.end(), Entry{key, 0});
+    for (; lo != sorted_.end() && lo->hash == key; ++lo) out.push_back(lo->rec);
     for (const Entry& e : tail_)
-        if (e.first == h) out.push_back(e.second);
+        if (e.hash == key) out.push_back(e.rec);
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;

@@ -32,7 +32,13 @@ public:
     size_t memoryBytes() const { return (sorted_.capacity() + tail_.capacity()) * sizeof(Entry); }
 
 private:
-    using Entry = std::pair<uint64_t, uint32_t>;
+    // 8 bytes a record: a 32-bit hash is plenty when every candidate is checked anyway.
+    struct Entry {
+        uint32_t hash;
+        uint32_t rec;
+        bool operator<(const Entry& o) const { return hash < o.hash || (hash == o.hash && rec < o.rec); }
+        bool operator==(const Entry& o) const { return hash == o.hash && rec == o.rec; }
+    };
     void merge();
     std::vector<int> columns_;
     std::vector<Entry> sorted_;
