@@ -1,1 +1,245 @@
-int main(){}
+// Speed and memory of the engine on a large generated database.
+//   morv-bench [--db DIR] [benchmark flags]
+// Without --db (or MORV_BENCH_DB) the database is generated once in /tmp/morv-bench-db.
+#include "data/DM.h"
+#include "dataset/Aliases.h"
+#include "dbf/DbfFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <shapefil.h>
+#include <string>
+
+namespace {
+
+QString gDir;
+
+struct Key {
+    int org, testee, test, question;
+};
+std::vector<Key> gKeys; // answer rows to look for, sampled from the table
+
+long peakKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+double filesMb() {
+    qint64 total = 0;
+    for (const QFileInfo& fi : QDir(gDir).entryInfoList(QDir::Files)) total += fi.size();
+    return double(total) / (1024.0 * 1024.0);
+}
+
+TBD& bd() {
+    static TBD* module = [] {
+        auto* m = new TBD;
+        // Warm the key indexes a first search builds, so the figures are for steady use.
+        m->Table_rezult->locate("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR", {1, 1, 1, 1});
+        return m;
+    }();
+    return *module;
+}
+
+void sampleKeys() {
+    db::Table t;
+    t.setDatabaseName("morv");
+    t.setTableName("bd_rezult.dbf");
+    t.open();
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> pick(0, t.recordCount() - 1);
+    for (int i = 0; i < 1000; ++i) {
+        int row = pick(rng);
+        gKeys.push_back({int(t.valueAt(row, t.fieldByName("NOMU")).toInt()), int(t.valueAt(row, t.fieldByName("NOMTESTIR")).toInt()),
+                         int(t.valueAt(row, t.fieldByName("NOMTESTA")).toInt()),
+                         int(t.valueAt(row, t.fieldByName("NOMVOPR")).toInt())});
+    }
+}
+
+void BM_OpenAllTables(benchmark::State& state) {
+    for (auto _ : state) {
+        TBD module; // opens the 14 tables and runs the two load-time queries
+        benchmark::DoNotOptimize(module.Table_rezult->recordCount());
+    }
+}
+
+void BM_FilterSwitchOneTesteeAndTest(benchmark::State& state) {
+    db::Table* t = bd().Table_rezult;
+    size_t i = 0;
+    for (auto _ : state) {
+        const Key& k = gKeys[i++ % gKeys.size()];
+        t->setFiltered(false);
+        t->setFilter(QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3").arg(k.org).arg(k.testee).arg(k.test));
+        t->setFiltered(true);
+        benchmark::DoNotOptimize(t->recordCount());
+    }
+}
+
+void BM_LocateAnswerRow(benchmark::State& state) {
+    db::Table* t = bd().Table_rezult;
+    t->setFiltered(false);
+    size_t i = 0, found = 0;
+    for (auto _ : state) {
+        const Key& k = gKeys[i++ % gKeys.size()];
+        found += t->locate("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR", {k.org, k.testee, k.test, k.question});
+    }
+    if (found != i) state.SkipWithError("an answer row that exists was not found");
+}
+
+// The scoring of one testee's run: the same steps, filters and searches as the scoring dialog.
+void BM_ScoringPass(benchmark::State& state) {
+    TBD& m = bd();
+    // A test with the most questions and criteria, and a testee who answered it.
+    int N = 0, K = 0, most = 0;
+    for (m.Table_test->first(); !m.Table_test->eof(); m.Table_test->next()) {
+        int k = int(m.Table_testKOLKRIT->asInteger());
+        if (k > K) {
+            K = k;
+            N = int(m.Table_testNTEST->asInteger());
+        }
+    }
+    const Key* who = nullptr;
+    for (const Key& k : gKeys)
+        if (k.test == N) who = &k;
+    if (!who) {
+        state.SkipWithError("no answers for the biggest test");
+        return;
+    }
+    const QString answers = QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3").arg(who->org).arg(who->testee).arg(N);
+    auto restrict = [](db::Table* t, const QString& f) {
+        t->setFiltered(false);
+        t->setFilter(f);
+        t->setFiltered(true);
+    };
+    for (auto _ : state) {
+        restrict(m.Table_vopros, QStringLiteral("NTEST=%1").arg(N));
+        restrict(m.Table_rezult, answers);
+        restrict(m.Table_rez, answers);
+        for (int k = 1; k <= K; ++k) {
+            int64_t S = 0;
+            restrict(m.Table_summa, QStringLiteral("NOMTESTA=%1and KRIT=%2").arg(N).arg(k));
+            for (m.Table_summa->first(); !m.Table_summa->eof(); m.Table_summa->next()) {
+                ++most;
+                int q = int(m.Table_summaSUMVOPR->asInteger());
+                m.Table_rezult->locate("NOMVOPR", {q});
+                int a = int(m.Table_rezultOTVET->asInteger());
+                m.Table_vopros->locate("NVOPR", {q});
+                int s = int(m.Table_voprosNOTV->asInteger());
+                restrict(m.Table_otvet, QStringLiteral("NOMOTV=%1").arg(s));
+                m.Table_otvet->first();
+                m.Table_otvet->moveBy(a);
+                S += m.Table_otvetBOTVET->asInteger();
+            }
+            if (m.Table_rez->locate("KRIT", {k})) {
+                m.Table_rez->edit();
+                m.Table_rezBALL->setValue(double(S));
+                m.Table_rez->post();
+            } else {
+                m.Table_rez->append();
+                m.Table_rez->setFields({who->org, who->testee, QDate::currentDate(), N, k, double(S)});
+                m.Table_rez->post();
+            }
+        }
+    }
+    state.counters["questions"] = double(most) / double(state.iterations());
+    state.counters["criteria"] = K;
+}
+
+void BM_QueryKritBall(benchmark::State& state) {
+    db::Query* q = bd().Query1;
+    for (auto _ : state) {
+        q->close();
+        q->setSql({"Select KRIT,BALL", "  From bd_rez"});
+        q->open();
+        benchmark::DoNotOptimize(q->recordCount());
+    }
+    state.counters["rows"] = q->recordCount();
+}
+
+double gOurScan = 0, gShapeScan = 0;
+
+// Every field of every answer row, read as the windows read them.
+void BM_FullScanOurs(benchmark::State& state) {
+    db::Table t;
+    t.setDatabaseName("morv");
+    t.setTableName("bd_rezult.dbf");
+    t.open();
+    double sum = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        for (t.first(); !t.eof(); t.next())
+            for (db::Field* f : t.fields())
+                if (f->kind() != db::FieldKind::Date) sum += f->value().toDouble();
+                else benchmark::DoNotOptimize(f->value());
+        gOurScan = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    benchmark::DoNotOptimize(sum);
+}
+
+void BM_FullScanShapelib(benchmark::State& state) {
+    std::string path = QDir(gDir).filePath("bd_rezult.dbf").toStdString();
+    double sum = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        DBFHandle h = DBFOpen(path.c_str(), "rb");
+        if (!h) {
+            state.SkipWithError("shapelib cannot open bd_rezult.dbf");
+            return;
+        }
+        int n = DBFGetRecordCount(h), fields = DBFGetFieldCount(h);
+        for (int r = 0; r < n; ++r)
+            for (int f = 0; f < fields; ++f)
+                if (DBFGetFieldInfo(h, f, nullptr, nullptr, nullptr) != FTDate) sum += DBFReadDoubleAttribute(h, r, f);
+                else benchmark::DoNotOptimize(DBFReadStringAttribute(h, r, f));
+        DBFClose(h);
+        gShapeScan = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    benchmark::DoNotOptimize(sum);
+}
+
+} // namespace
+
+BENCHMARK(BM_OpenAllTables)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FilterSwitchOneTesteeAndTest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LocateAnswerRow)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScoringPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryKritBall)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullScanOurs)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FullScanShapelib)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    gDir = qEnvironmentVariable("MORV_BENCH_DB", QStringLiteral("/tmp/morv-bench-db"));
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::string(argv[i]) == "--db" && i + 1 < argc) gDir = QString::fromLocal8Bit(argv[++i]);
+        else rest.push_back(argv[i]);
+    }
+    if (!QFileInfo::exists(QDir(gDir).filePath("bd_rezult.dbf"))) {
+        std::fprintf(stderr, "Generating the benchmark database in %s ...\n", qPrintable(gDir));
+        if (QProcess::execute(QStringLiteral(MORV_DB_TOOL), {QStringLiteral("large"), gDir}) != 0) {
+            std::fprintf(stderr, "morv-db large failed\n");
+            return 1;
+        }
+    }
+    db::Aliases::bind(QStringLiteral("morv"), gDir);
+    sampleKeys();
+    int n = int(rest.size());
+    benchmark::Initialize(&n, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    long peak = peakKb();
+    std::printf("\nbd_rezult full scan: ours %.3f s, shapelib %.3f s, ratio %.1f x\n", gOurScan, gShapeScan,
+                gOurScan > 0 ? gShapeScan / gOurScan : 0.0);
+    std::printf("peak memory %.1f MiB, database files %.1f MiB, ratio %.2f\n", peak / 1024.0, filesMb(),
+                peak / 1024.0 / filesMb());
+    return 0;
+}

@@ -301,8 +301,9 @@ int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_
 }
 
 int Table::placeInView(uint32_t rec) {
-    auto old = std::find(view_.begin(), view_.end(), rec);
-    if (old != view_.end()) view_.erase(old);
+    // Stored order keeps the view sorted by record number, so the old place is found by halving.
+    auto old = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec) : std::find(view_.begin(), view_.end(), rec);
+    if (old != view_.end() && *old == rec) view_.erase(old);
     if (!passes(rec)) return -1;
     auto at = std::lower_bound(view_.begin(), view_.end(), rec, [this](uint32_t a, uint32_t b) { return inOrder(a, b); });
     at = view_.insert(at, rec);
