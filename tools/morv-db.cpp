@@ -1,0 +1,435 @@
+// morv-db: creates, fills, binds and checks the database of the testing program.
+
+#include "Errors.h"
+#include "LargeData.h"
+#include "SampleData.h"
+#include "data/Schema.h"
+#include "dataset/Aliases.h"
+#include "dataset/Table.h"
+#include "dbf/DbfFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+#include <cstdio>
+#include <stdexcept>
+#include <string_view>
+
+using namespace std::literals;
+
+namespace {
+
+const char kUsage[] = R"(Usage: morv-db COMMAND [ARGUMENTS]
+
+Looks after the database of the program "Психологическое тестирование":
+the ten dBASE tables in one directory, reached through the alias morv.
+
+Commands:
+  create DIR [--force]   make an empty database (the ten tables) in DIR
+  sample DIR [--force]   make the sample database: dictionaries, three institutions
+                         with their testees, three tests with keys and interpretations,
+                         completed testings with their scores, and bd_stat
+  large DIR [--force] [--orgs N] [--testees N] [--tests N] [--questions N]
+            [--answers N] [--scores N] [--criteria N]
+                         make a large consistent database for benchmarks; defaults:
+                         100 institutions, 10000 testees, 50 tests, 200 questions
+                         per test, 1000000 answer rows, 100000 score rows,
+                         10 criteria per test. Test 1 is the benchmark test.
+  alias NAME DIR         bind the alias NAME (the program uses morv) to DIR in the
+                         engine's configuration file and print that file's path
+  check DIR              read every table of DIR, every record and field, memo texts
+                         included, and report each table; also names program tables
+                         that are missing
+  help, --help           show this text
+
+create, sample and large refuse a directory that already holds any of the program's
+tables; --force replaces them (with their memo and index files).
+
+The configuration file is $MORV_ALIASES if set, else
+$XDG_CONFIG_HOME/morvanta/aliases.ini (section [NAME], key path).
+
+Exit status: 0 success, 1 failure, 2 bad usage.
+)";
+
+// Wrong command line: exit status 2 and a pointer to the help.
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const QString& msg) : std::runtime_error(msg.toStdString()) {}
+};
+
+void say(const QString& line) {
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+}
+
+void complain(const QString& line) {
+    std::fflush(stdout);
+    std::fputs(("morv-db: " + line + '\n').toUtf8().constData(), stderr);
+}
+
+struct CommandLine {
+    QStringList positional;
+    QSet<QString> flags;
+    QMap<QString, QString> values;
+};
+
+CommandLine parse(const QString& command, const QStringList& args, const QStringList& flags = {},
+                  const QStringList& valued = {}) {
+    CommandLine cl;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
+            cl.positional << a;
+            continue;
+        }
+        QString name = a.section(QLatin1Char('='), 0, 0);
+        if (flags.contains(name) && !a.contains(QLatin1Char('='))) {
+            cl.flags.insert(name);
+        } else if (valued.contains(name)) {
+            if (a.contains(QLatin1Char('=')))
+                cl.values[name] = a.section(QLatin1Char('='), 1);
+            else if (i + 1 < args.size())
+                cl.values[name] = args[++i];
+            else
+                throw UsageError(QStringLiteral("option %1 needs a value").arg(name));
+        } else {
+            throw UsageError(QStringLiteral("unknown option '%1' for %2").arg(a, command));
+        }
+    }
+    return cl;
+}
+
+void expectArgs(const QString& command, const CommandLine& cl, const QStringList& names) {
+    if (cl.positional.size() < names.size())
+        throw UsageError(QStringLiteral("%1 needs %2").arg(command, names.join(QLatin1Char(' '))));
+    if (cl.positional.size() > names.size())
+        throw UsageError(QStringLiteral("%1 takes only %2; unexpected '%3'")
+                             .arg(command, names.join(QLatin1Char(' ')), cl.positional[names.size()]));
+}
+
+QStringList programTables() {
+    QStringList names;
+    for (const auto& t : schema::tables())
+        names << QLatin1String(t.file);
+    return names;
+}
+
+QString baseName(const QString& file) {
+    return file.left(file.lastIndexOf(QLatin1Char('.')));
+}
+
+// Files of dir that belong to the given tables: the tables themselves in any letter case, and
+// with companions also their memo and index files.
+QStringList filesOf(const QString& dir, const QStringList& tables, bool companions) {
+    QStringList found;
+    for (const QString& entry : QDir(dir).entryList(QDir::Files, QDir::Name)) {
+        for (const QString& t : tables) {
+            bool hit = entry.compare(t, Qt::CaseInsensitive) == 0;
+            if (!hit && companions) {
+                const QString ext = entry.section(QLatin1Char('.'), -1).toLower();
+                hit = (ext == QLatin1String("dbt") || ext == QLatin1String("mdx")) &&
+                      baseName(entry).compare(baseName(t), Qt::CaseInsensitive) == 0;
+            }
+            if (hit) {
+                found << entry;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+// Gets dir ready for a new database: refuses to overwrite tables unless forced.
+void prepare(const QString& dir, bool force, QStringList tables) {
+    QFileInfo fi(dir);
+    if (fi.exists() && !fi.isDir()) throw db::DatabaseError(QStringLiteral("%1 is not a directory").arg(dir));
+    const QStringList present = filesOf(dir, tables, false);
+    if (!present.isEmpty() && !force)
+        throw db::DatabaseError(QStringLiteral("%1 already holds %2; use --force to replace them")
+                                    .arg(QDir::toNativeSeparators(dir), present.join(QStringLiteral(", "))));
+    // A stale memo or index file of another letter case would sit beside the new table.
+    for (const QString& f : filesOf(dir, tables, true))
+        if (!QFile::remove(QDir(dir).filePath(f)))
+            throw db::DatabaseError(QStringLiteral("Cannot remove %1").arg(QDir(dir).filePath(f)));
+    if (!QDir().mkpath(dir)) throw db::DatabaseError(QStringLiteral("Cannot create directory %1").arg(dir));
+}
+
+// check ------------------------------------------------------------------------------------
+
+struct TableCheck {
+    QString file;
+    bool missing = false;
+    int records = 0;
+    uint32_t deleted = 0;
+    QStringList problems;
+    int moreProblems = 0;
+};
+
+void note(TableCheck& c, const QString& problem) {
+    if (c.problems.size() < 10)
+        c.problems << problem;
+    else
+        ++c.moreProblems;
+}
+
+// What the engine's reads would silently turn into a blank: garbage in a number, date or memo reference.
+QString rawProblem(const dbf::DbfFile& f, uint32_t rec, int col) {
+    const dbf::FieldDef& d = f.fields()[size_t(col)];
+    const std::string_view raw = f.raw(rec, col);
+    if (raw.find_first_not_of(" \0"sv) == std::string_view::npos) return {};
+    double v;
+    switch (d.type) {
+    case 'N':
+    case 'F':
+        if (!dbf::parseNumber(raw, v))
+            return QStringLiteral("'%1' is not a number")
+                .arg(QString::fromLatin1(raw.data(), qsizetype(raw.size())));
+        break;
+    case 'D':
+        if (!f.readDate(rec, col).isValid())
+            return QStringLiteral("'%1' is not a date")
+                .arg(QString::fromLatin1(raw.data(), qsizetype(raw.size())));
+        break;
+    case 'M':
+        if (d.length != 4 && !dbf::parseNumber(raw, v))
+            return QStringLiteral("'%1' is not a memo block number")
+                .arg(QString::fromLatin1(raw.data(), qsizetype(raw.size())));
+        break;
+    default:
+        break;
+    }
+    return {};
+}
+
+TableCheck checkTable(const QString& dir, const QString& file) {
+    TableCheck c;
+    c.file = file;
+    try {
+        db::Table t;
+        t.setTableName(QDir(dir).filePath(file));
+        t.open();
+        const dbf::DbfFile& f = *t.file();
+        c.records = t.recordCount();
+        c.deleted = f.recordCount() - uint32_t(c.records);
+        for (int row = 0; row < c.records; ++row) {
+            const uint32_t rec = t.recordNumber(row);
+            for (const db::Field* field : t.fields()) {
+                try {
+                    (void)t.valueAt(row, field);
+                    QString p = rawProblem(f, rec, field->column());
+                    if (!p.isEmpty())
+                        note(c, QStringLiteral("record %1, field %2: %3")
+                                    .arg(rec + 1)
+                                    .arg(field->fieldName(), p));
+                } catch (const db::EngineError& e) {
+                    note(c, QStringLiteral("record %1, field %2: %3")
+                                .arg(rec + 1)
+                                .arg(field->fieldName(), e.message()));
+                }
+            }
+        }
+        // The program opens its tables by field name: every one of them must be there.
+        if (const schema::TableDef* def = schema::find(file)) {
+            for (const auto& want : def->fields) {
+                int col = f.fieldIndex(want.name);
+                auto numeric = [](char t) { return t == 'N' || t == 'F'; };
+                if (col < 0)
+                    note(c, QStringLiteral("field %1 is missing").arg(QString::fromStdString(want.name)));
+                else if (char have = f.fields()[size_t(col)].type;
+                         have != want.type && !(numeric(have) && numeric(want.type)))
+                    note(c, QStringLiteral("field %1 has type %2, the program needs %3")
+                                .arg(QString::fromStdString(want.name), QChar::fromLatin1(have),
+                                     QChar::fromLatin1(want.type)));
+            }
+        }
+    } catch (const std::exception& e) {
+        note(c, QString::fromUtf8(e.what()));
+    }
+    return c;
+}
+
+std::vector<TableCheck> checkDirectory(const QString& dir) {
+    std::vector<TableCheck> result;
+    QStringList files = QDir(dir).entryList({QStringLiteral("*.dbf"), QStringLiteral("*.DBF")}, QDir::Files);
+    files.removeDuplicates();
+    std::sort(files.begin(), files.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    for (const QString& f : files)
+        result.push_back(checkTable(dir, f));
+    for (const QString& t : programTables())
+        if (filesOf(dir, {t}, false).isEmpty()) {
+            TableCheck missing;
+            missing.file = t;
+            missing.missing = true;
+            result.push_back(missing);
+        }
+    return result;
+}
+
+bool report(const std::vector<TableCheck>& checks) {
+    int failed = 0;
+    for (const TableCheck& c : checks) {
+        const QString name = QStringLiteral("%1").arg(c.file, -16);
+        if (c.missing) {
+            say(name + QStringLiteral(" missing"));
+            ++failed;
+        } else if (c.problems.isEmpty()) {
+            QString line = QStringLiteral("%1 %2 records  ok").arg(name).arg(c.records, 8);
+            if (c.deleted) line += QStringLiteral(" (%1 deleted)").arg(c.deleted);
+            say(line);
+        } else {
+            say(QStringLiteral("%1 FAILED: %2").arg(name, c.problems.first()));
+            for (qsizetype i = 1; i < c.problems.size(); ++i)
+                say(QStringLiteral("    ") + c.problems[i]);
+            if (c.moreProblems) say(QStringLiteral("    and %1 more problems").arg(c.moreProblems));
+            ++failed;
+        }
+    }
+    if (failed) complain(QStringLiteral("%1 of %2 tables failed the check").arg(failed).arg(checks.size()));
+    return failed == 0;
+}
+
+QString existingDirectory(const QString& dir) {
+    if (!QFileInfo(dir).isDir())
+        throw db::DatabaseError(QStringLiteral("Directory %1 does not exist").arg(dir));
+    return dir;
+}
+
+// commands ---------------------------------------------------------------------------------
+
+int create(const QStringList& args) {
+    CommandLine cl = parse(QStringLiteral("create"), args, {QStringLiteral("--force")});
+    expectArgs(QStringLiteral("create"), cl, {QStringLiteral("DIR")});
+    const QString dir = cl.positional[0];
+    prepare(dir, cl.flags.contains(QStringLiteral("--force")), programTables());
+    schema::createDatabase(dir);
+    say(QStringLiteral("Created an empty database of %1 tables in %2")
+            .arg(schema::tables().size())
+            .arg(QDir(dir).absolutePath()));
+    return 0;
+}
+
+int sampleDb(const QStringList& args) {
+    CommandLine cl = parse(QStringLiteral("sample"), args, {QStringLiteral("--force")});
+    expectArgs(QStringLiteral("sample"), cl, {QStringLiteral("DIR")});
+    const QString dir = cl.positional[0];
+    prepare(dir, cl.flags.contains(QStringLiteral("--force")),
+            programTables() << QStringLiteral("bd_stat.dbf"));
+    schema::createDatabase(dir);
+    sample::fill(dir);
+    say(QStringLiteral("Sample database written to %1").arg(QDir(dir).absolutePath()));
+    return report(checkDirectory(dir)) ? 0 : 1;
+}
+
+QString humanSize(qint64 bytes) {
+    if (bytes < 1024) return QStringLiteral("%1 B").arg(bytes);
+    if (bytes < 1024 * 1024) return QStringLiteral("%1 KB").arg(double(bytes) / 1024, 0, 'f', 1);
+    return QStringLiteral("%1 MB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
+}
+
+int largeDb(const QStringList& args) {
+    const QStringList counts = {QStringLiteral("--orgs"),    QStringLiteral("--testees"),
+                                QStringLiteral("--tests"),   QStringLiteral("--questions"),
+                                QStringLiteral("--answers"), QStringLiteral("--scores"),
+                                QStringLiteral("--criteria")};
+    CommandLine cl = parse(QStringLiteral("large"), args, {QStringLiteral("--force")}, counts);
+    expectArgs(QStringLiteral("large"), cl, {QStringLiteral("DIR")});
+    large::Options o;
+    int64_t* targets[] = {&o.orgs, &o.testees, &o.tests, &o.questions, &o.answers, &o.scores, &o.criteria};
+    for (qsizetype i = 0; i < counts.size(); ++i) {
+        if (!cl.values.contains(counts[i])) continue;
+        bool ok = false;
+        *targets[i] = cl.values[counts[i]].toLongLong(&ok);
+        if (!ok)
+            throw UsageError(
+                QStringLiteral("%1 needs a whole number, not '%2'").arg(counts[i], cl.values[counts[i]]));
+    }
+    if (QString problem = large::validate(o); !problem.isEmpty()) throw UsageError(problem);
+
+    const QString dir = cl.positional[0];
+    prepare(dir, cl.flags.contains(QStringLiteral("--force")), programTables());
+    QElapsedTimer clock;
+    clock.start();
+    schema::createDatabase(dir);
+    const std::vector<large::TableReport> tables = large::fill(dir, o);
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+
+    qint64 total = 0;
+    for (const auto& t : tables) {
+        qint64 size = 0;
+        for (const QString& f : filesOf(dir, {t.file}, true))
+            size += QFileInfo(QDir(dir).filePath(f)).size();
+        total += size;
+        say(QStringLiteral("%1 %2 rows %3 %4 s")
+                .arg(t.file, -16)
+                .arg(t.rows, 9)
+                .arg(humanSize(size), 10)
+                .arg(t.seconds, 6, 'f', 2));
+    }
+    say(QStringLiteral("Large database written to %1: %2 in %3 s")
+            .arg(QDir(dir).absolutePath(), humanSize(total))
+            .arg(seconds, 0, 'f', 2));
+    return 0;
+}
+
+int alias(const QStringList& args) {
+    CommandLine cl = parse(QStringLiteral("alias"), args);
+    expectArgs(QStringLiteral("alias"), cl, {QStringLiteral("NAME"), QStringLiteral("DIR")});
+    const QString name = cl.positional[0], dir = cl.positional[1];
+    if (name.isEmpty() || name.contains(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]"))))
+        throw UsageError(
+            QStringLiteral("alias name '%1' may hold only Latin letters, digits and _").arg(name));
+    existingDirectory(dir);
+    QStringList missing;
+    for (const QString& t : programTables())
+        if (filesOf(dir, {t}, false).isEmpty()) missing << t;
+    if (!missing.isEmpty())
+        complain(QStringLiteral("warning: %1 lacks %2 of the program's tables (%3)")
+                     .arg(dir)
+                     .arg(missing.size())
+                     .arg(missing.join(QStringLiteral(", "))));
+    const QString file = db::Aliases::store(name, dir);
+    say(file);
+    say(QStringLiteral("  [%1] path=%2").arg(name, QFileInfo(dir).absoluteFilePath()));
+    return 0;
+}
+
+int check(const QStringList& args) {
+    CommandLine cl = parse(QStringLiteral("check"), args);
+    expectArgs(QStringLiteral("check"), cl, {QStringLiteral("DIR")});
+    return report(checkDirectory(existingDirectory(cl.positional[0]))) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    try {
+        if (args.isEmpty()) throw UsageError(QStringLiteral("no command given"));
+        const QString command = args.takeFirst();
+        if (command == QLatin1String("help") || command == QLatin1String("--help") ||
+            command == QLatin1String("-h") || args.contains(QLatin1String("--help")) ||
+            args.contains(QLatin1String("-h"))) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (command == QLatin1String("create")) return create(args);
+        if (command == QLatin1String("sample")) return sampleDb(args);
+        if (command == QLatin1String("large")) return largeDb(args);
+        if (command == QLatin1String("alias")) return alias(args);
+        if (command == QLatin1String("check")) return check(args);
+        throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
+    } catch (const UsageError& e) {
+        complain(QString::fromUtf8(e.what()));
+        complain(QStringLiteral("run 'morv-db --help' for usage"));
+        return 2;
+    } catch (const std::exception& e) {
+        complain(QString::fromUtf8(e.what()));
+        return 1;
+    }
+}
