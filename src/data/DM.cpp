@@ -129,6 +129,9 @@ TBD::TBD(QObject* parent) : QObject(parent) {
     Table_rezultNOMVOPR = fld(Table_rezult, "Table_rezultNOMVOPR", "NOMVOPR", SI, 0, "№ вопр.");
     Table_rezultOTVET = fld(Table_rezult, "Table_rezultOTVET", "OTVET", SI, 0, "Ответ");
 
+    // An answer row is found by testee, test and question; the testee and test alone pick a run.
+    Table_rezult->setKeyIndexFields(QStringLiteral("NOMU;NOMTESTIR;NOMTESTA"));
+
     Table_analiz = table("Table_analiz", "bd_analiz.dbf");
     Table_analizNOMTESTA = fld(Table_analiz, "Table_analizNOMTESTA", "NOMTESTA", SI, 0, "№ теста", 3);
     Table_analizKRIT = fld(Table_analiz, "Table_analizKRIT", "KRIT", SI, 0, "Критерий", 4);

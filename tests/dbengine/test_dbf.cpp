@@ -288,3 +288,20 @@ TEST(DbfFile, CodePages) {
     EXPECT_EQ(dbf::codePageForDriver(0x65), dbf::CodePage::Cp866);
     EXPECT_EQ(dbf::codePageForDriver(0xC9), dbf::CodePage::Cp1251);
 }
+
+TEST(DbfFile, NumberTextsAsOtherWritersStoreThem) {
+    struct Case {
+        const char* text;
+        bool ok;
+        double value;
+    };
+    for (const Case& c : {Case{"              3.0000", true, 3}, Case{"   -12.50", true, -12.5}, Case{"1234.5678", true, 1234.5678},
+                          Case{"  0.1", true, 0.1}, Case{"  1,5 ", true, 1.5}, Case{"+7", true, 7}, Case{"1e3", true, 1000},
+                          Case{"12345678901234567890", true, 12345678901234567890.0}, Case{"-.5", true, -0.5},
+                          Case{"      ", false, 0}, Case{"", false, 0}, Case{"-", false, 0}, Case{"1 2", false, 0},
+                          Case{"abc", false, 0}, Case{"***", false, 0}, Case{"inf", false, 0}, Case{"0x10", false, 0}}) {
+        double v = -999;
+        EXPECT_EQ(dbf::parseNumber(c.text, v), c.ok) << c.text;
+        if (c.ok) EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+    }
+}

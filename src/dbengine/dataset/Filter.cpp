@@ -129,8 +129,20 @@ private:
     const Token& peek() const { return toks_[pos_]; }
     const Token& take() { return toks_[pos_++]; }
 
+    // Parsing, evaluating and freeing all recurse over the tree: bound nesting and size so that
+    // no text, however long, can overflow the stack.
+    static constexpr int kMaxDepth = 256;
+    static constexpr int kMaxNodes = 4096;
+    void nest() {
+        if (++depth_ > kMaxDepth) bad(text_, QStringLiteral("nested too deeply at position %1").arg(toks_[pos_ - 1].pos + 1));
+    }
+    std::unique_ptr<FilterNode> node() {
+        if (++nodes_ > kMaxNodes) bad(text_, QStringLiteral("more than %1 terms").arg(kMaxNodes));
+        return std::make_unique<FilterNode>();
+    }
+
     std::unique_ptr<FilterNode> join(FilterNode::Kind k, std::unique_ptr<FilterNode> a, std::unique_ptr<FilterNode> b) {
-        auto n = std::make_unique<FilterNode>();
+        auto n = node();
         n->kind = k;
         n->a = std::move(a);
         n->b = std::move(b);
@@ -155,16 +167,21 @@ private:
     std::unique_ptr<FilterNode> parseNot() {
         if (isWord(peek(), "not")) {
             take();
-            return join(FilterNode::Not, parseNot(), nullptr);
+            nest();
+            auto n = join(FilterNode::Not, parseNot(), nullptr);
+            --depth_;
+            return n;
         }
         if (peek().kind == Tok::LParen) {
             take();
+            nest();
             auto n = parseOr();
             if (peek().kind != Tok::RParen) bad(text_, QStringLiteral("')' expected at position %1").arg(peek().pos + 1));
             take();
+            --depth_;
             return n;
         }
-        auto n = std::make_unique<FilterNode>();
+        auto n = node();
         n->l = operand();
         const Token& op = take();
         if (op.kind != Tok::Op)
@@ -199,6 +216,8 @@ private:
     QString text_;
     std::vector<Token> toks_;
     size_t pos_ = 0;
+    int depth_ = 0;
+    int nodes_ = 0;
 };
 
 template <typename T> bool apply(Cmp c, const T& a, const T& b) {

@@ -36,7 +36,7 @@ void Query::doOpen() {
         FieldKind kind = FieldKind::String;
         int size = 0;
         for (const auto& row : rs.rows) {
-            const Variant& v = row[size_t(c)];
+            const Variant v = row[size_t(c)];
             if (v.isNull()) continue;
             if (v.type() == Variant::Type::Int) kind = FieldKind::Integer;
             else if (v.type() == Variant::Type::Float) kind = FieldKind::Float;
@@ -52,14 +52,13 @@ void Query::doOpen() {
 }
 
 void Query::doClose() {
-    rows_.clear();
-    rows_.shrink_to_fit();
+    rows_ = ResultTable();
 }
 
 Variant Query::readStored(size_t row, const Field* f) const {
     int c = f->column();
-    if (c < 0 || size_t(c) >= rows_[row].size()) return {};
-    return rows_[row][size_t(c)];
+    if (c < 0 || c >= rows_.columnCount()) return {};
+    return rows_.value(row, c);
 }
 
 } // namespace db

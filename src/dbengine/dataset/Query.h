@@ -1,5 +1,6 @@
 #pragma once
 #include "Dataset.h"
+#include "ResultTable.h"
 
 #include <QStringList>
 #include <map>
@@ -36,7 +37,7 @@ private:
     QString databaseName_;
     QStringList sql_;
     std::map<QString, Variant> params_;
-    std::vector<std::vector<Variant>> rows_;
+    ResultTable rows_;
 };
 
 } // namespace db

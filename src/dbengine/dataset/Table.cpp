@@ -97,6 +97,12 @@ void Table::doOpen() {
             if (sortColumn_ < 0) throw DatabaseError(QStringLiteral("Index tag '%1' not found for %2").arg(indexName_, tableName_));
         }
         detailColumn_ = master_ ? sortColumn_ : -1;
+        keyColumns_.clear();
+        for (const QString& name : keyIndexFields_.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            int c = file_->fieldIndex(name.trimmed().toStdString());
+            if (c < 0) throw DatabaseError(QStringLiteral("Key field '%1' not found in %2").arg(name, tableName_));
+            keyColumns_.push_back(c);
+        }
         if (master_ && detailColumn_ < 0)
             throw DatabaseError(QStringLiteral("%1: a detail table needs an index tag").arg(objectName()));
         filterExpr_ = FilterExpr::parse(filter());
@@ -105,6 +111,7 @@ void Table::doOpen() {
     } catch (...) {
         file_.reset();
         view_.clear();
+        identity_ = false;
         throw;
     }
 }
@@ -112,6 +119,7 @@ void Table::doOpen() {
 void Table::doClose() {
     view_.clear();
     view_.shrink_to_fit();
+    identity_ = false;
     file_.reset();
 }
 
@@ -163,6 +171,7 @@ void Table::rebuildView() {
         }
     }
     view_.clear();
+    identity_ = false;
     uint32_t n = file_->recordCount();
     std::vector<int> cols;
     std::vector<double> vals;
@@ -173,11 +182,21 @@ void Table::rebuildView() {
             parts[i].isNumber = true;
             parts[i].number = vals[i];
         }
-        for (uint32_t r : file_->keyIndex(cols).candidates(dbf::KeyIndex::hashParts(parts)))
+        for (uint32_t r : indexCandidates(cols, parts))
             if (passes(r)) view_.push_back(r);
     } else {
         bool plain = detailColumn_ < 0 && (!filtered() || filterExpr_.empty());
-        if (plain) view_.reserve(n);
+        if (plain) {
+            uint32_t r = 0;
+            while (r < n && !file_->isDeleted(r)) ++r;
+            if (r == n && sortColumn_ < 0) {
+                identity_ = true;
+                identityCount_ = n;
+                view_.shrink_to_fit();
+                return;
+            }
+            view_.reserve(n);
+        }
         for (uint32_t r = 0; r < n; ++r)
             if (passes(r)) view_.push_back(r);
     }
@@ -193,11 +212,11 @@ void Table::rebuildView() {
 void Table::refresh() {
     if (!active()) return;
     checkBrowseMode();
-    int64_t rec = recNo() >= 0 ? int64_t(view_[size_t(recNo())]) : -1;
+    int64_t rec = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
     rebuildView();
-    auto it = std::find(view_.begin(), view_.end(), uint32_t(rec));
+    int row = rec >= 0 ? rowOf(uint32_t(rec)) : -1;
     resetCursor();
-    if (rec >= 0 && it != view_.end()) moveBy(int(it - view_.begin()));
+    if (row > 0) moveBy(row);
     emit dataSetChanged();
 }
 
@@ -210,7 +229,7 @@ void Table::masterMoved() {
 }
 
 Variant Table::readStored(size_t row, const Field* f) const {
-    uint32_t rec = view_[row];
+    uint32_t rec = recAt(row);
     int c = f->column();
     if (c < 0) return {};
     const dbf::FieldDef& d = file_->fields()[size_t(c)];
@@ -293,14 +312,50 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
 
 int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
     if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
-    uint32_t rec = inserting ? 0 : view_[row];
+    uint32_t rec = inserting ? 0 : recAt(row);
     std::string bytes = encodeRecord(buffer, rec, inserting);
     if (inserting) rec = file_->appendRecord(bytes);
     else file_->writeRecord(rec, bytes);
     return placeInView(rec);
 }
 
+std::vector<uint32_t> Table::indexCandidates(const std::vector<int>& cols,
+                                             const std::vector<dbf::KeyIndex::Part>& parts) const {
+    auto inside = [&](const std::vector<int>& ixCols) {
+        return std::all_of(ixCols.begin(), ixCols.end(),
+                           [&](int c) { return std::find(cols.begin(), cols.end(), c) != cols.end(); });
+    };
+    // The declared key, else an index built earlier over some of these fields, else a new one.
+    std::vector<int> use = cols;
+    if (!keyColumns_.empty() && inside(keyColumns_)) use = keyColumns_;
+    else if (const dbf::KeyIndex* ix = file_->indexWithin(cols)) use = ix->columns();
+    std::vector<dbf::KeyIndex::Part> ordered;
+    for (int c : use) ordered.push_back(parts[size_t(std::find(cols.begin(), cols.end(), c) - cols.begin())]);
+    return file_->keyIndex(use).candidates(dbf::KeyIndex::hashParts(ordered));
+}
+
+int Table::rowOf(uint32_t rec) const {
+    if (identity_) return rec < identityCount_ ? int(rec) : -1;
+    auto it = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec) : std::find(view_.begin(), view_.end(), rec);
+    return it != view_.end() && *it == rec ? int(it - view_.begin()) : -1;
+}
+
+void Table::materialize() {
+    if (!identity_) return;
+    view_.resize(identityCount_);
+    for (uint32_t i = 0; i < identityCount_; ++i) view_[i] = i;
+    identity_ = false;
+}
+
 int Table::placeInView(uint32_t rec) {
+    if (identity_) {
+        // Appends at the end and edits that keep the record keep the view whole.
+        if (rec <= identityCount_ && passes(rec)) {
+            if (rec == identityCount_) ++identityCount_;
+            return int(rec);
+        }
+        materialize();
+    }
     // Stored order keeps the view sorted by record number, so the old place is found by halving.
     auto old = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec) : std::find(view_.begin(), view_.end(), rec);
     if (old != view_.end() && *old == rec) view_.erase(old);
@@ -311,7 +366,8 @@ int Table::placeInView(uint32_t rec) {
 }
 
 void Table::removeRow(size_t row) {
-    file_->setDeleted(view_[row], true);
+    file_->setDeleted(recAt(row), true);
+    materialize();
     view_.erase(view_.begin() + ptrdiff_t(row));
 }
 
@@ -327,7 +383,7 @@ void Table::fillMasterFields() {
 }
 
 int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<Variant>& values) const {
-    if (view_.size() < kIndexedFrom) return -2;
+    if (viewSize() < kIndexedFrom) return -2;
     std::vector<int> cols;
     std::vector<std::string> texts(keys.size());
     std::vector<dbf::KeyIndex::Part> parts(keys.size());
@@ -363,19 +419,10 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
             return -2;
         }
     }
-    dbf::KeyIndex& ix = file_->keyIndex(cols);
     int best = -1;
-    for (uint32_t rec : ix.candidates(dbf::KeyIndex::hashParts(parts))) {
-        int row;
-        if (sortColumn_ < 0) {
-            auto it = std::lower_bound(view_.begin(), view_.end(), rec);
-            if (it == view_.end() || *it != rec) continue;
-            row = int(it - view_.begin());
-        } else {
-            auto it = std::find(view_.begin(), view_.end(), rec);
-            if (it == view_.end()) continue;
-            row = int(it - view_.begin());
-        }
+    for (uint32_t rec : indexCandidates(cols, parts)) {
+        int row = rowOf(rec);
+        if (row < 0) continue;
         if (best >= 0 && row > best) continue;
         bool all = true;
         for (size_t k = 0; k < keys.size() && all; ++k) all = readStored(size_t(row), keys[k]).sameAs(values[k]);

@@ -1,6 +1,7 @@
 #pragma once
 #include "Dataset.h"
 #include "Filter.h"
+#include "dbf/KeyIndex.h"
 
 #include <memory>
 #include <vector>
@@ -30,6 +31,9 @@ public:
     // the master's current record, and follows every move of the master.
     void setMasterSource(DataSource* master, const QString& masterField);
     void setReadOnly(bool ro) { readOnly_ = ro; }
+    // Fields of the key the engine indexes for this table, e.g. "NOMU;NOMTESTIR;NOMTESTA": one
+    // index then serves every search and filter that names all of them.
+    void setKeyIndexFields(const QString& fields) { keyIndexFields_ = fields; }
 
     // Persistent field objects, declared before opening; without any, the file's columns are used.
     Field* addField(const QString& objectName, const QString& fieldName, FieldKind kind, int size = 0);
@@ -40,12 +44,12 @@ public:
     dbf::DbfFile* file() const { return file_.get(); }
     QString filePath() const;
     // Stored record number of a view row, for tools and tests.
-    uint32_t recordNumber(int row) const { return view_[size_t(row)]; }
+    uint32_t recordNumber(int row) const { return recAt(size_t(row)); }
 
 protected:
     void doOpen() override;
     void doClose() override;
-    size_t viewSize() const override { return view_.size(); }
+    size_t viewSize() const override { return identity_ ? identityCount_ : view_.size(); }
     Variant readStored(size_t row, const Field* f) const override;
     void rebuildView() override;
     void compileFilter(const QString& text) override;
@@ -63,10 +67,19 @@ private:
     Variant masterValue() const;
     std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting) const;
 
-    QString databaseName_, tableName_, indexName_;
+    QString databaseName_, tableName_, indexName_, keyIndexFields_;
+    std::vector<int> keyColumns_;
+    std::vector<uint32_t> indexCandidates(const std::vector<int>& cols, const std::vector<dbf::KeyIndex::Part>& parts) const;
     bool readOnly_ = false;
     std::shared_ptr<dbf::DbfFile> file_;
+    // The view: record numbers in view order. A view of every record in stored order is kept
+    // as just its length, which saves 4 bytes a record on the big tables.
     std::vector<uint32_t> view_;
+    bool identity_ = false;
+    uint32_t identityCount_ = 0;
+    uint32_t recAt(size_t row) const { return identity_ ? uint32_t(row) : view_[row]; }
+    int rowOf(uint32_t rec) const; // -1 when the record is not in the view
+    void materialize();
     FilterExpr filterExpr_;
     int sortColumn_ = -1;
     DataSource* master_ = nullptr;

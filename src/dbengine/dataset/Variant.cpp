@@ -18,7 +18,7 @@ bool parseDouble(const QString& s, double& out) {
 }
 } // namespace
 
-int64_t roundHalfEven(double v) {
+int64_t roundHalfEvenSlow(double v) {
     if (!std::isfinite(v) || std::fabs(v) > 9.2e18) throw ConversionError(QString(kBadConversion));
     return int64_t(std::nearbyint(v)); // the default rounding mode rounds halves to even
 }

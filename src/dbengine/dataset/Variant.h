@@ -43,7 +43,14 @@ private:
     std::variant<std::monostate, int64_t, double, QString, QDate, bool> v_;
 };
 
+int64_t roundHalfEvenSlow(double v);
 // Float to whole number, halves to the even neighbour.
-int64_t roundHalfEven(double v);
+inline int64_t roundHalfEven(double v) {
+    if (v > -9.2e18 && v < 9.2e18) { // also false for NaN
+        auto whole = int64_t(v);
+        if (double(whole) == v) return whole; // most values read from whole-number columns
+    }
+    return roundHalfEvenSlow(v);
+}
 
 } // namespace db

@@ -79,50 +79,68 @@ bool sidecarSays1251(const std::string& path) {
 
 } // namespace
 
+namespace {
+// Anything the fast path does not take: exponents, very long digit strings.
+bool parseNumberSlow(std::string_view s, double& out) {
+    std::string t(s);
+    for (char& c : t)
+        if (c == ',') c = '.';
+    size_t b = t.find_first_not_of(' ');
+    if (b == std::string::npos) return false;
+    const char* start = t.c_str() + b;
+    char* end = nullptr;
+    double v = std::strtod(start, &end);
+    if (end == start) return false;
+    while (*end == ' ') ++end;
+    if (*end != '\0' || !std::isfinite(v)) return false;
+    // strtod takes "inf", "nan" and hex; a dBASE number is digits only.
+    for (const char* c = start; c < end; ++c)
+        if (!std::strchr("0123456789+-.eE ", *c)) return false;
+    out = v;
+    return true;
+}
+} // namespace
+
 bool parseNumber(std::string_view s, double& out) {
-    size_t i = 0, n = s.size();
-    while (i < n && s[i] == ' ') ++i;
-    if (i == n) return false;
-    bool neg = false;
-    if (s[i] == '-' || s[i] == '+') {
-        neg = s[i] == '-';
-        ++i;
-    }
-    int64_t whole = 0;
-    double v = 0;
-    int digits = 0;
-    while (i < n && s[i] >= '0' && s[i] <= '9') {
-        // Exact in int64 up to 18 digits; past that int64 would overflow, so go on in double
-        // (very wide fields: precision loss is acceptable).
-        if (digits < 18) v = double(whole = whole * 10 + (s[i] - '0'));
-        else v = v * 10 + (s[i] - '0');
-        ++digits;
-        ++i;
-    }
-    if (i < n && (s[i] == '.' || s[i] == ',')) {
-        ++i;
-        int64_t frac = 0;
-        double scale = 1;
-        while (i < n && s[i] >= '0' && s[i] <= '9') {
-            if (scale < 1e17) {
-                frac = frac * 10 + (s[i] - '0');
-                scale *= 10;
-            }
-            ++digits;
-            ++i;
+    // Hot path of every scan and filter: right-aligned fixed-point text such as "     12.5000".
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
+                                        1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+    static constexpr uint64_t kPow10i[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+                                           10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
+                                           100000000000ull, 1000000000000ull, 10000000000000ull,
+                                           100000000000000ull, 1000000000000000ull, 10000000000000000ull,
+                                           100000000000000000ull, 1000000000000000000ull};
+    const char* p = s.data();
+    const char* e = p + s.size();
+    while (e - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        uint64_t other = w ^ 0x2020202020202020ull; // nonzero bytes are not blanks
+        if (other) {
+            p += __builtin_ctzll(other) / 8;
+            break;
         }
-        v += double(frac) / scale;
+        p += 8;
     }
-    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-        // Rare in dBASE files, but some writers use it for F fields.
-        std::string rest(s.substr(i + 1));
-        char* end = nullptr;
-        long e = std::strtol(rest.c_str(), &end, 10);
-        v *= std::pow(10.0, double(e));
-        i = n;
+    while (p < e && *p == ' ') ++p;
+    if (p == e) return false;
+    const char* numStart = p;
+    bool neg = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    uint64_t whole = 0, frac = 0;
+    int wholeDigits = 0, fracDigits = 0;
+    for (; p < e && unsigned(*p - '0') <= 9; ++p, ++wholeDigits) whole = whole * 10 + unsigned(*p - '0');
+    if (p < e && (*p == '.' || *p == ',')) {
+        for (++p; p < e && unsigned(*p - '0') <= 9; ++p, ++fracDigits) frac = frac * 10 + unsigned(*p - '0');
     }
-    while (i < n && s[i] == ' ') ++i;
-    if (digits == 0 || i != n) return false;
+    const char* numEnd = p;
+    while (p < e && *p == ' ') ++p;
+    if (p != e || wholeDigits + fracDigits > 18) return parseNumberSlow(std::string_view(numStart, size_t(e - numStart)), out);
+    if (wholeDigits + fracDigits == 0) return false;
+    (void)numEnd;
+    double v;
+    if (frac == 0) v = double(whole); // whole numbers in float columns: no division
+    else v = double(whole * kPow10i[fracDigits] + frac) / kPow10[fracDigits]; // exact operands, one rounding
     out = neg ? -v : v;
     return true;
 }
@@ -346,6 +364,16 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     sync();
     for (auto& ix : indexes_) ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
     ++generation_;
+}
+
+const KeyIndex* DbfFile::indexWithin(const std::vector<int>& columns) const {
+    const KeyIndex* best = nullptr;
+    for (const auto& ix : indexes_) {
+        bool inside = std::all_of(ix->columns().begin(), ix->columns().end(),
+                                  [&](int c) { return std::find(columns.begin(), columns.end(), c) != columns.end(); });
+        if (inside && (!best || ix->columns().size() > best->columns().size())) best = ix.get();
+    }
+    return best;
 }
 
 KeyIndex& DbfFile::keyIndex(const std::vector<int>& columns) {

@@ -82,6 +82,8 @@ public:
 
     // Hash index over the given columns, built on first use and kept up to date with writes.
     KeyIndex& keyIndex(const std::vector<int>& columns);
+    // The widest index already built whose columns are all among the given ones, or null.
+    const KeyIndex* indexWithin(const std::vector<int>& columns) const;
 
     // Field text for a value; throws DbfError with a message for the user when it does not fit.
     std::string formatNumber(int field, double v) const;

@@ -236,6 +236,7 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
 
     ResultSet result;
     const int columns = sqlite3_column_count(st.get());
+    result.rows = ResultTable(columns);
     for (int i = 0; i < columns; ++i)
         result.columns << QString::fromUtf8(sqlite3_column_name(st.get(), i));
     for (;;) {
@@ -245,10 +246,8 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
             if (refusal.denied) refuse(refusal.what); // table-valued pragma functions prepare inside the step
             fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
         }
-        std::vector<Variant>& row = result.rows.emplace_back();
-        row.reserve(size_t(columns));
         for (int i = 0; i < columns; ++i)
-            row.push_back(columnValue(st.get(), i));
+            result.rows.add(columnValue(st.get(), i));
     }
     return result;
 }

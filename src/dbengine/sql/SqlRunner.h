@@ -1,4 +1,5 @@
 #pragma once
+#include "dataset/ResultTable.h"
 #include "dataset/Variant.h"
 
 #include <QString>
@@ -10,7 +11,7 @@ namespace db::sql {
 
 struct ResultSet {
     QStringList columns;
-    std::vector<std::vector<Variant>> rows;
+    ResultTable rows;
 };
 
 // Runs one SELECT over the .dbf tables of a directory. Each table is a read-only virtual table
