@@ -509,6 +509,30 @@ TEST(MorvDbCheck, ReportsDamagedAndMissingTables) {
     EXPECT_TRUE(out.contains("4 of 11 tables failed")) << text;
 }
 
+TEST(MorvDbCheck, ReportsACutOffWriteWithoutRepairingIt) {
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath("db");
+    QString out;
+    ASSERT_EQ(morvDb({"create", dir}, &out), 0) << out.toStdString();
+    const QString path = QDir(dir).filePath("bd_summa.dbf");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("   7     1    12"); // a record whose count never reached the header
+    }
+    const qint64 size = QFileInfo(path).size();
+    EXPECT_EQ(morvDb({"check", dir}, &out), 1);
+    EXPECT_TRUE(out.contains(QRegularExpression("bd_summa.dbf +FAILED: 16 bytes after the last record"))) << out.toStdString();
+    EXPECT_EQ(QFileInfo(path).size(), size);
+    // The program's own opening cuts them, and the table is clean again.
+    db::Table t;
+    t.setTableName(path);
+    t.open();
+    EXPECT_EQ(t.recordCount(), 0);
+    t.close();
+    EXPECT_EQ(morvDb({"check", dir}, &out), 0) << out.toStdString();
+}
+
 TEST(MorvDbAlias, WritesTheBindingTheEngineReads) {
     QTemporaryDir tmp;
     const QString ini = tmp.filePath("conf/aliases.ini");

@@ -73,7 +73,7 @@ QString Table::filePath() const {
 }
 
 void Table::doOpen() {
-    file_ = dbf::DbfFile::openShared(filePath().toStdString());
+    file_ = dbf::DbfFile::openShared(filePath().toStdString(), readOnly_);
     try {
         if (fields().isEmpty() || defaultFields_) {
             clearFields();

@@ -133,11 +133,9 @@ bool parseNumber(std::string_view s, double& out) {
     if (p < e && (*p == '.' || *p == ',')) {
         for (++p; p < e && unsigned(*p - '0') <= 9; ++p, ++fracDigits) frac = frac * 10 + unsigned(*p - '0');
     }
-    const char* numEnd = p;
     while (p < e && *p == ' ') ++p;
     if (p != e || wholeDigits + fracDigits > 18) return parseNumberSlow(std::string_view(numStart, size_t(e - numStart)), out);
     if (wholeDigits + fracDigits == 0) return false;
-    (void)numEnd;
     double v;
     if (frac == 0) v = double(whole); // whole numbers in float columns: no division
     else v = double(whole * kPow10i[fracDigits] + frac) / kPow10[fracDigits]; // exact operands, one rounding
@@ -145,25 +143,26 @@ bool parseNumber(std::string_view s, double& out) {
     return true;
 }
 
-std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path) {
+std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path, bool readOnly) {
     static std::mutex mutex;
     static std::map<std::string, std::weak_ptr<DbfFile>> registry;
     char resolved[PATH_MAX];
     std::string key = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+    if (readOnly) key += "\n(read-only)"; // a writer never gets a read-only object
     std::lock_guard<std::mutex> lock(mutex);
     if (auto existing = registry[key].lock()) {
         existing->refresh();
         return existing;
     }
-    auto file = open(path);
+    auto file = open(path, readOnly);
     registry[key] = file;
     return file;
 }
 
-std::shared_ptr<DbfFile> DbfFile::open(const std::string& path) {
+std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     std::shared_ptr<DbfFile> f(new DbfFile);
     f->path_ = path;
-    f->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (!readOnly) f->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     f->writable_ = f->fd_ >= 0;
     if (f->fd_ < 0) f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (f->fd_ < 0) throw DbfError("Cannot open table " + path + ": " + std::strerror(errno));
@@ -178,8 +177,9 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path) {
     if (f->writable_) f->repairTail();
     fstat(f->fd_, &st);
     size = size_t(st.st_size);
-    if (size_t(f->hdrLen_) + size_t(f->count_) * f->recLen_ > size)
-        f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
+    const size_t body = size_t(f->hdrLen_) + size_t(f->count_) * f->recLen_;
+    if (body > size) f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
+    f->stray_ = size > body + 1 ? size - body - 1 : 0;
     f->mapFile(size);
     bool needMemo = std::any_of(f->fields_.begin(), f->fields_.end(), [](const FieldDef& d) { return d.type == 'M'; });
     if (needMemo) f->memo_ = std::make_unique<MemoFile>(memoPathFor(path), f->writable_);

@@ -34,9 +34,11 @@ class KeyIndex;
 // Reads go through a shared mapping; writes are pwrite + fdatasync under OFD locks.
 class DbfFile {
 public:
-    static std::shared_ptr<DbfFile> open(const std::string& path);
-    // Every component opening the same file gets the same object (see DbfRegistry).
-    static std::shared_ptr<DbfFile> openShared(const std::string& path);
+    // Opening for writing also cuts bytes a writer killed mid-append left past the last record;
+    // a read-only open changes nothing.
+    static std::shared_ptr<DbfFile> open(const std::string& path, bool readOnly = false);
+    // Every component opening the same file gets the same object.
+    static std::shared_ptr<DbfFile> openShared(const std::string& path, bool readOnly = false);
     static void create(const std::string& path, std::vector<FieldDef> fields, CodePage cp = CodePage::Cp866);
 
     ~DbfFile();
@@ -52,6 +54,8 @@ public:
     CodePage codePage() const { return cp_; }
     bool writable() const { return writable_; }
     bool hasMemoFile() const { return memo_ != nullptr; }
+    // Bytes past the last record and its end mark, as found when opened read-only.
+    uint64_t strayBytes() const { return stray_; }
     // Bumped on every change made through this object or seen on disk, so views know to rebuild.
     uint64_t generation() const { return generation_; }
 
@@ -112,6 +116,7 @@ private:
     std::vector<FieldDef> fields_;
     std::unique_ptr<MemoFile> memo_;
     uint64_t generation_ = 1;
+    uint64_t stray_ = 0;
     std::vector<std::unique_ptr<KeyIndex>> indexes_;
 };
 
