@@ -9,7 +9,9 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <cmath>
 #include <csignal>
+#include <random>
 #include <ctime>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -303,5 +305,16 @@ TEST(DbfFile, NumberTextsAsOtherWritersStoreThem) {
         double v = -999;
         EXPECT_EQ(dbf::parseNumber(c.text, v), c.ok) << c.text;
         if (c.ok) EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+    }
+    // Whatever width and decimals a writer used, the value is the correctly rounded one.
+    std::mt19937_64 rng(42);
+    for (int i = 0; i < 200000; ++i) {
+        int decimals = int(rng() % 6), width = decimals + 2 + int(rng() % 14);
+        double x = double(int64_t(rng() % 2000000001) - 1000000000) / std::pow(10.0, double(rng() % 9));
+        char text[64];
+        std::snprintf(text, sizeof text, "%*.*f", width, decimals, x);
+        double v = 0;
+        ASSERT_TRUE(dbf::parseNumber(text, v)) << text;
+        ASSERT_EQ(v, std::strtod(text, nullptr)) << text;
     }
 }

@@ -241,7 +241,7 @@ bool numberOf(const Operand& o, const dbf::DbfFile& f, uint32_t rec, double& out
         out = o.number;
         return true;
     }
-    return dbf::parseNumber(f.raw(rec, o.field), out);
+    return f.readNumber(rec, o.field, out);
 }
 
 std::string_view trimmed(std::string_view s) {

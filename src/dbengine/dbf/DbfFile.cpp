@@ -79,8 +79,88 @@ bool sidecarSays1251(const std::string& path) {
 
 } // namespace
 
+
 namespace {
-// Anything the fast path does not take: exponents, very long digit strings.
+
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                             1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+constexpr uint64_t kPow10i[] = {1ull,
+                                10ull,
+                                100ull,
+                                1000ull,
+                                10000ull,
+                                100000ull,
+                                1000000ull,
+                                10000000ull,
+                                100000000ull,
+                                1000000000ull,
+                                10000000000ull,
+                                100000000000ull,
+                                1000000000000ull,
+                                10000000000000ull,
+                                100000000000000ull,
+                                1000000000000000ull,
+                                10000000000000000ull,
+                                100000000000000000ull,
+                                1000000000000000000ull};
+
+double combine(uint64_t whole, uint64_t frac, int fracDigits) {
+    // Whole numbers in float columns need no division; otherwise exact operands, one rounding.
+    return frac == 0 ? double(whole) : double(whole * kPow10i[fracDigits] + frac) / kPow10[fracDigits];
+}
+
+uint64_t load8(const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// Index of the first byte of w (in text order) that is not an ASCII digit; 8 when all are.
+int digitRun(uint64_t w) {
+    uint64_t notThree = (w & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull;
+    uint64_t overNine = ((w & 0x0F0F0F0F0F0F0F0Full) + 0x0606060606060606ull) & 0x1010101010101010ull;
+    uint64_t bad = notThree | overNine;
+    return bad ? __builtin_ctzll(bad) >> 3 : 8;
+}
+
+// Value of the first k (0..8) digits of w, eight at a time.
+uint64_t digitsValue(uint64_t w, int k) {
+    if (k == 0) return 0;
+    uint64_t v = w << (8 * (8 - k)); // the digits to the end, leading zeros before them
+    v = (v & 0x0F0F0F0F0F0F0F0Full) * 2561 >> 8;
+    v = (v & 0x00FF00FF00FF00FFull) * 6553601 >> 16;
+    return (v & 0x0000FFFF0000FFFFull) * 42949672960001ull >> 32;
+}
+
+// Number text of at most 8 bytes without inner blanks, as nearly every stored value is.
+// Reads the 8 bytes that end at e, so they must be readable. 1 = parsed, 0 = take the long way.
+int parseShort(const char* p, const char* e, double& out) {
+    int n = int(e - p);
+    uint64_t w = load8(e - 8) >> (8 * (8 - n)); // the text in the low n bytes, zeros above
+    char first = char(w);
+    bool neg = first == '-';
+    if (neg || first == '+') {
+        w >>= 8;
+        --n;
+    }
+    int k = digitRun(w); // the zeros above the text stop the run
+    uint64_t whole = digitsValue(w, k);
+    if (k == n) {
+        if (k == 0) return 0;
+        out = neg ? -double(whole) : double(whole);
+        return 1;
+    }
+    char sep = char(w >> (8 * k));
+    if (sep != '.' && sep != ',') return 0;
+    uint64_t rest = k + 1 < 8 ? w >> (8 * (k + 1)) : 0;
+    int m = digitRun(rest);
+    if (k + 1 + m != n || k + m == 0) return 0;
+    double v = combine(whole, digitsValue(rest, m), m);
+    out = neg ? -v : v;
+    return 1;
+}
+
+// Anything the fast paths do not take: exponents, very long digit strings, odd blanks.
 bool parseNumberSlow(std::string_view s, double& out) {
     std::string t(s);
     for (char& c : t)
@@ -99,23 +179,12 @@ bool parseNumberSlow(std::string_view s, double& out) {
     out = v;
     return true;
 }
-} // namespace
 
-bool parseNumber(std::string_view s, double& out) {
-    // Hot path of every scan and filter: right-aligned fixed-point text such as "     12.5000".
-    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
-                                        1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
-    static constexpr uint64_t kPow10i[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
-                                           10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
-                                           100000000000ull, 1000000000000ull, 10000000000000ull,
-                                           100000000000000ull, 1000000000000000ull, 10000000000000000ull,
-                                           100000000000000000ull, 1000000000000000000ull};
-    const char* p = s.data();
-    const char* e = p + s.size();
+// Hot path of every scan and filter: right-aligned text such as "     12.5000".
+// The 8 bytes before e must be readable: a field of a record always has the header before it.
+bool parseNumberAt(const char* p, const char* e, double& out) {
     while (e - p >= 8) {
-        uint64_t w;
-        std::memcpy(&w, p, 8);
-        uint64_t other = w ^ 0x2020202020202020ull; // nonzero bytes are not blanks
+        uint64_t other = load8(p) ^ 0x2020202020202020ull; // nonzero bytes are not blanks
         if (other) {
             p += __builtin_ctzll(other) / 8;
             break;
@@ -124,6 +193,7 @@ bool parseNumber(std::string_view s, double& out) {
     }
     while (p < e && *p == ' ') ++p;
     if (p == e) return false;
+    if (e - p <= 8 && parseShort(p, e, out)) return true;
     const char* numStart = p;
     bool neg = *p == '-';
     if (*p == '-' || *p == '+') ++p;
@@ -136,11 +206,24 @@ bool parseNumber(std::string_view s, double& out) {
     while (p < e && *p == ' ') ++p;
     if (p != e || wholeDigits + fracDigits > 18) return parseNumberSlow(std::string_view(numStart, size_t(e - numStart)), out);
     if (wholeDigits + fracDigits == 0) return false;
-    double v;
-    if (frac == 0) v = double(whole); // whole numbers in float columns: no division
-    else v = double(whole * kPow10i[fracDigits] + frac) / kPow10[fracDigits]; // exact operands, one rounding
+    double v = combine(whole, frac, fracDigits);
     out = neg ? -v : v;
     return true;
+}
+
+} // namespace
+
+bool parseNumber(std::string_view s, double& out) {
+    if (s.size() >= 8) return parseNumberAt(s.data(), s.data() + s.size(), out);
+    char buf[8]; // short texts are right-aligned in blanks so the fast path may read 8 bytes
+    std::memset(buf, ' ', sizeof buf);
+    std::memcpy(buf + 8 - s.size(), s.data(), s.size());
+    return parseNumberAt(buf, buf + 8, out);
+}
+
+bool DbfFile::readNumber(uint32_t rec, int field, double& out) const {
+    std::string_view s = raw(rec, field);
+    return parseNumberAt(s.data(), s.data() + s.size(), out);
 }
 
 std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path, bool readOnly) {
@@ -286,17 +369,20 @@ QString DbfFile::readString(uint32_t rec, int field) const {
     return decode(s.substr(0, n), cp_);
 }
 
-bool DbfFile::readNumber(uint32_t rec, int field, double& out) const { return parseNumber(raw(rec, field), out); }
 
 QDate DbfFile::readDate(uint32_t rec, int field) const {
     std::string_view s = raw(rec, field);
     if (s.size() < 8) return {};
-    int v[8];
-    for (int i = 0; i < 8; ++i) {
-        if (s[size_t(i)] < '0' || s[size_t(i)] > '9') return {};
-        v[i] = s[size_t(i)] - '0';
-    }
-    return QDate(v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], v[4] * 10 + v[5], v[6] * 10 + v[7]);
+    uint64_t w = load8(s.data());
+    if (digitRun(w) != 8) return {};
+    uint64_t ymd = digitsValue(w, 8); // yyyymmdd
+    int y = int(ymd / 10000), m = int(ymd / 100 % 100), d = int(ymd % 100);
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1] + (m == 2 && leap)) return {};
+    // Julian day of a Gregorian date, without the calendar machinery of QDate(y, m, d).
+    int a = (14 - m) / 12, yy = y + 4800 - a, mm = m + 12 * a - 3;
+    return QDate::fromJulianDay(d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045);
 }
 
 int DbfFile::readLogical(uint32_t rec, int field) const {
