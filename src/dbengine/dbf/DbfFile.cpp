@@ -1,5 +1,6 @@
 #include "DbfFile.h"
 
+#include "Bytes.h"
 #include "FileLock.h"
 #include "KeyIndex.h"
 #include "MemoFile.h"
@@ -19,24 +20,6 @@
 
 namespace dbf {
 
-namespace {
-
-uint32_t le32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
-void put32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-void put16(unsigned char* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-std::string upper(std::string_view s) {
-    std::string r(s);
-    for (char& c : r) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return r;
-}
-
 void writeAll(int fd, const void* data, size_t n, off_t at, const std::string& path) {
     auto p = static_cast<const char*>(data);
     while (n > 0) {
@@ -49,6 +32,14 @@ void writeAll(int fd, const void* data, size_t n, off_t at, const std::string& p
         n -= size_t(w);
         at += w;
     }
+}
+
+namespace {
+
+std::string upper(std::string_view s) {
+    std::string r(s);
+    for (char& c : r) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return r;
 }
 
 void stampDate(unsigned char* h) {

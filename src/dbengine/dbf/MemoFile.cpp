@@ -1,5 +1,6 @@
 #include "MemoFile.h"
 
+#include "Bytes.h"
 #include "DbfFile.h"
 #include "FileLock.h"
 
@@ -12,10 +13,6 @@
 namespace dbf {
 
 namespace {
-uint32_t le32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-void put32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 constexpr uint32_t kMaxMemo = 64u << 20; // no text of this program comes near; guards against garbage lengths
 } // namespace
 
@@ -99,21 +96,7 @@ uint32_t MemoFile::write(const std::string& bytes, uint32_t oldBlock, bool durab
     buf += bytes;
     buf.resize(size_t(blocksFor(bytes.size())) * blockSize_, '\0');
 
-    auto put = [&](uint32_t block) {
-        const char* d = buf.data();
-        size_t n = buf.size();
-        off_t at = off_t(block) * blockSize_;
-        while (n > 0) {
-            ssize_t w = pwrite(fd_, d, n, at);
-            if (w < 0) {
-                if (errno == EINTR) continue;
-                throw DbfError("Cannot write memo file " + path_ + ": " + std::strerror(errno));
-            }
-            d += w;
-            n -= size_t(w);
-            at += w;
-        }
-    };
+    auto put = [&](uint32_t block) { writeAll(fd_, buf.data(), buf.size(), off_t(block) * blockSize_, path_); };
 
     FileLock lock(fd_, kAppendLockOffset);
     unsigned char h[4];
@@ -135,7 +118,7 @@ uint32_t MemoFile::write(const std::string& bytes, uint32_t oldBlock, bool durab
     put(next);
     if (durable) fdatasync(fd_);
     put32(h, next + blocksFor(bytes.size()));
-    if (pwrite(fd_, h, 4, 0) != 4) throw DbfError("Cannot write memo file " + path_);
+    writeAll(fd_, h, 4, 0, path_);
     if (durable) fdatasync(fd_);
     return next;
 }
