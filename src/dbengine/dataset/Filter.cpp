@@ -34,11 +34,18 @@ std::vector<Token> tokenize(const QString& s) {
             continue;
         }
         int start = i;
-        if (c.isDigit() || (c == u'.' && i + 1 < n && s[i + 1].isDigit())) {
-            while (i < n && s[i].isDigit()) ++i;
+        // ASCII digits only: other scripts' digits are no number of a filter.
+        auto digit = [&](int at) { return at < n && s[at] >= u'0' && s[at] <= u'9'; };
+        auto startsNumber = [&](int at) { return digit(at) || (at < n && s[at] == u'.' && digit(at + 1)); };
+        if (startsNumber(i) || c == u'-' || c == u'+') {
+            if (c == u'-' || c == u'+') {
+                ++i; // the sign of a number literal
+                if (!startsNumber(i)) bad(s, QStringLiteral("a number must follow '%1'").arg(c));
+            }
+            while (digit(i)) ++i;
             if (i < n && s[i] == u'.') {
                 ++i;
-                while (i < n && s[i].isDigit()) ++i;
+                while (digit(i)) ++i;
             }
             // A number ends where the digits end, so "5and" is the number 5 and the word "and".
             QString t = s.mid(start, i - start);
@@ -71,17 +78,6 @@ std::vector<Token> tokenize(const QString& s) {
             ++i;
             if (i < n && ((c == u'<' && (s[i] == u'=' || s[i] == u'>')) || (c == u'>' && s[i] == u'='))) ++i;
             out.push_back({Tok::Op, s.mid(start, i - start), 0, start});
-        } else if (c == u'-' || c == u'+') {
-            // Sign of a number literal.
-            ++i;
-            if (i >= n || !(s[i].isDigit() || s[i] == u'.')) bad(s, QStringLiteral("a number must follow '%1'").arg(c));
-            while (i < n && s[i].isDigit()) ++i;
-            if (i < n && s[i] == u'.') {
-                ++i;
-                while (i < n && s[i].isDigit()) ++i;
-            }
-            QString t = s.mid(start, i - start);
-            out.push_back({Tok::Number, t, t.toDouble(), start});
         } else {
             bad(s, QStringLiteral("unexpected character '%1' at position %2").arg(c).arg(start + 1));
         }
