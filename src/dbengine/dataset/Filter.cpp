@@ -96,7 +96,8 @@ struct Operand {
     QString name;
     int field = -1;
     char type = 0;
-    bool isText = false; // literal was quoted
+    bool isText = false;   // literal was quoted
+    bool isNumber = false; // literal reads as a number (set when bound)
     double number = 0;
     QString text;
     std::string encoded; // text literal in the file's code page, for byte comparison
@@ -107,6 +108,7 @@ struct FilterNode {
     std::unique_ptr<FilterNode> a, b;
     Cmp cmp = Cmp::Eq;
     Operand l, r;
+    bool numeric = false; // compared as numbers: a number field takes part; else as stored text
 };
 
 namespace {
@@ -233,9 +235,8 @@ bool isNumericType(char t) { return t == 'N' || t == 'F'; }
 // Value of an operand for one record, as a number or as text bytes.
 bool numberOf(const Operand& o, const dbf::DbfFile& f, uint32_t rec, double& out) {
     if (!o.isField) {
-        if (o.isText) return dbf::parseNumber(o.text.toStdString(), out);
         out = o.number;
-        return true;
+        return o.isNumber;
     }
     return f.readNumber(rec, o.field, out);
 }
@@ -252,9 +253,7 @@ std::string_view textOf(const Operand& o, const dbf::DbfFile& f, uint32_t rec) {
 }
 
 bool evalCompare(const FilterNode& n, const dbf::DbfFile& f, uint32_t rec) {
-    bool numeric = (n.l.isField ? isNumericType(n.l.type) : !n.l.isText) && (n.r.isField ? isNumericType(n.r.type) : !n.r.isText);
-    if (!numeric && ((n.l.isField && isNumericType(n.l.type)) || (n.r.isField && isNumericType(n.r.type)))) numeric = true;
-    if (numeric) {
+    if (n.numeric) {
         double a, b;
         if (!numberOf(n.l, f, rec, a) || !numberOf(n.r, f, rec, b)) return false; // blank matches nothing
         return apply(n.cmp, a, b);
@@ -283,6 +282,8 @@ void bindOperand(Operand& o, const dbf::DbfFile& f) {
         std::string enc;
         if (!dbf::encode(o.text, f.codePage(), enc)) enc = "\x01\x02"; // matches no stored text
         o.encoded = std::string(trimmed(enc));
+        // A quoted number against a number field compares by value.
+        o.isNumber = !o.isText || dbf::parseNumber(o.text.toStdString(), o.number);
     }
 }
 
@@ -290,6 +291,7 @@ void bindNode(FilterNode& n, const dbf::DbfFile& f) {
     if (n.kind == FilterNode::Compare) {
         bindOperand(n.l, f);
         bindOperand(n.r, f);
+        n.numeric = (n.l.isField && isNumericType(n.l.type)) || (n.r.isField && isNumericType(n.r.type));
         return;
     }
     bindNode(*n.a, f);
