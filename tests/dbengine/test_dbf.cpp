@@ -2,6 +2,7 @@
 // wrote must open; damaged files must fail with a message, never a crash.
 #include "TestDb.h"
 #include "dbf/DbfFile.h"
+#include "dbf/KeyIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -304,7 +305,9 @@ TEST(DbfFile, NumberTextsAsOtherWritersStoreThem) {
                           Case{"abc", false, 0}, Case{"***", false, 0}, Case{"inf", false, 0}, Case{"0x10", false, 0}}) {
         double v = -999;
         EXPECT_EQ(dbf::parseNumber(c.text, v), c.ok) << c.text;
-        if (c.ok) EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+        if (c.ok) {
+            EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+        }
     }
     // Whatever width and decimals a writer used, the value is the correctly rounded one.
     std::mt19937_64 rng(42);
@@ -317,4 +320,32 @@ TEST(DbfFile, NumberTextsAsOtherWritersStoreThem) {
         ASSERT_TRUE(dbf::parseNumber(text, v)) << text;
         ASSERT_EQ(v, std::strtod(text, nullptr)) << text;
     }
+}
+
+TEST(DbfFile, KeyIndexSeesRewritesByAnotherWriter) {
+    QTemporaryDir dir;
+    std::string path = dir.filePath("k.dbf").toStdString();
+    DbfFile::create(path, {{"N", 'N', 6, 0}});
+    auto mine = DbfFile::open(path);
+    mine->setDurable(false);
+    for (int i = 0; i < 3000; ++i) {
+        std::string r = mine->blankRecord();
+        r.replace(1, 6, mine->formatNumber(0, i));
+        mine->appendRecord(r);
+    }
+    auto lookFor = [&](double n) {
+        dbf::KeyIndex::Part p;
+        p.isNumber = true;
+        p.number = n;
+        return mine->keyIndex({0}).candidates(dbf::KeyIndex::hashParts({p}));
+    };
+    ASSERT_EQ(lookFor(5), std::vector<uint32_t>{5});
+    // Another process (here: another file object) changes record 5; file times tick coarsely.
+    usleep(30000);
+    auto other = DbfFile::open(path);
+    std::string r = other->blankRecord();
+    r.replace(1, 6, other->formatNumber(0, 99999));
+    other->writeRecord(5, r);
+    std::vector<uint32_t> found = lookFor(99999);
+    EXPECT_NE(std::find(found.begin(), found.end(), 5u), found.end());
 }

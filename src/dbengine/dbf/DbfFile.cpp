@@ -255,6 +255,7 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     if (body > size) f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
     f->stray_ = size > body + 1 ? size - body - 1 : 0;
     f->mapFile(size);
+    f->seen_ = st.st_mtim;
     bool needMemo = std::any_of(f->fields_.begin(), f->fields_.end(), [](const FieldDef& d) { return d.type == 'M'; });
     if (needMemo) f->memo_ = std::make_unique<MemoFile>(memoPathFor(path), f->writable_);
     if (f->version_ == 0x03 || head[29] == 0) {
@@ -339,11 +340,29 @@ int DbfFile::fieldIndex(std::string_view name) const {
     return -1;
 }
 
+void DbfFile::noteOwnWrite() {
+    struct stat st {};
+    if (fstat(fd_, &st) == 0) seen_ = st.st_mtim;
+}
+
+void DbfFile::dropIndexesIfChangedElsewhere() {
+    // File times tick in steps of a few milliseconds: a change another process makes within
+    // the same step as our own last write goes unseen until the table is opened again.
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) return;
+    if (st.st_mtim.tv_sec != seen_.tv_sec || st.st_mtim.tv_nsec != seen_.tv_nsec) {
+        indexes_.clear();
+        seen_ = st.st_mtim;
+    }
+}
+
 bool DbfFile::refresh() {
+    dropIndexesIfChangedElsewhere();
     unsigned char c[4];
     if (pread(fd_, c, 4, 4) != 4) return false;
     uint32_t n = le32(c);
     if (n == count_) return false;
+    if (n < count_) indexes_.clear(); // packed by another program
     struct stat st {};
     fstat(fd_, &st);
     if (size_t(hdrLen_) + size_t(n) * recLen_ > size_t(st.st_size)) return false; // mid-append elsewhere
@@ -427,6 +446,7 @@ uint32_t DbfFile::appendRecord(const std::string& bytes) {
     put32(h + 4, n + 1);
     writeAll(fd_, h, 8, 0, path_);
     sync();
+    noteOwnWrite();
     mapFile(size_t(at) + buf.size());
     count_ = n + 1;
     ++generation_;
@@ -439,6 +459,7 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     FileLock lock(fd_, recordLockOffset(rec));
     writeAll(fd_, bytes.data(), bytes.size(), off_t(hdrLen_) + off_t(rec) * recLen_, path_);
     sync();
+    noteOwnWrite();
     for (auto& ix : indexes_) ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
     ++generation_;
 }
@@ -454,6 +475,7 @@ const KeyIndex* DbfFile::indexWithin(const std::vector<int>& columns) const {
 }
 
 KeyIndex& DbfFile::keyIndex(const std::vector<int>& columns) {
+    dropIndexesIfChangedElsewhere();
     for (auto& ix : indexes_)
         if (ix->columns() == columns) {
             ix->catchUp(*this);

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QString>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -100,6 +101,9 @@ private:
     void mapFile(size_t size);
     void repairTail();
     void sync();
+    // Key indexes hold keys as this process last saw them: another writer's changes drop them.
+    void dropIndexesIfChangedElsewhere();
+    void noteOwnWrite();
     [[noreturn]] void fail(const std::string& what) const;
 
     std::string path_;
@@ -117,6 +121,7 @@ private:
     std::unique_ptr<MemoFile> memo_;
     uint64_t generation_ = 1;
     uint64_t stray_ = 0;
+    struct timespec seen_ {}; // modification time after our own last write
     std::vector<std::unique_ptr<KeyIndex>> indexes_;
 };
 
