@@ -286,6 +286,8 @@ void Dataset::setFiltered(bool on) {
 }
 
 Variant Dataset::currentValue(const Field* f) const {
+    // The common case first: browsing, a stored field. The cursor is always inside the view.
+    if (state_ == DataSetState::Browse && !f->isLookup()) return pos_ < 0 ? Variant() : readStored(size_t(pos_), f);
     if (!active()) return {};
     if (f->isLookup()) {
         Field* key = findField(f->keyField());

@@ -174,16 +174,25 @@ bool parseNumberSlow(std::string_view s, double& out) {
 // Hot path of every scan and filter: right-aligned text such as "     12.5000".
 // The 8 bytes before e must be readable: a field of a record always has the header before it.
 bool parseNumberAt(const char* p, const char* e, double& out) {
-    while (e - p >= 8) {
-        uint64_t other = load8(p) ^ 0x2020202020202020ull; // nonzero bytes are not blanks
-        if (other) {
-            p += __builtin_ctzll(other) / 8;
-            break;
-        }
-        p += 8;
-    }
-    while (p < e && *p == ' ') ++p;
     if (p == e) return false;
+    if (e - p <= 8) {
+        // The whole field lies in the 8 bytes before e: find its first non-blank at once.
+        uint64_t inField = ~0ull << (8 * (8 - (e - p)));
+        uint64_t other = (load8(e - 8) ^ 0x2020202020202020ull) & inField;
+        if (!other) return false;
+        p = e - 8 + (__builtin_ctzll(other) >> 3);
+    } else {
+        while (e - p >= 8) {
+            uint64_t other = load8(p) ^ 0x2020202020202020ull; // nonzero bytes are not blanks
+            if (other) {
+                p += __builtin_ctzll(other) / 8;
+                break;
+            }
+            p += 8;
+        }
+        while (p < e && *p == ' ') ++p;
+        if (p == e) return false;
+    }
     if (e - p <= 8 && parseShort(p, e, out)) return true;
     const char* numStart = p;
     bool neg = *p == '-';
