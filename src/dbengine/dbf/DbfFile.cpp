@@ -135,18 +135,21 @@ int parseShort(const char* p, const char* e, double& out) {
         --n;
     }
     int k = digitRun(w); // the zeros above the text stop the run
-    uint64_t whole = digitsValue(w, k);
     if (k == n) {
         if (k == 0) return 0;
-        out = neg ? -double(whole) : double(whole);
+        double v = double(digitsValue(w, k));
+        out = neg ? -v : v;
         return 1;
     }
     char sep = char(w >> (8 * k));
     if (sep != '.' && sep != ',') return 0;
-    uint64_t rest = k + 1 < 8 ? w >> (8 * (k + 1)) : 0;
-    int m = digitRun(rest);
-    if (k + 1 + m != n || k + m == 0) return 0;
-    double v = combine(whole, digitsValue(rest, m), m);
+    // Drop the separator so the digits on both sides are one run, converted in one go.
+    uint64_t before = k ? w & (~0ull >> (8 * (8 - k))) : 0;
+    uint64_t joined = before | ((w >> 8) & (~0ull << (8 * k)));
+    int m = n - k - 1;
+    if (digitRun(joined) != k + m || k + m == 0) return 0;
+    double v = double(digitsValue(joined, k + m));
+    if (m) v /= kPow10[m]; // exact operands, one rounding
     out = neg ? -v : v;
     return 1;
 }
