@@ -25,6 +25,7 @@ while [[ $# -gt 0 ]]; do
 done
 [[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_dbf fuzz_filter)
 
+"$root/scripts/deps.sh" clang libclang-rt-14-dev
 if [[ ! -f $build/build.ninja ]]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
     -DMORV_BUILD_FUZZ=ON -DMORV_BUILD_TESTS=OFF -DMORV_BUILD_BENCH=OFF
