@@ -125,7 +125,7 @@ uint64_t digitsValue(uint64_t w, int k) {
 
 // Number text of at most 8 bytes without inner blanks, as nearly every stored value is.
 // Reads the 8 bytes that end at e, so they must be readable. 1 = parsed, 0 = take the long way.
-int parseShort(const char* p, const char* e, double& out) {
+inline int parseShort(const char* p, const char* e, double& out) {
     int n = int(e - p);
     uint64_t w = load8(e - 8) >> (8 * (8 - n)); // the text in the low n bytes, zeros above
     char first = char(w);
@@ -143,11 +143,20 @@ int parseShort(const char* p, const char* e, double& out) {
     }
     char sep = char(w >> (8 * k));
     if (sep != '.' && sep != ',') return 0;
+    int m = n - k - 1;
+    if (k + m == 0) return 0;
+    // A whole number in a float column ("12.0000"): no fraction to convert, no division.
+    uint64_t fracBytes = k + 1 < 8 ? w >> (8 * (k + 1)) : 0;
+    uint64_t fracMask = m ? ~0ull >> (64 - 8 * m) : 0;
+    if (((fracBytes ^ 0x3030303030303030ull) & fracMask) == 0) {
+        double v = double(digitsValue(w, k));
+        out = neg ? -v : v;
+        return 1;
+    }
     // Drop the separator so the digits on both sides are one run, converted in one go.
     uint64_t before = k ? w & (~0ull >> (8 * (8 - k))) : 0;
     uint64_t joined = before | ((w >> 8) & (~0ull << (8 * k)));
-    int m = n - k - 1;
-    if (digitRun(joined) != k + m || k + m == 0) return 0;
+    if (digitRun(joined) != k + m) return 0;
     double v = double(digitsValue(joined, k + m));
     if (m) v /= kPow10[m]; // exact operands, one rounding
     out = neg ? -v : v;
@@ -174,9 +183,29 @@ bool parseNumberSlow(std::string_view s, double& out) {
     return true;
 }
 
+// Texts the 8-byte path does not take: long digit strings, inner blanks, exponents. p is at
+// the first non-blank.
+[[gnu::noinline]] bool parseNumberLong(const char* p, const char* e, double& out) {
+    const char* numStart = p;
+    bool neg = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    uint64_t whole = 0, frac = 0;
+    int wholeDigits = 0, fracDigits = 0;
+    for (; p < e && unsigned(*p - '0') <= 9; ++p, ++wholeDigits) whole = whole * 10 + unsigned(*p - '0');
+    if (p < e && (*p == '.' || *p == ',')) {
+        for (++p; p < e && unsigned(*p - '0') <= 9; ++p, ++fracDigits) frac = frac * 10 + unsigned(*p - '0');
+    }
+    while (p < e && *p == ' ') ++p;
+    if (p != e || wholeDigits + fracDigits > 18) return parseNumberSlow(std::string_view(numStart, size_t(e - numStart)), out);
+    if (wholeDigits + fracDigits == 0) return false;
+    double v = combine(whole, frac, fracDigits);
+    out = neg ? -v : v;
+    return true;
+}
+
 // Hot path of every scan and filter: right-aligned text such as "     12.5000".
 // The 8 bytes before e must be readable: a field of a record always has the header before it.
-bool parseNumberAt(const char* p, const char* e, double& out) {
+inline bool parseNumberAt(const char* p, const char* e, double& out) {
     if (p == e) return false;
     if (e - p <= 8) {
         // The whole field lies in the 8 bytes before e: find its first non-blank at once.
@@ -197,21 +226,7 @@ bool parseNumberAt(const char* p, const char* e, double& out) {
         if (p == e) return false;
     }
     if (e - p <= 8 && parseShort(p, e, out)) return true;
-    const char* numStart = p;
-    bool neg = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    uint64_t whole = 0, frac = 0;
-    int wholeDigits = 0, fracDigits = 0;
-    for (; p < e && unsigned(*p - '0') <= 9; ++p, ++wholeDigits) whole = whole * 10 + unsigned(*p - '0');
-    if (p < e && (*p == '.' || *p == ',')) {
-        for (++p; p < e && unsigned(*p - '0') <= 9; ++p, ++fracDigits) frac = frac * 10 + unsigned(*p - '0');
-    }
-    while (p < e && *p == ' ') ++p;
-    if (p != e || wholeDigits + fracDigits > 18) return parseNumberSlow(std::string_view(numStart, size_t(e - numStart)), out);
-    if (wholeDigits + fracDigits == 0) return false;
-    double v = combine(whole, frac, fracDigits);
-    out = neg ? -v : v;
-    return true;
+    return parseNumberLong(p, e, out);
 }
 
 } // namespace
