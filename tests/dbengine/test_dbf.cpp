@@ -349,3 +349,28 @@ TEST(DbfFile, KeyIndexSeesRewritesByAnotherWriter) {
     std::vector<uint32_t> found = lookFor(99999);
     EXPECT_NE(std::find(found.begin(), found.end(), 5u), found.end());
 }
+
+TEST(DbfFile, DatesReadAsTheCalendarHasThem) {
+    QTemporaryDir dir;
+    std::string path = dir.filePath("d.dbf").toStdString();
+    DbfFile::create(path, {{"D", 'D', 8, 0}});
+    auto f = DbfFile::open(path);
+    f->setDurable(false);
+    std::vector<QDate> written;
+    for (QDate d(1600, 1, 1); d.year() < 2500; d = d.addDays(13)) {
+        written.push_back(d);
+        std::string r = f->blankRecord();
+        r.replace(1, 8, DbfFile::formatDate(d));
+        f->appendRecord(r);
+    }
+    for (const char* bad : {"19000229", "21000229", "20230431", "20231301", "20230100", "00000101", "2023-1-1", "        "}) {
+        std::string r = f->blankRecord();
+        r.replace(1, 8, bad);
+        f->appendRecord(r);
+    }
+    for (uint32_t i = 0; i < written.size(); ++i) ASSERT_EQ(f->readDate(i, 0), written[i]) << i;
+    for (uint32_t i = uint32_t(written.size()); i < f->recordCount(); ++i) EXPECT_FALSE(f->readDate(i, 0).isValid()) << i;
+    std::string leap = f->blankRecord();
+    leap.replace(1, 8, "20000229");
+    EXPECT_EQ(f->readDate(f->appendRecord(leap), 0), QDate(2000, 2, 29));
+}

@@ -125,7 +125,7 @@ uint64_t digitsValue(uint64_t w, int k) {
 
 // Number text of at most 8 bytes without inner blanks, as nearly every stored value is.
 // Reads the 8 bytes that end at e, so they must be readable. 1 = parsed, 0 = take the long way.
-inline int parseShort(const char* p, const char* e, double& out) {
+[[gnu::always_inline]] inline int parseShort(const char* p, const char* e, double& out) {
     int n = int(e - p);
     uint64_t w = load8(e - 8) >> (8 * (8 - n)); // the text in the low n bytes, zeros above
     char first = char(w);
@@ -412,14 +412,17 @@ QDate DbfFile::readDate(uint32_t rec, int field) const {
     if (s.size() < 8) return {};
     uint64_t w = load8(s.data());
     if (digitRun(w) != 8) return {};
-    uint64_t ymd = digitsValue(w, 8); // yyyymmdd
-    int y = int(ymd / 10000), m = int(ymd / 100 % 100), d = int(ymd % 100);
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1] + (m == 2 && leap)) return {};
-    // Julian day of a Gregorian date, without the calendar machinery of QDate(y, m, d).
-    int a = (14 - m) / 12, yy = y + 4800 - a, mm = m + 12 * a - 3;
-    return QDate::fromJulianDay(d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045);
+    int ymd = int(digitsValue(w, 8)); // yyyymmdd
+    int y = ymd / 10000, md = ymd - y * 10000, m = md / 100, d = md - m * 100;
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y == 0 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return {}; // the calendar has no year 0
+    if (m == 2 && d == 29 && !((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return {};
+    // Days from the civil date (era arithmetic), without the calendar machinery of QDate(y, m, d).
+    y -= m <= 2;
+    int era = y / 400, yoe = y - era * 400;
+    int doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return QDate::fromJulianDay(qint64(era) * 146097 + doe - 719468 + 2440588);
 }
 
 int DbfFile::readLogical(uint32_t rec, int field) const {
