@@ -147,7 +147,7 @@ bool Dataset::locate(const QString& keyFields, const std::vector<Variant>& value
     return true;
 }
 
-void Dataset::requireBrowseOrEdit() const {
+void Dataset::requireEditing() const {
     if (state_ != DataSetState::Edit && state_ != DataSetState::Insert)
         throw InvalidOperation(QStringLiteral("Dataset not in edit or insert mode"));
 }
@@ -304,7 +304,7 @@ Variant Dataset::currentValue(const Field* f) const {
 
 void Dataset::setCurrentValue(Field* f, const Variant& v) {
     requireActive();
-    requireBrowseOrEdit();
+    requireEditing();
     if (f->isLookup()) throw InvalidOperation(QStringLiteral("Field '%1' cannot be modified").arg(f->fieldName()));
     Variant converted = f->convert(v);
     qsizetype i = fields_.indexOf(f);

@@ -114,8 +114,7 @@ protected:
 
     // Cursor after the view changed underneath: first record, flags reset.
     void resetCursor();
-    void requireBrowseOrEdit() const;
-    const std::vector<Variant>& buffer() const { return buffer_; }
+    void requireEditing() const;
 
 private:
     void goTo(int pos);

@@ -105,8 +105,7 @@ void Table::doOpen() {
         }
         if (master_ && detailColumn_ < 0)
             throw DatabaseError(QStringLiteral("%1: a detail table needs an index tag").arg(objectName()));
-        filterExpr_ = FilterExpr::parse(filter());
-        filterExpr_.bind(*file_);
+        compileFilter(filter()); // the text was only checked for syntax while closed
         rebuildView();
     } catch (...) {
         file_.reset();

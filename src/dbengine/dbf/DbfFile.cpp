@@ -395,7 +395,6 @@ bool DbfFile::refresh() {
     if (size_t(hdrLen_) + size_t(n) * recLen_ > size_t(st.st_size)) return false; // mid-append elsewhere
     mapFile(size_t(st.st_size));
     count_ = n;
-    ++generation_;
     return true;
 }
 
@@ -479,7 +478,6 @@ uint32_t DbfFile::appendRecord(const std::string& bytes) {
     noteOwnWrite();
     mapFile(size_t(at) + buf.size());
     count_ = n + 1;
-    ++generation_;
     return n;
 }
 
@@ -491,7 +489,6 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     sync();
     noteOwnWrite();
     for (auto& ix : indexes_) ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
-    ++generation_;
 }
 
 const KeyIndex* DbfFile::indexWithin(const std::vector<int>& columns) const {

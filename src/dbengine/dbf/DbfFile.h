@@ -54,11 +54,8 @@ public:
     uint16_t headerLength() const { return hdrLen_; }
     CodePage codePage() const { return cp_; }
     bool writable() const { return writable_; }
-    bool hasMemoFile() const { return memo_ != nullptr; }
     // Bytes past the last record and its end mark, as found when opened read-only.
     uint64_t strayBytes() const { return stray_; }
-    // Bumped on every change made through this object or seen on disk, so views know to rebuild.
-    uint64_t generation() const { return generation_; }
 
     // Picks up records appended by other processes; true when the count changed.
     bool refresh();
@@ -119,7 +116,6 @@ private:
     CodePage cp_ = CodePage::Cp866;
     std::vector<FieldDef> fields_;
     std::unique_ptr<MemoFile> memo_;
-    uint64_t generation_ = 1;
     uint64_t stray_ = 0;
     struct timespec seen_ {}; // modification time after our own last write
     std::vector<std::unique_ptr<KeyIndex>> indexes_;

@@ -29,7 +29,6 @@ public:
     void noteRewrite(uint32_t rec, uint64_t h); // a record's key may have changed
     // Records whose key hash equals h, ascending, possibly with false hits.
     std::vector<uint32_t> candidates(uint64_t h) const;
-    size_t memoryBytes() const { return (sorted_.capacity() + tail_.capacity()) * sizeof(Entry); }
 
 private:
     // 8 bytes a record: a 32-bit hash is plenty when every candidate is checked anyway.
