@@ -1,0 +1,203 @@
+#include "widgets/Form.h"
+
+#include "Errors.h"
+#include "widgets/Handler.h"
+#include "widgets/Help.h"
+#include "widgets/Messages.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace ui {
+
+namespace {
+QList<Form*>& stack() {
+    static QList<Form*> s;
+    return s;
+}
+} // namespace
+
+Form* formOf(const QObject* obj) {
+    for (const QObject* o = obj; o; o = o->parent())
+        if (auto* f = qobject_cast<const Form*>(o)) return const_cast<Form*>(f);
+    return nullptr;
+}
+
+bool run(const QObject* context, const std::function<void()>& fn) {
+    HandlerScope scope(formOf(context));
+    try {
+        fn();
+        return true;
+    } catch (const std::exception& e) {
+        ShowError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowError(QStringLiteral("Внутренняя ошибка программы"));
+    }
+    return false;
+}
+
+HandlerScope::HandlerScope(Form* f) : form_(f) {
+    if (form_) ++form_->handlerDepth_;
+}
+
+HandlerScope::~HandlerScope() {
+    if (!form_) return;
+    if (--form_->handlerDepth_ == 0) form_->closeNowIfDue();
+}
+
+Form::Form(QWidget* parent) : QWidget(parent, Qt::Window) {}
+
+Form::~Form() { stack().removeAll(this); }
+
+const QList<Form*>& Form::modalStack() { return stack(); }
+
+bool Form::isTopModal() const { return !stack().isEmpty() && stack().last() == this; }
+
+int Form::ShowModal() {
+    if (isVisible() || loop_) throw db::InvalidOperation(QStringLiteral("Cannot make a visible window modal"));
+    modalResult_ = mrNone;
+    closePending_ = false;
+    setWindowModality(Qt::ApplicationModal);
+    QEventLoop loop;
+    loop_ = &loop;
+    stack().append(this);
+    show();
+    activate();
+    if (isVisible()) loop.exec(QEventLoop::DialogExec);
+    loop_ = nullptr;
+    stack().removeAll(this);
+    setWindowModality(Qt::NonModal);
+    const int result = modalResult_;
+    // The form below gets its activation again, and a close requested meanwhile happens now.
+    if (!stack().isEmpty()) {
+        Form* below = stack().last();
+        below->activate();
+        below->closeNowIfDue();
+    }
+    return result;
+}
+
+void Form::Show() {
+    if (!isVisible()) show();
+    raise();
+    activateWindow();
+    activate();
+}
+
+void Form::activate() {
+    run(this, [this] { FormActivate(); });
+    emit activated();
+}
+
+void Form::Close() {
+    if (isModal() && modalResult_ == mrNone) modalResult_ = mrCancel;
+    closePending_ = true;
+    closeNowIfDue();
+}
+
+void Form::setModalResult(int result) {
+    modalResult_ = result;
+    if (result != mrNone && isModal()) {
+        closePending_ = true;
+        closeNowIfDue();
+    }
+}
+
+void Form::closeNowIfDue() {
+    if (!closePending_ || handlerDepth_ > 0 || closing_) return;
+    if (isModal() && !isTopModal()) return; // waits until the modal forms over it have closed
+    closePending_ = false;
+    doClose();
+}
+
+bool Form::doClose() {
+    if (!isVisible() && !loop_) return true;
+    CloseAction action = CloseAction::Hide;
+    closing_ = true;
+    const bool ok = run(this, [&] { FormClose(action); });
+    closing_ = false;
+    if (!ok || action == CloseAction::None) {
+        if (isModal()) modalResult_ = mrNone;
+        return false;
+    }
+    hide();
+    if (loop_) loop_->exit(0);
+    emit closed();
+    return true;
+}
+
+void Form::closeEvent(QCloseEvent* e) {
+    // Our own closing hides the form; the close box and QWidget::close() come here.
+    e->ignore();
+    if (closing_) return;
+    Close();
+}
+
+void Form::setButtonModalResult(QAbstractButton* b, int result) {
+    // Connected after the button's handlers were, so it runs last; a handler may still override.
+    connect(b, &QAbstractButton::clicked, this, [this, result] { setModalResult(result); });
+}
+
+void Form::setClientSize(int w, int h) { resize(w, h); }
+
+void Form::setHelpContext(int context) { ui::setHelpContext(this, context); }
+
+void Form::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (centered_ && !placed_) {
+        placed_ = true;
+        if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+            QRect r = frameGeometry();
+            r.moveCenter(s->availableGeometry().center());
+            move(r.topLeft());
+        }
+    }
+}
+
+static bool usable(QAbstractButton* b) { return b && b->isVisible() && b->isEnabled(); }
+
+void Form::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        if (e->modifiers() & ~Qt::KeypadModifier) break;
+        auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
+        QAbstractButton* b = usable(focused) ? focused : (usable(default_) ? default_.data() : nullptr);
+        if (b) {
+            b->click();
+            return;
+        }
+        break;
+    }
+    case Qt::Key_Escape:
+        if (e->modifiers() == Qt::NoModifier && usable(cancel_)) {
+            cancel_->click();
+            return;
+        }
+        break;
+    case Qt::Key_F1: {
+        // The context of the focused control, or of its nearest enclosing control with one.
+        QWidget* w = focusWidget() ? focusWidget() : this;
+        while (w && helpContext(w) == 0 && w != this) w = w->parentWidget();
+        if (w && helpContext(w) != 0) {
+            const int ctx = helpContext(w);
+            if (popupHelp_)
+                help::showPopup(ctx, w->mapToGlobal(QPoint(0, 0)));
+            else
+                help::showContext(ctx);
+        }
+        return;
+    }
+    default: break;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void setHelpContext(QWidget* w, int context) { w->setProperty("helpContext", context); }
+
+int helpContext(const QWidget* w) { return w->property("helpContext").toInt(); }
+
+} // namespace ui

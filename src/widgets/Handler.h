@@ -1,0 +1,34 @@
+#pragma once
+#include <QObject>
+#include <functional>
+#include <type_traits>
+#include <utility>
+
+// The one error path of the windows: every event handler runs through run(), which catches the
+// data layer's and the controls' errors, stops the step there and reports the message. No
+// exception ever reaches the event loop.
+namespace ui {
+
+class Form;
+
+// The form a control or handler belongs to, or nullptr.
+Form* formOf(const QObject* obj);
+
+// Runs fn as a handler of the form that owns context; returns false when it failed.
+bool run(const QObject* context, const std::function<void()>& fn);
+
+// Connects a signal to a handler that runs through run(). The handler takes either all the
+// signal's arguments or none.
+template <typename Sender, typename Signal, typename Fn>
+QMetaObject::Connection on(Sender* sender, Signal signal, QObject* context, Fn fn) {
+    return QObject::connect(sender, signal, context, [context, fn = std::move(fn)](auto&&... args) mutable {
+        run(context, [&] {
+            if constexpr (std::is_invocable_v<Fn&, decltype(args)...>)
+                fn(std::forward<decltype(args)>(args)...);
+            else
+                fn();
+        });
+    });
+}
+
+} // namespace ui
