@@ -196,6 +196,7 @@ void Dataset::append() {
 void Dataset::post() {
     requireActive();
     if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
+    updateRecord();
     bool inserting = state_ == DataSetState::Insert;
     int newPos = writeBuffer(buffer_, inserting, size_t(std::max(pos_, 0)));
     buffer_.clear();
@@ -260,6 +261,7 @@ void Dataset::setFields(const std::vector<Variant>& values) {
 
 void Dataset::checkBrowseMode() {
     if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
+    updateRecord();
     if (modified_) post();
     else cancel();
 }
@@ -312,6 +314,22 @@ void Dataset::setCurrentValue(Field* f, const Variant& v) {
     buffer_[size_t(i)] = converted;
     modified_ = true;
     emit recordChanged(f);
+}
+
+void Dataset::addUpdateHook(QObject* owner, std::function<void()> hook) {
+    updateHooks_.emplace_back(owner, std::move(hook));
+}
+
+void Dataset::removeUpdateHooks(QObject* owner) {
+    std::erase_if(updateHooks_, [owner](const auto& h) { return h.first == owner || h.first.isNull(); });
+}
+
+void Dataset::updateRecord() {
+    if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
+    // A copy: a hook may remove hooks (a control destroyed while writing).
+    const auto hooks = updateHooks_;
+    for (const auto& [owner, hook] : hooks)
+        if (owner) hook();
 }
 
 Variant Dataset::valueAt(int row, const Field* f) const {

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -75,6 +76,12 @@ public:
     // Posts a pending change if something was changed, else drops it.
     void checkBrowseMode();
 
+    // Controls holding typed text not yet written to the record write it from here, before a
+    // post or a move off the record; a hook that throws stops the post.
+    void addUpdateHook(QObject* owner, std::function<void()> hook);
+    void removeUpdateHooks(QObject* owner);
+    void updateRecord();
+
     // For fields
     Variant currentValue(const Field* f) const;
     void setCurrentValue(Field* f, const Variant& v);
@@ -122,6 +129,7 @@ private:
     void requireActive() const;
 
     QList<Field*> fields_;
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> updateHooks_;
     DataSetState state_ = DataSetState::Inactive;
     int pos_ = -1;
     bool eof_ = true;
