@@ -100,10 +100,10 @@ void Form::Close() {
 
 void Form::setModalResult(int result) {
     modalResult_ = result;
-    if (result != mrNone && isModal()) {
-        closePending_ = true;
-        closeNowIfDue();
-    }
+    if (!isModal()) return;
+    // A modal form stays open while its result is none, whatever was requested before.
+    closePending_ = result != mrNone;
+    closeNowIfDue();
 }
 
 void Form::closeNowIfDue() {
@@ -114,7 +114,7 @@ void Form::closeNowIfDue() {
 }
 
 bool Form::doClose() {
-    if (!isVisible() && !loop_) return true;
+    if (!isVisible()) return true;
     CloseAction action = CloseAction::Hide;
     closing_ = true;
     const bool ok = run(this, [&] { FormClose(action); });
@@ -137,8 +137,21 @@ void Form::closeEvent(QCloseEvent* e) {
 }
 
 void Form::setButtonModalResult(QAbstractButton* b, int result) {
-    // Connected after the button's handlers were, so it runs last; a handler may still override.
-    connect(b, &QAbstractButton::clicked, this, [this, result] { setModalResult(result); });
+    b->setProperty("modalResult", result);
+    // A button with handlers gets its result from them (see on()); one without, here.
+    connect(b, &QAbstractButton::clicked, this, [this, b] {
+        if (b->property("handlerCount").toInt() == 0) setModalResult(b->property("modalResult").toInt());
+    });
+}
+
+void countHandler(QAbstractButton* button) {
+    button->setProperty("handlerCount", button->property("handlerCount").toInt() + 1);
+}
+
+void applyButtonResult(QAbstractButton* button) {
+    const QVariant r = button->property("modalResult");
+    if (!r.isValid()) return;
+    if (Form* f = formOf(button)) f->setModalResult(r.toInt());
 }
 
 void Form::setClientSize(int w, int h) { resize(w, h); }

@@ -2,7 +2,7 @@
 #include <QPointer>
 #include <QWidget>
 
-class QAbstractButton;
+#include <QAbstractButton>
 class QEventLoop;
 
 namespace ui {

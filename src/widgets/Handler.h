@@ -1,4 +1,5 @@
 #pragma once
+#include <QAbstractButton>
 #include <QObject>
 #include <functional>
 #include <type_traits>
@@ -17,12 +18,23 @@ Form* formOf(const QObject* obj);
 // Runs fn as a handler of the form that owns context; returns false when it failed.
 bool run(const QObject* context, const std::function<void()>& fn);
 
+// A click of a button with a modal result sets the form's result before its handler runs, so
+// the handler may take it back; the form closes after the handler.
+void applyButtonResult(QAbstractButton* button);
+void countHandler(QAbstractButton* button);
+
 // Connects a signal to a handler that runs through run(). The handler takes either all the
 // signal's arguments or none.
 template <typename Sender, typename Signal, typename Fn>
 QMetaObject::Connection on(Sender* sender, Signal signal, QObject* context, Fn fn) {
-    return QObject::connect(sender, signal, context, [context, fn = std::move(fn)](auto&&... args) mutable {
+    QAbstractButton* button = nullptr;
+    if constexpr (std::is_same_v<Signal, void (QAbstractButton::*)(bool)>) {
+        if (signal == &QAbstractButton::clicked) button = qobject_cast<QAbstractButton*>(sender);
+    }
+    if (button) countHandler(button);
+    return QObject::connect(sender, signal, context, [context, button, fn = std::move(fn)](auto&&... args) mutable {
         run(context, [&] {
+            if (button) applyButtonResult(button);
             if constexpr (std::is_invocable_v<Fn&, decltype(args)...>)
                 fn(std::forward<decltype(args)>(args)...);
             else
