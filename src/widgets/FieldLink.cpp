@@ -1,0 +1,154 @@
+#include "widgets/FieldLink.h"
+
+#include "widgets/Handler.h"
+
+#include <QWidget>
+
+namespace ui {
+
+FieldLink::FieldLink(QWidget* control) : control_(control) {}
+
+FieldLink::~FieldLink() {
+    dropChange();
+}
+
+void FieldLink::setDataSource(db::DataSource* source) {
+    if (source == source_) return;
+    dropChange();
+    source_ = source;
+    connectSource();
+    emit stateChanged();
+    emit dataChanged();
+}
+
+void FieldLink::setDataField(const QString& name) {
+    if (name == fieldName_) return;
+    dropChange();
+    fieldName_ = name;
+    emit stateChanged();
+    emit dataChanged();
+}
+
+void FieldLink::connectSource() {
+    for (auto& c : links_)
+        disconnect(c);
+    links_.clear();
+    if (!source_) return;
+    links_ << connect(source_, &db::DataSource::dataSetChanged, this, [this] { sourceEvent(false); });
+    links_ << connect(source_, &db::DataSource::scrolled, this, [this] { sourceEvent(false); });
+    links_ << connect(source_, &db::DataSource::stateChanged, this, [this] { sourceEvent(true); });
+    links_ << connect(source_, &db::DataSource::recordChanged, this, [this](db::Field* f) {
+        if (relevant(f)) sourceEvent(false);
+    });
+    links_ << connect(source_, &QObject::destroyed, this, [this] {
+        hooked_.clear();
+        modified_ = false;
+        emit stateChanged();
+        emit dataChanged();
+    });
+}
+
+db::Dataset* FieldLink::dataSet() const {
+    db::Dataset* ds = source_ ? source_->dataSet() : nullptr;
+    if (ds != trackedRaw_) {
+        trackedRaw_ = ds;
+        tracked_ = ds;
+    }
+    return ds && tracked_ ? ds : nullptr;
+}
+
+db::Field* FieldLink::field() const {
+    db::Dataset* ds = dataSet();
+    return ds && !fieldName_.isEmpty() ? ds->findField(fieldName_) : nullptr;
+}
+
+bool FieldLink::active() const {
+    db::Dataset* ds = dataSet();
+    return ds && ds->active();
+}
+
+bool FieldLink::canModify() const {
+    db::Field* f = field();
+    return f && !f->isLookup() && f->dataSet()->active() && f->dataSet()->canModify();
+}
+
+QString FieldLink::text() const {
+    db::Field* f = field();
+    if (!f || !f->dataSet()->active()) return {};
+    QString s;
+    run(control_, [&] { s = f->asString(); });
+    return s;
+}
+
+// A lookup field shows a value of its key field, so a change of the key changes it too.
+bool FieldLink::relevant(db::Field* f) const {
+    if (!f) return true;
+    db::Field* own = field();
+    if (!own) return false;
+    return f == own || (own->isLookup() && f->fieldName().compare(own->keyField(), Qt::CaseInsensitive) == 0);
+}
+
+void FieldLink::sourceEvent(bool stateOnly) {
+    if (quiet_) return;
+    // The record moved, was posted, cancelled or rewritten from elsewhere: typed text is void.
+    // (post() and moves have already asked for it through the hook.)
+    dropChange();
+    if (stateOnly)
+        emit stateChanged();
+    else
+        emit dataChanged();
+}
+
+void FieldLink::quietly(const std::function<void()>& fn) {
+    ++quiet_;
+    try {
+        fn();
+    } catch (...) {
+        --quiet_;
+        throw;
+    }
+    --quiet_;
+}
+
+bool FieldLink::startChange() {
+    if (modified_) return true;
+    db::Dataset* ds = dataSet();
+    if (!canModify()) {
+        emit dataChanged();
+        return false;
+    }
+    bool ok = run(control_, [&] { quietly([&] { ds->edit(); }); });
+    if (!ok) {
+        emit dataChanged();
+        return false;
+    }
+    modified_ = true;
+    hooked_ = ds;
+    ds->addUpdateHook(this, [this] { write(); });
+    return true;
+}
+
+void FieldLink::write() {
+    if (!modified_) return;
+    db::Field* f = field();
+    if (!f) {
+        dropChange();
+        return;
+    }
+    if (writer_) quietly([&] { writer_(f); });
+    dropChange();
+    emit dataChanged();
+}
+
+void FieldLink::reset() {
+    dropChange();
+    emit dataChanged();
+}
+
+void FieldLink::dropChange() {
+    modified_ = false;
+    if (hooked_) hooked_->removeUpdateHooks(this);
+    hooked_.clear();
+}
+
+} // namespace ui

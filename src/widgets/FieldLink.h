@@ -1,0 +1,71 @@
+#pragma once
+#include "dataset/Dataset.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+class QWidget;
+
+namespace ui {
+
+// Binds a control to one field of a data source's dataset. It relays the source's signals as
+// dataChanged (the shown value may differ) and stateChanged, and keeps the typed-text model of
+// the edit controls: the first change puts the dataset into edit, and until the text is written
+// an update hook writes it before the record is posted or left.
+class FieldLink : public QObject {
+    Q_OBJECT
+public:
+    explicit FieldLink(QWidget* control);
+    ~FieldLink() override;
+
+    void setDataSource(db::DataSource* source);
+    db::DataSource* dataSource() const { return source_; }
+    void setDataField(const QString& name);
+    const QString& dataField() const { return fieldName_; }
+
+    db::Dataset* dataSet() const; // nullptr without a source or once the dataset is gone
+    db::Field* field() const;     // nullptr when the dataset has no such field
+    bool active() const;
+    // The dataset is open and modifiable and the field is a stored one.
+    bool canModify() const;
+    // Text of the field in the current record; empty for a closed or empty dataset.
+    QString text() const;
+
+    // The typed-text model. The writer stores the control's text into the field.
+    void setWriter(std::function<void(db::Field*)> writer) { writer_ = std::move(writer); }
+    bool modified() const { return modified_; }
+    // Called on the user's first change; false (reported) when the record cannot be edited.
+    bool startChange();
+    // Writes the typed text; throws the data layer's error and keeps the text when it fails.
+    void write();
+    // Drops the typed text; the control shows the field again.
+    void reset();
+
+    // Runs fn with the source's signals ignored by this control, for steps the control drives.
+    void quietly(const std::function<void()>& fn);
+
+signals:
+    void dataChanged();
+    void stateChanged();
+
+private:
+    void connectSource();
+    void dropChange();
+    void sourceEvent(bool stateOnly);
+    bool relevant(db::Field* f) const;
+
+    QWidget* control_;
+    QPointer<db::DataSource> source_;
+    QList<QMetaObject::Connection> links_;
+    QString fieldName_;
+    // The data source keeps a plain pointer; this tells a deleted dataset from a live one.
+    mutable QPointer<db::Dataset> tracked_;
+    mutable const db::Dataset* trackedRaw_ = nullptr;
+    QPointer<db::Dataset> hooked_;
+    std::function<void(db::Field*)> writer_;
+    bool modified_ = false;
+    int quiet_ = 0;
+};
+
+} // namespace ui
