@@ -6,11 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace ui::help {
 
@@ -30,9 +33,8 @@ QString documentFor(const QString& path) {
     if (name.isEmpty()) return {};
     const QString res = QStringLiteral(":/help/%1.html").arg(name);
     if (QFile::exists(res)) return res;
-    const QString local = QFileInfo(path).suffix().compare(QLatin1String("html"), Qt::CaseInsensitive) == 0
-                              ? path
-                              : QString();
+    const QString local =
+        QFileInfo(path).suffix().compare(QLatin1String("html"), Qt::CaseInsensitive) == 0 ? path : QString();
     return !local.isEmpty() && QFile::exists(local) ? local : QString();
 }
 
@@ -55,7 +57,8 @@ QString section(const QString& html, const QString& anchor) {
     const int end = html.indexOf(QLatin1String("</section>"), m.capturedEnd());
     const int headEnd = html.indexOf(QLatin1String("<body"));
     const QString head = headEnd > 0 ? html.left(headEnd) : QString();
-    return head + QStringLiteral("<body>") + html.mid(m.capturedStart(), (end < 0 ? html.size() : end) - m.capturedStart()) +
+    return head + QStringLiteral("<body>") +
+           html.mid(m.capturedStart(), (end < 0 ? html.size() : end) - m.capturedStart()) +
            QStringLiteral("</section></body></html>");
 }
 
@@ -70,6 +73,17 @@ bool topic(int context, QString* out) {
     return true;
 }
 
+// Links between the sections open their target in the viewer window.
+void followLink(const QUrl& url) {
+    const QString frag = url.fragment();
+    if (popup) popup->hide();
+    if (frag == QLatin1String("contents")) {
+        showContents();
+    } else if (frag.startsWith(QLatin1String("context-"))) {
+        showContext(frag.mid(8).toInt());
+    }
+}
+
 QTextBrowser* ensureViewer() {
     if (!viewer) {
         viewer = new QTextBrowser;
@@ -78,14 +92,7 @@ QTextBrowser* ensureViewer() {
         viewer->setAttribute(Qt::WA_DeleteOnClose, false);
         viewer->setOpenLinks(false);
         viewer->resize(560, 480);
-        QObject::connect(viewer, &QTextBrowser::anchorClicked, viewer, [](const QUrl& url) {
-            const QString frag = url.fragment();
-            if (frag == QLatin1String("contents")) {
-                showContents();
-            } else if (frag.startsWith(QLatin1String("context-"))) {
-                showContext(frag.mid(8).toInt());
-            }
-        });
+        QObject::connect(viewer, &QTextBrowser::anchorClicked, viewer, followLink);
     }
     // A modal window blocks every other top-level window, so the viewer sits over it.
     QWidget* owner = QApplication::activeModalWidget();
@@ -105,8 +112,12 @@ void showInViewer(const QString& html) {
 
 } // namespace
 
-void setHelpFile(const QString& path) { file() = path; }
-QString helpFile() { return file(); }
+void setHelpFile(const QString& path) {
+    file() = path;
+}
+QString helpFile() {
+    return file();
+}
 
 bool showContents() {
     QString html;
@@ -127,26 +138,39 @@ bool showPopup(int context, const QPoint& globalPos) {
     QString html;
     if (!topic(context, &html)) return false;
     if (!popup) {
-        popup = new QFrame(nullptr, Qt::Popup);
+        popup = new QFrame(nullptr, Qt::Popup | Qt::FramelessWindowHint);
         popup->setObjectName(QStringLiteral("HelpPopup"));
         popup->setFrameShape(QFrame::Box);
         popup->setAttribute(Qt::WA_DeleteOnClose, false);
         auto* text = new QTextBrowser(popup);
         text->setObjectName(QStringLiteral("HelpPopupText"));
         text->setFrameShape(QFrame::NoFrame);
+        text->setOpenLinks(false);
+        QObject::connect(text, &QTextBrowser::anchorClicked, text, followLink);
         auto* lay = new QVBoxLayout(popup);
         lay->setContentsMargins(4, 4, 4, 4);
         lay->addWidget(text);
         popup->resize(380, 260);
     }
     popup->findChild<QTextBrowser*>()->setHtml(html);
-    popup->move(globalPos);
+    // At the point, but kept on the screen for a control near its right or bottom edge.
+    QPoint pos = globalPos;
+    if (const QScreen* screen = QGuiApplication::screenAt(globalPos)) {
+        const QRect area = screen->availableGeometry();
+        pos.setX(std::max(area.left(), std::min(pos.x(), area.right() + 1 - popup->width())));
+        pos.setY(std::max(area.top(), std::min(pos.y(), area.bottom() + 1 - popup->height())));
+    }
+    popup->move(pos);
     popup->show();
     return true;
 }
 
-QWidget* viewerWindow() { return viewer; }
-QWidget* popupWindow() { return popup; }
+QWidget* viewerWindow() {
+    return viewer;
+}
+QWidget* popupWindow() {
+    return popup;
+}
 
 void closeAll() {
     if (popup) popup->hide();
