@@ -108,14 +108,16 @@ void LookupLink::connectList() {
     } else if (db::Field* f = data_.field(); f && f->isLookup()) {
         ds = f->lookupDataSet();
     }
-    if (ds == listRaw_) {
-        if (!listDs_ && ds) ds = nullptr; // the same address, but that dataset was deleted
-        if (ds == listDs_.data()) return;
-    }
+    // The same address with our guard cleared: that dataset was deleted. Its address is kept,
+    // so the source's stale pointer is never taken for a new dataset.
+    const bool gone = ds && ds == listRaw_ && !listDs_;
+    if (gone) ds = nullptr;
+    if (!gone && ds == listRaw_) return;
+    if (gone && keys_.empty() && texts_.isEmpty()) return;
     for (auto& c : listLinks_)
         disconnect(c);
     listLinks_.clear();
-    listRaw_ = ds;
+    if (!gone) listRaw_ = ds;
     listDs_ = ds;
     if (ds) listLinks_ << connect(ds, &db::Dataset::dataSetChanged, this, &LookupLink::rebuild);
     rebuild();
