@@ -206,8 +206,7 @@ DBLookupListBox::DBLookupListBox(QWidget* parent) : QListWidget(parent), link_(t
     connect(&link_, &LookupLink::recordMoved, this, &DBLookupListBox::followRecord);
     connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         const int r = row(item);
-        choose(r);
-        if (r >= 0 && size_t(r) < link_.keys().size()) emit itemClickedKey(link_.keys()[size_t(r)]);
+        if (choose(r)) emit itemClickedKey(link_.keys()[size_t(r)]);
     });
 }
 
@@ -239,8 +238,10 @@ void DBLookupListBox::followRecord() {
     });
 }
 
-void DBLookupListBox::choose(int row) {
-    if (!link_.choose(row)) showValue();
+bool DBLookupListBox::choose(int row) {
+    if (link_.choose(row)) return true;
+    showValue();
+    return false;
 }
 
 void DBLookupListBox::keyPressEvent(QKeyEvent* e) {

@@ -138,7 +138,7 @@ private:
     void fill();
     void showValue();
     void followRecord();
-    void choose(int row);
+    bool choose(int row);
 
     LookupLink link_;
 };
