@@ -10,6 +10,12 @@ cmake --build build
 export MORV_ALIASES="$PWD/build/aliases.ini"
 build/tools/morv-db alias morv sample-db >/dev/null
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  exec xvfb-run -a build/src/morvanta "$@"
+  cat >&2 <<'MSG'
+The program is built and the sample database is ready, but there is no display to show its windows
+(neither DISPLAY nor WAYLAND_DISPLAY is set). Run it from a desktop session, or on a virtual X server:
+    xvfb-run -a ./scripts/run.sh
+or see the windows as pictures: ./scripts/test.sh writes every window to build/screenshots/.
+MSG
+  exit 2
 fi
 exec build/src/morvanta "$@"

@@ -1,8 +1,284 @@
-#include "Main.h"
+#include "app/Main.h"
+
+#include "catalogue/TipTest.h"
+#include "data/DM.h"
+#include "maintenance/Password.h"
+#include "registry/Org.h"
+#include "registry/Testir.h"
+#include "scoring/AllVopr.h"
+#include "testing/Test.h"
+#include "app/About.h"
+#include "widgets/DBText.h"
+#include "widgets/Fonts.h"
+#include "widgets/Handler.h"
+#include "widgets/Help.h"
+#include "widgets/Hints.h"
+#include "widgets/Panel.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QVBoxLayout>
 
 TFormMain* FormMain = nullptr;
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+namespace {
+const QColor kPanel(240, 202, 166);
+const QColor kTestPanel(192, 220, 192);
+const QColor kNavy(0, 0, 128);
+const QColor kGreen(0, 128, 0);
+
+QLabel* heading(QWidget* panel, const QString& text) {
+    auto* l = new QLabel(text, panel);
+    ui::style(l, ui::font(QStringLiteral("Arial"), 23, ui::BoldItalic), Qt::red);
+    l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    l->setGeometry(0, 4, panel->width(), 30);
+    return l;
+}
+} // namespace
+
+TFormMain::TFormMain(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Психологическое тестирование"));
+    setClientSize(679, 518);
+    setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
+    setHelpContext(1);
+    buildPanels();
+    buildMenu();
+    FormCreate();
+}
+
+TFormMain::~TFormMain() = default;
+
+void TFormMain::buildPanels() {
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+
+    const QFont caption = ui::font(QStringLiteral("Times New Roman"), 20, ui::Italic);
+    const QFont data = ui::font(QStringLiteral("Times New Roman Cyr"), 18, ui::Italic);
+    auto makePanel = [&](const char* name, int height, const QColor& color, const QString& hint) {
+        auto* p = new ui::Panel(this);
+        p->setObjectName(QLatin1String(name));
+        p->setFixedHeight(height);
+        p->resize(679, height);
+        ui::fill(p, color);
+        p->setStatusTip(hint);
+        lay->addWidget(p);
+        return p;
+    };
+    auto rows = [&](ui::Panel* p, const QList<std::pair<QString, const char*>>& lines, int step,
+                    QList<ui::DBText*>& out) {
+        int y = 38;
+        for (const auto& [text, name] : lines) {
+            auto* l = new QLabel(text, p);
+            ui::style(l, caption, kNavy);
+            l->setGeometry(12, y, 270, step);
+            auto* t = new ui::DBText(p);
+            t->setObjectName(QLatin1String(name));
+            ui::style(t, data, kGreen);
+            t->setGeometry(290, y + 2, 380, step - 2);
+            t->setStatusTip(p->statusTip());
+            out << t;
+            y += step;
+        }
+    };
+
+    Panel_ORG = makePanel("Panel_ORG", 183, kPanel, QStringLiteral("Щелкните дважды левой кнопки мыши для выбора учреждения"));
+    heading(Panel_ORG, QStringLiteral("Реквизиты учреждения"));
+    QList<ui::DBText*> org;
+    rows(Panel_ORG,
+         {{QStringLiteral("Республика :"), "DBText_RESP"},
+          {QStringLiteral("Населенный пункт :"), "DBText_NPUNKT"},
+          {QStringLiteral("Тип учреждения :"), "DBText_TIPU"},
+          {QStringLiteral("Название учреждения :"), "DBText_NAMEU"},
+          {QStringLiteral("Подразделение учреждения :"), "DBText_PODRU"}},
+         28, org);
+    DBText_RESP = org[0], DBText_NPUNKT = org[1], DBText_TIPU = org[2], DBText_NAMEU = org[3], DBText_PODRU = org[4];
+
+    Panel_TESTIR = makePanel("Panel_TESTIR", 200, kPanel, QStringLiteral("Щелкните дважды левой кнопкой мыши для выбора тестирования"));
+    heading(Panel_TESTIR, QStringLiteral("Анкетные данные тестируемого"));
+    QList<ui::DBText*> testir;
+    rows(Panel_TESTIR,
+         {{QStringLiteral("Фамилия :"), "DBText_FAMTESTIR"},
+          {QStringLiteral("Имя :"), "DBText_NAMETESTIR"},
+          {QStringLiteral("Отчество :"), "DBText_OTCHTESTIR"},
+          {QStringLiteral("Пол:"), "DBText_POLTESTIR"},
+          {QStringLiteral("Год рождения:"), "DBText_GRTESTIR"},
+          {QStringLiteral("Образование :"), "DBText_OBRTESTIR"}},
+         26, testir);
+    DBText_FAMTESTIR = testir[0], DBText_NAMETESTIR = testir[1], DBText_OTCHTESTIR = testir[2];
+    DBText_POLTESTIR = testir[3], DBText_GRTESTIR = testir[4], DBText_OBRTESTIR = testir[5];
+
+    Panel1 = makePanel("Panel1", 0, kTestPanel, QStringLiteral("Название текущего психологического теста"));
+    Panel1->setMinimumHeight(0);
+    Panel1->setMaximumHeight(QWIDGETSIZE_MAX);
+    lay->setStretchFactor(Panel1, 1);
+    DBText1 = new ui::DBText(Panel1);
+    DBText1->setObjectName(QStringLiteral("DBText1"));
+    ui::style(DBText1, ui::font(QStringLiteral("Times New Roman Cyr"), 27, ui::BoldItalic), Qt::red);
+    DBText1->setAlignment(Qt::AlignCenter);
+    DBText1->setWordWrap(true);
+    DBText1->setStatusTip(Panel1->statusTip());
+    auto* testLay = new QVBoxLayout(Panel1);
+    testLay->addWidget(DBText1);
+
+    StatusBarMorv = new QStatusBar(this);
+    StatusBarMorv->setObjectName(QStringLiteral("StatusBarMorv"));
+    StatusBarMorv->setFixedHeight(19);
+    StatusBarMorv->setSizeGripEnabled(false);
+    StatusBarMorv->setStatusTip(
+        QStringLiteral("Строка подсказки, в ней отображаются подсказки для элементов над которыми находится курсор"));
+    lay->addWidget(StatusBarMorv);
+
+    for (ui::DBText* t : orgTexts()) ui::on(t, &ui::DBText::doubleClicked, this, [this] { DBText_RESPDblClick(); });
+    ui::on(Panel_ORG, &ui::Panel::doubleClicked, this, [this] { DBText_RESPDblClick(); });
+    for (ui::DBText* t : testirTexts()) ui::on(t, &ui::DBText::doubleClicked, this, [this] { Label16DblClick(); });
+    ui::on(Panel_TESTIR, &ui::Panel::doubleClicked, this, [this] { Label16DblClick(); });
+    ui::on(Panel1, &ui::Panel::doubleClicked, this, [this] { DBText1Click(); });
+    ui::on(DBText1, &ui::DBText::clicked, this, [this] { DBText1Click(); });
+}
+
+QAction* TFormMain::item(QMenu* menu, const char* name, const QString& caption, const QString& hint) {
+    auto* a = new QAction(caption, this);
+    a->setObjectName(QLatin1String(name));
+    a->setStatusTip(hint);
+    if (menu)
+        menu->addAction(a);
+    else
+        MainMenu->addAction(a);
+    return a;
+}
+
+void TFormMain::buildMenu() {
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    MainMenu->setNativeMenuBar(false);
+    layout()->setMenuBar(MainMenu);
+
+    MenuOrg = item(nullptr, "MenuOrg", QStringLiteral("Учреждение"), QStringLiteral("Установка учреждения"));
+    MenuTestir = item(nullptr, "MenuTestir", QStringLiteral("Тестируемый"), QStringLiteral("Установка тестируемого"));
+    N3 = item(nullptr, "N3", QStringLiteral("Тест"), QStringLiteral("Выбор теста"));
+    MenuTest = item(nullptr, "MenuTest", QStringLiteral("Тестирование"),
+                    QStringLiteral("Проведение непосредственно психологического тестирования"));
+    MenuRezult = item(nullptr, "MenuRezult", QStringLiteral("Результаты"), QStringLiteral("Вывод результатов тестирования"));
+
+    MenuHelpMenu = new QMenu(QStringLiteral("Справка"), this);
+    MenuHelpMenu->setObjectName(QStringLiteral("MenuHelpMenu"));
+    MenuHelp = MenuHelpMenu->menuAction();
+    MenuHelp->setObjectName(QStringLiteral("MenuHelp"));
+    MenuHelp->setStatusTip(QStringLiteral("Выдача справочных сведений о программе"));
+    MainMenu->addAction(MenuHelp);
+    MenuHelpCall = item(MenuHelpMenu, "MenuHelpCall", QStringLiteral("Помощь"), QStringLiteral("Выдача справки по работе с программой"));
+    N2 = MenuHelpMenu->addSeparator();
+    N2->setObjectName(QStringLiteral("N2"));
+    MenuAbout = item(MenuHelpMenu, "MenuAbout", QStringLiteral("О программе"), QStringLiteral("Выдача информации о программе"));
+    N4 = MenuHelpMenu->addSeparator();
+    N4->setObjectName(QStringLiteral("N4"));
+    N5 = item(MenuHelpMenu, "N5", QStringLiteral("Для психолога"));
+
+    MenuExit = item(nullptr, "MenuExit", QStringLiteral("Выход"), QStringLiteral("Выйти из программы психологического тестирования"));
+
+    N1Menu = new QMenu(QStringLiteral("Табл"), this);
+    N1Menu->setObjectName(QStringLiteral("N1Menu"));
+    N1 = N1Menu->menuAction();
+    N1->setObjectName(QStringLiteral("N1"));
+    N1->setStatusTip(QStringLiteral("Работа с таблицами базы данных программы психологического тестирования"));
+    MainMenu->addAction(N1);
+    fillTableMenu();
+
+    ui::on(MenuOrg, &QAction::triggered, this, [this] { MenuOrgClick(); });
+    ui::on(MenuTestir, &QAction::triggered, this, [this] { MenuTestirClick(); });
+    ui::on(N3, &QAction::triggered, this, [this] { N3Click(); });
+    ui::on(MenuTest, &QAction::triggered, this, [this] { MenuTestClick(); });
+    ui::on(MenuRezult, &QAction::triggered, this, [this] { MenuRezultClick(); });
+    ui::on(MenuHelpCall, &QAction::triggered, this, [this] { MenuHelpCallClick(); });
+    ui::on(MenuAbout, &QAction::triggered, this, [this] { MenuAboutClick(); });
+    ui::on(N5, &QAction::triggered, this, [this] { N5Click(); });
+    ui::on(MenuExit, &QAction::triggered, this, [this] { MenuExitClick(); });
+}
+
+QList<ui::DBText*> TFormMain::orgTexts() const {
+    return {DBText_RESP, DBText_NPUNKT, DBText_TIPU, DBText_NAMEU, DBText_PODRU};
+}
+
+QList<ui::DBText*> TFormMain::testirTexts() const {
+    return {DBText_FAMTESTIR, DBText_NAMETESTIR, DBText_OTCHTESTIR, DBText_POLTESTIR, DBText_GRTESTIR, DBText_OBRTESTIR};
+}
+
+void TFormMain::FormCreate() {
+    Hints = new ui::HintHandler(StatusBarMorv, this);
+    for (ui::DBText* t : orgTexts() + testirTexts()) t->setVisible(false);
+    DBText1->setVisible(false);
+    N1->setVisible(false);
+    MenuTestir->setEnabled(false);
+    N3->setEnabled(false);
+    MenuTest->setEnabled(false);
+    MenuRezult->setEnabled(false);
+    NewOrgState = 0;
+}
+
+void TFormMain::BindData() {
+    const QList<std::pair<ui::DBText*, const char*>> org = {
+        {DBText_RESP, "RSP"}, {DBText_NPUNKT, "NP"}, {DBText_TIPU, "TU"}, {DBText_NAMEU, "NAMEU"}, {DBText_PODRU, "PODRU"}};
+    for (const auto& [t, f] : org) {
+        t->setDataSource(BD->DS_org);
+        t->setDataField(QLatin1String(f));
+    }
+    const QList<std::pair<ui::DBText*, const char*>> testir = {
+        {DBText_FAMTESTIR, "FAMTESTIR"}, {DBText_NAMETESTIR, "NAMETESTIR"}, {DBText_OTCHTESTIR, "OTCHTESTIR"},
+        {DBText_POLTESTIR, "POLTESTIR"}, {DBText_GRTESTIR, "GRTESTIR"},     {DBText_OBRTESTIR, "Obr"}};
+    for (const auto& [t, f] : testir) {
+        t->setDataSource(BD->DS_anket);
+        t->setDataField(QLatin1String(f));
+    }
+    DBText1->setDataSource(BD->DS_test);
+    DBText1->setDataField(QStringLiteral("NAME"));
+}
+
+void TFormMain::UnbindData() {
+    for (ui::DBText* t : orgTexts() + testirTexts() + QList<ui::DBText*>{DBText1}) t->setDataSource(nullptr);
+}
+
+void TFormMain::InstitutionWindowActivated() {
+    for (ui::DBText* t : orgTexts()) t->setVisible(true);
+    MenuTestir->setEnabled(true);
+    OrgChosen = true;
+}
+
+void TFormMain::TesteeWindowActivated() {
+    for (ui::DBText* t : testirTexts()) t->setVisible(true);
+    N3->setEnabled(true);
+}
+
+void TFormMain::TestChosen() {
+    MenuTest->setEnabled(true);
+    MenuRezult->setEnabled(true);
+    DBText1->setVisible(true);
+}
+
+void TFormMain::PasswordConfirmed() { N1->setVisible(true); }
+
+void TFormMain::MenuOrgClick() { FormOrg->ShowModal(); }
+void TFormMain::MenuTestirClick() { FormTestir->ShowModal(); }
+void TFormMain::N3Click() { TipTestForm->ShowModal(); }
+void TFormMain::MenuTestClick() { FormTest->ShowModal(); }
+void TFormMain::MenuRezultClick() { FormAllVopr->ShowModal(); }
+void TFormMain::MenuHelpCallClick() { ui::help::showContents(); }
+void TFormMain::MenuAboutClick() { AboutBox->ShowModal(); }
+void TFormMain::N5Click() { PasswordDlg->ShowModal(); }
+void TFormMain::MenuExitClick() { Close(); }
+
+void TFormMain::DBText_RESPDblClick() { FormOrg->ShowModal(); }
+
+void TFormMain::Label16DblClick() {
+    if (OrgChosen) FormTestir->ShowModal();
+}
+
+void TFormMain::DBText1Click() {
+    if (!N3->isEnabled()) return;
+    TipTestForm->ShowModal();
+    DBText1->setVisible(true);
 }

@@ -1,0 +1,94 @@
+#include "app/Startup.h"
+
+#include "app/About.h"
+#include "app/Main.h"
+#include "catalogue/CreateTest.h"
+#include "catalogue/NameTest.h"
+#include "catalogue/TipTest.h"
+#include "data/DM.h"
+#include "maintenance/Password.h"
+#include "maintenance/Table.h"
+#include "maintenance/Unit1.h"
+#include "maintenance/Unit2.h"
+#include "registry/NewOrg.h"
+#include "registry/NewTestir.h"
+#include "registry/Org.h"
+#include "registry/Testir.h"
+#include "scoring/AllVopr.h"
+#include "scoring/Diagr.h"
+#include "scoring/Diagr1.h"
+#include "scoring/Rezult.h"
+#include "stats/Stat.h"
+#include "stats/X.h"
+#include "testing/Test.h"
+#include "widgets/Fonts.h"
+#include "widgets/Help.h"
+
+#include <QApplication>
+
+void InitApplication() {
+    QApplication::setApplicationName(QStringLiteral("Психологическое тестирование"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Психологическое тестирование"));
+    ui::help::setHelpFile(QString::fromLatin1(kHelpFile));
+    ui::registerFontSubstitutions();
+}
+
+void CreateApplicationForms() {
+    FormMain = new TFormMain;
+    BD = new TBD;
+    FormMain->BindData();
+    TipTestForm = new TTipTestForm;
+    FormNameTest = new TFormNameTest;
+    FormTable = new TFormTable;
+    FormTest = new TFormTest;
+    AboutBox = new TAboutBox;
+    FormOrg = new TFormOrg;
+    FormTestir = new TFormTestir;
+    FormAllVopr = new TFormAllVopr;
+    FormRezult = new TFormRezult;
+    FormDiagr = new TFormDiagr;
+    PasswordDlg = new TPasswordDlg;
+    FormNewOrg = new TFormNewOrg;
+    FormNewTestir = new TFormNewTestir;
+    FormStat = new TFormStat;
+    FormX = new TFormX;
+    Form_bdtest = new TForm_bdtest;
+    Form_bdanaliz = new TForm_bdanaliz;
+    FormCreateTest = new TFormCreateTest;
+    FormDiagr1 = new TFormDiagr1;
+}
+
+namespace {
+template <typename T>
+void destroy(T*& instance) {
+    delete instance;
+    instance = nullptr;
+}
+} // namespace
+
+void DestroyApplicationForms() {
+    ui::help::closeAll();
+    destroy(FormDiagr1);
+    destroy(FormCreateTest);
+    destroy(Form_bdanaliz);
+    destroy(Form_bdtest);
+    destroy(FormX);
+    destroy(FormStat);
+    destroy(FormNewTestir);
+    destroy(FormNewOrg);
+    destroy(PasswordDlg);
+    destroy(FormDiagr);
+    destroy(FormRezult);
+    destroy(FormAllVopr);
+    destroy(FormTestir);
+    destroy(FormOrg);
+    destroy(AboutBox);
+    destroy(FormTest);
+    destroy(FormTable);
+    destroy(FormNameTest);
+    destroy(TipTestForm);
+    // The main window's texts let go of the data module before it goes.
+    if (FormMain) FormMain->UnbindData();
+    destroy(BD);
+    destroy(FormMain);
+}

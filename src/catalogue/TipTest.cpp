@@ -1,0 +1,14 @@
+#include "catalogue/TipTest.h"
+
+#include "widgets/Fonts.h"
+
+TTipTestForm* TipTestForm = nullptr;
+
+TTipTestForm::TTipTestForm(QWidget* parent) : ui::Form(parent) {
+    setObjectName(QStringLiteral("TipTestForm"));
+    setWindowTitle(QStringLiteral("Выбор типа теста"));
+    setClientSize(667, 269);
+    setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
+    setHelpContext(5);
+    setPopupHelp(true);
+}

@@ -1,0 +1,13 @@
+#include "scoring/AllVopr.h"
+
+#include "widgets/Fonts.h"
+
+TFormAllVopr* FormAllVopr = nullptr;
+
+TFormAllVopr::TFormAllVopr(QWidget* parent) : ui::Form(parent) {
+    setObjectName(QStringLiteral("FormAllVopr"));
+    setWindowTitle(QStringLiteral("Проверка"));
+    setClientSize(394, 225);
+    setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
+    setHelpContext(7);
+}

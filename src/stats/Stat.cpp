@@ -1,0 +1,12 @@
+#include "stats/Stat.h"
+
+#include "widgets/Fonts.h"
+
+TFormStat* FormStat = nullptr;
+
+TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
+    setObjectName(QStringLiteral("FormStat"));
+    setWindowTitle(QStringLiteral("Статистика"));
+    setClientSize(592, 507);
+    setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
+}

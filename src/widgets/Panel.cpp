@@ -1,0 +1,28 @@
+#include "widgets/Panel.h"
+
+#include <QMouseEvent>
+
+namespace ui {
+
+Panel::Panel(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Raised);
+}
+
+bool Panel::onSelf(QMouseEvent* e) const {
+    // Events a child left unhandled come up here too; those are not the panel's.
+    QWidget* c = childAt(e->position().toPoint());
+    return !c || !c->isVisible();
+}
+
+void Panel::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton && onSelf(e)) emit clicked();
+    QFrame::mouseReleaseEvent(e);
+}
+
+void Panel::mouseDoubleClickEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton && onSelf(e)) emit doubleClicked();
+    QFrame::mouseDoubleClickEvent(e);
+}
+
+} // namespace ui

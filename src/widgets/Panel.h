@@ -1,0 +1,25 @@
+#pragma once
+#include <QFrame>
+
+namespace ui {
+
+// A panel that reports clicks and double-clicks on itself. A click on a child control is the
+// child's: a caption label inside the panel opens nothing.
+class Panel : public QFrame {
+    Q_OBJECT
+public:
+    explicit Panel(QWidget* parent = nullptr);
+
+signals:
+    void clicked();
+    void doubleClicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+
+private:
+    bool onSelf(QMouseEvent* e) const;
+};
+
+} // namespace ui

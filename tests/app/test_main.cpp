@@ -1,0 +1,284 @@
+// Start-up, the main window, its menu and enabling chain, hints and help.
+#include "AppFixture.h"
+
+#include "app/About.h"
+#include "app/Main.h"
+#include "app/Startup.h"
+#include "catalogue/TipTest.h"
+#include "data/DM.h"
+#include "maintenance/Password.h"
+#include "registry/Org.h"
+#include "registry/Testir.h"
+#include "widgets/DBText.h"
+#include "widgets/Help.h"
+#include "widgets/Hints.h"
+#include "widgets/Panel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QString statusText() { return FormMain->StatusBarMorv->currentMessage(); }
+
+void enter(QWidget* w) {
+    QEnterEvent e(QPointF(1, 1), w->mapTo(w->window(), QPointF(1, 1)), w->mapToGlobal(QPointF(1, 1)));
+    QApplication::sendEvent(w, &e);
+}
+void leave(QWidget* w) {
+    QEvent e(QEvent::Leave);
+    QApplication::sendEvent(w, &e);
+}
+
+// Opens nothing: no modal window appears within a short wait.
+bool opensModal(const std::function<void()>& act, QString* caption = nullptr) {
+    bool opened = false;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (!ui::Form::modalStack().isEmpty()) {
+            opened = true;
+            if (caption) *caption = ui::Form::modalStack().last()->windowTitle();
+            ui::Form::modalStack().last()->Close();
+        }
+    });
+    probe.start();
+    act();
+    QTest::qWait(30);
+    return opened;
+}
+
+QLabel* captionLabel(QWidget* panel, const QString& text) {
+    for (QLabel* l : panel->findChildren<QLabel*>())
+        if (l->text() == text && !qobject_cast<ui::DBText*>(l)) return l;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(AppTest, StartCreatesEveryWindowOnceInOrderWithItsCaption) {
+    const QList<std::pair<QWidget*, QString>> windows = {
+        {FormMain, "Психологическое тестирование"},
+        {TipTestForm, "Выбор типа теста"},
+        {AboutBox, "О программе"},
+        {FormOrg, "Выбор учреждения"},
+        {FormTestir, "Выбор тестируемого"},
+        {PasswordDlg, "Введите пароль"},
+    };
+    for (const auto& [w, caption] : windows) {
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->windowTitle(), caption);
+    }
+    EXPECT_EQ(FormMain->objectName(), "FormMain");
+    EXPECT_EQ(QApplication::applicationDisplayName(), "Психологическое тестирование");
+    EXPECT_EQ(ui::help::helpFile(), "C:\\Morvanta\\Help\\Morvanta.hlp");
+    // Every table is open on its first record, nothing of it shown yet.
+    for (Table* t : BD->tablesInOrder()) EXPECT_TRUE(t->active()) << t->objectName().toStdString();
+    EXPECT_EQ(BD->Table_org->recNo(), 0);
+    EXPECT_FALSE(FormMain->DBText_NAMEU->isVisible());
+    EXPECT_FALSE(FormMain->DBText_NAMEU->text().isEmpty()); // bound, only hidden
+}
+
+TEST_F(AppTest, MenuStartsWithOnlyInstitutionHelpAndExit) {
+    TFormMain* m = FormMain;
+    m->show();
+    EXPECT_TRUE(m->MenuOrg->isEnabled());
+    EXPECT_TRUE(m->MenuHelp->isEnabled());
+    EXPECT_TRUE(m->MenuExit->isEnabled());
+    EXPECT_FALSE(m->MenuTestir->isEnabled());
+    EXPECT_FALSE(m->N3->isEnabled());
+    EXPECT_FALSE(m->MenuTest->isEnabled());
+    EXPECT_FALSE(m->MenuRezult->isEnabled());
+    EXPECT_FALSE(m->N1->isVisible());
+    for (ui::DBText* t : m->orgTexts() + m->testirTexts()) EXPECT_FALSE(t->isVisible());
+    EXPECT_FALSE(m->DBText1->isVisible());
+    EXPECT_EQ(m->CurTipTest, 0);
+    EXPECT_FALSE(m->OrgChosen);
+    EXPECT_EQ(m->NewOrgState, 0);
+    const QStringList top = {"Учреждение", "Тестируемый", "Тест", "Тестирование", "Результаты", "Справка", "Выход", "Табл"};
+    QStringList seen;
+    for (QAction* a : m->MainMenu->actions()) seen << a->text();
+    EXPECT_EQ(seen, top);
+    QStringList help;
+    for (QAction* a : m->MenuHelpMenu->actions()) help << (a->isSeparator() ? "—" : a->text());
+    EXPECT_EQ(help, (QStringList{"Помощь", "—", "О программе", "—", "Для психолога"}));
+}
+
+TEST_F(AppTest, EnablingChainGrowsAndNeverShrinks) {
+    TFormMain* m = FormMain;
+    m->show();
+    // Before the institution window was ever open, the testee panel opens nothing.
+    EXPECT_FALSE(opensModal([&] { emit m->Panel_TESTIR->doubleClicked(); }));
+    // The test panel does nothing before the testee window was open.
+    EXPECT_FALSE(opensModal([&] { emit m->Panel1->doubleClicked(); }));
+
+    // The institution window, left at once, still takes its step.
+    QString caption;
+    EXPECT_TRUE(opensModal([&] { m->MenuOrg->trigger(); }, &caption));
+    EXPECT_EQ(caption, "Выбор учреждения");
+    EXPECT_TRUE(m->MenuTestir->isEnabled());
+    EXPECT_TRUE(m->OrgChosen);
+    for (ui::DBText* t : m->orgTexts()) EXPECT_TRUE(t->isVisible());
+    EXPECT_FALSE(m->N3->isEnabled());
+    EXPECT_EQ(m->DBText_NAMEU->text(), BD->Table_orgNAMEU->asString());
+
+    // Now the testee panel opens the testee window, though "Тестируемый" was never used.
+    EXPECT_TRUE(opensModal([&] { emit m->Panel_TESTIR->doubleClicked(); }, &caption));
+    EXPECT_EQ(caption, "Выбор тестируемого");
+    EXPECT_TRUE(m->N3->isEnabled());
+    for (ui::DBText* t : m->testirTexts()) EXPECT_TRUE(t->isVisible());
+
+    // The test panel opens the type window; the test name shows once it closes, chosen or not.
+    EXPECT_FALSE(m->DBText1->isVisible());
+    EXPECT_TRUE(opensModal([&] { emit m->Panel1->doubleClicked(); }, &caption));
+    EXPECT_EQ(caption, "Выбор типа теста");
+    EXPECT_TRUE(m->DBText1->isVisible());
+    EXPECT_FALSE(m->MenuTest->isEnabled());
+    m->TestChosen();
+    EXPECT_TRUE(m->MenuTest->isEnabled());
+    EXPECT_TRUE(m->MenuRezult->isEnabled());
+
+    // Opening the windows again disables nothing.
+    EXPECT_TRUE(opensModal([&] { m->MenuOrg->trigger(); }));
+    EXPECT_TRUE(m->MenuTest->isEnabled() && m->N3->isEnabled() && m->MenuTestir->isEnabled());
+}
+
+TEST_F(AppTest, DoubleClickOnCaptionLabelOpensNothing) {
+    TFormMain* m = FormMain;
+    m->show();
+    QLabel* caption = captionLabel(m->Panel_ORG, "Республика :");
+    ASSERT_NE(caption, nullptr);
+    EXPECT_FALSE(opensModal([&] { QTest::mouseDClick(caption, Qt::LeftButton); }));
+    // On the panel itself, and on a data text, it opens the institution window.
+    EXPECT_TRUE(opensModal([&] { QTest::mouseDClick(m->Panel_ORG, Qt::LeftButton, {}, QPoint(660, 170)); }));
+    EXPECT_TRUE(opensModal([&] { QTest::mouseDClick(m->DBText_PODRU, Qt::LeftButton); }));
+    // A single click on the test name opens the type window once "Тест" is usable.
+    m->TesteeWindowActivated();
+    m->TestChosen();
+    EXPECT_TRUE(opensModal([&] { QTest::mouseClick(m->DBText1, Qt::LeftButton); }));
+}
+
+TEST_F(AppTest, HintsOfEveryWindowReachTheMainStatusBar) {
+    TFormMain* m = FormMain;
+    m->show();
+    // A caption label shows its panel's hint; a data text its own.
+    enter(captionLabel(m->Panel_TESTIR, "Фамилия :"));
+    EXPECT_EQ(statusText(), "Щелкните дважды левой кнопкой мыши для выбора тестирования");
+    enter(m->Panel1);
+    EXPECT_EQ(statusText(), "Название текущего психологического теста");
+    // A control without a hint in a window without one shows nothing.
+    enter(PasswordDlg->Password);
+    EXPECT_EQ(statusText(), "");
+    // A menu item highlighted.
+    m->MainMenu->setActiveAction(m->MenuHelp);
+    m->MenuHelpMenu->setActiveAction(m->MenuAbout);
+    EXPECT_EQ(statusText(), "Выдача информации о программе");
+    m->MenuHelpMenu->hide();
+    m->MainMenu->setActiveAction(nullptr);
+
+    // A control of a modal dialog: the navigator of the table view shown modally.
+    m->PasswordConfirmed();
+    QString seen;
+    whenModal([&](QWidget* dlg) {
+        QWidget* first = dlg->findChild<QWidget*>("nbFirst");
+        ASSERT_NE(first, nullptr);
+        enter(first);
+        seen = statusText();
+        leave(first);
+        static_cast<ui::Form*>(dlg)->Close();
+    });
+    m->bdsprobr1->trigger();
+    EXPECT_EQ(seen, "Первый");
+}
+
+TEST_F(AppTest, PasswordShowsTablesOnlyForTheExactText) {
+    TFormMain* m = FormMain;
+    auto tryPassword = [&](const QString& text, bool ok) {
+        whenModal([&](QWidget*) {
+            PasswordDlg->Password->clear();
+            typeText(PasswordDlg->Password, text);
+            QTest::keyClick(PasswordDlg->Password, ok ? Qt::Key_Return : Qt::Key_Escape);
+        });
+        return PasswordDlg->ShowModal();
+    };
+    for (const QString& wrong : {"kestrila", "KESTRILA", " Kestrila", "Kestrila ", "Kestril", "Kestrilaa", ""}) {
+        EXPECT_EQ(tryPassword(wrong, true), ui::mrOk);
+        EXPECT_FALSE(m->N1->isVisible()) << wrong.toStdString();
+    }
+    EXPECT_TRUE(messages->entries.empty());
+    // Esc closes without a check.
+    EXPECT_EQ(tryPassword("Kestrila", false), ui::mrCancel);
+    EXPECT_FALSE(m->N1->isVisible());
+    EXPECT_EQ(tryPassword("Kestrila", true), ui::mrOk);
+    EXPECT_TRUE(m->N1->isVisible());
+    // The typed text stays for next time; a later wrong one hides nothing.
+    whenModal([&](QWidget*) {
+        EXPECT_EQ(PasswordDlg->Password->text(), "Kestrila");
+        clickButton(PasswordDlg, "CancelBtn");
+    });
+    m->N5->trigger();
+    EXPECT_EQ(tryPassword("nope", true), ui::mrOk);
+    EXPECT_TRUE(m->N1->isVisible());
+    EXPECT_EQ(PasswordDlg->Password->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(AppTest, ExitAndCloseBoxEndTheSameWay) {
+    for (int way = 0; way < 2; ++way) {
+        FormMain->show();
+        QSignalSpy closed(FormMain, &ui::Form::closed);
+        if (way == 0)
+            FormMain->MenuExit->trigger();
+        else
+            FormMain->close();
+        EXPECT_EQ(closed.count(), 1);
+        EXPECT_FALSE(FormMain->isVisible());
+    }
+}
+
+TEST_F(AppTest, HelpByContextAndContents) {
+    TFormMain* m = FormMain;
+    m->show();
+    m->activateWindow();
+    // The main window opens its topic in the viewer's window.
+    QTest::keyClick(m, Qt::Key_F1);
+    ASSERT_NE(ui::help::viewerWindow(), nullptr);
+    EXPECT_TRUE(ui::help::viewerWindow()->isVisible());
+    ui::help::closeAll();
+    m->MenuHelpCall->trigger();
+    EXPECT_TRUE(ui::help::viewerWindow()->isVisible());
+    ui::help::closeAll();
+    // The institution window shows its topic as a pop-up at the focused control's corner.
+    QPoint at;
+    whenModal([&](QWidget* w) {
+        QTest::keyClick(w, Qt::Key_F1);
+        at = w->mapToGlobal(QPoint(0, 0));
+        static_cast<ui::Form*>(w)->Close();
+    });
+    FormOrg->ShowModal();
+    ASSERT_NE(ui::help::popupWindow(), nullptr);
+    EXPECT_TRUE(ui::help::popupWindow()->isVisible());
+    EXPECT_EQ(ui::help::popupWindow()->pos(), at);
+    ui::help::closeAll();
+    // A window without a context does nothing on F1.
+    PasswordDlg->show();
+    QTest::keyClick(PasswordDlg, Qt::Key_F1);
+    EXPECT_FALSE(ui::help::popupWindow()->isVisible());
+    EXPECT_FALSE(ui::help::viewerWindow()->isVisible());
+    PasswordDlg->hide();
+    EXPECT_TRUE(messages->entries.empty()) << messages->texts().join("; ").toStdString();
+}
+
+TEST_F(EmptyAppTest, EmptyDatabaseStartsAndShowsNothing) {
+    FormMain->show();
+    FormMain->InstitutionWindowActivated();
+    EXPECT_EQ(FormMain->DBText_NAMEU->text(), "");
+    EXPECT_TRUE(messages->entries.empty());
+}

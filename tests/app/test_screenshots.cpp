@@ -1,0 +1,90 @@
+// Every window in a realistic state, written to build/screenshots/<instance>.png for people to look at.
+#include "AppFixture.h"
+
+#include "app/About.h"
+#include "app/Fist.h"
+#include "app/Main.h"
+#include "catalogue/CreateTest.h"
+#include "catalogue/NameTest.h"
+#include "catalogue/TipTest.h"
+#include "data/DM.h"
+#include "maintenance/Password.h"
+#include "maintenance/Table.h"
+#include "maintenance/Unit1.h"
+#include "maintenance/Unit2.h"
+#include "registry/NewOrg.h"
+#include "registry/NewTestir.h"
+#include "registry/Org.h"
+#include "registry/Testir.h"
+#include "scoring/AllVopr.h"
+#include "scoring/Diagr.h"
+#include "scoring/Diagr1.h"
+#include "scoring/Rezult.h"
+#include "stats/Stat.h"
+#include "stats/X.h"
+#include "testing/Test.h"
+
+#include <QDir>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QTest>
+
+namespace {
+
+QString shotDir() {
+    const QString dir = QStringLiteral(MORV_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QImage shoot(QWidget* w, const QString& name) {
+    const bool wasVisible = w->isVisible();
+    if (!wasVisible) w->show();
+    QTest::qWait(20);
+    QImage img = w->grab().toImage();
+    EXPECT_TRUE(img.save(shotDir() + QLatin1Char('/') + name + QStringLiteral(".png"))) << name.toStdString();
+    if (!wasVisible) w->hide();
+    return img;
+}
+
+} // namespace
+
+TEST_F(AppTest, ScreenshotsOfEveryWindow) {
+    // As after a testing run: everything chosen, the tables menu open to the psychologist.
+    FormMain->InstitutionWindowActivated();
+    FormMain->TesteeWindowActivated();
+    FormMain->TestChosen();
+    FormMain->PasswordConfirmed();
+    FormMain->show();
+
+    const QImage main = shoot(FormMain, QStringLiteral("FormMain"));
+    EXPECT_EQ(main.size(), QSize(679, 518));
+
+    {
+        TFistForm splash;
+        EXPECT_EQ(shoot(&splash, QStringLiteral("FistForm")).size(), QSize(527, 224));
+    }
+    EXPECT_EQ(shoot(AboutBox, QStringLiteral("AboutBox")).size(), QSize(388, 211));
+    EXPECT_EQ(shoot(PasswordDlg, QStringLiteral("PasswordDlg")).size(), QSize(287, 114));
+
+    FormTable->setDataSource(BD->DS_org);
+    EXPECT_EQ(shoot(FormTable, QStringLiteral("FormTable")).size(), QSize(577, 412));
+    EXPECT_EQ(shoot(Form_bdtest, QStringLiteral("Form_bdtest")).size(), QSize(544, 375));
+    EXPECT_EQ(shoot(Form_bdanaliz, QStringLiteral("Form_bdanaliz")).size(), QSize(544, 375));
+
+    const QList<ui::Form*> others = {TipTestForm, FormNameTest, FormTest, FormOrg, FormTestir, FormAllVopr, FormRezult,
+                                     FormDiagr, FormNewOrg, FormNewTestir, FormStat, FormX, FormCreateTest, FormDiagr1};
+    for (ui::Form* f : others) {
+        const QImage img = shoot(f, f->objectName());
+        EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();
+    }
+
+    // The tables menu as the psychologist sees it.
+    FormMain->N1Menu->popup(FormMain->mapToGlobal(QPoint(300, 20)));
+    QTest::qWait(20);
+    shoot(FormMain->N1Menu, QStringLiteral("FormMain_N1"));
+    FormMain->N1Menu->hide();
+    FormMain->hide();
+}
