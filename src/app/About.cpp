@@ -45,7 +45,7 @@ TAboutBox::TAboutBox(QWidget* parent) : ui::Form(parent) {
     ui::style(Version, ui::font(QStringLiteral("MS Sans Serif"), 13, ui::Bold), QColor(0, 0, 128));
     Version->setGeometry(134, 92, 230, 18);
 
-    Copyright = new QLabel(QStringLiteral("Разработка: команда программы\nпсихологического тестирования, 2026"), frame);
+    Copyright = new QLabel(QStringLiteral("Разработка: команда программы\nпсихологического тестирования"), frame);
     Copyright->setObjectName(QStringLiteral("Copyright"));
     ui::style(Copyright, ui::font(QStringLiteral("MS Sans Serif"), 12, ui::Bold), QColor(128, 0, 128));
     Copyright->setGeometry(134, 116, 234, 36);
