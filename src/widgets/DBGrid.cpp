@@ -17,8 +17,10 @@
 namespace ui {
 
 namespace {
+// Typing or F2 opens a cell. Not a click on the current cell: Qt then waits for a possible
+// double-click and drops the keys typed meanwhile, and a double-click is the windows' own.
 constexpr QAbstractItemView::EditTriggers kEditTriggers =
-    QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked;
+    QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed;
 
 QString editorText(const QWidget* editor) {
     if (auto* le = qobject_cast<const QLineEdit*>(editor)) return le->text();

@@ -269,6 +269,35 @@ TEST_F(GridTest, InsertedRowLeftUntouchedIsDropped) {
     EXPECT_EQ(BD->Table_test->recNo(), 2);
     EXPECT_EQ(BD->Table_testNAME->asString(), QStringLiteral("Тест три"));
     EXPECT_EQ(readColumn(testFile(), "NTEST").size(), 3);
+
+    // A click below a new row lands on the row clicked, whether the new row goes or is posted
+    // (to the end of the table).
+    clickCell(0, col("NAME"));
+    key(Qt::Key_Insert);
+    clickCell(2, col("NAME"));
+    EXPECT_EQ(BD->Table_testNAME->asString(), QStringLiteral("Тест два"));
+    EXPECT_EQ(grid->currentIndex().row(), 1);
+    key(Qt::Key_Insert);
+    type(QStringLiteral("Новый"));
+    clickCell(2, col("NAME"));
+    EXPECT_EQ(BD->Table_testNAME->asString(), QStringLiteral("Тест два"));
+    EXPECT_EQ(grid->currentIndex().row(), BD->Table_test->recNo());
+    EXPECT_EQ(cell(3, col("NAME")), QStringLiteral("Новый"));
+}
+
+TEST_F(GridTest, ARowThatLeavesTheFilterWhenPostedTakesTheMoveAlong) {
+    for (int q = 1; q <= 3; ++q)
+        db.add("bd_vopros.DBF", {1, q, QStringLiteral("Вопрос %1").arg(q), 1, 1});
+    BD->Table_vopros->refresh();
+    BD->Table_vopros->setFilter("NTEST=1");
+    BD->Table_vopros->setFiltered(true);
+    grid->setDataSource(BD->DS_vopros);
+    clickCell(0, col("NTEST"));
+    type("2");
+    key(Qt::Key_Down); // onto question 2, which moves up into the first row
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+    EXPECT_EQ(BD->Table_voprosNVOPR->asInteger(), 2);
+    EXPECT_EQ(grid->currentIndex().row(), 0);
 }
 
 TEST_F(GridTest, DownOnTheLastRowAppendsAndTypedValuesArePosted) {
