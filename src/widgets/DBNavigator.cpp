@@ -234,7 +234,8 @@ void DBNavigator::doAction(NavButton b) {
         ds->insert();
         break;
     case nbDelete:
-        if (!confirmDelete_ || Confirm(QStringLiteral("Delete record?"))) ds->deleteRecord();
+        // No question about a record that is not there: the data layer says so itself.
+        if (ds->isEmpty() || !confirmDelete_ || Confirm(QStringLiteral("Delete record?"))) ds->deleteRecord();
         break;
     case nbEdit:
         ds->edit();

@@ -115,6 +115,13 @@ TEST_F(NavigatorTest, DeleteAsksFirst) {
     click(nbDelete);
     EXPECT_TRUE(rec.texts().isEmpty());
     EXPECT_EQ(names(), QStringList{QStringLiteral("Тест один")});
+
+    // An empty table: no question, the data layer's message.
+    nav->setConfirmDelete(true);
+    nav->setDataSource(BD->DS_summa);
+    rec.answer = true;
+    nav->BtnClick(nbDelete);
+    EXPECT_EQ(rec.texts(), QStringList{"Cannot perform this operation on an empty dataset"});
 }
 
 TEST_F(NavigatorTest, PostWritesAndCancelDrops) {
