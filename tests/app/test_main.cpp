@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QStatusBar>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -177,7 +178,11 @@ TEST_F(AppTest, HintsOfEveryWindowReachTheMainStatusBar) {
     // A control without a hint in a window without one shows nothing.
     enter(PasswordDlg->Password);
     EXPECT_EQ(statusText(), "");
-    // A menu item highlighted.
+    // A menu item highlighted, in the menu bar and in a submenu.
+    const QPointF over = m->MainMenu->actionGeometry(m->MenuOrg).center();
+    QMouseEvent move(QEvent::MouseMove, over, m->MainMenu->mapToGlobal(over), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(m->MainMenu, &move);
+    EXPECT_EQ(statusText(), "Установка учреждения");
     m->MainMenu->setActiveAction(m->MenuHelp);
     m->MenuHelpMenu->setActiveAction(m->MenuAbout);
     EXPECT_EQ(statusText(), "Выдача информации о программе");
