@@ -1,6 +1,5 @@
 #include "maintenance/Table.h"
 
-#include "dataset/Dataset.h"
 #include "widgets/DBGrid.h"
 #include "widgets/DBNavigator.h"
 #include "widgets/Fonts.h"

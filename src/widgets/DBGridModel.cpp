@@ -185,9 +185,9 @@ QString DBGridModel::indicatorAt(int row) const {
     if (!indicator_ || row != indicatorRow_ || !dataset_) return {};
     switch (dataset_->state()) {
     case db::DataSetState::Insert:
-        return QStringLiteral("I");
-    case db::DataSetState::Edit:
         return QStringLiteral("*");
+    case db::DataSetState::Edit:
+        return QStringLiteral("I");
     case db::DataSetState::Browse:
         return QString(QChar(0x25BA));
     case db::DataSetState::Inactive:

@@ -1,4 +1,5 @@
 #pragma once
+#include "dataset/Dataset.h"
 #include <QAbstractTableModel>
 #include <QList>
 #include <QPointer>

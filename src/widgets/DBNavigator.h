@@ -1,4 +1,5 @@
 #pragma once
+#include "dataset/Dataset.h"
 #include <QList>
 #include <QMetaObject>
 #include <QPointer>

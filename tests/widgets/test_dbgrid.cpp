@@ -215,7 +215,7 @@ TEST_F(GridTest, EditedCellIsPostedWhenTheRowIsLeft) {
     clickCell(0, col("NAME"));
     type(QStringLiteral("Новое имя"));
     EXPECT_EQ(BD->Table_test->state(), db::DataSetState::Edit);
-    EXPECT_EQ(mark(0), "*");
+    EXPECT_EQ(mark(0), "I");
     key(Qt::Key_Down); // the typed text is written and posted on the way
     EXPECT_EQ(BD->Table_test->state(), db::DataSetState::Browse);
     EXPECT_EQ(BD->Table_test->recNo(), 1);
@@ -249,7 +249,7 @@ TEST_F(GridTest, InsertedRowLeftUntouchedIsDropped) {
     EXPECT_EQ(BD->Table_test->state(), db::DataSetState::Insert);
     EXPECT_EQ(grid->model()->rowCount(), 4);
     EXPECT_EQ(grid->currentIndex().row(), 1);
-    EXPECT_EQ(mark(1), "I");
+    EXPECT_EQ(mark(1), "*");
     EXPECT_EQ(cell(2, col("NAME")), QStringLiteral("Тест два"));
     key(Qt::Key_Down); // onto the row that was current: the new one goes
     EXPECT_EQ(BD->Table_test->state(), db::DataSetState::Browse);
