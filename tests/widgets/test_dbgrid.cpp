@@ -421,6 +421,17 @@ TEST_F(GridTest, TitleClicksDoubleClicksAndReadOnly) {
     EXPECT_EQ(grid->model()->rowCount(), 3);
 }
 
+TEST_F(GridTest, FollowsADataSourcePointedAtAnotherDataset) {
+    db::DataSource source(nullptr, BD->Table_test);
+    grid->setDataSource(&source);
+    EXPECT_EQ(grid->model()->rowCount(), 3);
+    source.setDataSet(BD->Table_org);
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+    EXPECT_EQ(cell(0, col("NAMEU")), QStringLiteral("Школа №5"));
+    source.setDataSet(nullptr);
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+}
+
 namespace {
 
 // A dataset of a million rows that counts which rows were read.

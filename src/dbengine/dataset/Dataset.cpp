@@ -362,14 +362,19 @@ Variant Dataset::lookup(const QString& keyField, const Variant& key, const QStri
 DataSource::DataSource(QObject* parent, Dataset* ds) : QObject(parent) { setDataSet(ds); }
 
 void DataSource::setDataSet(Dataset* ds) {
+    if (ds == dataset_) return;
     for (auto& c : links_) disconnect(c);
     links_.clear();
     dataset_ = ds;
-    if (!ds) return;
-    links_ << connect(ds, &Dataset::dataSetChanged, this, &DataSource::dataSetChanged);
-    links_ << connect(ds, &Dataset::scrolled, this, &DataSource::scrolled);
-    links_ << connect(ds, &Dataset::recordChanged, this, &DataSource::recordChanged);
-    links_ << connect(ds, &Dataset::stateChanged, this, &DataSource::stateChanged);
+    if (ds) {
+        links_ << connect(ds, &Dataset::dataSetChanged, this, &DataSource::dataSetChanged);
+        links_ << connect(ds, &Dataset::scrolled, this, &DataSource::scrolled);
+        links_ << connect(ds, &Dataset::recordChanged, this, &DataSource::recordChanged);
+        links_ << connect(ds, &Dataset::stateChanged, this, &DataSource::stateChanged);
+    }
+    // The controls on this source show another dataset now.
+    emit dataSetChanged();
+    emit stateChanged();
 }
 
 } // namespace db
