@@ -214,7 +214,7 @@ TEST_F(AppTest, PasswordShowsTablesOnlyForTheExactText) {
         });
         return PasswordDlg->ShowModal();
     };
-    for (const QString& wrong : {"kestrila", "KESTRILA", " Kestrila", "Kestrila ", "Kestril", "Kestrilaa", ""}) {
+    for (const QString& wrong : QStringList{"kestrila", "KESTRILA", " Kestrila", "Kestrila ", "Kestril", "Kestrilaa", ""}) {
         EXPECT_EQ(tryPassword(wrong, true), ui::mrOk);
         EXPECT_FALSE(m->N1->isVisible()) << wrong.toStdString();
     }

@@ -56,7 +56,9 @@ TEST_F(HelpTest, ContentsAndEveryTopicLoadFromTheProgramsHelpPath) {
         EXPECT_TRUE(text.startsWith(QString::fromUtf8(kHeadings[ctx - 1]))) << text.left(80).toStdString();
         // One topic per page: neither the contents nor the next topic comes along.
         EXPECT_FALSE(text.contains(QStringLiteral("Разделы справки")));
-        if (ctx < 7) EXPECT_FALSE(text.contains(QString::fromUtf8(kHeadings[ctx])));
+        if (ctx < 7) {
+            EXPECT_FALSE(text.contains(QString::fromUtf8(kHeadings[ctx])));
+        }
     }
     EXPECT_TRUE(messages.entries.empty()) << messages.texts().join('\n').toStdString();
 }
