@@ -5,7 +5,9 @@
 #include "dataset/Aliases.h"
 #include "dbf/DbfFile.h"
 
-#include <QCoreApplication>
+#include "widgets/DBGrid.h"
+
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -237,10 +239,32 @@ BENCHMARK(BM_ScoringPass)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QueryKritBall)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullScanOurs)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FullScanFileLayer)->Unit(benchmark::kMillisecond)->Iterations(3);
+// The generic table view's grid over every answer row: open, paint, jump to the end and back.
+void BM_GridOverAllAnswers(benchmark::State& state) {
+    TBD& m = bd();
+    m.Table_rezult->setFiltered(false);
+    for (auto _ : state) {
+        ui::DBGrid grid;
+        grid.resize(577, 380);
+        grid.setDataSource(m.DS_rezult);
+        grid.show();
+        grid.grab();
+        m.Table_rezult->last();
+        grid.grab();
+        m.Table_rezult->first();
+        grid.grab();
+    }
+    state.counters["rows"] = m.Table_rezult->recordCount();
+}
+
+BENCHMARK(BM_GridOverAllAnswers)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullScanShapelib)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // The grid benchmark needs widgets; without a display they are drawn offscreen.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     gDir = qEnvironmentVariable("MORV_BENCH_DB", QStringLiteral("/tmp/morv-bench-db"));
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
