@@ -1,13 +1,14 @@
 #include "app/Fist.h"
 #include "app/Main.h"
 #include "app/Startup.h"
+#include "widgets/Application.h"
 #include "widgets/Messages.h"
 
 #include <QApplication>
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    ui::Application app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
 
     // The splash window is on screen while the tables open and the windows are built.

@@ -190,3 +190,17 @@ TEST(Form, HandlerErrorsAreReportedAndStopTheStep) {
     EXPECT_FALSE(ui::run(nullptr, [] { throw std::runtime_error("boom"); }));
     EXPECT_EQ(rec.texts(), QStringList{QStringLiteral("boom")});
 }
+
+TEST(Form, AnErrorEscapingAnEventHandlerIsReportedNotThrownThroughTheLoop) {
+    // The last line behind the handlers' own reporting.
+    struct Throwing : QObject {
+        bool event(QEvent* e) override {
+            if (e->type() == QEvent::User) throw db::DatabaseError(QStringLiteral("Table is busy"));
+            return QObject::event(e);
+        }
+    } obj;
+    MessageRecorder rec;
+    QEvent e(QEvent::User);
+    EXPECT_NO_THROW(QCoreApplication::sendEvent(&obj, &e));
+    EXPECT_EQ(rec.texts(), QStringList{QStringLiteral("Table is busy")});
+}
