@@ -15,6 +15,7 @@ TAboutBox::TAboutBox(QWidget* parent) : ui::Form(parent) {
     // A dialog border without title-bar buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setClientSize(388, 211);
+    setFixedSize(size());
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
 
     auto* frame = new QFrame(this);

@@ -20,6 +20,7 @@ TPasswordDlg::TPasswordDlg(QWidget* parent) : ui::Form(parent) {
     setWindowTitle(QStringLiteral("Введите пароль"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setClientSize(287, 114);
+    setFixedSize(size());
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 14));
 
     Label1 = new QLabel(QStringLiteral("Введите пароль :"), this);

@@ -8,6 +8,7 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormRezult"));
     setWindowTitle(QStringLiteral("Результат тестирования"));
     setClientSize(691, 246);
+    setFixedSize(size());
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(7);
     setPopupHelp(true);
