@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <ostream>
 #include <vector>
 
 // A fresh database of the program's ten tables in a temporary directory, bound to the alias morv.
@@ -25,3 +26,6 @@ int runCommand(const QString& program, const QStringList& args, QString* out = n
 QString sharedDir();
 // ../shared/tools/peer-check on a directory: exit status and its report.
 int peerCheck(const QString& dir, QString* report = nullptr);
+
+// Readable strings in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

@@ -72,4 +72,10 @@ void typeText(QWidget* w, const QString& text) {
     for (QChar c : text) QTest::sendKeyEvent(QTest::KeyAction::Click, w, Qt::Key_unknown, c, Qt::NoModifier);
 }
 
-void settle() { QApplication::processEvents(); }
+void settle() {
+    // Events posted while delivering others are delivered too, as the running loop would.
+    for (int i = 0; i < 3; ++i) {
+        QApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+    }
+}

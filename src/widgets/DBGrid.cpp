@@ -303,7 +303,9 @@ void DBGrid::deleteRow() {
 
 void DBGrid::writeOpenEditor() {
     if (!editor_ || state() != EditingState || !editorIndex_.isValid()) return;
-    model_->writeText(editorIndex_.row(), editorIndex_.column(), editorText(editor_));
+    const QString text = editorText(editor_);
+    if (model_->isRefused(editorIndex_.row(), editorIndex_.column(), text)) throw Abort();
+    model_->writeText(editorIndex_.row(), editorIndex_.column(), text);
 }
 
 bool DBGrid::beginCellEdit(const QModelIndex& index) {
@@ -380,7 +382,12 @@ void DBGrid::mousePressEvent(QMouseEvent* e) {
                 QScopedValueRollback<bool> guard(syncing_, true);
                 if (there.isValid()) setCurrentIndex(there);
             }
-            setFocus(Qt::MouseFocusReason);
+            // A refused value stays in its open editor: taking the focus from it would only
+            // commit it again and repeat the message.
+            if (!ok && editor_)
+                editor_->setFocus(Qt::MouseFocusReason);
+            else
+                setFocus(Qt::MouseFocusReason);
             e->accept();
             return;
         }

@@ -216,10 +216,23 @@ Qt::ItemFlags DBGridModel::flags(const QModelIndex& index) const {
     return fl | Qt::ItemIsEditable;
 }
 
+bool DBGridModel::isRefused(int row, int column, const QString& text) const {
+    return refused_.row == row && refused_.column == column && refused_.text == text;
+}
+
 bool DBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || role != Qt::EditRole) return false;
-    bool ok = run(context_, [&] { writeText(index.row(), index.column(), value.toString()); });
-    if (!ok) writeFailed_ = true;
+    const QString text = value.toString();
+    if (isRefused(index.row(), index.column(), text)) {
+        writeFailed_ = true;
+        return false;
+    }
+    bool ok = run(context_, [&] { writeText(index.row(), index.column(), text); });
+    if (!ok) {
+        writeFailed_ = true;
+        refused_ = {index.row(), index.column(), text};
+        QMetaObject::invokeMethod(this, [this] { refused_ = {}; }, Qt::QueuedConnection);
+    }
     return ok;
 }
 

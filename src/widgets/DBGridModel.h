@@ -62,6 +62,9 @@ public:
     void writeText(int row, int column, const QString& text);
     // true once after a setData that failed (the grid then keeps the editor open)
     bool takeWriteFailed();
+    // The text just refused for a cell, until the current event is done: one user action that
+    // tries to write it twice (the editor losing focus, then the move) is told once.
+    bool isRefused(int row, int column, const QString& text) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -95,6 +98,10 @@ private:
     bool editable_ = true;
     bool indicator_ = true;
     bool writeFailed_ = false;
+    struct Refused {
+        int row = -1, column = -1;
+        QString text;
+    } refused_;
 };
 
 } // namespace ui

@@ -31,6 +31,7 @@ bool run(const QObject* context, const std::function<void()>& fn) {
     try {
         fn();
         return true;
+    } catch (const Abort&) {
     } catch (const std::exception& e) {
         ShowError(QString::fromUtf8(e.what()));
     } catch (...) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QAbstractButton>
 #include <QObject>
+#include <exception>
 #include <functional>
 #include <type_traits>
 #include <utility>
@@ -11,6 +12,12 @@
 namespace ui {
 
 class Form;
+
+// Stops a handler without a message: the user has already been told why.
+class Abort : public std::exception {
+public:
+    const char* what() const noexcept override { return "aborted"; }
+};
 
 // The form a control or handler belongs to, or nullptr.
 Form* formOf(const QObject* obj);

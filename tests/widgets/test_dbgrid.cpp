@@ -377,6 +377,15 @@ TEST_F(GridTest, LettersInANumberCellAreRefusedAndTheRecordStaysInEdit) {
     }
     EXPECT_EQ(BD->Table_test->recNo(), 0);
     EXPECT_EQ(BD->Table_test->state(), db::DataSetState::Edit);
+    {
+        MessageRecorder rec;
+        clickCell(2, col("NAME")); // nor a click on another row; one message, the text kept
+        settle();
+        EXPECT_EQ(rec.texts(), QStringList{"'abc' is not a valid integer value"});
+    }
+    EXPECT_EQ(BD->Table_test->recNo(), 0);
+    ASSERT_EQ(QApplication::focusWidget(), editor);
+    EXPECT_EQ(editor->text(), "abc");
     // Corrected, it goes through.
     editor->selectAll();
     type("9");
