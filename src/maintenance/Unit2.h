@@ -1,23 +1,11 @@
 #pragma once
-#include "widgets/Form.h"
+#include "maintenance/MemoEditor.h"
 
-namespace ui {
-class DBGrid;
-class DBMemo;
-class DBNavigator;
-} // namespace ui
-
-// Editor of the interpretation text: the table's current view in a grid, the long text below it.
-class TForm_bdanaliz : public ui::Form {
+// Editor of the interpretation texts, on the current view of its table.
+class TForm_bdanaliz : public TMemoEditor {
     Q_OBJECT
 public:
     explicit TForm_bdanaliz(QWidget* parent = nullptr);
-    // Binds the grid, navigator and memo to the data module (after it exists).
-    void BindData();
-
-    ui::DBGrid* DBGrid1;
-    ui::DBNavigator* DBNavigator1;
-    ui::DBMemo* DBMemo1;
 };
 
 extern TForm_bdanaliz* Form_bdanaliz;
