@@ -261,6 +261,14 @@ void TFormMain::TestChosen() {
 
 void TFormMain::PasswordConfirmed() { N1->setVisible(true); }
 
+void TFormMain::FormClose(ui::CloseAction& action) {
+    // Changes still pending in a table view or memo editor are saved before the tables close.
+    // One that cannot be saved is reported (by the caller) and the program stays open.
+    (void)action;
+    if (!BD) return;
+    for (Table* t : BD->tablesInOrder()) t->checkBrowseMode();
+}
+
 void TFormMain::MenuOrgClick() { FormOrg->ShowModal(); }
 void TFormMain::MenuTestirClick() { FormTestir->ShowModal(); }
 void TFormMain::N3Click() { TipTestForm->ShowModal(); }

@@ -88,6 +88,9 @@ public:
     void bdanalizMemo1Click();
     void N11Click();
 
+protected:
+    void FormClose(ui::CloseAction& action) override;
+
 private:
     void buildMenu();
     void buildPanels();

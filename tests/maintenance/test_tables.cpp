@@ -258,3 +258,24 @@ TEST_F(AppTest, MemoEditorsFollowTheCurrentViewAndWriteTheText) {
     Form_bdtest->Close();
     Form_bdanaliz->Close();
 }
+
+TEST_F(AppTest, ChangesPendingInTheTableViewAreSavedWhenTheProgramEnds) {
+    FormMain->show();
+    FormMain->bd_org1->trigger();
+    BD->Table_org->edit();
+    BD->Table_orgPODRU->setValue(db::Variant(QStringLiteral("Кабинет психолога")));
+    // A value that cannot be stored keeps the program open and the record in edit.
+    BD->Table_org->fieldByName("NOM_ORG")->setValue(db::Variant(1e30));
+    FormMain->MenuExit->trigger();
+    EXPECT_TRUE(FormMain->isVisible());
+    EXPECT_EQ(messages->entries.size(), 1u);
+    EXPECT_EQ(BD->Table_org->state(), db::DataSetState::Edit);
+    // Corrected, the program ends with the change stored.
+    BD->Table_org->fieldByName("NOM_ORG")->setValue(db::Variant(1.0));
+    FormMain->MenuExit->trigger();
+    EXPECT_FALSE(FormMain->isVisible());
+    db::Table raw;
+    raw.setTableName(db->path("bd_org.dbf"));
+    raw.open();
+    EXPECT_EQ(raw.fieldByName("PODRU")->asString(), QStringLiteral("Кабинет психолога"));
+}
