@@ -122,6 +122,9 @@ db::Dataset* DBGrid::dataSet() const {
 }
 
 void DBGrid::attach(db::Dataset* ds) {
+    // Text typed into an open cell goes into its record before the grid shows another dataset;
+    // the record stays pending there, to be posted by its next move.
+    if (dataset_ && ds != dataset_ && dataset_->active()) run(this, [this] { writeOpenEditor(); });
     if (dataset_) dataset_->removeUpdateHooks(this);
     dataset_ = ds;
     // Typed text of an open cell goes into the record before every post or move.

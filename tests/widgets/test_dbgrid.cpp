@@ -430,6 +430,17 @@ TEST_F(GridTest, TitleClicksDoubleClicksAndReadOnly) {
     EXPECT_EQ(grid->model()->rowCount(), 3);
 }
 
+TEST_F(GridTest, TextTypedIntoACellIsKeptWhenTheGridShowsAnotherSource) {
+    grid->setDataSource(BD->DS_test);
+    clickCell(1, col("NAME"));
+    type(QStringLiteral("Опросник"));
+    grid->setDataSource(BD->DS_org);
+    EXPECT_EQ(BD->Table_test->state(), db::DataSetState::Edit);
+    EXPECT_EQ(BD->Table_testNAME->asString(), QStringLiteral("Опросник"));
+    BD->Table_test->next(); // its next move posts it
+    EXPECT_EQ(readColumn(testFile(), "NAME")[1], QStringLiteral("Опросник"));
+}
+
 TEST_F(GridTest, FollowsADataSourcePointedAtAnotherDataset) {
     db::DataSource source(nullptr, BD->Table_test);
     grid->setDataSource(&source);
