@@ -87,7 +87,8 @@ void UpDown::clicked(bool up) {
 }
 
 bool UpDown::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == edit_ && e->type() == QEvent::KeyPress) {
+    // The type first: a dying edit sends events while it is no longer a QLineEdit.
+    if (e->type() == QEvent::KeyPress && watched == edit_) {
         auto* k = static_cast<QKeyEvent*>(e);
         const bool plain = (k->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
         if (plain && (k->key() == Qt::Key_Up || k->key() == Qt::Key_Down) && isEnabled()) {
