@@ -17,11 +17,14 @@ MessageRecorder::MessageRecorder(bool a) : answer(a) {
     });
 }
 
-MessageRecorder::~MessageRecorder() { ui::SetMessageHandler(std::move(previous_)); }
+MessageRecorder::~MessageRecorder() {
+    ui::SetMessageHandler(std::move(previous_));
+}
 
 QStringList MessageRecorder::texts() const {
     QStringList out;
-    for (const auto& e : entries) out << e.text;
+    for (const auto& e : entries)
+        out << e.text;
     return out;
 }
 
@@ -51,13 +54,16 @@ void whenModal(std::function<void(QWidget*)> step, int timeoutMs) {
             timer->deleteLater();
             delete clock;
             ADD_FAILURE() << "no modal window opened";
-            for (ui::Form* f : ui::Form::modalStack()) f->Close();
+            for (ui::Form* f : ui::Form::modalStack())
+                f->Close();
         }
     });
     timer->start();
 }
 
-void ADD_FAILURE_NAMED(const char* name) { ADD_FAILURE() << "no control named " << name; }
+void ADD_FAILURE_NAMED(const char* name) {
+    ADD_FAILURE() << "no control named " << name;
+}
 
 void clickButton(QWidget* window, const char* name) {
     auto* b = window->findChild<QAbstractButton*>(QString::fromLatin1(name));
@@ -69,7 +75,8 @@ void clickButton(QWidget* window, const char* name) {
 }
 
 void typeText(QWidget* w, const QString& text) {
-    for (QChar c : text) QTest::sendKeyEvent(QTest::KeyAction::Click, w, Qt::Key_unknown, c, Qt::NoModifier);
+    for (QChar c : text)
+        QTest::sendKeyEvent(QTest::KeyAction::Click, w, Qt::Key_unknown, c, Qt::NoModifier);
 }
 
 void settle() {

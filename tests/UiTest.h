@@ -35,8 +35,7 @@ void whenModal(std::function<void(QWidget* modal)> step, int timeoutMs = 5000);
 void ADD_FAILURE_NAMED(const char* name);
 
 // A named child control; fails the test when it is missing.
-template <typename T>
-T* child(QWidget* parent, const char* name) {
+template <typename T> T* child(QWidget* parent, const char* name) {
     T* w = parent->findChild<T*>(QString::fromLatin1(name));
     if (!w) {
         ADD_FAILURE_NAMED(name);

@@ -32,7 +32,8 @@ TAboutBox::TAboutBox(QWidget* parent) : ui::Form(parent) {
 
     const QFont title = ui::font(QStringLiteral("Courier New Cyr"), 20, ui::Bold);
     const QColor maroon(128, 0, 0);
-    const QStringList lines = {QStringLiteral("Программа"), QStringLiteral("психологического"), QStringLiteral("тестирования")};
+    const QStringList lines = {QStringLiteral("Программа"), QStringLiteral("психологического"),
+                               QStringLiteral("тестирования")};
     for (int i = 0; i < lines.size(); ++i) {
         auto* l = new QLabel(lines[i], frame);
         l->setObjectName(QStringLiteral("ProductName%1").arg(i + 1));
@@ -46,7 +47,8 @@ TAboutBox::TAboutBox(QWidget* parent) : ui::Form(parent) {
     ui::style(Version, ui::font(QStringLiteral("MS Sans Serif"), 13, ui::Bold), QColor(0, 0, 128));
     Version->setGeometry(134, 92, 230, 18);
 
-    Copyright = new QLabel(QStringLiteral("Разработка: команда программы\nпсихологического тестирования"), frame);
+    Copyright =
+        new QLabel(QStringLiteral("Разработка: команда программы\nпсихологического тестирования"), frame);
     Copyright->setObjectName(QStringLiteral("Copyright"));
     ui::style(Copyright, ui::font(QStringLiteral("MS Sans Serif"), 12, ui::Bold), QColor(128, 0, 128));
     Copyright->setGeometry(134, 116, 234, 36);

@@ -1,5 +1,6 @@
 #include "app/Main.h"
 
+#include "app/About.h"
 #include "catalogue/TipTest.h"
 #include "data/DM.h"
 #include "maintenance/Password.h"
@@ -7,7 +8,6 @@
 #include "registry/Testir.h"
 #include "scoring/AllVopr.h"
 #include "testing/Test.h"
-#include "app/About.h"
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
@@ -86,7 +86,8 @@ void TFormMain::buildPanels() {
         }
     };
 
-    Panel_ORG = makePanel("Panel_ORG", 183, kPanel, QStringLiteral("Щелкните дважды левой кнопки мыши для выбора учреждения"));
+    Panel_ORG = makePanel("Panel_ORG", 183, kPanel,
+                          QStringLiteral("Щелкните дважды левой кнопки мыши для выбора учреждения"));
     heading(Panel_ORG, QStringLiteral("Реквизиты учреждения"));
     QList<ui::DBText*> org;
     rows(Panel_ORG,
@@ -96,9 +97,14 @@ void TFormMain::buildPanels() {
           {QStringLiteral("Название учреждения :"), "DBText_NAMEU"},
           {QStringLiteral("Подразделение учреждения :"), "DBText_PODRU"}},
          28, org);
-    DBText_RESP = org[0], DBText_NPUNKT = org[1], DBText_TIPU = org[2], DBText_NAMEU = org[3], DBText_PODRU = org[4];
+    DBText_RESP = org[0];
+    DBText_NPUNKT = org[1];
+    DBText_TIPU = org[2];
+    DBText_NAMEU = org[3];
+    DBText_PODRU = org[4];
 
-    Panel_TESTIR = makePanel("Panel_TESTIR", 200, kPanel, QStringLiteral("Щелкните дважды левой кнопкой мыши для выбора тестирования"));
+    Panel_TESTIR = makePanel("Panel_TESTIR", 200, kPanel,
+                             QStringLiteral("Щелкните дважды левой кнопкой мыши для выбора тестирования"));
     heading(Panel_TESTIR, QStringLiteral("Анкетные данные тестируемого"));
     QList<ui::DBText*> testir;
     rows(Panel_TESTIR,
@@ -109,8 +115,12 @@ void TFormMain::buildPanels() {
           {QStringLiteral("Год рождения:"), "DBText_GRTESTIR"},
           {QStringLiteral("Образование :"), "DBText_OBRTESTIR"}},
          26, testir);
-    DBText_FAMTESTIR = testir[0], DBText_NAMETESTIR = testir[1], DBText_OTCHTESTIR = testir[2];
-    DBText_POLTESTIR = testir[3], DBText_GRTESTIR = testir[4], DBText_OBRTESTIR = testir[5];
+    DBText_FAMTESTIR = testir[0];
+    DBText_NAMETESTIR = testir[1];
+    DBText_OTCHTESTIR = testir[2];
+    DBText_POLTESTIR = testir[3];
+    DBText_GRTESTIR = testir[4];
+    DBText_OBRTESTIR = testir[5];
 
     Panel1 = makePanel("Panel1", 0, kTestPanel, QStringLiteral("Название текущего психологического теста"));
     Panel1->setMinimumHeight(0);
@@ -129,13 +139,15 @@ void TFormMain::buildPanels() {
     StatusBarMorv->setObjectName(QStringLiteral("StatusBarMorv"));
     StatusBarMorv->setFixedHeight(19);
     StatusBarMorv->setSizeGripEnabled(false);
-    StatusBarMorv->setStatusTip(
-        QStringLiteral("Строка подсказки, в ней отображаются подсказки для элементов над которыми находится курсор"));
+    StatusBarMorv->setStatusTip(QStringLiteral(
+        "Строка подсказки, в ней отображаются подсказки для элементов над которыми находится курсор"));
     lay->addWidget(StatusBarMorv);
 
-    for (ui::DBText* t : orgTexts()) ui::on(t, &ui::DBText::doubleClicked, this, [this] { DBText_RESPDblClick(); });
+    for (ui::DBText* t : orgTexts())
+        ui::on(t, &ui::DBText::doubleClicked, this, [this] { DBText_RESPDblClick(); });
     ui::on(Panel_ORG, &ui::Panel::doubleClicked, this, [this] { DBText_RESPDblClick(); });
-    for (ui::DBText* t : testirTexts()) ui::on(t, &ui::DBText::doubleClicked, this, [this] { Label16DblClick(); });
+    for (ui::DBText* t : testirTexts())
+        ui::on(t, &ui::DBText::doubleClicked, this, [this] { Label16DblClick(); });
     ui::on(Panel_TESTIR, &ui::Panel::doubleClicked, this, [this] { Label16DblClick(); });
     ui::on(Panel1, &ui::Panel::doubleClicked, this, [this] { DBText1Click(); });
     ui::on(DBText1, &ui::DBText::clicked, this, [this] { DBText1Click(); });
@@ -159,11 +171,13 @@ void TFormMain::buildMenu() {
     layout()->setMenuBar(MainMenu);
 
     MenuOrg = item(nullptr, "MenuOrg", QStringLiteral("Учреждение"), QStringLiteral("Установка учреждения"));
-    MenuTestir = item(nullptr, "MenuTestir", QStringLiteral("Тестируемый"), QStringLiteral("Установка тестируемого"));
+    MenuTestir =
+        item(nullptr, "MenuTestir", QStringLiteral("Тестируемый"), QStringLiteral("Установка тестируемого"));
     N3 = item(nullptr, "N3", QStringLiteral("Тест"), QStringLiteral("Выбор теста"));
     MenuTest = item(nullptr, "MenuTest", QStringLiteral("Тестирование"),
                     QStringLiteral("Проведение непосредственно психологического тестирования"));
-    MenuRezult = item(nullptr, "MenuRezult", QStringLiteral("Результаты"), QStringLiteral("Вывод результатов тестирования"));
+    MenuRezult = item(nullptr, "MenuRezult", QStringLiteral("Результаты"),
+                      QStringLiteral("Вывод результатов тестирования"));
 
     MenuHelpMenu = new QMenu(QStringLiteral("Справка"), this);
     MenuHelpMenu->setObjectName(QStringLiteral("MenuHelpMenu"));
@@ -171,21 +185,25 @@ void TFormMain::buildMenu() {
     MenuHelp->setObjectName(QStringLiteral("MenuHelp"));
     MenuHelp->setStatusTip(QStringLiteral("Выдача справочных сведений о программе"));
     MainMenu->addAction(MenuHelp);
-    MenuHelpCall = item(MenuHelpMenu, "MenuHelpCall", QStringLiteral("Помощь"), QStringLiteral("Выдача справки по работе с программой"));
+    MenuHelpCall = item(MenuHelpMenu, "MenuHelpCall", QStringLiteral("Помощь"),
+                        QStringLiteral("Выдача справки по работе с программой"));
     N2 = MenuHelpMenu->addSeparator();
     N2->setObjectName(QStringLiteral("N2"));
-    MenuAbout = item(MenuHelpMenu, "MenuAbout", QStringLiteral("О программе"), QStringLiteral("Выдача информации о программе"));
+    MenuAbout = item(MenuHelpMenu, "MenuAbout", QStringLiteral("О программе"),
+                     QStringLiteral("Выдача информации о программе"));
     N4 = MenuHelpMenu->addSeparator();
     N4->setObjectName(QStringLiteral("N4"));
     N5 = item(MenuHelpMenu, "N5", QStringLiteral("Для психолога"));
 
-    MenuExit = item(nullptr, "MenuExit", QStringLiteral("Выход"), QStringLiteral("Выйти из программы психологического тестирования"));
+    MenuExit = item(nullptr, "MenuExit", QStringLiteral("Выход"),
+                    QStringLiteral("Выйти из программы психологического тестирования"));
 
     N1Menu = new QMenu(QStringLiteral("Табл"), this);
     N1Menu->setObjectName(QStringLiteral("N1Menu"));
     N1 = N1Menu->menuAction();
     N1->setObjectName(QStringLiteral("N1"));
-    N1->setStatusTip(QStringLiteral("Работа с таблицами базы данных программы психологического тестирования"));
+    N1->setStatusTip(
+        QStringLiteral("Работа с таблицами базы данных программы психологического тестирования"));
     MainMenu->addAction(N1);
     fillTableMenu();
 
@@ -205,12 +223,14 @@ QList<ui::DBText*> TFormMain::orgTexts() const {
 }
 
 QList<ui::DBText*> TFormMain::testirTexts() const {
-    return {DBText_FAMTESTIR, DBText_NAMETESTIR, DBText_OTCHTESTIR, DBText_POLTESTIR, DBText_GRTESTIR, DBText_OBRTESTIR};
+    return {DBText_FAMTESTIR, DBText_NAMETESTIR, DBText_OTCHTESTIR,
+            DBText_POLTESTIR, DBText_GRTESTIR,   DBText_OBRTESTIR};
 }
 
 void TFormMain::FormCreate() {
     Hints = new ui::HintHandler(StatusBarMorv, this);
-    for (ui::DBText* t : orgTexts() + testirTexts()) t->setVisible(false);
+    for (ui::DBText* t : orgTexts() + testirTexts())
+        t->setVisible(false);
     DBText1->setVisible(false);
     N1->setVisible(false);
     MenuTestir->setEnabled(false);
@@ -221,8 +241,11 @@ void TFormMain::FormCreate() {
 }
 
 void TFormMain::BindData() {
-    const QList<std::pair<ui::DBText*, const char*>> org = {
-        {DBText_RESP, "RSP"}, {DBText_NPUNKT, "NP"}, {DBText_TIPU, "TU"}, {DBText_NAMEU, "NAMEU"}, {DBText_PODRU, "PODRU"}};
+    const QList<std::pair<ui::DBText*, const char*>> org = {{DBText_RESP, "RSP"},
+                                                            {DBText_NPUNKT, "NP"},
+                                                            {DBText_TIPU, "TU"},
+                                                            {DBText_NAMEU, "NAMEU"},
+                                                            {DBText_PODRU, "PODRU"}};
     for (const auto& [t, f] : org) {
         t->setDataSource(BD->DS_org);
         t->setDataField(QLatin1String(f));
@@ -239,17 +262,20 @@ void TFormMain::BindData() {
 }
 
 void TFormMain::UnbindData() {
-    for (ui::DBText* t : orgTexts() + testirTexts() + QList<ui::DBText*>{DBText1}) t->setDataSource(nullptr);
+    for (ui::DBText* t : orgTexts() + testirTexts() + QList<ui::DBText*>{DBText1})
+        t->setDataSource(nullptr);
 }
 
 void TFormMain::InstitutionWindowActivated() {
-    for (ui::DBText* t : orgTexts()) t->setVisible(true);
+    for (ui::DBText* t : orgTexts())
+        t->setVisible(true);
     MenuTestir->setEnabled(true);
     OrgChosen = true;
 }
 
 void TFormMain::TesteeWindowActivated() {
-    for (ui::DBText* t : testirTexts()) t->setVisible(true);
+    for (ui::DBText* t : testirTexts())
+        t->setVisible(true);
     N3->setEnabled(true);
 }
 
@@ -259,27 +285,50 @@ void TFormMain::TestChosen() {
     DBText1->setVisible(true);
 }
 
-void TFormMain::PasswordConfirmed() { N1->setVisible(true); }
+void TFormMain::PasswordConfirmed() {
+    N1->setVisible(true);
+}
 
 void TFormMain::FormClose(ui::CloseAction& action) {
     // Changes still pending in a table view or memo editor are saved before the tables close.
     // One that cannot be saved is reported (by the caller) and the program stays open.
     (void)action;
     if (!BD) return;
-    for (Table* t : BD->tablesInOrder()) t->checkBrowseMode();
+    for (Table* t : BD->tablesInOrder())
+        t->checkBrowseMode();
 }
 
-void TFormMain::MenuOrgClick() { FormOrg->ShowModal(); }
-void TFormMain::MenuTestirClick() { FormTestir->ShowModal(); }
-void TFormMain::N3Click() { TipTestForm->ShowModal(); }
-void TFormMain::MenuTestClick() { FormTest->ShowModal(); }
-void TFormMain::MenuRezultClick() { FormAllVopr->ShowModal(); }
-void TFormMain::MenuHelpCallClick() { ui::help::showContents(); }
-void TFormMain::MenuAboutClick() { AboutBox->ShowModal(); }
-void TFormMain::N5Click() { PasswordDlg->ShowModal(); }
-void TFormMain::MenuExitClick() { Close(); }
+void TFormMain::MenuOrgClick() {
+    FormOrg->ShowModal();
+}
+void TFormMain::MenuTestirClick() {
+    FormTestir->ShowModal();
+}
+void TFormMain::N3Click() {
+    TipTestForm->ShowModal();
+}
+void TFormMain::MenuTestClick() {
+    FormTest->ShowModal();
+}
+void TFormMain::MenuRezultClick() {
+    FormAllVopr->ShowModal();
+}
+void TFormMain::MenuHelpCallClick() {
+    ui::help::showContents();
+}
+void TFormMain::MenuAboutClick() {
+    AboutBox->ShowModal();
+}
+void TFormMain::N5Click() {
+    PasswordDlg->ShowModal();
+}
+void TFormMain::MenuExitClick() {
+    Close();
+}
 
-void TFormMain::DBText_RESPDblClick() { FormOrg->ShowModal(); }
+void TFormMain::DBText_RESPDblClick() {
+    FormOrg->ShowModal();
+}
 
 void TFormMain::Label16DblClick() {
     if (OrgChosen) FormTestir->ShowModal();

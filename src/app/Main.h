@@ -29,20 +29,20 @@ public:
     // Steps of the enabling chain, taken by the other windows; nothing is ever disabled again.
     void InstitutionWindowActivated(); // institution texts shown, "Тестируемый" enabled, OrgChosen
     void TesteeWindowActivated();      // testee texts shown, "Тест" enabled
-    void TestChosen();                 // "Тестирование" and "Результаты" enabled, test name shown
-    void PasswordConfirmed();          // "Табл" shown
+    void TestChosen(); // "Тестирование" and "Результаты" enabled, test name shown
+    void PasswordConfirmed(); // "Табл" shown
     // Binds the data texts to the data module's sources (after it exists).
     void BindData();
     void UnbindData();
 
     QMenuBar* MainMenu;
-    QAction *MenuOrg, *MenuTestir, *N3, *MenuTest, *MenuRezult, *MenuHelp, *MenuHelpCall, *N2, *MenuAbout, *N4, *N5,
-        *MenuExit, *N1;
+    QAction *MenuOrg, *MenuTestir, *N3, *MenuTest, *MenuRezult, *MenuHelp, *MenuHelpCall, *N2, *MenuAbout,
+        *N4, *N5, *MenuExit, *N1;
     QMenu *MenuHelpMenu, *N1Menu;
     // "Табл" items
-    QAction *N13, *N14, *bdsprav1, *bdsprobr1, *bdsprorg1, *bdsprresp1, *Bdsprnp1, *N8, *bdtest1, *bdvopros1, *bdotvet1,
-        *N9, *bd_org1, *bd_anket1, *N10, *bdrez1, *bd_rezult1, *bd_analiz1, *bdsumma1, *N6, *bdtestMemo1, *bdanalizMemo1,
-        *N7, *N11;
+    QAction *N13, *N14, *bdsprav1, *bdsprobr1, *bdsprorg1, *bdsprresp1, *Bdsprnp1, *N8, *bdtest1, *bdvopros1,
+        *bdotvet1, *N9, *bd_org1, *bd_anket1, *N10, *bdrez1, *bd_rezult1, *bd_analiz1, *bdsumma1, *N6,
+        *bdtestMemo1, *bdanalizMemo1, *N7, *N11;
 
     ui::Panel *Panel_ORG, *Panel_TESTIR, *Panel1;
     ui::DBText *DBText_RESP, *DBText_NPUNKT, *DBText_TIPU, *DBText_NAMEU, *DBText_PODRU;

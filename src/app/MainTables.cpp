@@ -82,21 +82,57 @@ void TFormMain::fillTableMenu() {
         ui::on(action, &QAction::triggered, this, [this, h = handler] { (this->*h)(); });
 }
 
-void TFormMain::N13Click() { FormCreateTest->ShowModal(); }
-void TFormMain::bdsprav1Click() { showTable(BD->DS_spr_test, nullptr, Mode::Modeless); }
-void TFormMain::bdsprobr1Click() { showTable(BD->DS_spr_obr, nullptr, Mode::Modal); }
-void TFormMain::bdsprorg1Click() { showTable(BD->DS_spr_org, nullptr, Mode::Modal); }
-void TFormMain::bdsprresp1Click() { showTable(BD->DS_spr_resp, nullptr, Mode::Modal); }
-void TFormMain::Bdsprnp1Click() { showTable(BD->DS_spr_np, nullptr, Mode::Modal); }
-void TFormMain::bdtest1Click() { showTable(BD->DS_test, BD->Table_test, Mode::Modeless); }
-void TFormMain::bdvopros1Click() { showTable(BD->DS_vopros, BD->Table_vopros, Mode::Modeless); }
-void TFormMain::bdotvet1Click() { showTable(BD->DS_otvet, BD->Table_otvet, Mode::Modeless); }
-void TFormMain::bd_org1Click() { showTable(BD->DS_org, BD->Table_org, Mode::Modeless); }
-void TFormMain::bd_anket1Click() { showTable(BD->DS_anket, BD->Table_anket, Mode::Modeless); }
-void TFormMain::bdrez1Click() { showTable(BD->DS_rez, BD->Table_rez, Mode::Modal); }
-void TFormMain::bd_rezult1Click() { showTable(BD->DS_rezult, BD->Table_rezult, Mode::Modeless); }
-void TFormMain::bd_analiz1Click() { showTable(BD->DS_analiz, BD->Table_analiz, Mode::Modeless); }
-void TFormMain::bdsumma1Click() { showTable(BD->DS_summa, BD->Table_summa, Mode::Modal); }
-void TFormMain::bdtestMemo1Click() { Form_bdtest->Show(); }
-void TFormMain::bdanalizMemo1Click() { Form_bdanaliz->Show(); }
-void TFormMain::N11Click() { FormStat->ShowModal(); }
+void TFormMain::N13Click() {
+    FormCreateTest->ShowModal();
+}
+void TFormMain::bdsprav1Click() {
+    showTable(BD->DS_spr_test, nullptr, Mode::Modeless);
+}
+void TFormMain::bdsprobr1Click() {
+    showTable(BD->DS_spr_obr, nullptr, Mode::Modal);
+}
+void TFormMain::bdsprorg1Click() {
+    showTable(BD->DS_spr_org, nullptr, Mode::Modal);
+}
+void TFormMain::bdsprresp1Click() {
+    showTable(BD->DS_spr_resp, nullptr, Mode::Modal);
+}
+void TFormMain::Bdsprnp1Click() {
+    showTable(BD->DS_spr_np, nullptr, Mode::Modal);
+}
+void TFormMain::bdtest1Click() {
+    showTable(BD->DS_test, BD->Table_test, Mode::Modeless);
+}
+void TFormMain::bdvopros1Click() {
+    showTable(BD->DS_vopros, BD->Table_vopros, Mode::Modeless);
+}
+void TFormMain::bdotvet1Click() {
+    showTable(BD->DS_otvet, BD->Table_otvet, Mode::Modeless);
+}
+void TFormMain::bd_org1Click() {
+    showTable(BD->DS_org, BD->Table_org, Mode::Modeless);
+}
+void TFormMain::bd_anket1Click() {
+    showTable(BD->DS_anket, BD->Table_anket, Mode::Modeless);
+}
+void TFormMain::bdrez1Click() {
+    showTable(BD->DS_rez, BD->Table_rez, Mode::Modal);
+}
+void TFormMain::bd_rezult1Click() {
+    showTable(BD->DS_rezult, BD->Table_rezult, Mode::Modeless);
+}
+void TFormMain::bd_analiz1Click() {
+    showTable(BD->DS_analiz, BD->Table_analiz, Mode::Modeless);
+}
+void TFormMain::bdsumma1Click() {
+    showTable(BD->DS_summa, BD->Table_summa, Mode::Modal);
+}
+void TFormMain::bdtestMemo1Click() {
+    Form_bdtest->Show();
+}
+void TFormMain::bdanalizMemo1Click() {
+    Form_bdanaliz->Show();
+}
+void TFormMain::N11Click() {
+    FormStat->ShowModal();
+}

@@ -59,8 +59,7 @@ void CreateApplicationForms() {
 }
 
 namespace {
-template <typename T>
-void destroy(T*& instance) {
+template <typename T> void destroy(T*& instance) {
     delete instance;
     instance = nullptr;
 }

@@ -1,5 +1,5 @@
-#include "app/Fist.h"
 #include "app/Main.h"
+#include "app/Fist.h"
 #include "app/Startup.h"
 #include "widgets/Application.h"
 #include "widgets/Messages.h"

@@ -7,7 +7,8 @@
 
 #include <QVBoxLayout>
 
-TMemoEditor::TMemoEditor(const char* name, const QString& caption, int gridHeight, QWidget* parent) : ui::Form(parent) {
+TMemoEditor::TMemoEditor(const char* name, const QString& caption, int gridHeight, QWidget* parent)
+    : ui::Form(parent) {
     setObjectName(QLatin1String(name));
     setWindowTitle(caption);
     setClientSize(544, 375);

@@ -21,10 +21,11 @@ TFormTable::TFormTable(QWidget* parent) : ui::Form(parent) {
     DBNavigator1 = new ui::DBNavigator(this);
     DBNavigator1->setObjectName(QStringLiteral("DBNavigator1"));
     DBNavigator1->setFixedHeight(25);
-    DBNavigator1->setHints({QStringLiteral("Первый"), QStringLiteral("Предыдущий"), QStringLiteral("Следующий"),
-                            QStringLiteral("Последний"), QStringLiteral("Добавить"), QStringLiteral("Удалить"),
-                            QStringLiteral("Редактировать"), QStringLiteral("Принять"), QStringLiteral("Отменить"),
-                            QStringLiteral("Обновить")});
+    DBNavigator1->setHints({QStringLiteral("Первый"), QStringLiteral("Предыдущий"),
+                            QStringLiteral("Следующий"), QStringLiteral("Последний"),
+                            QStringLiteral("Добавить"), QStringLiteral("Удалить"),
+                            QStringLiteral("Редактировать"), QStringLiteral("Принять"),
+                            QStringLiteral("Отменить"), QStringLiteral("Обновить")});
     DBNavigator1->setShowHint(true);
 
     auto* lay = new QVBoxLayout(this);

@@ -5,6 +5,7 @@
 TForm_bdanaliz* Form_bdanaliz = nullptr;
 
 TForm_bdanaliz::TForm_bdanaliz(QWidget* parent)
-    : TMemoEditor("Form_bdanaliz", QStringLiteral("Редактирование текста для анализа результатов"), 145, parent) {
+    : TMemoEditor("Form_bdanaliz", QStringLiteral("Редактирование текста для анализа результатов"), 145,
+                  parent) {
     bind(BD->DS_analiz, QStringLiteral("TEXT"));
 }

@@ -14,4 +14,6 @@ TFormOrg::TFormOrg(QWidget* parent) : ui::Form(parent) {
     setPopupHelp(true);
 }
 
-void TFormOrg::FormActivate() { FormMain->InstitutionWindowActivated(); }
+void TFormOrg::FormActivate() {
+    FormMain->InstitutionWindowActivated();
+}

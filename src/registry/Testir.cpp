@@ -13,4 +13,6 @@ TFormTestir::TFormTestir(QWidget* parent) : ui::Form(parent) {
     setHelpContext(3);
 }
 
-void TFormTestir::FormActivate() { FormMain->TesteeWindowActivated(); }
+void TFormTestir::FormActivate() {
+    FormMain->TesteeWindowActivated();
+}

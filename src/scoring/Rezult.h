@@ -1,7 +1,8 @@
 #pragma once
 #include "widgets/Form.h"
 
-// "Результат тестирования": the window exists with its caption, size and help context; its controls come later.
+// "Результат тестирования": the window exists with its caption, size and help context; its controls come
+// later.
 class TFormRezult : public ui::Form {
     Q_OBJECT
 public:

@@ -51,14 +51,21 @@ HandlerScope::~HandlerScope() {
 
 Form::Form(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
-Form::~Form() { stack().removeAll(this); }
+Form::~Form() {
+    stack().removeAll(this);
+}
 
-const QList<Form*>& Form::modalStack() { return stack(); }
+const QList<Form*>& Form::modalStack() {
+    return stack();
+}
 
-bool Form::isTopModal() const { return !stack().isEmpty() && stack().last() == this; }
+bool Form::isTopModal() const {
+    return !stack().isEmpty() && stack().last() == this;
+}
 
 int Form::ShowModal() {
-    if (isVisible() || loop_) throw db::InvalidOperation(QStringLiteral("Cannot make a visible window modal"));
+    if (isVisible() || loop_)
+        throw db::InvalidOperation(QStringLiteral("Cannot make a visible window modal"));
     modalResult_ = mrNone;
     closePending_ = false;
     setWindowModality(Qt::ApplicationModal);
@@ -155,9 +162,13 @@ void applyButtonResult(QAbstractButton* button) {
     if (Form* f = formOf(button)) f->setModalResult(r.toInt());
 }
 
-void Form::setClientSize(int w, int h) { resize(w, h); }
+void Form::setClientSize(int w, int h) {
+    resize(w, h);
+}
 
-void Form::setHelpContext(int context) { ui::setHelpContext(this, context); }
+void Form::setHelpContext(int context) {
+    ui::setHelpContext(this, context);
+}
 
 void Form::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
@@ -171,7 +182,9 @@ void Form::showEvent(QShowEvent* e) {
     }
 }
 
-static bool usable(QAbstractButton* b) { return b && b->isVisible() && b->isEnabled(); }
+static bool usable(QAbstractButton* b) {
+    return b && b->isVisible() && b->isEnabled();
+}
 
 void Form::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
@@ -195,7 +208,8 @@ void Form::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_F1: {
         // The context of the focused control, or of its nearest enclosing control with one.
         QWidget* w = focusWidget() ? focusWidget() : this;
-        while (w && helpContext(w) == 0 && w != this) w = w->parentWidget();
+        while (w && helpContext(w) == 0 && w != this)
+            w = w->parentWidget();
         if (w && helpContext(w) != 0) {
             const int ctx = helpContext(w);
             if (popupHelp_)
@@ -205,13 +219,18 @@ void Form::keyPressEvent(QKeyEvent* e) {
         }
         return;
     }
-    default: break;
+    default:
+        break;
     }
     QWidget::keyPressEvent(e);
 }
 
-void setHelpContext(QWidget* w, int context) { w->setProperty("helpContext", context); }
+void setHelpContext(QWidget* w, int context) {
+    w->setProperty("helpContext", context);
+}
 
-int helpContext(const QWidget* w) { return w->property("helpContext").toInt(); }
+int helpContext(const QWidget* w) {
+    return w->property("helpContext").toInt();
+}
 
 } // namespace ui

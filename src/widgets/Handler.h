@@ -39,15 +39,16 @@ QMetaObject::Connection on(Sender* sender, Signal signal, QObject* context, Fn f
         if (signal == &QAbstractButton::clicked) button = qobject_cast<QAbstractButton*>(sender);
     }
     if (button) countHandler(button);
-    return QObject::connect(sender, signal, context, [context, button, fn = std::move(fn)](auto&&... args) mutable {
-        run(context, [&] {
-            if (button) applyButtonResult(button);
-            if constexpr (std::is_invocable_v<Fn&, decltype(args)...>)
-                fn(std::forward<decltype(args)>(args)...);
-            else
-                fn();
-        });
-    });
+    return QObject::connect(sender, signal, context,
+                            [context, button, fn = std::move(fn)](auto&&... args) mutable {
+                                run(context, [&] {
+                                    if (button) applyButtonResult(button);
+                                    if constexpr (std::is_invocable_v<Fn&, decltype(args)...>)
+                                        fn(std::forward<decltype(args)>(args)...);
+                                    else
+                                        fn();
+                                });
+                            });
 }
 
 } // namespace ui

@@ -48,9 +48,11 @@ bool HintHandler::eventFilter(QObject* obj, QEvent* e) {
         break;
     case QEvent::StatusTip:
         // Menus report their highlighted item this way; widgets' own status tips are ours to route.
-        if (qobject_cast<QMenu*>(obj) || qobject_cast<QMenuBar*>(obj)) setHint(static_cast<QStatusTipEvent*>(e)->tip());
+        if (qobject_cast<QMenu*>(obj) || qobject_cast<QMenuBar*>(obj))
+            setHint(static_cast<QStatusTipEvent*>(e)->tip());
         return true;
-    default: break;
+    default:
+        break;
     }
     return false;
 }

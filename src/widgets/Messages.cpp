@@ -13,14 +13,19 @@ MessageHandler& handler() {
 }
 
 bool showBox(MessageKind kind, const QString& text) {
-    QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : QApplication::activeWindow();
+    QWidget* parent =
+        QApplication::activeModalWidget() ? QApplication::activeModalWidget() : QApplication::activeWindow();
     const QString title = QApplication::applicationDisplayName();
     switch (kind) {
-    case MessageKind::Error: QMessageBox::critical(parent, title, text); return true;
-    case MessageKind::Information: QMessageBox::information(parent, title, text); return true;
+    case MessageKind::Error:
+        QMessageBox::critical(parent, title, text);
+        return true;
+    case MessageKind::Information:
+        QMessageBox::information(parent, title, text);
+        return true;
     case MessageKind::Confirmation:
-        return QMessageBox::question(parent, title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) ==
-               QMessageBox::Ok;
+        return QMessageBox::question(parent, title, text, QMessageBox::Ok | QMessageBox::Cancel,
+                                     QMessageBox::Cancel) == QMessageBox::Ok;
     }
     return false;
 }
@@ -38,8 +43,14 @@ MessageHandler SetMessageHandler(MessageHandler h) {
     return old;
 }
 
-void ShowError(const QString& text) { deliver(MessageKind::Error, text); }
-void ShowMessage(const QString& text) { deliver(MessageKind::Information, text); }
-bool Confirm(const QString& text) { return deliver(MessageKind::Confirmation, text); }
+void ShowError(const QString& text) {
+    deliver(MessageKind::Error, text);
+}
+void ShowMessage(const QString& text) {
+    deliver(MessageKind::Information, text);
+}
+bool Confirm(const QString& text) {
+    return deliver(MessageKind::Confirmation, text);
+}
 
 } // namespace ui

@@ -6,7 +6,9 @@ void AppTest::SetUp() {
     db = std::make_unique<TestDb>();
     if (withSample()) {
         QString out;
-        ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {QStringLiteral("sample"), db->dir(), QStringLiteral("--force")}, &out), 0)
+        ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
+                             {QStringLiteral("sample"), db->dir(), QStringLiteral("--force")}, &out),
+                  0)
             << out.toStdString();
     }
     messages = std::make_unique<MessageRecorder>();

@@ -4,11 +4,25 @@
 #include "app/About.h"
 #include "app/Main.h"
 #include "app/Startup.h"
+#include "catalogue/CreateTest.h"
+#include "catalogue/NameTest.h"
 #include "catalogue/TipTest.h"
 #include "data/DM.h"
 #include "maintenance/Password.h"
+#include "maintenance/Table.h"
+#include "maintenance/Unit1.h"
+#include "maintenance/Unit2.h"
+#include "registry/NewOrg.h"
+#include "registry/NewTestir.h"
 #include "registry/Org.h"
 #include "registry/Testir.h"
+#include "scoring/AllVopr.h"
+#include "scoring/Diagr.h"
+#include "scoring/Diagr1.h"
+#include "scoring/Rezult.h"
+#include "stats/Stat.h"
+#include "stats/X.h"
+#include "testing/Test.h"
 #include "widgets/DBText.h"
 #include "widgets/Help.h"
 #include "widgets/Hints.h"
@@ -17,18 +31,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QStatusBar>
-#include <QLineEdit>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
 namespace {
 
-QString statusText() { return FormMain->StatusBarMorv->currentMessage(); }
+QString statusText() {
+    return FormMain->StatusBarMorv->currentMessage();
+}
 
 void enter(QWidget* w) {
     QEnterEvent e(QPointF(1, 1), w->mapTo(w->window(), QPointF(1, 1)), w->mapToGlobal(QPointF(1, 1)));
@@ -65,24 +81,50 @@ QLabel* captionLabel(QWidget* panel, const QString& text) {
 
 } // namespace
 
-TEST_F(AppTest, StartCreatesEveryWindowOnceInOrderWithItsCaption) {
-    const QList<std::pair<QWidget*, QString>> windows = {
-        {FormMain, "Психологическое тестирование"},
-        {TipTestForm, "Выбор типа теста"},
-        {AboutBox, "О программе"},
-        {FormOrg, "Выбор учреждения"},
-        {FormTestir, "Выбор тестируемого"},
-        {PasswordDlg, "Введите пароль"},
+TEST_F(AppTest, StartCreatesEveryWindowWithItsCaptionAndHelpContext) {
+    struct W {
+        ui::Form* form;
+        const char* name;
+        QString caption;
+        int help;
+        bool popup;
     };
-    for (const auto& [w, caption] : windows) {
-        ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->windowTitle(), caption);
+    const QList<W> windows = {
+        {FormMain, "FormMain", "Психологическое тестирование", 1, false},
+        {TipTestForm, "TipTestForm", "Выбор типа теста", 5, true},
+        {FormNameTest, "FormNameTest", "Список тестов", 4, true},
+        {FormTable, "FormTable", "Проверка содержимого таблиц", 0, false},
+        {FormTest, "FormTest", "Тестирование", 6, true},
+        {AboutBox, "AboutBox", "О программе", 0, false},
+        {FormOrg, "FormOrg", "Выбор учреждения", 2, true},
+        {FormTestir, "FormTestir", "Выбор тестируемого", 3, false},
+        {FormAllVopr, "FormAllVopr", "Проверка", 7, false},
+        {FormRezult, "FormRezult", "Результат тестирования", 7, true},
+        {FormDiagr, "FormDiagr", "Диаграмма", 7, false},
+        {PasswordDlg, "PasswordDlg", "Введите пароль", 0, false},
+        {FormNewOrg, "FormNewOrg", "Реквизиты учреждения", 2, false},
+        {FormNewTestir, "FormNewTestir", "Анкетные данные", 3, false},
+        {FormStat, "FormStat", "Статистика", 0, false},
+        {FormX, "FormX", "Статистическая обработка (метод хи-квадрат)", 0, false},
+        {Form_bdtest, "Form_bdtest", "Редактирование описания теста", 0, false},
+        {Form_bdanaliz, "Form_bdanaliz", "Редактирование текста для анализа результатов", 0, false},
+        {FormCreateTest, "FormCreateTest", "Создание теста", 0, false},
+        {FormDiagr1, "FormDiagr1", "Диаграмма", 7, false},
+    };
+    for (const W& w : windows) {
+        ASSERT_NE(w.form, nullptr) << w.name;
+        EXPECT_EQ(w.form->objectName(), w.name);
+        EXPECT_EQ(w.form->windowTitle(), w.caption) << w.name;
+        EXPECT_EQ(ui::helpContext(w.form), w.help) << w.name;
+        EXPECT_EQ(w.form->popupHelp(), w.popup) << w.name;
+        EXPECT_FALSE(w.form->isVisible()) << w.name;
     }
     EXPECT_EQ(FormMain->objectName(), "FormMain");
     EXPECT_EQ(QApplication::applicationDisplayName(), "Психологическое тестирование");
     EXPECT_EQ(ui::help::helpFile(), "C:\\Morvanta\\Help\\Morvanta.hlp");
     // Every table is open on its first record, nothing of it shown yet.
-    for (Table* t : BD->tablesInOrder()) EXPECT_TRUE(t->active()) << t->objectName().toStdString();
+    for (Table* t : BD->tablesInOrder())
+        EXPECT_TRUE(t->active()) << t->objectName().toStdString();
     EXPECT_EQ(BD->Table_org->recNo(), 0);
     EXPECT_FALSE(FormMain->DBText_NAMEU->isVisible());
     EXPECT_FALSE(FormMain->DBText_NAMEU->text().isEmpty()); // bound, only hidden
@@ -99,17 +141,21 @@ TEST_F(AppTest, MenuStartsWithOnlyInstitutionHelpAndExit) {
     EXPECT_FALSE(m->MenuTest->isEnabled());
     EXPECT_FALSE(m->MenuRezult->isEnabled());
     EXPECT_FALSE(m->N1->isVisible());
-    for (ui::DBText* t : m->orgTexts() + m->testirTexts()) EXPECT_FALSE(t->isVisible());
+    for (ui::DBText* t : m->orgTexts() + m->testirTexts())
+        EXPECT_FALSE(t->isVisible());
     EXPECT_FALSE(m->DBText1->isVisible());
     EXPECT_EQ(m->CurTipTest, 0);
     EXPECT_FALSE(m->OrgChosen);
     EXPECT_EQ(m->NewOrgState, 0);
-    const QStringList top = {"Учреждение", "Тестируемый", "Тест", "Тестирование", "Результаты", "Справка", "Выход", "Табл"};
+    const QStringList top = {"Учреждение", "Тестируемый", "Тест",  "Тестирование",
+                             "Результаты", "Справка",     "Выход", "Табл"};
     QStringList seen;
-    for (QAction* a : m->MainMenu->actions()) seen << a->text();
+    for (QAction* a : m->MainMenu->actions())
+        seen << a->text();
     EXPECT_EQ(seen, top);
     QStringList help;
-    for (QAction* a : m->MenuHelpMenu->actions()) help << (a->isSeparator() ? "—" : a->text());
+    for (QAction* a : m->MenuHelpMenu->actions())
+        help << (a->isSeparator() ? "—" : a->text());
     EXPECT_EQ(help, (QStringList{"Помощь", "—", "О программе", "—", "Для психолога"}));
 }
 
@@ -127,7 +173,8 @@ TEST_F(AppTest, EnablingChainGrowsAndNeverShrinks) {
     EXPECT_EQ(caption, "Выбор учреждения");
     EXPECT_TRUE(m->MenuTestir->isEnabled());
     EXPECT_TRUE(m->OrgChosen);
-    for (ui::DBText* t : m->orgTexts()) EXPECT_TRUE(t->isVisible());
+    for (ui::DBText* t : m->orgTexts())
+        EXPECT_TRUE(t->isVisible());
     EXPECT_FALSE(m->N3->isEnabled());
     EXPECT_EQ(m->DBText_NAMEU->text(), BD->Table_orgNAMEU->asString());
 
@@ -135,7 +182,8 @@ TEST_F(AppTest, EnablingChainGrowsAndNeverShrinks) {
     EXPECT_TRUE(opensModal([&] { emit m->Panel_TESTIR->doubleClicked(); }, &caption));
     EXPECT_EQ(caption, "Выбор тестируемого");
     EXPECT_TRUE(m->N3->isEnabled());
-    for (ui::DBText* t : m->testirTexts()) EXPECT_TRUE(t->isVisible());
+    for (ui::DBText* t : m->testirTexts())
+        EXPECT_TRUE(t->isVisible());
 
     // The test panel opens the type window; the test name shows once it closes, chosen or not.
     EXPECT_FALSE(m->DBText1->isVisible());
@@ -180,7 +228,8 @@ TEST_F(AppTest, HintsOfEveryWindowReachTheMainStatusBar) {
     EXPECT_EQ(statusText(), "");
     // A menu item highlighted, in the menu bar and in a submenu.
     const QPointF over = m->MainMenu->actionGeometry(m->MenuOrg).center();
-    QMouseEvent move(QEvent::MouseMove, over, m->MainMenu->mapToGlobal(over), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, over, m->MainMenu->mapToGlobal(over), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(m->MainMenu, &move);
     EXPECT_EQ(statusText(), "Установка учреждения");
     m->MainMenu->setActiveAction(m->MenuHelp);
@@ -214,7 +263,8 @@ TEST_F(AppTest, PasswordShowsTablesOnlyForTheExactText) {
         });
         return PasswordDlg->ShowModal();
     };
-    for (const QString& wrong : QStringList{"kestrila", "KESTRILA", " Kestrila", "Kestrila ", "Kestril", "Kestrilaa", ""}) {
+    for (const QString& wrong :
+         QStringList{"kestrila", "KESTRILA", " Kestrila", "Kestrila ", "Kestril", "Kestrilaa", ""}) {
         EXPECT_EQ(tryPassword(wrong, true), ui::mrOk);
         EXPECT_FALSE(m->N1->isVisible()) << wrong.toStdString();
     }

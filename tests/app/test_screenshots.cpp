@@ -74,8 +74,9 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     EXPECT_EQ(shoot(Form_bdtest, QStringLiteral("Form_bdtest")).size(), QSize(544, 375));
     EXPECT_EQ(shoot(Form_bdanaliz, QStringLiteral("Form_bdanaliz")).size(), QSize(544, 375));
 
-    const QList<ui::Form*> others = {TipTestForm, FormNameTest, FormTest, FormOrg, FormTestir, FormAllVopr, FormRezult,
-                                     FormDiagr, FormNewOrg, FormNewTestir, FormStat, FormX, FormCreateTest, FormDiagr1};
+    const QList<ui::Form*> others = {TipTestForm, FormNameTest, FormTest,       FormOrg,    FormTestir,
+                                     FormAllVopr, FormRezult,   FormDiagr,      FormNewOrg, FormNewTestir,
+                                     FormStat,    FormX,        FormCreateTest, FormDiagr1};
     for (ui::Form* f : others) {
         const QImage img = shoot(f, f->objectName());
         EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();

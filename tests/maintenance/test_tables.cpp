@@ -30,13 +30,20 @@ struct Item {
 QList<Item> items() {
     TFormMain* m = FormMain;
     return {
-        {m->bdsprav1, BD->DS_spr_test, nullptr, false},   {m->bdsprobr1, BD->DS_spr_obr, nullptr, true},
-        {m->bdsprorg1, BD->DS_spr_org, nullptr, true},    {m->bdsprresp1, BD->DS_spr_resp, nullptr, true},
-        {m->Bdsprnp1, BD->DS_spr_np, nullptr, true},      {m->bdtest1, BD->DS_test, BD->Table_test, false},
-        {m->bdvopros1, BD->DS_vopros, BD->Table_vopros, false}, {m->bdotvet1, BD->DS_otvet, BD->Table_otvet, false},
-        {m->bd_org1, BD->DS_org, BD->Table_org, false},   {m->bd_anket1, BD->DS_anket, BD->Table_anket, false},
-        {m->bdrez1, BD->DS_rez, BD->Table_rez, true},     {m->bd_rezult1, BD->DS_rezult, BD->Table_rezult, false},
-        {m->bd_analiz1, BD->DS_analiz, BD->Table_analiz, false}, {m->bdsumma1, BD->DS_summa, BD->Table_summa, true},
+        {m->bdsprav1, BD->DS_spr_test, nullptr, false},
+        {m->bdsprobr1, BD->DS_spr_obr, nullptr, true},
+        {m->bdsprorg1, BD->DS_spr_org, nullptr, true},
+        {m->bdsprresp1, BD->DS_spr_resp, nullptr, true},
+        {m->Bdsprnp1, BD->DS_spr_np, nullptr, true},
+        {m->bdtest1, BD->DS_test, BD->Table_test, false},
+        {m->bdvopros1, BD->DS_vopros, BD->Table_vopros, false},
+        {m->bdotvet1, BD->DS_otvet, BD->Table_otvet, false},
+        {m->bd_org1, BD->DS_org, BD->Table_org, false},
+        {m->bd_anket1, BD->DS_anket, BD->Table_anket, false},
+        {m->bdrez1, BD->DS_rez, BD->Table_rez, true},
+        {m->bd_rezult1, BD->DS_rezult, BD->Table_rezult, false},
+        {m->bd_analiz1, BD->DS_analiz, BD->Table_analiz, false},
+        {m->bdsumma1, BD->DS_summa, BD->Table_summa, true},
     };
 }
 
@@ -48,7 +55,8 @@ void filterBy(Table* t, const QString& text) {
 
 QStringList titles(ui::DBGrid* g) {
     QStringList out;
-    for (int c = 0; c < g->model()->columnCount(); ++c) out << g->model()->headerData(c, Qt::Horizontal).toString();
+    for (int c = 0; c < g->model()->columnCount(); ++c)
+        out << g->model()->headerData(c, Qt::Horizontal).toString();
     return out;
 }
 
@@ -56,12 +64,34 @@ QStringList titles(ui::DBGrid* g) {
 
 TEST_F(AppTest, TablesMenuHasEveryItemInOrder) {
     QStringList seen;
-    for (QAction* a : FormMain->N1Menu->actions()) seen << (a->isSeparator() ? QStringLiteral("—") : a->text());
-    EXPECT_EQ(seen, (QStringList{"Тест", "—", "bd_spr_test", "bd_spr_obr", "bd_spr_org", "bd_spr_resp", "Bd_spr_np", "—",
-                                 "bd_test", "bd_vopros", "bd_otvet", "—", "bd_org", "bd_anket", "—", "bd_rez",
-                                 "bd_rezult", "bd_analiz", "bd_summa", "—", "bd_test  -  Memo", "bd_analiz - Memo", "—",
+    for (QAction* a : FormMain->N1Menu->actions())
+        seen << (a->isSeparator() ? QStringLiteral("—") : a->text());
+    EXPECT_EQ(seen, (QStringList{"Тест",
+                                 "—",
+                                 "bd_spr_test",
+                                 "bd_spr_obr",
+                                 "bd_spr_org",
+                                 "bd_spr_resp",
+                                 "Bd_spr_np",
+                                 "—",
+                                 "bd_test",
+                                 "bd_vopros",
+                                 "bd_otvet",
+                                 "—",
+                                 "bd_org",
+                                 "bd_anket",
+                                 "—",
+                                 "bd_rez",
+                                 "bd_rezult",
+                                 "bd_analiz",
+                                 "bd_summa",
+                                 "—",
+                                 "bd_test  -  Memo",
+                                 "bd_analiz - Memo",
+                                 "—",
                                  "Статистика"}));
-    for (QAction* a : FormMain->N1Menu->actions()) EXPECT_TRUE(a->statusTip().isEmpty()) << a->text().toStdString();
+    for (QAction* a : FormMain->N1Menu->actions())
+        EXPECT_TRUE(a->statusTip().isEmpty()) << a->text().toStdString();
 }
 
 TEST_F(AppTest, EachTableItemShowsItsSourceInItsModeWithItsFilterOff) {
@@ -114,7 +144,8 @@ TEST_F(AppTest, TableViewShowsEveryFieldWithLabelsAndWidths) {
     FormMain->bd_org1->trigger();
     ui::DBGrid* g = FormTable->DBGrid1;
     QStringList expected;
-    for (Field* f : BD->Table_org->fields()) expected << f->displayLabel();
+    for (Field* f : BD->Table_org->fields())
+        expected << f->displayLabel();
     EXPECT_EQ(titles(g), expected);
     EXPECT_TRUE(titles(g).contains(BD->Table_orgRSP->displayLabel()));
     // Wider display widths give wider columns.
@@ -151,7 +182,8 @@ TEST_F(AppTest, OpeningBdOrgMovesTheInstitutionAndItsTesteesFollow) {
     EXPECT_EQ(FormMain->DBText_NAMEU->text(), BD->Table_orgNAMEU->asString());
     for (BD->Table_anket->first(); !BD->Table_anket->eof(); BD->Table_anket->next())
         EXPECT_EQ(BD->Table_anketNOMU->asFloat(), org);
-    EXPECT_EQ(FormMain->DBText_FAMTESTIR->text(), BD->Table_anket->isEmpty() ? QString() : BD->Table_anketFAMTESTIR->asString());
+    EXPECT_EQ(FormMain->DBText_FAMTESTIR->text(),
+              BD->Table_anket->isEmpty() ? QString() : BD->Table_anketFAMTESTIR->asString());
     FormTable->Close();
 }
 
@@ -230,7 +262,8 @@ TEST_F(EmptyAppTest, DeletingFromAnEmptyTableSaysSo) {
     QTest::keyClick(FormTable->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_TRUE(FormTable->isVisible());
     // No question about a record that is not there; a clear message instead, or nothing to do.
-    for (const auto& e : messages->entries) EXPECT_NE(e.kind, ui::MessageKind::Confirmation) << e.text.toStdString();
+    for (const auto& e : messages->entries)
+        EXPECT_NE(e.kind, ui::MessageKind::Confirmation) << e.text.toStdString();
     std::cerr << messages->texts().join(" | ").toStdString() << "\n";
     FormTable->Close();
 }
