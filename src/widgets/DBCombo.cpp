@@ -9,7 +9,7 @@ namespace ui {
 
 // ---- DBComboBox
 
-DBComboBox::DBComboBox(QWidget* parent) : QComboBox(parent), link_(this) {
+DBComboBox::DBComboBox(QWidget* parent) : QComboBox(parent), FieldControl(this) {
     connect(&link_, &FieldLink::dataChanged, this, &DBComboBox::dataChanged);
     connect(&link_, &FieldLink::stateChanged, this, &DBComboBox::dataChanged);
     // activated comes from the user only (popup, keys, wheel), never from our own setCurrentIndex.
@@ -180,7 +180,7 @@ bool LookupLink::choose(int row) {
 
 // ---- DBLookupComboBox
 
-DBLookupComboBox::DBLookupComboBox(QWidget* parent) : QComboBox(parent), link_(this) {
+DBLookupComboBox::DBLookupComboBox(QWidget* parent) : QComboBox(parent), LookupControl(this) {
     connect(&link_, &LookupLink::listChanged, this, &DBLookupComboBox::fill);
     connect(&link_, &LookupLink::valueChanged, this, &DBLookupComboBox::showValue);
     connect(this, &QComboBox::activated, this, [this](int row) { link_.choose(row); });
@@ -199,7 +199,7 @@ void DBLookupComboBox::showValue() {
 
 // ---- DBLookupListBox
 
-DBLookupListBox::DBLookupListBox(QWidget* parent) : QListWidget(parent), link_(this) {
+DBLookupListBox::DBLookupListBox(QWidget* parent) : QListWidget(parent), LookupControl(this) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(&link_, &LookupLink::listChanged, this, &DBLookupListBox::fill);
     connect(&link_, &LookupLink::valueChanged, this, &DBLookupListBox::showValue);

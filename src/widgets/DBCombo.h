@@ -9,23 +9,16 @@ namespace ui {
 
 // A combo box with a fixed list of texts over one text field: it shows the field's text and
 // writes the text of the item the user chooses.
-class DBComboBox : public QComboBox {
+class DBComboBox : public QComboBox, public FieldControl {
     Q_OBJECT
 public:
     explicit DBComboBox(QWidget* parent = nullptr);
 
-    void setDataSource(db::DataSource* source) { link_.setDataSource(source); }
-    db::DataSource* dataSource() const { return link_.dataSource(); }
-    void setDataField(const QString& name) { link_.setDataField(name); }
-    const QString& dataField() const { return link_.dataField(); }
-    db::Field* field() const { return link_.field(); }
     void setItems(const QStringList& items);
 
 private:
     void dataChanged();
     void choose(int index);
-
-    FieldLink link_;
 };
 
 // The model shared by the lookup controls: a key field of the edited record (the data field,
@@ -82,13 +75,9 @@ private:
     std::vector<db::Variant> keys_;
 };
 
-// A combo box listing the ListField of every row of the list source's view; it shows the text
-// whose key equals the record's key and writes the key of the row the user chooses.
-class DBLookupComboBox : public QComboBox {
-    Q_OBJECT
+// The binding of the two lookup controls, forwarded to their link.
+class LookupControl {
 public:
-    explicit DBLookupComboBox(QWidget* parent = nullptr);
-
     void setDataSource(db::DataSource* source) { link_.data().setDataSource(source); }
     db::DataSource* dataSource() const { return link_.data().dataSource(); }
     void setDataField(const QString& name) { link_.data().setDataField(name); }
@@ -101,32 +90,30 @@ public:
     const QString& listField() const { return link_.listField(); }
     db::Variant keyValue() const { return link_.currentKey(); }
 
+protected:
+    explicit LookupControl(QWidget* control) : link_(control) {}
+    LookupLink link_;
+};
+
+// A combo box listing the ListField of every row of the list source's view; it shows the text
+// whose key equals the record's key and writes the key of the row the user chooses.
+class DBLookupComboBox : public QComboBox, public LookupControl {
+    Q_OBJECT
+public:
+    explicit DBLookupComboBox(QWidget* parent = nullptr);
+
 private:
     void fill();
     void showValue();
-
-    LookupLink link_;
 };
 
 // The same model as a list: the entry of the record's key is highlighted, a click writes the
 // clicked entry's key. As the record moves, the list dataset's cursor follows to the first row
 // with the record's key (to its first row when none has it), so a grid over it follows too.
-class DBLookupListBox : public QListWidget {
+class DBLookupListBox : public QListWidget, public LookupControl {
     Q_OBJECT
 public:
     explicit DBLookupListBox(QWidget* parent = nullptr);
-
-    void setDataSource(db::DataSource* source) { link_.data().setDataSource(source); }
-    db::DataSource* dataSource() const { return link_.data().dataSource(); }
-    void setDataField(const QString& name) { link_.data().setDataField(name); }
-    const QString& dataField() const { return link_.data().dataField(); }
-    void setListSource(db::DataSource* source) { link_.setListSource(source); }
-    db::DataSource* listSource() const { return link_.listSource(); }
-    void setKeyField(const QString& name) { link_.setKeyField(name); }
-    const QString& keyField() const { return link_.keyField(); }
-    void setListField(const QString& name) { link_.setListField(name); }
-    const QString& listField() const { return link_.listField(); }
-    db::Variant keyValue() const { return link_.currentKey(); }
 
 signals:
     void itemClickedKey(const db::Variant& key);
@@ -139,8 +126,6 @@ private:
     void showValue();
     void followRecord();
     bool choose(int row);
-
-    LookupLink link_;
 };
 
 } // namespace ui

@@ -11,7 +11,7 @@ namespace {
 constexpr int kNoLimit = 32767; // QLineEdit's own default
 }
 
-DBEdit::DBEdit(QWidget* parent) : QLineEdit(parent), link_(this) {
+DBEdit::DBEdit(QWidget* parent) : QLineEdit(parent), FieldControl(this) {
     link_.setWriter([this](db::Field* f) { f->setAsString(text()); });
     connect(&link_, &FieldLink::dataChanged, this, &DBEdit::dataChanged);
     connect(&link_, &FieldLink::stateChanged, this, &DBEdit::stateChanged);

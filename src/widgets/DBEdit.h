@@ -8,16 +8,10 @@ namespace ui {
 // An edit box over one field of the current record. Typing puts the dataset into edit; the text
 // is written to the field on leaving the box, on Enter, and before the record is posted or left.
 // Esc brings the field's value back. A value the field refuses is reported and stays typed.
-class DBEdit : public QLineEdit {
+class DBEdit : public QLineEdit, public FieldControl {
     Q_OBJECT
 public:
     explicit DBEdit(QWidget* parent = nullptr);
-
-    void setDataSource(db::DataSource* source) { link_.setDataSource(source); }
-    db::DataSource* dataSource() const { return link_.dataSource(); }
-    void setDataField(const QString& name) { link_.setDataField(name); }
-    const QString& dataField() const { return link_.dataField(); }
-    db::Field* field() const { return link_.field(); }
 
     // The window's own read-only setting; the box is also read-only while the data cannot change.
     void setReadOnly(bool ro);
@@ -34,7 +28,6 @@ private:
     void dataChanged();
     void stateChanged();
 
-    FieldLink link_;
     bool readOnly_ = false;
 };
 

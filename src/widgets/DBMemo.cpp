@@ -7,7 +7,7 @@
 
 namespace ui {
 
-DBMemo::DBMemo(QWidget* parent) : QPlainTextEdit(parent), link_(this) {
+DBMemo::DBMemo(QWidget* parent) : QPlainTextEdit(parent), FieldControl(this) {
     link_.setWriter([this](db::Field* f) {
         QString t = toPlainText();
         if (crlf_) t.replace(QLatin1Char('\n'), QLatin1String("\r\n"));

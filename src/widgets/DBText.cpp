@@ -4,7 +4,7 @@
 
 namespace ui {
 
-DBText::DBText(QWidget* parent) : QLabel(parent), link_(this) {
+DBText::DBText(QWidget* parent) : QLabel(parent), FieldControl(this) {
     // Stored names may hold '<' or '&': never rich text.
     setTextFormat(Qt::PlainText);
     connect(&link_, &FieldLink::dataChanged, this, &DBText::dataChanged);

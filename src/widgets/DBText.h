@@ -6,16 +6,10 @@
 namespace ui {
 
 // The text of one field of the current record, read-only.
-class DBText : public QLabel {
+class DBText : public QLabel, public FieldControl {
     Q_OBJECT
 public:
     explicit DBText(QWidget* parent = nullptr);
-
-    void setDataSource(db::DataSource* source) { link_.setDataSource(source); }
-    db::DataSource* dataSource() const { return link_.dataSource(); }
-    void setDataField(const QString& name) { link_.setDataField(name); }
-    const QString& dataField() const { return link_.dataField(); }
-    db::Field* field() const { return link_.field(); }
 
 signals:
     void clicked();
@@ -29,7 +23,6 @@ protected:
 private:
     void dataChanged();
 
-    FieldLink link_;
     bool pressed_ = false;
 };
 

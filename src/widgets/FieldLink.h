@@ -68,4 +68,18 @@ private:
     int quiet_ = 0;
 };
 
+// The binding every control over one field offers, forwarded to its link.
+class FieldControl {
+public:
+    void setDataSource(db::DataSource* source) { link_.setDataSource(source); }
+    db::DataSource* dataSource() const { return link_.dataSource(); }
+    void setDataField(const QString& name) { link_.setDataField(name); }
+    const QString& dataField() const { return link_.dataField(); }
+    db::Field* field() const { return link_.field(); }
+
+protected:
+    explicit FieldControl(QWidget* control) : link_(control) {}
+    FieldLink link_;
+};
+
 } // namespace ui
