@@ -69,19 +69,26 @@ void TFormMain::buildPanels() {
         lay->addWidget(p);
         return p;
     };
-    auto rows = [&](ui::Panel* p, const QList<std::pair<QString, const char*>>& lines, int step,
-                    QList<ui::DBText*>& out) {
+    // A caption label and, to its right, the data text of a field, one line each.
+    struct Line {
+        QString caption;
+        const char* name;
+        const char* field;
+        ui::DBText*& text;
+    };
+    auto rows = [&](ui::Panel* p, const QList<Line>& lines, int step) {
         int y = 38;
-        for (const auto& [text, name] : lines) {
-            auto* l = new QLabel(text, p);
+        for (const Line& line : lines) {
+            auto* l = new QLabel(line.caption, p);
             ui::style(l, caption, kNavy);
             l->setGeometry(12, y, 270, step);
             auto* t = new ui::DBText(p);
-            t->setObjectName(QLatin1String(name));
+            t->setObjectName(QLatin1String(line.name));
+            t->setDataField(QLatin1String(line.field));
             ui::style(t, data, kGreen);
             t->setGeometry(290, y + 2, 380, step - 2);
             t->setStatusTip(p->statusTip());
-            out << t;
+            line.text = t;
             y += step;
         }
     };
@@ -89,38 +96,25 @@ void TFormMain::buildPanels() {
     Panel_ORG = makePanel("Panel_ORG", 183, kPanel,
                           QStringLiteral("Щелкните дважды левой кнопки мыши для выбора учреждения"));
     heading(Panel_ORG, QStringLiteral("Реквизиты учреждения"));
-    QList<ui::DBText*> org;
     rows(Panel_ORG,
-         {{QStringLiteral("Республика :"), "DBText_RESP"},
-          {QStringLiteral("Населенный пункт :"), "DBText_NPUNKT"},
-          {QStringLiteral("Тип учреждения :"), "DBText_TIPU"},
-          {QStringLiteral("Название учреждения :"), "DBText_NAMEU"},
-          {QStringLiteral("Подразделение учреждения :"), "DBText_PODRU"}},
-         28, org);
-    DBText_RESP = org[0];
-    DBText_NPUNKT = org[1];
-    DBText_TIPU = org[2];
-    DBText_NAMEU = org[3];
-    DBText_PODRU = org[4];
+         {{QStringLiteral("Республика :"), "DBText_RESP", "RSP", DBText_RESP},
+          {QStringLiteral("Населенный пункт :"), "DBText_NPUNKT", "NP", DBText_NPUNKT},
+          {QStringLiteral("Тип учреждения :"), "DBText_TIPU", "TU", DBText_TIPU},
+          {QStringLiteral("Название учреждения :"), "DBText_NAMEU", "NAMEU", DBText_NAMEU},
+          {QStringLiteral("Подразделение учреждения :"), "DBText_PODRU", "PODRU", DBText_PODRU}},
+         28);
 
     Panel_TESTIR = makePanel("Panel_TESTIR", 200, kPanel,
                              QStringLiteral("Щелкните дважды левой кнопкой мыши для выбора тестирования"));
     heading(Panel_TESTIR, QStringLiteral("Анкетные данные тестируемого"));
-    QList<ui::DBText*> testir;
     rows(Panel_TESTIR,
-         {{QStringLiteral("Фамилия :"), "DBText_FAMTESTIR"},
-          {QStringLiteral("Имя :"), "DBText_NAMETESTIR"},
-          {QStringLiteral("Отчество :"), "DBText_OTCHTESTIR"},
-          {QStringLiteral("Пол:"), "DBText_POLTESTIR"},
-          {QStringLiteral("Год рождения:"), "DBText_GRTESTIR"},
-          {QStringLiteral("Образование :"), "DBText_OBRTESTIR"}},
-         26, testir);
-    DBText_FAMTESTIR = testir[0];
-    DBText_NAMETESTIR = testir[1];
-    DBText_OTCHTESTIR = testir[2];
-    DBText_POLTESTIR = testir[3];
-    DBText_GRTESTIR = testir[4];
-    DBText_OBRTESTIR = testir[5];
+         {{QStringLiteral("Фамилия :"), "DBText_FAMTESTIR", "FAMTESTIR", DBText_FAMTESTIR},
+          {QStringLiteral("Имя :"), "DBText_NAMETESTIR", "NAMETESTIR", DBText_NAMETESTIR},
+          {QStringLiteral("Отчество :"), "DBText_OTCHTESTIR", "OTCHTESTIR", DBText_OTCHTESTIR},
+          {QStringLiteral("Пол:"), "DBText_POLTESTIR", "POLTESTIR", DBText_POLTESTIR},
+          {QStringLiteral("Год рождения:"), "DBText_GRTESTIR", "GRTESTIR", DBText_GRTESTIR},
+          {QStringLiteral("Образование :"), "DBText_OBRTESTIR", "Obr", DBText_OBRTESTIR}},
+         26);
 
     Panel1 = makePanel("Panel1", 0, kTestPanel, QStringLiteral("Название текущего психологического теста"));
     Panel1->setMinimumHeight(0);
@@ -128,6 +122,7 @@ void TFormMain::buildPanels() {
     lay->setStretchFactor(Panel1, 1);
     DBText1 = new ui::DBText(Panel1);
     DBText1->setObjectName(QStringLiteral("DBText1"));
+    DBText1->setDataField(QStringLiteral("NAME"));
     ui::style(DBText1, ui::font(QStringLiteral("Times New Roman Cyr"), 27, ui::BoldItalic), Qt::red);
     DBText1->setAlignment(Qt::AlignCenter);
     DBText1->setWordWrap(true);
@@ -241,24 +236,12 @@ void TFormMain::FormCreate() {
 }
 
 void TFormMain::BindData() {
-    const QList<std::pair<ui::DBText*, const char*>> org = {{DBText_RESP, "RSP"},
-                                                            {DBText_NPUNKT, "NP"},
-                                                            {DBText_TIPU, "TU"},
-                                                            {DBText_NAMEU, "NAMEU"},
-                                                            {DBText_PODRU, "PODRU"}};
-    for (const auto& [t, f] : org) {
+    // The fields are set with the texts; the data module exists only now.
+    for (ui::DBText* t : orgTexts())
         t->setDataSource(BD->DS_org);
-        t->setDataField(QLatin1String(f));
-    }
-    const QList<std::pair<ui::DBText*, const char*>> testir = {
-        {DBText_FAMTESTIR, "FAMTESTIR"}, {DBText_NAMETESTIR, "NAMETESTIR"}, {DBText_OTCHTESTIR, "OTCHTESTIR"},
-        {DBText_POLTESTIR, "POLTESTIR"}, {DBText_GRTESTIR, "GRTESTIR"},     {DBText_OBRTESTIR, "Obr"}};
-    for (const auto& [t, f] : testir) {
+    for (ui::DBText* t : testirTexts())
         t->setDataSource(BD->DS_anket);
-        t->setDataField(QLatin1String(f));
-    }
     DBText1->setDataSource(BD->DS_test);
-    DBText1->setDataField(QStringLiteral("NAME"));
 }
 
 void TFormMain::UnbindData() {
