@@ -148,7 +148,8 @@ void TFormMain::buildPanels() {
     ui::on(DBText1, &ui::DBText::clicked, this, [this] { DBText1Click(); });
 }
 
-QAction* TFormMain::item(QMenu* menu, const char* name, const QString& caption, const QString& hint) {
+QAction* TFormMain::item(QMenu* menu, const char* name, const QString& caption, const QString& hint,
+                         void (TFormMain::*handler)()) {
     auto* a = new QAction(caption, this);
     a->setObjectName(QLatin1String(name));
     a->setStatusTip(hint);
@@ -156,6 +157,7 @@ QAction* TFormMain::item(QMenu* menu, const char* name, const QString& caption, 
         menu->addAction(a);
     else
         MainMenu->addAction(a);
+    ui::on(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
     return a;
 }
 
@@ -165,14 +167,16 @@ void TFormMain::buildMenu() {
     MainMenu->setNativeMenuBar(false);
     layout()->setMenuBar(MainMenu);
 
-    MenuOrg = item(nullptr, "MenuOrg", QStringLiteral("Учреждение"), QStringLiteral("Установка учреждения"));
-    MenuTestir =
-        item(nullptr, "MenuTestir", QStringLiteral("Тестируемый"), QStringLiteral("Установка тестируемого"));
-    N3 = item(nullptr, "N3", QStringLiteral("Тест"), QStringLiteral("Выбор теста"));
+    MenuOrg = item(nullptr, "MenuOrg", QStringLiteral("Учреждение"), QStringLiteral("Установка учреждения"),
+                   &TFormMain::MenuOrgClick);
+    MenuTestir = item(nullptr, "MenuTestir", QStringLiteral("Тестируемый"),
+                      QStringLiteral("Установка тестируемого"), &TFormMain::MenuTestirClick);
+    N3 = item(nullptr, "N3", QStringLiteral("Тест"), QStringLiteral("Выбор теста"), &TFormMain::N3Click);
     MenuTest = item(nullptr, "MenuTest", QStringLiteral("Тестирование"),
-                    QStringLiteral("Проведение непосредственно психологического тестирования"));
+                    QStringLiteral("Проведение непосредственно психологического тестирования"),
+                    &TFormMain::MenuTestClick);
     MenuRezult = item(nullptr, "MenuRezult", QStringLiteral("Результаты"),
-                      QStringLiteral("Вывод результатов тестирования"));
+                      QStringLiteral("Вывод результатов тестирования"), &TFormMain::MenuRezultClick);
 
     MenuHelpMenu = new QMenu(QStringLiteral("Справка"), this);
     MenuHelpMenu->setObjectName(QStringLiteral("MenuHelpMenu"));
@@ -180,18 +184,20 @@ void TFormMain::buildMenu() {
     MenuHelp->setObjectName(QStringLiteral("MenuHelp"));
     MenuHelp->setStatusTip(QStringLiteral("Выдача справочных сведений о программе"));
     MainMenu->addAction(MenuHelp);
-    MenuHelpCall = item(MenuHelpMenu, "MenuHelpCall", QStringLiteral("Помощь"),
-                        QStringLiteral("Выдача справки по работе с программой"));
+    MenuHelpCall =
+        item(MenuHelpMenu, "MenuHelpCall", QStringLiteral("Помощь"),
+             QStringLiteral("Выдача справки по работе с программой"), &TFormMain::MenuHelpCallClick);
     N2 = MenuHelpMenu->addSeparator();
     N2->setObjectName(QStringLiteral("N2"));
     MenuAbout = item(MenuHelpMenu, "MenuAbout", QStringLiteral("О программе"),
-                     QStringLiteral("Выдача информации о программе"));
+                     QStringLiteral("Выдача информации о программе"), &TFormMain::MenuAboutClick);
     N4 = MenuHelpMenu->addSeparator();
     N4->setObjectName(QStringLiteral("N4"));
-    N5 = item(MenuHelpMenu, "N5", QStringLiteral("Для психолога"));
+    N5 = item(MenuHelpMenu, "N5", QStringLiteral("Для психолога"), {}, &TFormMain::N5Click);
 
-    MenuExit = item(nullptr, "MenuExit", QStringLiteral("Выход"),
-                    QStringLiteral("Выйти из программы психологического тестирования"));
+    MenuExit =
+        item(nullptr, "MenuExit", QStringLiteral("Выход"),
+             QStringLiteral("Выйти из программы психологического тестирования"), &TFormMain::MenuExitClick);
 
     N1Menu = new QMenu(QStringLiteral("Табл"), this);
     N1Menu->setObjectName(QStringLiteral("N1Menu"));
@@ -201,16 +207,6 @@ void TFormMain::buildMenu() {
         QStringLiteral("Работа с таблицами базы данных программы психологического тестирования"));
     MainMenu->addAction(N1);
     fillTableMenu();
-
-    ui::on(MenuOrg, &QAction::triggered, this, [this] { MenuOrgClick(); });
-    ui::on(MenuTestir, &QAction::triggered, this, [this] { MenuTestirClick(); });
-    ui::on(N3, &QAction::triggered, this, [this] { N3Click(); });
-    ui::on(MenuTest, &QAction::triggered, this, [this] { MenuTestClick(); });
-    ui::on(MenuRezult, &QAction::triggered, this, [this] { MenuRezultClick(); });
-    ui::on(MenuHelpCall, &QAction::triggered, this, [this] { MenuHelpCallClick(); });
-    ui::on(MenuAbout, &QAction::triggered, this, [this] { MenuAboutClick(); });
-    ui::on(N5, &QAction::triggered, this, [this] { N5Click(); });
-    ui::on(MenuExit, &QAction::triggered, this, [this] { MenuExitClick(); });
 }
 
 QList<ui::DBText*> TFormMain::orgTexts() const {

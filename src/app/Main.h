@@ -94,7 +94,9 @@ protected:
 private:
     void buildMenu();
     void buildPanels();
-    QAction* item(QMenu* menu, const char* name, const QString& caption, const QString& hint = {});
+    // A menu item (in the menu bar when menu is null) and the handler it runs.
+    QAction* item(QMenu* menu, const char* name, const QString& caption, const QString& hint,
+                  void (TFormMain::*handler)());
     void fillTableMenu();
 };
 

@@ -7,7 +7,6 @@
 #include "maintenance/Unit1.h"
 #include "maintenance/Unit2.h"
 #include "stats/Stat.h"
-#include "widgets/Handler.h"
 
 #include <QAction>
 #include <QMenu>
@@ -33,53 +32,32 @@ void TFormMain::fillTableMenu() {
         a->setObjectName(QLatin1String(name));
         return a;
     };
-    N13 = item(m, "N13", QStringLiteral("Тест"));
+    N13 = item(m, "N13", QStringLiteral("Тест"), {}, &TFormMain::N13Click);
     N14 = sep("N14");
-    bdsprav1 = item(m, "bdsprav1", QStringLiteral("bd_spr_test"));
-    bdsprobr1 = item(m, "bdsprobr1", QStringLiteral("bd_spr_obr"));
-    bdsprorg1 = item(m, "bdsprorg1", QStringLiteral("bd_spr_org"));
-    bdsprresp1 = item(m, "bdsprresp1", QStringLiteral("bd_spr_resp"));
-    Bdsprnp1 = item(m, "Bdsprnp1", QStringLiteral("Bd_spr_np"));
+    bdsprav1 = item(m, "bdsprav1", QStringLiteral("bd_spr_test"), {}, &TFormMain::bdsprav1Click);
+    bdsprobr1 = item(m, "bdsprobr1", QStringLiteral("bd_spr_obr"), {}, &TFormMain::bdsprobr1Click);
+    bdsprorg1 = item(m, "bdsprorg1", QStringLiteral("bd_spr_org"), {}, &TFormMain::bdsprorg1Click);
+    bdsprresp1 = item(m, "bdsprresp1", QStringLiteral("bd_spr_resp"), {}, &TFormMain::bdsprresp1Click);
+    Bdsprnp1 = item(m, "Bdsprnp1", QStringLiteral("Bd_spr_np"), {}, &TFormMain::Bdsprnp1Click);
     N8 = sep("N8");
-    bdtest1 = item(m, "bdtest1", QStringLiteral("bd_test"));
-    bdvopros1 = item(m, "bdvopros1", QStringLiteral("bd_vopros"));
-    bdotvet1 = item(m, "bdotvet1", QStringLiteral("bd_otvet"));
+    bdtest1 = item(m, "bdtest1", QStringLiteral("bd_test"), {}, &TFormMain::bdtest1Click);
+    bdvopros1 = item(m, "bdvopros1", QStringLiteral("bd_vopros"), {}, &TFormMain::bdvopros1Click);
+    bdotvet1 = item(m, "bdotvet1", QStringLiteral("bd_otvet"), {}, &TFormMain::bdotvet1Click);
     N9 = sep("N9");
-    bd_org1 = item(m, "bd_org1", QStringLiteral("bd_org"));
-    bd_anket1 = item(m, "bd_anket1", QStringLiteral("bd_anket"));
+    bd_org1 = item(m, "bd_org1", QStringLiteral("bd_org"), {}, &TFormMain::bd_org1Click);
+    bd_anket1 = item(m, "bd_anket1", QStringLiteral("bd_anket"), {}, &TFormMain::bd_anket1Click);
     N10 = sep("N10");
-    bdrez1 = item(m, "bdrez1", QStringLiteral("bd_rez"));
-    bd_rezult1 = item(m, "bd_rezult1", QStringLiteral("bd_rezult"));
-    bd_analiz1 = item(m, "bd_analiz1", QStringLiteral("bd_analiz"));
-    bdsumma1 = item(m, "bdsumma1", QStringLiteral("bd_summa"));
+    bdrez1 = item(m, "bdrez1", QStringLiteral("bd_rez"), {}, &TFormMain::bdrez1Click);
+    bd_rezult1 = item(m, "bd_rezult1", QStringLiteral("bd_rezult"), {}, &TFormMain::bd_rezult1Click);
+    bd_analiz1 = item(m, "bd_analiz1", QStringLiteral("bd_analiz"), {}, &TFormMain::bd_analiz1Click);
+    bdsumma1 = item(m, "bdsumma1", QStringLiteral("bd_summa"), {}, &TFormMain::bdsumma1Click);
     N6 = sep("N6");
-    bdtestMemo1 = item(m, "bdtestMemo1", QStringLiteral("bd_test  -  Memo"));
-    bdanalizMemo1 = item(m, "bdanalizMemo1", QStringLiteral("bd_analiz - Memo"));
+    bdtestMemo1 =
+        item(m, "bdtestMemo1", QStringLiteral("bd_test  -  Memo"), {}, &TFormMain::bdtestMemo1Click);
+    bdanalizMemo1 =
+        item(m, "bdanalizMemo1", QStringLiteral("bd_analiz - Memo"), {}, &TFormMain::bdanalizMemo1Click);
     N7 = sep("N7");
-    N11 = item(m, "N11", QStringLiteral("Статистика"));
-
-    const QList<std::pair<QAction*, void (TFormMain::*)()>> handlers = {
-        {N13, &TFormMain::N13Click},
-        {bdsprav1, &TFormMain::bdsprav1Click},
-        {bdsprobr1, &TFormMain::bdsprobr1Click},
-        {bdsprorg1, &TFormMain::bdsprorg1Click},
-        {bdsprresp1, &TFormMain::bdsprresp1Click},
-        {Bdsprnp1, &TFormMain::Bdsprnp1Click},
-        {bdtest1, &TFormMain::bdtest1Click},
-        {bdvopros1, &TFormMain::bdvopros1Click},
-        {bdotvet1, &TFormMain::bdotvet1Click},
-        {bd_org1, &TFormMain::bd_org1Click},
-        {bd_anket1, &TFormMain::bd_anket1Click},
-        {bdrez1, &TFormMain::bdrez1Click},
-        {bd_rezult1, &TFormMain::bd_rezult1Click},
-        {bd_analiz1, &TFormMain::bd_analiz1Click},
-        {bdsumma1, &TFormMain::bdsumma1Click},
-        {bdtestMemo1, &TFormMain::bdtestMemo1Click},
-        {bdanalizMemo1, &TFormMain::bdanalizMemo1Click},
-        {N11, &TFormMain::N11Click},
-    };
-    for (const auto& [action, handler] : handlers)
-        ui::on(action, &QAction::triggered, this, [this, h = handler] { (this->*h)(); });
+    N11 = item(m, "N11", QStringLiteral("Статистика"), {}, &TFormMain::N11Click);
 }
 
 void TFormMain::N13Click() {
