@@ -1,8 +1,29 @@
 #include "catalogue/NameTest.h"
 
+#include "app/Main.h"
+#include "data/DM.h"
+#include "widgets/DBGrid.h"
+#include "widgets/DBMemo.h"
 #include "widgets/Fonts.h"
+#include "widgets/Handler.h"
+#include "widgets/Panel.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 TFormNameTest* FormNameTest = nullptr;
+
+namespace {
+
+void filterBy(Table* t, const QString& text) {
+    t->setFiltered(false);
+    t->setFilter(text);
+    t->setFiltered(true);
+}
+
+} // namespace
 
 TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormNameTest"));
@@ -14,4 +35,71 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(4);
     setPopupHelp(true);
+
+    Panel1 = new ui::Panel(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(57);
+    ui::fill(Panel1, QColor(192, 220, 192));
+    const QFont heading = ui::font(QStringLiteral("Times New Roman Cyr"), 33, ui::BoldItalic);
+    Label1 = new QLabel(QStringLiteral("Тип теста : "), Panel1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    ui::style(Label1, heading, Qt::red);
+    LabelTipTesta = new QLabel(QStringLiteral("Название типа теста"), Panel1);
+    LabelTipTesta->setObjectName(QStringLiteral("LabelTipTesta"));
+    ui::style(LabelTipTesta, heading, Qt::red);
+    auto* headLay = new QHBoxLayout(Panel1);
+    headLay->setContentsMargins(10, 4, 10, 4);
+    headLay->addWidget(Label1);
+    headLay->addWidget(LabelTipTesta, 1);
+
+    DBGrid1 = new ui::DBGrid(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setReadOnly(true);
+    DBGrid1->setRowSelect(true);
+    DBGrid1->setColumns({{QStringLiteral("NAME"), QString(), 614}});
+    ui::style(DBGrid1, ui::font(QStringLiteral("Times New Roman Cyr"), 17), Qt::black);
+    DBGrid1->setStatusTip(QStringLiteral("Выбор теста"));
+    DBGrid1->setDataSource(BD->DS_test);
+
+    DBMemo1 = new ui::DBMemo(this);
+    DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
+    DBMemo1->setFixedHeight(170);
+    DBMemo1->setReadOnly(true);
+    DBMemo1->setStatusTip(QStringLiteral("Описание психологического теста"));
+    DBMemo1->setDataSource(BD->DS_test);
+    DBMemo1->setDataField(QStringLiteral("XARAKT"));
+
+    Panel2 = new ui::Panel(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFixedHeight(41);
+    ButtonSelect = new QPushButton(QStringLiteral("Выбрать"), Panel2);
+    ButtonSelect->setObjectName(QStringLiteral("ButtonSelect"));
+    ButtonSelect->setGeometry((632 - 161) / 2, 8, 161, 25);
+    ButtonSelect->setStatusTip(
+        QStringLiteral("Нажмите для выбора теста по которому хотите протетситроваться"));
+    setDefaultButton(ButtonSelect);
+
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+    lay->addWidget(Panel1);
+    lay->addWidget(DBGrid1, 1);
+    lay->addWidget(DBMemo1);
+    lay->addWidget(Panel2);
+
+    ui::on(ButtonSelect, &QPushButton::clicked, this, [this] { ButtonSelectClick(); });
+}
+
+void TFormNameTest::FormActivate() {
+    filterBy(BD->Table_test, QStringLiteral("TIP=") + QString::number(FormMain->CurTipTest));
+    BD->Table_test->first();
+}
+
+void TFormNameTest::ButtonSelectClick() {
+    // Read first: an empty list fails here and changes nothing.
+    const int n = int(BD->Table_testNTEST->asInteger());
+    filterBy(BD->Table_vopros, QStringLiteral("NTEST=") + QString::number(n));
+    BD->Table_vopros->first();
+    FormMain->TestChosen();
+    Close();
 }

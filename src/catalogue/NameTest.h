@@ -1,11 +1,30 @@
 #pragma once
 #include "widgets/Form.h"
 
-// "Список тестов": the window exists with its caption, size and help context; its controls come later.
+class QLabel;
+class QPushButton;
+namespace ui {
+class DBGrid;
+class DBMemo;
+class Panel;
+} // namespace ui
+
+// "Список тестов": the tests of the chosen type; choosing one makes it the current test.
 class TFormNameTest : public ui::Form {
     Q_OBJECT
 public:
     explicit TFormNameTest(QWidget* parent = nullptr);
+
+    ui::Panel *Panel1, *Panel2;
+    QLabel *Label1, *LabelTipTesta;
+    ui::DBGrid* DBGrid1;
+    ui::DBMemo* DBMemo1;
+    QPushButton* ButtonSelect;
+
+    void ButtonSelectClick();
+
+protected:
+    void FormActivate() override;
 };
 
 extern TFormNameTest* FormNameTest;

@@ -205,6 +205,14 @@ void Form::keyPressEvent(QKeyEvent* e) {
             return;
         }
         break;
+    case Qt::Key_F4:
+        // The platform's close keystroke, also for windows without a close box; without a
+        // window manager (and in tests) nobody else would take it.
+        if ((e->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
+            Close();
+            return;
+        }
+        break;
     case Qt::Key_F1: {
         // The context of the focused control, or of its nearest enclosing control with one.
         QWidget* w = focusWidget() ? focusWidget() : this;

@@ -85,6 +85,20 @@ TEST(Form, ModalResultsAndTheirButtons) {
     EXPECT_EQ(f.log, (QStringList{"activate", "close"}));
 }
 
+TEST(Form, CloseKeystrokeClosesAWindowWithoutCloseBox) {
+    Probe f(QStringLiteral("F"));
+    f.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // From a control inside, running no button's handler; plain F4 does nothing.
+    whenModal([&](QWidget*) {
+        f.edit->setFocus();
+        QTest::keyClick(f.edit, Qt::Key_F4);
+        EXPECT_TRUE(f.isVisible());
+        QTest::keyClick(f.edit, Qt::Key_F4, Qt::AltModifier);
+    });
+    EXPECT_EQ(f.ShowModal(), ui::mrCancel);
+    EXPECT_EQ(f.log, (QStringList{"activate", "close"}));
+}
+
 TEST(Form, VisibleWindowRefusesModal) {
     Probe f(QStringLiteral("F"));
     f.Show();
