@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindow>
 
 namespace ui {
 
@@ -89,6 +90,15 @@ int Form::ShowModal() {
 }
 
 void Form::Show() {
+    // A window shown from a modal one takes input beside it, as the user expects of a modeless
+    // window; Qt would block it like every window outside the modal one.
+    Form* over = stack().isEmpty() ? nullptr : stack().last();
+    if (over && over != this) {
+        winId(); // the native window, to be tied to the modal one
+        if (windowHandle()) windowHandle()->setTransientParent(over->windowHandle());
+    } else if (!isVisible() && windowHandle()) {
+        windowHandle()->setTransientParent(nullptr);
+    }
     if (!isVisible()) show();
     raise();
     activateWindow();

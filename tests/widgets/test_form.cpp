@@ -99,6 +99,47 @@ TEST(Form, CloseKeystrokeClosesAWindowWithoutCloseBox) {
     EXPECT_EQ(f.log, (QStringList{"activate", "close"}));
 }
 
+namespace {
+// Whether Qt blocks a window's input because of a modal window.
+struct BlockWatch : QObject {
+    bool blocked = false;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::WindowBlocked) blocked = true;
+        if (e->type() == QEvent::WindowUnblocked) blocked = false;
+        return false;
+    }
+};
+} // namespace
+
+TEST(Form, ModelessWindowShownFromAModalOneTakesInput) {
+    Probe modal(QStringLiteral("M")), fresh(QStringLiteral("A")), open(QStringLiteral("B"));
+    BlockWatch freshWatch, openWatch;
+    fresh.installEventFilter(&freshWatch);
+    open.installEventFilter(&openWatch);
+    open.Show(); // already open beside the main window
+    whenModal([&](QWidget*) {
+        EXPECT_TRUE(openWatch.blocked);
+        fresh.Show();
+        open.Show();
+        settle();
+        EXPECT_FALSE(freshWatch.blocked);
+        EXPECT_FALSE(openWatch.blocked);
+        modal.Close();
+    });
+    modal.ShowModal();
+    EXPECT_TRUE(fresh.isVisible());
+    // Another modal window, not the one it was shown from, blocks it as usual.
+    Probe other(QStringLiteral("O"));
+    whenModal([&](QWidget*) {
+        settle();
+        EXPECT_TRUE(freshWatch.blocked);
+        other.Close();
+    });
+    other.ShowModal();
+    fresh.Close();
+    open.Close();
+}
+
 TEST(Form, VisibleWindowRefusesModal) {
     Probe f(QStringLiteral("F"));
     f.Show();
