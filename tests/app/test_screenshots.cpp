@@ -26,6 +26,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
@@ -74,6 +75,12 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     EXPECT_EQ(shoot(Form_bdtest, QStringLiteral("Form_bdtest")).size(), QSize(544, 375));
     EXPECT_EQ(shoot(Form_bdanaliz, QStringLiteral("Form_bdanaliz")).size(), QSize(544, 375));
 
+    // The catalogue as after choosing test 1 of its type, and narrowed to it for construction.
+    FormMain->CurTipTest = 2;
+    BD->Table_spr_test->locate(QStringLiteral("KOD"), {db::Variant(2)});
+    FormNameTest->LabelTipTesta->setText(BD->Table_spr_testTEXT->asString());
+    FormCreateTest->ButtonTestClick();
+
     const QList<ui::Form*> others = {TipTestForm, FormNameTest, FormTest,       FormOrg,    FormTestir,
                                      FormAllVopr, FormRezult,   FormDiagr,      FormNewOrg, FormNewTestir,
                                      FormStat,    FormX,        FormCreateTest, FormDiagr1};
@@ -81,6 +88,10 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
         const QImage img = shoot(f, f->objectName());
         EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();
     }
+
+    EXPECT_EQ(TipTestForm->size(), QSize(667, 269));
+    EXPECT_EQ(FormNameTest->size(), QSize(632, 453));
+    EXPECT_EQ(FormCreateTest->size(), QSize(640, 480));
 
     // The tables menu as the psychologist sees it.
     FormMain->N1Menu->popup(FormMain->mapToGlobal(QPoint(300, 20)));

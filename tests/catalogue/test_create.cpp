@@ -208,29 +208,6 @@ TEST_F(AppTest, TitleClicksOpenTheTableWindowModalOnlyForTheKey) {
     });
 }
 
-TEST_F(AppTest, DoubleClicksOpenTheMemoEditorsOnTheCurrentRow) {
-    inCreateTest([&] {
-        TFormCreateTest* f = FormCreateTest;
-        clickCell(f->DBGrid1, 2, 4);
-        QTest::mouseDClick(f->DBGrid1->viewport(), Qt::LeftButton, {},
-                           f->DBGrid1->visualRect(f->DBGrid1->model()->index(2, 4)).center());
-        EXPECT_TRUE(Form_bdtest->isVisible());
-        EXPECT_FALSE(Form_bdtest->isModal());
-        EXPECT_EQ(BD->Table_test->recNo(), 2);
-        EXPECT_EQ(Form_bdtest->DBMemo1->toPlainText(), BD->Table_testXARAKT->asString());
-
-        clickCell(f->DBGrid5, 1, 5);
-        QTest::mouseDClick(f->DBGrid5->viewport(), Qt::LeftButton, {},
-                           f->DBGrid5->visualRect(f->DBGrid5->model()->index(1, 5)).center());
-        EXPECT_TRUE(Form_bdanaliz->isVisible());
-        EXPECT_EQ(BD->Table_analiz->recNo(), 1);
-        EXPECT_EQ(Form_bdanaliz->DBMemo1->toPlainText(), BD->Table_analizTEXT->asString());
-        Form_bdtest->Close();
-        Form_bdanaliz->Close();
-    });
-    EXPECT_TRUE(messages->entries.empty()) << messages->texts().join("; ").toStdString();
-}
-
 TEST_F(AppTest, AnswerListFollowsTheQuestionAndAClickGivesItAnotherSet) {
     inCreateTest([&] {
         TFormCreateTest* f = FormCreateTest;
@@ -292,17 +269,6 @@ TEST_F(AppTest, RowsSavedWithoutTheirTestNumberDropOutOfTheFilteredGrids) {
         // Stored all the same.
         EXPECT_EQ(rowsWith(db->path("bd_vopros.DBF"), "NVOPR", 40), 1);
         EXPECT_EQ(rowsWith(db->path("bd_summa.dbf"), "SUMVOPR", 40), 1);
-
-        // A row started and left untouched is not stored; Ctrl+Delete asks first.
-        const int answers = f->DBGrid3->model()->rowCount();
-        clickCell(f->DBGrid3, 0, 1);
-        key(f->DBGrid3, Qt::Key_Insert);
-        key(f->DBGrid3, Qt::Key_Down);
-        EXPECT_EQ(BD->Table_otvet->recordCount(), answers);
-        messages->answer = false;
-        key(f->DBGrid3, Qt::Key_Delete, Qt::ControlModifier);
-        EXPECT_EQ(messages->texts().last(), QStringLiteral("Delete record?"));
-        EXPECT_EQ(BD->Table_otvet->recordCount(), answers);
     });
 }
 
