@@ -58,7 +58,7 @@ void chooseType(int code, const std::function<void()>& inList) {
 void chooseTest(int code, int ntest) {
     chooseType(code, [&] {
         ASSERT_TRUE(BD->Table_test->locate(QStringLiteral("NTEST"), {Variant(ntest)}));
-        QTest::keyClick(FormNameTest, Qt::Key_Return);
+        QTest::keyClick(FormNameTest->DBGrid1, Qt::Key_Return); // on to the default button
     });
 }
 

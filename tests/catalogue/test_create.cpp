@@ -19,6 +19,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTest>
+#include <QToolTip>
 
 namespace {
 
@@ -343,4 +344,25 @@ TEST_F(AppTest, ATestBuiltInTheWindowCanBeChosen) {
               1);
     QString report;
     EXPECT_EQ(peerCheck(db->dir(), &report), 0) << report.toStdString();
+}
+
+TEST_F(AppTest, ConstructionGridsShowTheirHintsAsTips) {
+    inCreateTest([&] {
+        TFormCreateTest* f = FormCreateTest;
+        const QString memo = QStringLiteral("Щелкните два раза для редактирования Мемо поля");
+        const QString title = QStringLiteral("Щелкните на заголовке для редактирования");
+        const QList<std::pair<ui::DBGrid*, QString>> grids = {{f->DBGrid1, memo},
+                                                              {f->DBGrid2, title},
+                                                              {f->DBGrid3, title},
+                                                              {f->DBGrid4, title},
+                                                              {f->DBGrid5, memo}};
+        for (const auto& [g, hint] : grids) {
+            // Over a cell, where the mouse rests.
+            const QPoint at = g->visualRect(g->model()->index(0, 1)).center();
+            QHelpEvent tip(QEvent::ToolTip, at, g->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(g->viewport(), &tip);
+            EXPECT_EQ(QToolTip::text(), hint) << g->objectName().toStdString();
+            QToolTip::hideText();
+        }
+    });
 }
