@@ -89,6 +89,8 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
+    // Titles start at the left edge, as in the classic grid: a wide text column keeps its title in view.
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     applyHeights();
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
         run(this, [&] { emit titleClicked(column, model_->fieldNameAt(column)); });
