@@ -74,12 +74,15 @@ void TFormOrg::FormActivate() {
     FormMain->InstitutionWindowActivated();
 }
 
-void TFormOrg::pinTestees() {
+QString TFormOrg::PinText() {
     // No institution, or one without a number: the list stays empty rather than showing
     // testees of some other institution.
-    QString text = kNoInstitution;
-    if (!BD->Table_org->isEmpty() && !BD->Table_orgNOM_ORG->isNull())
-        text = QStringLiteral("NOMU=") + QString::number(BD->Table_orgNOM_ORG->asInteger());
+    if (BD->Table_org->isEmpty() || BD->Table_orgNOM_ORG->isNull()) return kNoInstitution;
+    return QStringLiteral("NOMU=") + QString::number(BD->Table_orgNOM_ORG->asInteger());
+}
+
+void TFormOrg::pinTestees() {
+    const QString text = PinText();
     Table* anket = BD->Table_anket;
     anket->setFiltered(false);
     anket->setFilter(text);

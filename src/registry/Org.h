@@ -28,6 +28,8 @@ public:
 
     // The testee filter that shows no testee at all, for an institution without a number.
     static const QString kNoInstitution;
+    // The testee filter for the current institution.
+    static QString PinText();
 
 protected:
     void FormActivate() override;

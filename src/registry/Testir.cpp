@@ -4,6 +4,7 @@
 #include "data/DM.h"
 #include "registry/NewTestir.h"
 #include "registry/Numbering.h"
+#include "registry/Org.h"
 #include "registry/Strips.h"
 #include "widgets/DBGrid.h"
 #include "widgets/DBNavigator.h"
@@ -64,9 +65,12 @@ TFormTestir::TFormTestir(QWidget* parent) : ui::Form(parent) {
 void TFormTestir::FormActivate() {
     FormMain->TesteeWindowActivated();
     // A newly registered institution gets its first testee here, once: a list that has anyone
-    // in it is left alone, so no testee is ever renumbered.
+    // in it is left alone, so no testee is ever renumbered. A list that is empty only because
+    // the institution cursor stands off the pinned institution, or on one without a number,
+    // gets nothing: the new row would not show, and every opening would add another.
     Table* anket = BD->Table_anket;
-    if (FormMain->NewOrgState == 2 && anket->isEmpty()) {
+    if (FormMain->NewOrgState == 2 && anket->isEmpty() && anket->filtered() &&
+        anket->filter() != TFormOrg::kNoInstitution && anket->filter() == TFormOrg::PinText()) {
         anket->append();
         BD->Table_anketNOMTESTIR->setValue(db::Variant(1));
         anket->post();

@@ -12,7 +12,9 @@ QStringList storedColumn(const TestDb& db, const char* file, const char* field) 
     QStringList out;
     for (int r = 0; r < t.rowCount(); ++r) {
         const db::Variant v = t.valueAt(r, f);
-        out << (v.isNull() ? QStringLiteral("-") : f->isNumeric() ? QString::number(v.toInt()) : v.toString().trimmed());
+        out << (v.isNull()       ? QStringLiteral("-")
+                : f->isNumeric() ? QString::number(v.toInt())
+                                 : v.toString().trimmed());
     }
     return out;
 }

@@ -58,8 +58,12 @@ int64_t offeredNumber(ui::Form* testir, const std::function<void(ui::Form*)>& st
     return number;
 }
 
-void enter(ui::Form* w) { clickButton(w, "Button1"); }
-void cancel(ui::Form* w) { clickButton(w, "Button2"); }
+void enter(ui::Form* w) {
+    clickButton(w, "Button1");
+}
+void cancel(ui::Form* w) {
+    clickButton(w, "Button2");
+}
 
 } // namespace
 
@@ -70,8 +74,6 @@ TEST_F(AppTest, TesteeWindowShowsTheChosenInstitutionsTesteesAndEnablesTheTestMe
         EXPECT_TRUE(FormMain->N3->isEnabled());
         for (ui::DBText* text : FormMain->testirTexts())
             EXPECT_TRUE(text->isVisibleTo(FormMain)) << text->objectName().toStdString();
-        EXPECT_EQ(t->DBGrid1->model()->rowCount(), 5);
-        EXPECT_EQ(t->DBGrid1->model()->headerData(5, Qt::Horizontal).toString(), "Образование");
         EXPECT_EQ(t->DBGrid1->model()->index(0, 0).data().toString(), "Семёнов");
         // The close box keeps the highlighted testee, as "Выбрать" does.
         t->DBNavigator->BtnClick(ui::nbNext);
@@ -136,7 +138,8 @@ TEST_F(EmptyAppTest, NewTesteeNumberAfterOneTwoFiveThreeAndAfterATakenNumber) {
         EXPECT_EQ(offeredNumber(w, enter), 6);
         w->Close();
     });
-    EXPECT_EQ(storedColumn(*db, "bd_anket.dbf", "NOMTESTIR"), (QStringList{"1", "2", "5", "3", "9", "4", "6"}));
+    EXPECT_EQ(storedColumn(*db, "bd_anket.dbf", "NOMTESTIR"),
+              (QStringList{"1", "2", "5", "3", "9", "4", "6"}));
     EXPECT_EQ(storedColumn(*db, "bd_anket.dbf", "NOMU"), (QStringList{"1", "1", "1", "1", "2", "1", "1"}));
 }
 
