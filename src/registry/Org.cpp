@@ -69,9 +69,10 @@ TFormOrg::TFormOrg(QWidget* parent) : ui::Form(parent) {
 }
 
 void TFormOrg::FormActivate() {
+    // The main window's step first, so it holds even when finishing a pending institution fails.
+    FormMain->InstitutionWindowActivated();
     // Finishes an institution left being entered and comes back on the first one.
     BD->Table_org->setFiltered(false);
-    FormMain->InstitutionWindowActivated();
 }
 
 QString TFormOrg::PinText() {

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QPushButton>
+#include <QTest>
 
 namespace {
 
@@ -65,10 +66,12 @@ TEST_F(AppTest, OrgWindowComesUpOnTheFirstInstitutionAndEveryWayOfClosingPins) {
     EXPECT_EQ(anketFilterCount(), 5);
     EXPECT_EQ(BD->Table_anketNOMTESTIR->asInteger(), 1);
     EXPECT_EQ(FormMain->DBText_FAMTESTIR->text(), "Соколова");
-    // "Выбрать" pins the institution the list stands on.
+    // "Выбрать", the default button, pins the institution the list stands on.
     inOrgWindow([](ui::Form* w) {
-        static_cast<TFormOrg*>(w)->DBNavigator->BtnClick(ui::nbNext);
-        clickButton(w, "ButtonSelect");
+        auto* org = static_cast<TFormOrg*>(w);
+        org->DBNavigator->BtnClick(ui::nbNext);
+        org->DBGrid1->setFocus();
+        QTest::keyClick(org->DBGrid1, Qt::Key_Return);
     });
     EXPECT_FALSE(FormOrg->isVisible());
     EXPECT_EQ(BD->Table_anket->filter(), "NOMU=2");
