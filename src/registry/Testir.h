@@ -1,12 +1,30 @@
 #pragma once
 #include "widgets/Form.h"
 
-// "Выбор тестируемого": the window exists with its caption, size and help context; its controls come later.
-// Its activation already takes its step of the main window's enabling chain.
+class QLabel;
+class QPushButton;
+namespace ui {
+class DBGrid;
+class DBNavigator;
+class Panel;
+} // namespace ui
+
+// "Выбор тестируемого": the testees of the chosen institution. The one the list stands on when
+// the window closes is the current testee.
 class TFormTestir : public ui::Form {
     Q_OBJECT
 public:
     explicit TFormTestir(QWidget* parent = nullptr);
+
+    ui::Panel *Panel1, *Panel2, *Panel3;
+    QLabel* Label1;
+    ui::DBGrid* DBGrid1;
+    QPushButton *ButtonNewTestir, *ButtonEdit, *ButtonSelect;
+    ui::DBNavigator* DBNavigator;
+
+    void ButtonNewTestirClick();
+    void ButtonEditClick();
+    void ButtonSelectClick();
 
 protected:
     void FormActivate() override;

@@ -36,7 +36,9 @@ void DBEdit::stateChanged() {
 void DBEdit::dataChanged() {
     if (link_.modified()) return;
     const QString t = link_.text();
-    if (t != text()) setText(t); // setText moves the caret: only when the value differs
+    if (t == text()) return; // setText moves the caret: only when the value differs
+    setText(t);
+    setCursorPosition(0); // a value longer than the box shows its beginning
 }
 
 bool DBEdit::commit() {

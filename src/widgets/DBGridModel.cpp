@@ -1,5 +1,7 @@
 #include "widgets/DBGridModel.h"
 
+#include <QFont>
+
 #include "Errors.h"
 #include "dataset/Dataset.h"
 #include "widgets/Handler.h"
@@ -176,6 +178,14 @@ QVariant DBGridModel::data(const QModelIndex& index, int role) const {
         }
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::AlignVCenter | (f->isNumeric() ? Qt::AlignRight : Qt::AlignLeft));
+    case Qt::FontRole:
+        // Only the weight: the rest comes from the grid's own font.
+        if (index.column() < own_.size() && own_[index.column()].bold) {
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        return {};
     default:
         return {};
     }
@@ -231,7 +241,8 @@ bool DBGridModel::setData(const QModelIndex& index, const QVariant& value, int r
     if (!ok) {
         writeFailed_ = true;
         refused_ = {index.row(), index.column(), text};
-        QMetaObject::invokeMethod(this, [this] { refused_ = {}; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { refused_ = {}; }, Qt::QueuedConnection);
     }
     return ok;
 }

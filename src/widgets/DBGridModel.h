@@ -14,11 +14,12 @@ class Field;
 namespace ui {
 
 // A column of its own for a grid: the field it shows, its title (empty: the field's display
-// label) and its width in pixels (0: the field's display width).
+// label), its width in pixels (0: the field's display width) and whether its cells are bold.
 struct GridColumn {
     QString fieldName;
     QString title;
     int widthPx = 0;
+    bool bold = false;
 };
 
 // The grid's view of a dataset: reads rows by view position through Dataset::valueAt, never

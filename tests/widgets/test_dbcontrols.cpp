@@ -175,9 +175,10 @@ TEST_F(DBControlsTest, EditLimitsTypingAndWritesOnLeaving) {
     BD->Table_org->post();
     EXPECT_EQ(stored("bd_org.dbf", 0, "NAMEU").toString(), QStringLiteral("Лицей №1"));
 
-    // Moving shows the next record; a read-only dataset gives a read-only box.
+    // Moving shows the next record from its beginning; a read-only dataset gives a read-only box.
     BD->Table_org->next();
     EXPECT_EQ(edit->text(), QStringLiteral("Гимназия"));
+    EXPECT_EQ(edit->cursorPosition(), 0);
     edit->setDataField("NOM_ORG");
     EXPECT_EQ(edit->text(), QStringLiteral("2"));
     EXPECT_EQ(edit->maxLength(), 32767);

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFont>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -151,7 +152,7 @@ TEST_F(GridTest, LookupColumnsShowTheDictionaryTextAndWriteTheKey) {
 TEST_F(GridTest, OwnColumnsWithTitlesWidthsAndAMissingField) {
     grid->setDataSource(BD->DS_test);
     grid->setColumns({{"NTEST", QStringLiteral("Номер"), 50},
-                      {"NAME", QString(), 0},
+                      {"NAME", QString(), 0, true},
                       {"NOSUCH", QStringLiteral("Нет"), 40}});
     ASSERT_EQ(grid->model()->columnCount(), 3);
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Номер"));
@@ -160,6 +161,12 @@ TEST_F(GridTest, OwnColumnsWithTitlesWidthsAndAMissingField) {
     EXPECT_EQ(grid->columnWidth(2), 40);
     EXPECT_EQ(cell(1, 0), "2");
     EXPECT_EQ(cell(1, 2), "");
+    // A bold column sets only the weight; the others take the grid's font unchanged.
+    const QVariant boldFont = grid->model()->index(1, 1).data(Qt::FontRole);
+    ASSERT_TRUE(boldFont.canConvert<QFont>());
+    EXPECT_TRUE(boldFont.value<QFont>().resolve(grid->font()).bold());
+    EXPECT_EQ(boldFont.value<QFont>().resolve(grid->font()).family(), grid->font().family());
+    EXPECT_FALSE(grid->model()->index(1, 0).data(Qt::FontRole).isValid());
     // Typing into the column without a field changes nothing.
     clickCell(1, 2);
     type("12");
