@@ -22,12 +22,6 @@ namespace {
 const QString kMemoHint = QStringLiteral("Щелкните два раза для редактирования Мемо поля");
 const QString kTitleHint = QStringLiteral("Щелкните на заголовке для редактирования");
 
-void filterBy(Table* t, const QString& text) {
-    t->setFiltered(false);
-    t->setFilter(text);
-    t->setFiltered(true);
-}
-
 ui::Panel* strip(QWidget* parent, const char* name) {
     auto* p = new ui::Panel(parent);
     p->setObjectName(QLatin1String(name));
@@ -165,10 +159,10 @@ void TFormCreateTest::ButtonTestClick() {
     // The box's text goes in as typed: the filter parser is the one to refuse it, and a refusal
     // stops here with the tables narrowed so far.
     const QString n = EditTest->text();
-    filterBy(BD->Table_test, QStringLiteral("NTEST=") + n);
-    filterBy(BD->Table_vopros, QStringLiteral("NTEST=") + n);
-    filterBy(BD->Table_summa, QStringLiteral("NOMTESTA=") + n);
-    filterBy(BD->Table_analiz, QStringLiteral("NOMTESTA=") + n);
+    BD->Table_test->filterBy(QStringLiteral("NTEST=") + n);
+    BD->Table_vopros->filterBy(QStringLiteral("NTEST=") + n);
+    BD->Table_summa->filterBy(QStringLiteral("NOMTESTA=") + n);
+    BD->Table_analiz->filterBy(QStringLiteral("NOMTESTA=") + n);
 }
 
 void TFormCreateTest::Button1Click() {

@@ -15,16 +15,6 @@
 
 TFormNameTest* FormNameTest = nullptr;
 
-namespace {
-
-void filterBy(Table* t, const QString& text) {
-    t->setFiltered(false);
-    t->setFilter(text);
-    t->setFiltered(true);
-}
-
-} // namespace
-
 TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormNameTest"));
     setWindowTitle(QStringLiteral("Список тестов"));
@@ -91,14 +81,14 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
 }
 
 void TFormNameTest::FormActivate() {
-    filterBy(BD->Table_test, QStringLiteral("TIP=") + QString::number(FormMain->CurTipTest));
+    BD->Table_test->filterBy(QStringLiteral("TIP=") + QString::number(FormMain->CurTipTest));
     BD->Table_test->first();
 }
 
 void TFormNameTest::ButtonSelectClick() {
     // Read first: an empty list fails here and changes nothing.
     const int n = int(BD->Table_testNTEST->asInteger());
-    filterBy(BD->Table_vopros, QStringLiteral("NTEST=") + QString::number(n));
+    BD->Table_vopros->filterBy(QStringLiteral("NTEST=") + QString::number(n));
     BD->Table_vopros->first();
     FormMain->TestChosen();
     Close();

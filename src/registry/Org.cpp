@@ -83,11 +83,7 @@ QString TFormOrg::PinText() {
 }
 
 void TFormOrg::pinTestees() {
-    const QString text = PinText();
-    Table* anket = BD->Table_anket;
-    anket->setFiltered(false);
-    anket->setFilter(text);
-    anket->setFiltered(true);
+    BD->Table_anket->filterBy(PinText());
 }
 
 void TFormOrg::ButtonSelectClick() {

@@ -208,6 +208,21 @@ TEST_F(TableTest, FilterSwitchingMovesToFirstAndEndsPendingEdits) {
     EXPECT_NE(messageOf([&] { table.setFilter("NX=1"); }).find("Field 'NX' not found"), std::string::npos);
     EXPECT_EQ(table.filter(), "N>5");
     EXPECT_EQ(table.recordCount(), 4);
+
+    // Off, text, on in one call: the pending change is posted; a refused text leaves no filter.
+    table.edit();
+    table.fieldByName("T")->setValue("again");
+    table.filterBy("G=0");
+    EXPECT_EQ(table.state(), DataSetState::Browse);
+    EXPECT_EQ(table.recordCount(), 3);
+    EXPECT_EQ(current(), 3);
+    table.last();
+    EXPECT_NE(messageOf([&] { table.filterBy("N="); }), "no error");
+    EXPECT_FALSE(table.filtered());
+    EXPECT_EQ(table.recordCount(), 9);
+    EXPECT_EQ(current(), 1);
+    ASSERT_TRUE(table.locate("N", {6}));
+    EXPECT_EQ(table.fieldByName("T")->asString(), "again");
 }
 
 TEST_F(TableTest, FilterSyntax) {

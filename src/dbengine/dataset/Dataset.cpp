@@ -287,6 +287,23 @@ void Dataset::setFiltered(bool on) {
     }
 }
 
+void Dataset::filterBy(const QString& text) {
+    if (active()) checkBrowseMode();
+    filtered_ = false;
+    try {
+        compileFilter(text);
+    } catch (...) {
+        if (active()) {
+            rebuildView();
+            resetCursor();
+            emit dataSetChanged();
+        }
+        throw;
+    }
+    filterText_ = text;
+    setFiltered(true);
+}
+
 Variant Dataset::currentValue(const Field* f) const {
     // The common case first: browsing, a stored field. The cursor is always inside the view.
     if (state_ == DataSetState::Browse && !f->isLookup()) return pos_ < 0 ? Variant() : readStored(size_t(pos_), f);

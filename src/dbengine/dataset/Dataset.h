@@ -64,6 +64,9 @@ public:
     void setFilter(const QString& text);
     bool filtered() const { return filtered_; }
     void setFiltered(bool on);
+    // The windows' way of changing a filter: switch it off, set the text, switch it on, with one
+    // rebuild of the view. A text the parser refuses leaves the dataset unfiltered.
+    void filterBy(const QString& text);
 
     // Rows by view position without moving the cursor (for lazy grids).
     // While inserting, the new row counts too, at the cursor.
