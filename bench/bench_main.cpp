@@ -5,6 +5,7 @@
 #include "dataset/Aliases.h"
 #include "dbf/DbfFile.h"
 
+#include "registry/Numbering.h"
 #include "widgets/DBGrid.h"
 
 #include <QApplication>
@@ -35,11 +36,14 @@ long statusKb(const char* key) {
         if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key)));
     return 0;
 }
-long peakKb() { return statusKb("VmHWM:"); }
+long peakKb() {
+    return statusKb("VmHWM:");
+}
 
 double filesMb() {
     qint64 total = 0;
-    for (const QFileInfo& fi : QDir(gDir).entryInfoList(QDir::Files)) total += fi.size();
+    for (const QFileInfo& fi : QDir(gDir).entryInfoList(QDir::Files))
+        total += fi.size();
     return double(total) / (1024.0 * 1024.0);
 }
 
@@ -62,7 +66,8 @@ void sampleKeys() {
     std::uniform_int_distribution<int> pick(0, t.recordCount() - 1);
     for (int i = 0; i < 1000; ++i) {
         int row = pick(rng);
-        gKeys.push_back({int(t.valueAt(row, t.fieldByName("NOMU")).toInt()), int(t.valueAt(row, t.fieldByName("NOMTESTIR")).toInt()),
+        gKeys.push_back({int(t.valueAt(row, t.fieldByName("NOMU")).toInt()),
+                         int(t.valueAt(row, t.fieldByName("NOMTESTIR")).toInt()),
                          int(t.valueAt(row, t.fieldByName("NOMTESTA")).toInt()),
                          int(t.valueAt(row, t.fieldByName("NOMVOPR")).toInt())});
     }
@@ -80,9 +85,8 @@ void BM_FilterSwitchOneTesteeAndTest(benchmark::State& state) {
     size_t i = 0;
     for (auto _ : state) {
         const Key& k = gKeys[i++ % gKeys.size()];
-        t->setFiltered(false);
-        t->setFilter(QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3").arg(k.org).arg(k.testee).arg(k.test));
-        t->setFiltered(true);
+        t->filterBy(
+            QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3").arg(k.org).arg(k.testee).arg(k.test));
         benchmark::DoNotOptimize(t->recordCount());
     }
 }
@@ -117,7 +121,8 @@ void BM_ScoringPass(benchmark::State& state) {
         state.SkipWithError("no answers for the biggest test");
         return;
     }
-    const QString answers = QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3").arg(who->org).arg(who->testee).arg(N);
+    const QString answers =
+        QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3").arg(who->org).arg(who->testee).arg(N);
     auto restrict = [](db::Table* t, const QString& f) {
         t->setFiltered(false);
         t->setFilter(f);
@@ -182,8 +187,10 @@ void BM_FullScanFileLayer(benchmark::State& state) {
             if (file->isDeleted(r)) continue;
             for (int f = 0; f < int(defs.size()); ++f) {
                 double v = 0;
-                if (defs[size_t(f)].type == 'D') benchmark::DoNotOptimize(file->readDate(r, f));
-                else if (file->readNumber(r, f, v)) sum += v;
+                if (defs[size_t(f)].type == 'D')
+                    benchmark::DoNotOptimize(file->readDate(r, f));
+                else if (file->readNumber(r, f, v))
+                    sum += v;
             }
         }
         gFileScan = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -202,8 +209,10 @@ void BM_FullScanOurs(benchmark::State& state) {
         auto start = std::chrono::steady_clock::now();
         for (t.first(); !t.eof(); t.next())
             for (db::Field* f : t.fields())
-                if (f->kind() != db::FieldKind::Date) sum += f->value().toDouble();
-                else benchmark::DoNotOptimize(f->value());
+                if (f->kind() != db::FieldKind::Date)
+                    sum += f->value().toDouble();
+                else
+                    benchmark::DoNotOptimize(f->value());
         gOurScan = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     benchmark::DoNotOptimize(sum);
@@ -222,8 +231,10 @@ void BM_FullScanShapelib(benchmark::State& state) {
         int n = DBFGetRecordCount(h), fields = DBFGetFieldCount(h);
         for (int r = 0; r < n; ++r)
             for (int f = 0; f < fields; ++f)
-                if (DBFGetFieldInfo(h, f, nullptr, nullptr, nullptr) != FTDate) sum += DBFReadDoubleAttribute(h, r, f);
-                else benchmark::DoNotOptimize(DBFReadStringAttribute(h, r, f));
+                if (DBFGetFieldInfo(h, f, nullptr, nullptr, nullptr) != FTDate)
+                    sum += DBFReadDoubleAttribute(h, r, f);
+                else
+                    benchmark::DoNotOptimize(DBFReadStringAttribute(h, r, f));
         DBFClose(h);
         gShapeScan = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
@@ -258,6 +269,28 @@ void BM_GridOverAllAnswers(benchmark::State& state) {
 }
 
 BENCHMARK(BM_GridOverAllAnswers)->Unit(benchmark::kMillisecond);
+
+// Choosing an institution and numbering a new testee there: the pin of the testee list, then
+// the last testee's number and every number of the institution, as "Новый" reads them.
+void BM_PinInstitutionAndNumberTestee(benchmark::State& state) {
+    TBD& m = bd();
+    m.Table_org->setFiltered(false);
+    const int orgs = m.Table_org->recordCount();
+    int i = 0;
+    int64_t sum = 0;
+    for (auto _ : state) {
+        m.Table_org->first();
+        m.Table_org->moveBy(i++ % orgs);
+        m.Table_anket->filterBy(QStringLiteral("NOMU=") + QString::number(m.Table_orgNOM_ORG->asInteger()));
+        m.Table_anket->last();
+        sum += registry::nextNumber(m.Table_anketNOMTESTIR->asInteger(),
+                                    registry::numbersInView(*m.Table_anket, m.Table_anketNOMTESTIR));
+    }
+    benchmark::DoNotOptimize(sum);
+    state.counters["testees"] = double(m.Table_anket->file() ? m.Table_anket->file()->recordCount() : 0);
+}
+
+BENCHMARK(BM_PinInstitutionAndNumberTestee)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FullScanShapelib)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv) {
@@ -268,8 +301,10 @@ int main(int argc, char** argv) {
     gDir = qEnvironmentVariable("MORV_BENCH_DB", QStringLiteral("/tmp/morv-bench-db"));
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
-        if (std::string(argv[i]) == "--db" && i + 1 < argc) gDir = QString::fromLocal8Bit(argv[++i]);
-        else rest.push_back(argv[i]);
+        if (std::string(argv[i]) == "--db" && i + 1 < argc)
+            gDir = QString::fromLocal8Bit(argv[++i]);
+        else
+            rest.push_back(argv[i]);
     }
     if (!QFileInfo::exists(QDir(gDir).filePath("bd_rezult.dbf"))) {
         std::fprintf(stderr, "Generating the benchmark database in %s ...\n", qPrintable(gDir));
@@ -288,12 +323,14 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     long peak = peakKb();
     auto ratio = [](double ours) { return ours > 0 ? gShapeScan / ours : 0.0; };
-    std::printf("\nbd_rezult full scan, shapelib %.3f s; ours through the table cursor %.3f s (%.1f x faster), "
-                "through the file layer %.3f s (%.1f x faster)\n",
-                gShapeScan, gOurScan, ratio(gOurScan), gFileScan, ratio(gFileScan));
-    std::printf("peak memory %.1f MiB (%.1f MiB before opening the database), database files %.1f MiB\n", peak / 1024.0,
-                baseline / 1024.0, filesMb());
-    std::printf("peak memory of the engine %.1f MiB = %.2f x the files; whole process %.2f x\n", (peak - baseline) / 1024.0,
-                (peak - baseline) / 1024.0 / filesMb(), peak / 1024.0 / filesMb());
+    std::printf(
+        "\nbd_rezult full scan, shapelib %.3f s; ours through the table cursor %.3f s (%.1f x faster), "
+        "through the file layer %.3f s (%.1f x faster)\n",
+        gShapeScan, gOurScan, ratio(gOurScan), gFileScan, ratio(gFileScan));
+    std::printf("peak memory %.1f MiB (%.1f MiB before opening the database), database files %.1f MiB\n",
+                peak / 1024.0, baseline / 1024.0, filesMb());
+    std::printf("peak memory of the engine %.1f MiB = %.2f x the files; whole process %.2f x\n",
+                (peak - baseline) / 1024.0, (peak - baseline) / 1024.0 / filesMb(),
+                peak / 1024.0 / filesMb());
     return 0;
 }
