@@ -62,7 +62,9 @@ void DBEdit::keyPressEvent(QKeyEvent* e) {
 void DBEdit::focusOutEvent(QFocusEvent* e) {
     QLineEdit::focusOutEvent(e);
     // Switching windows or opening a menu does not leave the box.
-    if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason) commit();
+    if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason) {
+        if (!commit()) refuseExit(this);
+    }
 }
 
 } // namespace ui

@@ -66,7 +66,9 @@ void DBMemo::keyPressEvent(QKeyEvent* e) {
 
 void DBMemo::focusOutEvent(QFocusEvent* e) {
     QPlainTextEdit::focusOutEvent(e);
-    if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason) commit();
+    if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason) {
+        if (!commit()) refuseExit(this);
+    }
 }
 
 } // namespace ui

@@ -2,9 +2,48 @@
 
 #include "widgets/Handler.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QWidget>
 
 namespace ui {
+
+namespace {
+
+// Swallows the one mouse press that moved the focus away from a refused value. Qt gives the focus
+// before it delivers the press, so the press reaches this filter after the refusal.
+class PressAfterRefusal : public QObject {
+public:
+    using QObject::QObject;
+    bool armed = false;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (armed && o->isWidgetType() &&
+            (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::MouseButtonDblClick)) {
+            armed = false;
+            return true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void refuseExit(QWidget* control) {
+    static QPointer<PressAfterRefusal> filter;
+    if (!filter) {
+        filter = new PressAfterRefusal(qApp);
+        qApp->installEventFilter(filter);
+    }
+    filter->armed = true;
+    // After the focus change that is under way; a press that follows at once is still caught.
+    QMetaObject::invokeMethod(
+        filter,
+        [f = filter, c = QPointer<QWidget>(control)] {
+            if (f) f->armed = false;
+            if (c && c->isVisible()) c->setFocus(Qt::OtherFocusReason);
+        },
+        Qt::QueuedConnection);
+}
 
 FieldLink::FieldLink(QWidget* control) : control_(control) {}
 

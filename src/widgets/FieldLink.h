@@ -69,6 +69,11 @@ private:
 };
 
 // The binding every control over one field offers, forwarded to its link.
+// A value refused as the focus left its control: the focus goes back to the control, and the
+// mouse press that moved it goes no further. So the click that would have used the refused value
+// (a button that saves) does not happen, and the refusal is said once.
+void refuseExit(QWidget* control);
+
 class FieldControl {
 public:
     void setDataSource(db::DataSource* source) { link_.setDataSource(source); }

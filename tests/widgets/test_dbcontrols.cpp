@@ -254,6 +254,38 @@ TEST_F(DBControlsTest, RefusedNumberStaysTypedUntilEscRestoresIt) {
     EXPECT_EQ(stored("bd_anket.dbf", 0, "GRTESTIR").toInt(), 1991);
 }
 
+// The classic way: a refused value keeps the focus, and the click that left it does nothing,
+// so a save button is not pressed on top of the refusal and the message comes once.
+TEST_F(DBControlsTest, ClickAwayFromARefusedValueIsStoppedAndTheFocusComesBack) {
+    auto* year = add<ui::DBEdit>("EditGRTESTIR");
+    year->setDataSource(BD->DS_anket);
+    year->setDataField("GRTESTIR");
+    auto* save = add<QPushButton>("save");
+    int clicks = 0;
+    QObject::connect(save, &QPushButton::clicked, [&] { ++clicks; });
+
+    year->setFocus();
+    settle();
+    year->selectAll();
+    typeText(year, QStringLiteral("19x5"));
+    QTest::mouseClick(save, Qt::LeftButton);
+    settle();
+    EXPECT_EQ(messages.texts(), QStringList{QStringLiteral("'19x5' is not a valid integer value")});
+    EXPECT_EQ(clicks, 0);
+    EXPECT_EQ(QApplication::focusWidget(), year);
+    EXPECT_EQ(year->text(), QStringLiteral("19x5"));
+
+    // Once the value is good the same click goes through, and the next one is not swallowed.
+    messages.clear();
+    year->selectAll();
+    typeText(year, QStringLiteral("1995"));
+    QTest::mouseClick(save, Qt::LeftButton);
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_EQ(clicks, 2);
+    EXPECT_TRUE(messages.entries.empty());
+    EXPECT_EQ(BD->Table_anketGRTESTIR->asInteger(), 1995);
+}
+
 TEST_F(DBControlsTest, MemoTextReachesTheMemoFile) {
     auto* memo = add<ui::DBMemo>("DBMemo1");
     memo->setDataSource(BD->DS_test);
