@@ -13,6 +13,17 @@ TestDb::TestDb() {
 
 TestDb::~TestDb() { db::Aliases::unbind(QStringLiteral("morv")); }
 
+QStringList readColumn(const QString& path, const char* field) {
+    db::Table t;
+    t.setTableName(path);
+    t.open();
+    const db::Field* f = t.fieldByName(QString::fromLatin1(field));
+    QStringList out;
+    for (int r = 0; r < t.rowCount(); ++r)
+        out << f->format(t.valueAt(r, f)).trimmed();
+    return out;
+}
+
 void TestDb::add(const QString& file, const std::vector<db::Variant>& values) const {
     db::Table t;
     t.setTableName(path(file));

@@ -21,6 +21,9 @@ private:
     QTemporaryDir tmp_;
 };
 
+// One field of a table file read afresh, every row in stored order, as shown and trimmed.
+QStringList readColumn(const QString& path, const char* field);
+
 // Runs a command, returns its exit status; output goes to *out when given.
 int runCommand(const QString& program, const QStringList& args, QString* out = nullptr);
 QString sharedDir();

@@ -81,15 +81,15 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
 }
 
 void TFormNameTest::FormActivate() {
+    // Leaves the list on its first test.
     BD->Table_test->filterBy(QStringLiteral("TIP=") + QString::number(FormMain->CurTipTest));
-    BD->Table_test->first();
 }
 
 void TFormNameTest::ButtonSelectClick() {
     // Read first: an empty list fails here and changes nothing.
     const int n = int(BD->Table_testNTEST->asInteger());
+    // Leaves the questions on the first one.
     BD->Table_vopros->filterBy(QStringLiteral("NTEST=") + QString::number(n));
-    BD->Table_vopros->first();
     FormMain->TestChosen();
     Close();
 }

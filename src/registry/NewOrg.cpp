@@ -36,32 +36,19 @@ TFormNewOrg::TFormNewOrg(QWidget* parent) : ui::Form(parent) {
     QWidget* page = body.content;
 
     // Each lookup shows the dictionary text and stores its code in the key field.
-    auto lookup = [&](const char* name, const char* field, int y) {
-        auto* c = new ui::DBLookupComboBox(page);
-        c->setObjectName(QLatin1String(name));
-        c->setDataSource(BD->DS_org);
-        c->setDataField(QLatin1String(field));
-        c->setGeometry(kFieldX, y, kFieldW, 24);
-        return c;
-    };
-    auto edit = [&](const char* name, const char* field, int y) {
-        auto* e = new ui::DBEdit(page);
-        e->setObjectName(QLatin1String(name));
-        e->setDataSource(BD->DS_org);
-        e->setDataField(QLatin1String(field));
-        e->setGeometry(kFieldX, y, kFieldW, 24);
-        return e;
+    auto bind = [](auto* control, const char* name, const char* field, int y) {
+        return registry::bound(control, name, BD->DS_org, field, QRect(kFieldX, y, kFieldW, 24));
     };
     Label2 = registry::fieldCaption(page, "Label2", QStringLiteral("Республика :"), kFieldX, 8);
-    DBLookupComboBox2 = lookup("DBLookupComboBox2", "RSP", 26);
+    DBLookupComboBox2 = bind(new ui::DBLookupComboBox(page), "DBLookupComboBox2", "RSP", 26);
     Label3 = registry::fieldCaption(page, "Label3", QStringLiteral("Населенный пункт :"), kFieldX, 56);
-    DBLookupComboBox3 = lookup("DBLookupComboBox3", "NP", 74);
+    DBLookupComboBox3 = bind(new ui::DBLookupComboBox(page), "DBLookupComboBox3", "NP", 74);
     Label4 = registry::fieldCaption(page, "Label4", QStringLiteral("Тип учреждения :"), kFieldX, 104);
-    DBLookupComboBox1 = lookup("DBLookupComboBox1", "TU", 122);
+    DBLookupComboBox1 = bind(new ui::DBLookupComboBox(page), "DBLookupComboBox1", "TU", 122);
     Label5 = registry::fieldCaption(page, "Label5", QStringLiteral("Название учреждения :"), kFieldX, 152);
-    EditNAMEU = edit("EditNAMEU", "NAMEU", 170);
+    EditNAMEU = bind(new ui::DBEdit(page), "EditNAMEU", "NAMEU", 170);
     Label6 = registry::fieldCaption(page, "Label6", QStringLiteral("Подразделение :"), kFieldX, 200);
-    EditPODRU = edit("EditPODRU", "PODRU", 218);
+    EditPODRU = bind(new ui::DBEdit(page), "EditPODRU", "PODRU", 218);
     page->setMinimumSize(kFieldX + kFieldW + 8, 250);
 
     Button1 = registry::button(Panel1, "Button1", QStringLiteral("Ввести"),

@@ -35,11 +35,7 @@ TFormNewTestir::TFormNewTestir(QWidget* parent) : ui::Form(parent) {
     QWidget* page = body.content;
 
     auto bind = [](auto* control, const char* name, const char* field, int y, int width) {
-        control->setObjectName(QLatin1String(name));
-        control->setDataSource(BD->DS_anket);
-        control->setDataField(QLatin1String(field));
-        control->setGeometry(kFieldX, y, width, 24);
-        return control;
+        return registry::bound(control, name, BD->DS_anket, field, QRect(kFieldX, y, width, 24));
     };
     Label3 = registry::fieldCaption(page, "Label3", QStringLiteral("Фамилия :"), kFieldX, 6);
     EditFAMTESTIR = bind(new ui::DBEdit(page), "EditFAMTESTIR", "FAMTESTIR", 23, kFieldW);

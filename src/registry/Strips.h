@@ -2,6 +2,7 @@
 #include "widgets/DBGridModel.h"
 
 #include <QList>
+#include <QRect>
 #include <QString>
 
 class QLabel;
@@ -45,9 +46,19 @@ struct DetailsBody {
     ui::Panel* bottom;
 };
 DetailsBody detailsBody(QWidget* form, const QSize& picture);
-// A caption above a field control in the column at x, top y; returns the caption.
 // Tab order through the given controls, in order.
 void tabOrder(const QList<QWidget*>& controls);
+// A caption above a field control in the column at x, top y; returns the caption.
 QLabel* fieldCaption(QWidget* content, const char* name, const QString& text, int x, int y);
+// A data control of the field column, bound to field of source and placed at.
+template <typename Control>
+Control* bound(Control* control, const char* name, db::DataSource* source, const char* field,
+               const QRect& at) {
+    control->setObjectName(QLatin1String(name));
+    control->setDataSource(source);
+    control->setDataField(QLatin1String(field));
+    control->setGeometry(at);
+    return control;
+}
 
 } // namespace registry

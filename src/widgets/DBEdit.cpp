@@ -1,7 +1,5 @@
 #include "widgets/DBEdit.h"
 
-#include "widgets/Handler.h"
-
 #include <QFocusEvent>
 #include <QKeyEvent>
 
@@ -41,10 +39,6 @@ void DBEdit::dataChanged() {
     setCursorPosition(0); // a value longer than the box shows its beginning
 }
 
-bool DBEdit::commit() {
-    return !link_.modified() || run(this, [this] { link_.write(); });
-}
-
 void DBEdit::keyPressEvent(QKeyEvent* e) {
     const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     if (e->key() == Qt::Key_Escape && plain && link_.modified()) {
@@ -61,10 +55,7 @@ void DBEdit::keyPressEvent(QKeyEvent* e) {
 
 void DBEdit::focusOutEvent(QFocusEvent* e) {
     QLineEdit::focusOutEvent(e);
-    // Switching windows or opening a menu does not leave the box.
-    if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason) {
-        if (!commit()) refuseExit(this);
-    }
+    link_.focusLeft(e);
 }
 
 } // namespace ui

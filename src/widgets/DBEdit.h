@@ -15,10 +15,6 @@ public:
 
     // The window's own read-only setting; the box is also read-only while the data cannot change.
     void setReadOnly(bool ro);
-    // Typed text not yet written to the field.
-    bool modified() const { return link_.modified(); }
-    // Writes typed text now; false (reported) when the field refuses it.
-    bool commit();
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;

@@ -1,7 +1,5 @@
 #include "widgets/DBMemo.h"
 
-#include "widgets/Handler.h"
-
 #include <QFocusEvent>
 #include <QKeyEvent>
 
@@ -51,10 +49,6 @@ void DBMemo::textChangedByUser() {
     link_.startChange();
 }
 
-bool DBMemo::commit() {
-    return !link_.modified() || run(this, [this] { link_.write(); });
-}
-
 void DBMemo::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && link_.modified()) {
         link_.reset();
@@ -66,9 +60,7 @@ void DBMemo::keyPressEvent(QKeyEvent* e) {
 
 void DBMemo::focusOutEvent(QFocusEvent* e) {
     QPlainTextEdit::focusOutEvent(e);
-    if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason) {
-        if (!commit()) refuseExit(this);
-    }
+    link_.focusLeft(e);
 }
 
 } // namespace ui

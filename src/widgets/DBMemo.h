@@ -14,8 +14,6 @@ public:
     explicit DBMemo(QWidget* parent = nullptr);
 
     void setReadOnly(bool ro);
-    bool modified() const { return link_.modified(); }
-    bool commit();
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;

@@ -3,7 +3,7 @@
 #include "widgets/Handler.h"
 
 #include <QApplication>
-#include <QMouseEvent>
+#include <QFocusEvent>
 #include <QWidget>
 
 namespace ui {
@@ -26,8 +26,8 @@ public:
     }
 };
 
-} // namespace
-
+// The focus goes back to the control once the focus change under way is over, and the press
+// that caused it, which Qt delivers right after, is swallowed.
 void refuseExit(QWidget* control) {
     static QPointer<PressAfterRefusal> filter;
     if (!filter) {
@@ -35,7 +35,6 @@ void refuseExit(QWidget* control) {
         qApp->installEventFilter(filter);
     }
     filter->armed = true;
-    // After the focus change that is under way; a press that follows at once is still caught.
     QMetaObject::invokeMethod(
         filter,
         [f = filter, c = QPointer<QWidget>(control)] {
@@ -44,6 +43,8 @@ void refuseExit(QWidget* control) {
         },
         Qt::QueuedConnection);
 }
+
+} // namespace
 
 FieldLink::FieldLink(QWidget* control) : control_(control) {}
 
@@ -188,6 +189,15 @@ void FieldLink::dropChange() {
     modified_ = false;
     if (hooked_) hooked_->removeUpdateHooks(this);
     hooked_.clear();
+}
+
+bool FieldLink::commit() {
+    return !modified_ || run(control_, [this] { write(); });
+}
+
+void FieldLink::focusLeft(const QFocusEvent* e) {
+    if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason) return;
+    if (!commit()) refuseExit(control_);
 }
 
 } // namespace ui

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <functional>
 
+class QFocusEvent;
 class QWidget;
 
 namespace ui {
@@ -41,6 +42,12 @@ public:
     void write();
     // Drops the typed text; the control shows the field again.
     void reset();
+    // Writes typed text now; false (reported) when the field refuses it.
+    bool commit();
+    // The focus left the control: typed text is written, except when the user only switched
+    // windows or opened a menu. A refused value takes the focus back, and the mouse press that
+    // moved it goes no further, so a save button is not pressed on top of the refusal.
+    void focusLeft(const QFocusEvent* e);
 
     // Runs fn with the source's signals ignored by this control, for steps the control drives.
     void quietly(const std::function<void()>& fn);
@@ -69,11 +76,6 @@ private:
 };
 
 // The binding every control over one field offers, forwarded to its link.
-// A value refused as the focus left its control: the focus goes back to the control, and the
-// mouse press that moved it goes no further. So the click that would have used the refused value
-// (a button that saves) does not happen, and the refusal is said once.
-void refuseExit(QWidget* control);
-
 class FieldControl {
 public:
     void setDataSource(db::DataSource* source) { link_.setDataSource(source); }
@@ -81,6 +83,10 @@ public:
     void setDataField(const QString& name) { link_.setDataField(name); }
     const QString& dataField() const { return link_.dataField(); }
     db::Field* field() const { return link_.field(); }
+    // Typed text not yet written to the field.
+    bool modified() const { return link_.modified(); }
+    // Writes typed text now; false (reported) when the field refuses it.
+    bool commit() { return link_.commit(); }
 
 protected:
     explicit FieldControl(QWidget* control) : link_(control) {}

@@ -21,18 +21,6 @@ using db::Variant;
 
 namespace {
 
-// Reads a table file afresh, all rows in stored order.
-QStringList readColumn(const QString& path, const char* field) {
-    db::Table t;
-    t.setTableName(path);
-    t.open();
-    const db::Field* f = t.fieldByName(QString::fromLatin1(field));
-    QStringList out;
-    for (int r = 0; r < t.rowCount(); ++r)
-        out << f->format(t.valueAt(r, f)).trimmed();
-    return out;
-}
-
 class GridTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -43,16 +43,7 @@ protected:
         return out;
     }
     void click(NavButton b) { QTest::mouseClick(nav->button(b), Qt::LeftButton); }
-    QStringList names() const {
-        db::Table t;
-        t.setTableName(db.path(QStringLiteral("bd_test.DBF")));
-        t.open();
-        const db::Field* f = t.fieldByName(QStringLiteral("NAME"));
-        QStringList out;
-        for (int r = 0; r < t.rowCount(); ++r)
-            out << f->format(t.valueAt(r, f)).trimmed();
-        return out;
-    }
+    QStringList names() const { return readColumn(db.path(QStringLiteral("bd_test.DBF")), "NAME"); }
 
     TestDb db;
     DBNavigator* nav = nullptr;

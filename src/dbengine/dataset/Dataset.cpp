@@ -289,15 +289,10 @@ void Dataset::setFiltered(bool on) {
 
 void Dataset::filterBy(const QString& text) {
     if (active()) checkBrowseMode();
-    filtered_ = false;
     try {
         compileFilter(text);
     } catch (...) {
-        if (active()) {
-            rebuildView();
-            resetCursor();
-            emit dataSetChanged();
-        }
+        setFiltered(false);
         throw;
     }
     filterText_ = text;
