@@ -1,7 +1,7 @@
 // Speed and memory of the engine on a large generated database.
 //   morv-bench [--db DIR] [benchmark flags]
 // Without --db (or MORV_BENCH_DB) the database is generated once in /tmp/morv-bench-db.
-#include "data/DM.h"
+#include "Bench.h"
 #include "dataset/Aliases.h"
 #include "dbf/DbfFile.h"
 
@@ -20,14 +20,24 @@
 #include <shapefil.h>
 #include <string>
 
-namespace {
-
+namespace bench {
 QString gDir;
+std::vector<Key> gKeys;
 
-struct Key {
-    int org, testee, test, question;
-};
-std::vector<Key> gKeys; // answer rows to look for, sampled from the table
+TBD& bd() {
+    static TBD* module = [] {
+        auto* m = new TBD;
+        // Warm the key indexes a first search builds, so the figures are for steady use.
+        m->Table_rezult->locate("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR", {1, 1, 1, 1});
+        return m;
+    }();
+    return *module;
+}
+} // namespace bench
+
+using namespace bench;
+
+namespace {
 
 long statusKb(const char* key) {
     std::ifstream status("/proc/self/status");
@@ -45,16 +55,6 @@ double filesMb() {
     for (const QFileInfo& fi : QDir(gDir).entryInfoList(QDir::Files))
         total += fi.size();
     return double(total) / (1024.0 * 1024.0);
-}
-
-TBD& bd() {
-    static TBD* module = [] {
-        auto* m = new TBD;
-        // Warm the key indexes a first search builds, so the figures are for steady use.
-        m->Table_rezult->locate("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR", {1, 1, 1, 1});
-        return m;
-    }();
-    return *module;
 }
 
 void sampleKeys() {

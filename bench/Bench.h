@@ -1,0 +1,21 @@
+#pragma once
+// What every benchmark file shares: the database directory, the data module opened over it,
+// and answer rows sampled from the answer table.
+#include "data/DM.h"
+
+#include <QString>
+#include <vector>
+
+namespace bench {
+
+struct Key {
+    int org, testee, test, question;
+};
+
+extern QString gDir;
+extern std::vector<Key> gKeys;
+
+// The data module of the benchmarks, created on first use with the answer-row index warmed.
+TBD& bd();
+
+} // namespace bench
