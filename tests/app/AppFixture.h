@@ -16,6 +16,10 @@ protected:
     std::unique_ptr<MessageRecorder> messages;
 };
 
+// Makes institution org, its testee and test the current ones, with the restrictions the
+// institution, testee and test windows leave behind; false when one of them is not stored.
+bool chooseRun(int org, int testee, int test);
+
 class EmptyAppTest : public AppTest {
 protected:
     bool withSample() const override { return false; }
