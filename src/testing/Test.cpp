@@ -1,8 +1,62 @@
 #include "testing/Test.h"
 
+#include "data/DM.h"
+#include "widgets/DBMemo.h"
+#include "widgets/DBText.h"
 #include "widgets/Fonts.h"
+#include "widgets/Handler.h"
+#include "widgets/Panel.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/UpDown.h"
+
+#include <QDate>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
 
 TFormTest* FormTest = nullptr;
+
+namespace {
+
+// The window was designed at 120 pixels per inch; sizes in points convert at that density.
+constexpr int kDesignPpi = 120;
+int pointsToPixels(int points) {
+    return (points * kDesignPpi + 36) / 72;
+}
+
+QFont headerFont() {
+    return ui::font(QStringLiteral("Times New Roman Cyr"), 17);
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, const QString& hint = QString()) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    ui::style(l, headerFont(), Qt::black);
+    l->setStatusTip(hint);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QString& hint) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setStatusTip(hint);
+    b->setAutoDefault(false);
+    return b;
+}
+
+ui::Panel* panel(QWidget* parent, const char* name, int height) {
+    auto* p = new ui::Panel(parent);
+    p->setObjectName(QLatin1String(name));
+    p->setFrameShape(QFrame::Panel);
+    p->setFrameShadow(QFrame::Raised);
+    p->setFixedHeight(height);
+    return p;
+}
+
+} // namespace
 
 TFormTest::TFormTest(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormTest"));
@@ -11,4 +65,213 @@ TFormTest::TFormTest(QWidget* parent) : ui::Form(parent) {
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(6);
     setPopupHelp(true);
+    setWindowFlags(Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowContextHelpButtonHint | Qt::WindowCloseButtonHint);
+
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+    buildHeader();
+    lay->addWidget(Panel2);
+
+    DBMemoTEXTV = new ui::DBMemo(this);
+    DBMemoTEXTV->setObjectName(QStringLiteral("DBMemoTEXTV"));
+    DBMemoTEXTV->setDataSource(BD->DS_vopros);
+    DBMemoTEXTV->setDataField(QStringLiteral("TEXTV"));
+    // The testee reads the question; editing it belongs to test construction.
+    DBMemoTEXTV->setReadOnly(true);
+    DBMemoTEXTV->setFixedHeight(80);
+    DBMemoTEXTV->setStatusTip(QStringLiteral("Текст вопроса на который необходимо ответить"));
+    lay->addWidget(DBMemoTEXTV);
+
+    RadioGroupOtvet = new ui::RadioGroup(this);
+    RadioGroupOtvet->setObjectName(QStringLiteral("RadioGroupOtvet"));
+    RadioGroupOtvet->setTitle(QStringLiteral("Ответы :"));
+    RadioGroupOtvet->setColumns(2);
+    RadioGroupOtvet->setStatusTip(QStringLiteral("Ответы на текущий вопрос, выбор левой кнопкой мышки"));
+    setAnswerFont(answerPoints_);
+    lay->addWidget(RadioGroupOtvet, 1);
+
+    buildButtons();
+    lay->addWidget(Panel1);
+    setCancelButton(ButtonClose);
+
+    ui::on(ButNext, &QPushButton::clicked, this, [this] { ButNextClick(); });
+    ui::on(ButPrior, &QPushButton::clicked, this, [this] { ButPriorClick(); });
+    ui::on(EditVopr, &QLineEdit::textChanged, this, [this] { EditVoprChange(); });
+    ui::on(RadioGroupOtvet, &ui::RadioGroup::clicked, this, [this] { RadioGroupOtvetClick(); });
+    ui::on(ButtonDown, &QPushButton::clicked, this, [this] { ButtonDownClick(); });
+    ui::on(ButtonUp, &QPushButton::clicked, this, [this] { ButtonUpClick(); });
+    ui::on(ButtonClose, &QPushButton::clicked, this, [this] { ButCloseClick(); });
+}
+
+void TFormTest::buildHeader() {
+    Panel2 = panel(this, "Panel2", 49);
+    const QString number = QStringLiteral("Номер текущего вопроса");
+    const QString jump = QStringLiteral("Перейти к вопросу");
+    Label1 = label(Panel2, "Label1", QStringLiteral("Вопрос № "), number);
+    DBTextNVOPR = new ui::DBText(Panel2);
+    DBTextNVOPR->setObjectName(QStringLiteral("DBTextNVOPR"));
+    DBTextNVOPR->setDataSource(BD->DS_vopros);
+    DBTextNVOPR->setDataField(QStringLiteral("NVOPR"));
+    ui::style(DBTextNVOPR, headerFont(), Qt::black);
+    DBTextNVOPR->setStatusTip(number);
+    DBTextNVOPR->setMinimumWidth(30);
+    Label4 = label(Panel2, "Label4", QStringLiteral("из"));
+    LabelVopr = label(Panel2, "LabelVopr", QStringLiteral("1"));
+    Label2 = label(Panel2, "Label2", QStringLiteral("Перейти к"), jump);
+    EditVopr = new QLineEdit(QStringLiteral("1"), Panel2);
+    EditVopr->setObjectName(QStringLiteral("EditVopr"));
+    ui::style(EditVopr, headerFont(), Qt::black);
+    EditVopr->setFixedWidth(41);
+    EditVopr->setStatusTip(QStringLiteral("Введите номер вопроса на который желаете ответить"));
+    UpDownVopr = new ui::UpDown(Panel2);
+    UpDownVopr->setObjectName(QStringLiteral("UpDownVopr"));
+    UpDownVopr->setMin(1);
+    UpDownVopr->setMax(1);
+    UpDownVopr->setPosition(1);
+    UpDownVopr->setAssociate(EditVopr);
+    UpDownVopr->setStatusTip(jump);
+    UpDownVopr->setFixedHeight(EditVopr->sizeHint().height());
+    Label3 = label(Panel2, "Label3", QStringLiteral("вопросу."), jump);
+
+    auto* row = new QHBoxLayout(Panel2);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(6);
+    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(DBTextNVOPR),
+                       static_cast<QWidget*>(Label4), static_cast<QWidget*>(LabelVopr)})
+        row->addWidget(w);
+    row->addStretch(1);
+    row->addWidget(Label2);
+    row->addWidget(EditVopr);
+    row->addSpacing(-6);
+    row->addWidget(UpDownVopr);
+    row->addWidget(Label3);
+}
+
+void TFormTest::buildButtons() {
+    Panel1 = panel(this, "Panel1", 41);
+    ButPrior = button(Panel1, "ButPrior", QStringLiteral("<<< &Предыдущий"),
+                      QStringLiteral("Перейти к предыдущему вопросу"));
+    ButNext = button(Panel1, "ButNext", QStringLiteral("&Следующий >>>"),
+                     QStringLiteral("Перейти к следующему вопросу"));
+    ButtonDown = button(Panel1, "ButtonDown", QStringLiteral("\\/"), QStringLiteral("Уменьшить шрифт ответа"));
+    ButtonUp = button(Panel1, "ButtonUp", QStringLiteral("/\\"), QStringLiteral("Увеличить шрифт ответа"));
+    ButtonClose = button(Panel1, "ButtonClose", QStringLiteral("&Закрыть"),
+                         QStringLiteral("Закрыть форму, на уже отсвеченные вопросы ответы сохраняются"));
+    for (QPushButton* b : {ButPrior, ButNext, ButtonClose}) {
+        ui::style(b, headerFont(), Qt::black);
+        b->setFixedSize(150, 29);
+    }
+    for (QPushButton* b : {ButtonDown, ButtonUp}) {
+        b->setFixedSize(20, 20);
+        b->setToolTip(b->statusTip());
+    }
+    auto* row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(8, 0, 8, 0);
+    row->setSpacing(8);
+    row->addWidget(ButPrior);
+    row->addWidget(ButNext);
+    row->addStretch(1);
+    row->addWidget(ButtonDown);
+    row->addSpacing(-6);
+    row->addWidget(ButtonUp);
+    row->addSpacing(24);
+    row->addWidget(ButtonClose);
+}
+
+void TFormTest::FormActivate() {
+    Table* vopros = BD->Table_vopros;
+    vopros->last();
+    // The count shown is the last question's number, not a count of rows.
+    const int n = int(BD->Table_voprosNVOPR->asInteger());
+    UpDownVopr->setMax(n);
+    UpDownVopr->setMin(1);
+    LabelVopr->setText(QString::number(n));
+    vopros->first();
+    ShowVopr();
+}
+
+void TFormTest::ShowVopr() {
+    RadioGroupOtvet->clearItems();
+
+    Table* otvet = BD->Table_otvet;
+    otvet->filterBy(QStringLiteral("NOMOTV=%1").arg(BD->Table_voprosNOTV->asInteger()));
+    for (otvet->first(); !otvet->eof(); otvet->next()) RadioGroupOtvet->addItem(BD->Table_otvetOTVET->asString());
+
+    // A blank column count lays the options out in one column, as 0 does.
+    const db::Variant kol = BD->Table_voprosKOL->value();
+    RadioGroupOtvet->setColumns(kol.isNull() ? 0 : int(kol.toInt()));
+
+    const int64_t nvopr = BD->Table_voprosNVOPR->asInteger();
+    const QString text = QString::number(nvopr);
+    if (EditVopr->text() != text) {
+        // The jump runs inside this step, so its failure stops this step too, with one message.
+        {
+            const QSignalBlocker quiet(EditVopr);
+            EditVopr->setText(text);
+        }
+        EditVoprChange();
+    }
+
+    const std::vector<db::Variant> key = {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
+                                          BD->Table_testNTEST->asInteger(), nvopr};
+    Table* rezult = BD->Table_rezult;
+    // Every stored row counts, whatever restriction another window left on the table.
+    const int64_t rec = rezult->findStored(QStringLiteral("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR"), key);
+    if (rec >= 0) {
+        answerRec_ = rec;
+        const db::Variant chosen = rezult->storedValue(uint32_t(rec), BD->Table_rezultOTVET);
+        RadioGroupOtvet->setItemIndex(chosen.isNull() ? -1 : int(chosen.toInt()));
+    } else {
+        answerRec_ = rezult->appendStored({key[0], key[1], QDate::currentDate(), key[2], key[3], -1});
+    }
+}
+
+void TFormTest::RadioGroupOtvetClick() {
+    if (answerRec_ < 0) return;
+    BD->Table_rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, RadioGroupOtvet->itemIndex());
+}
+
+void TFormTest::ButNextClick() {
+    BD->Table_vopros->next();
+    ShowVopr();
+}
+
+void TFormTest::ButPriorClick() {
+    BD->Table_vopros->prior();
+    ShowVopr();
+}
+
+void TFormTest::EditVoprChange() {
+    const QString text = EditVopr->text();
+    if (text.isEmpty()) return;
+    const int64_t a = db::Variant(text).toInt();
+    if (a < 1 || a > UpDownVopr->max()) return;
+    BD->Table_vopros->locate(QStringLiteral("NVOPR"), {a});
+    ShowVopr();
+}
+
+void TFormTest::setAnswerFont(int points) {
+    answerPoints_ = std::max(points, 1);
+    ui::style(RadioGroupOtvet, ui::font(QStringLiteral("Times New Roman Cyr"), pointsToPixels(answerPoints_)),
+              Qt::black);
+}
+
+void TFormTest::ButtonDownClick() {
+    setAnswerFont(answerPoints_ - 1);
+}
+
+void TFormTest::ButtonUpClick() {
+    setAnswerFont(answerPoints_ + 1);
+}
+
+void TFormTest::ButCloseClick() {
+    RadioGroupOtvet->clearItems();
+    Close();
+}
+
+void TFormTest::FormClose(ui::CloseAction& action) {
+    (void)action;
+    RadioGroupOtvet->clearItems();
 }

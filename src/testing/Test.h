@@ -1,11 +1,60 @@
 #pragma once
 #include "widgets/Form.h"
 
-// "Тестирование": the window exists with its caption, size and help context; its controls come later.
+#include <cstdint>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+namespace ui {
+class DBMemo;
+class DBText;
+class Panel;
+class RadioGroup;
+class UpDown;
+} // namespace ui
+
+// "Тестирование": one question of the current test at a time, for the current testee. Every
+// shown question has its answer row, and every choice is stored the moment it is made.
 class TFormTest : public ui::Form {
     Q_OBJECT
 public:
     explicit TFormTest(QWidget* parent = nullptr);
+
+    ui::Panel *Panel2, *Panel1;
+    QLabel *Label1, *Label4, *LabelVopr, *Label2, *Label3;
+    ui::DBText* DBTextNVOPR;
+    QLineEdit* EditVopr;
+    ui::UpDown* UpDownVopr;
+    ui::DBMemo* DBMemoTEXTV;
+    ui::RadioGroup* RadioGroupOtvet;
+    QPushButton *ButPrior, *ButNext, *ButtonDown, *ButtonUp, *ButtonClose;
+
+    void ShowVopr();
+    void ButNextClick();
+    void ButPriorClick();
+    void EditVoprChange();
+    void RadioGroupOtvetClick();
+    void ButtonDownClick();
+    void ButtonUpClick();
+    void ButCloseClick();
+
+    // Size of the answer options in points; never below 1.
+    int answerFontPoints() const { return answerPoints_; }
+    // Record number in bd_rezult of the current answer row; -1 before the first question.
+    int64_t answerRecord() const { return answerRec_; }
+
+protected:
+    void FormActivate() override;
+    void FormClose(ui::CloseAction& action) override;
+
+private:
+    void buildHeader();
+    void buildButtons();
+    void setAnswerFont(int points);
+
+    int answerPoints_ = 10;
+    int64_t answerRec_ = -1;
 };
 
 extern TFormTest* FormTest;

@@ -228,7 +228,10 @@ void Table::masterMoved() {
 }
 
 Variant Table::readStored(size_t row, const Field* f) const {
-    uint32_t rec = recAt(row);
+    return readRecord(recAt(row), f);
+}
+
+Variant Table::readRecord(uint32_t rec, const Field* f) const {
     int c = f->column();
     if (c < 0) return {};
     const dbf::FieldDef& d = file_->fields()[size_t(c)];
@@ -381,11 +384,11 @@ void Table::fillMasterFields() {
         }
 }
 
-int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<Variant>& values) const {
-    if (viewSize() < kIndexedFrom) return -2;
-    std::vector<int> cols;
-    std::vector<std::string> texts(keys.size());
-    std::vector<dbf::KeyIndex::Part> parts(keys.size());
+int Table::keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values, std::vector<int>& cols,
+                    std::vector<dbf::KeyIndex::Part>& parts, std::vector<std::string>& texts) const {
+    cols.clear();
+    texts.assign(keys.size(), std::string());
+    parts.assign(keys.size(), dbf::KeyIndex::Part());
     for (size_t k = 0; k < keys.size(); ++k) {
         int c = keys[k]->column();
         if (keys[k]->isLookup() || c < 0) return -2;
@@ -418,6 +421,16 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
             return -2;
         }
     }
+    return 1;
+}
+
+int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<Variant>& values) const {
+    if (viewSize() < kIndexedFrom) return -2;
+    std::vector<int> cols;
+    std::vector<std::string> texts;
+    std::vector<dbf::KeyIndex::Part> parts;
+    int ready = keyParts(keys, values, cols, parts, texts);
+    if (ready < 0) return ready;
     int best = -1;
     for (uint32_t rec : indexCandidates(cols, parts)) {
         int row = rowOf(rec);
@@ -431,6 +444,79 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
         }
     }
     return best;
+}
+
+int64_t Table::findStored(const QString& keyFields, const std::vector<Variant>& values) const {
+    if (!active()) throw DatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    std::vector<const Field*> keys;
+    for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) keys.push_back(fieldByName(name.trimmed()));
+    if (keys.empty() || keys.size() != values.size())
+        throw DatabaseError(QStringLiteral("Locate needs one value for each of the fields '%1'").arg(keyFields));
+    auto matches = [&](uint32_t rec) {
+        if (file_->isDeleted(rec)) return false;
+        for (size_t k = 0; k < keys.size(); ++k)
+            if (!readRecord(rec, keys[k]).sameAs(values[k])) return false;
+        return true;
+    };
+    const uint32_t n = file_->recordCount();
+    if (n >= kIndexedFrom) {
+        std::vector<int> cols;
+        std::vector<std::string> texts;
+        std::vector<dbf::KeyIndex::Part> parts;
+        int ready = keyParts(keys, values, cols, parts, texts);
+        if (ready == -1) return -1;
+        if (ready == 1) {
+            for (uint32_t rec : indexCandidates(cols, parts)) // ascending record numbers
+                if (matches(rec)) return rec;
+            return -1;
+        }
+    }
+    for (uint32_t rec = 0; rec < n; ++rec)
+        if (matches(rec)) return rec;
+    return -1;
+}
+
+Variant Table::storedValue(uint32_t rec, const Field* f) const {
+    if (!active() || rec >= file_->recordCount()) throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
+    return readRecord(rec, f);
+}
+
+void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
+    if (!active() || rec >= file_->recordCount()) throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
+    if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
+    checkBrowseMode();
+    const int64_t cursor = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
+    std::vector<Variant> buffer;
+    for (const Field* g : fields()) buffer.push_back(g == f ? v : g->isLookup() ? Variant() : readRecord(rec, g));
+    file_->writeRecord(rec, encodeRecord(buffer, rec, false));
+    storedWritten(rec, cursor);
+}
+
+uint32_t Table::appendStored(const std::vector<Variant>& values) {
+    if (!active()) throw DatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
+    checkBrowseMode();
+    const int64_t cursor = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
+    std::vector<Variant> buffer;
+    qsizetype i = 0;
+    for (const Field* g : fields()) {
+        buffer.push_back(!g->isLookup() && size_t(i) < values.size() ? values[size_t(i)] : Variant());
+        if (!g->isLookup()) ++i;
+    }
+    uint32_t rec = file_->appendRecord(encodeRecord(buffer, 0, true));
+    storedWritten(rec, cursor);
+    return rec;
+}
+
+void Table::storedWritten(uint32_t rec, int64_t cursorRec) {
+    placeInView(rec);
+    const int row = cursorRec >= 0 ? rowOf(uint32_t(cursorRec)) : -1;
+    if (row < 0 || row != recNo()) {
+        // The cursor's record moved within the view or left it: stay on it, else go to the first.
+        resetCursor();
+        if (row > 0) moveBy(row);
+    }
+    emit dataSetChanged();
 }
 
 } // namespace db

@@ -46,6 +46,16 @@ public:
     // Stored record number of a view row, for tools and tests.
     uint32_t recordNumber(int row) const { return recAt(size_t(row)); }
 
+    // Searches and writes that reach every live record whatever the filter or master link, for
+    // a window that must not disturb the restriction other windows left. The cursor stays on its
+    // record and the view follows the written record in or out.
+    // The first record whose fields (";"-separated) equal the values; -1 when none.
+    int64_t findStored(const QString& keyFields, const std::vector<Variant>& values) const;
+    Variant storedValue(uint32_t rec, const Field* f) const;
+    void writeStored(uint32_t rec, Field* f, const Variant& v);
+    // Appends a record with the values in field order; returns its record number.
+    uint32_t appendStored(const std::vector<Variant>& values);
+
 protected:
     void doOpen() override;
     void doClose() override;
@@ -65,6 +75,11 @@ private:
     int placeInView(uint32_t rec);
     void masterMoved();
     Variant masterValue() const;
+    Variant readRecord(uint32_t rec, const Field* f) const;
+    // Key parts for the key index: 1 ready, -1 the values can match nothing, -2 no index fits.
+    int keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values, std::vector<int>& cols,
+                 std::vector<dbf::KeyIndex::Part>& parts, std::vector<std::string>& texts) const;
+    void storedWritten(uint32_t rec, int64_t cursorRec);
     std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting) const;
 
     QString databaseName_, tableName_, indexName_, keyIndexFields_;
