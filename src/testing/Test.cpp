@@ -155,7 +155,8 @@ void TFormTest::buildButtons() {
                       QStringLiteral("Перейти к предыдущему вопросу"));
     ButNext = button(Panel1, "ButNext", QStringLiteral("&Следующий >>>"),
                      QStringLiteral("Перейти к следующему вопросу"));
-    ButtonDown = button(Panel1, "ButtonDown", QStringLiteral("\\/"), QStringLiteral("Уменьшить шрифт ответа"));
+    ButtonDown =
+        button(Panel1, "ButtonDown", QStringLiteral("\\/"), QStringLiteral("Уменьшить шрифт ответа"));
     ButtonUp = button(Panel1, "ButtonUp", QStringLiteral("/\\"), QStringLiteral("Увеличить шрифт ответа"));
     ButtonClose = button(Panel1, "ButtonClose", QStringLiteral("&Закрыть"),
                          QStringLiteral("Закрыть форму, на уже отсвеченные вопросы ответы сохраняются"));
@@ -197,7 +198,8 @@ void TFormTest::ShowVopr() {
 
     Table* otvet = BD->Table_otvet;
     otvet->filterBy(QStringLiteral("NOMOTV=%1").arg(BD->Table_voprosNOTV->asInteger()));
-    for (otvet->first(); !otvet->eof(); otvet->next()) RadioGroupOtvet->addItem(BD->Table_otvetOTVET->asString());
+    for (otvet->first(); !otvet->eof(); otvet->next())
+        RadioGroupOtvet->addItem(BD->Table_otvetOTVET->asString());
 
     // A blank column count lays the options out in one column, as 0 does.
     const db::Variant kol = BD->Table_voprosKOL->value();
@@ -214,7 +216,8 @@ void TFormTest::ShowVopr() {
         EditVoprChange();
     }
 
-    const std::vector<db::Variant> key = {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
+    const std::vector<db::Variant> key = {BD->Table_anketNOMU->asInteger(),
+                                          BD->Table_anketNOMTESTIR->asInteger(),
                                           BD->Table_testNTEST->asInteger(), nvopr};
     Table* rezult = BD->Table_rezult;
     // Every stored row counts, whatever restriction another window left on the table.

@@ -22,7 +22,8 @@ using TestingTest = AppTest;
 
 QList<int> questionsOf(const QList<AnswerRow>& rows) {
     QList<int> q;
-    for (const auto& r : rows) q << r.question;
+    for (const auto& r : rows)
+        q << r.question;
     return q;
 }
 
@@ -110,7 +111,8 @@ TEST_F(TestingTest, RetestShowsEarlierChoicesAndOverwritesThemInPlace) {
     EXPECT_EQ(answerTo(rows, 1), 3);
     EXPECT_EQ(answerTo(rows, 4), 0);
     EXPECT_EQ(answerTo(rows, 2), 2);
-    for (const auto& r : rows) EXPECT_EQ(r.date, QDate(2024, 2, 5)) << "question " << r.question;
+    for (const auto& r : rows)
+        EXPECT_EQ(r.date, QDate(2024, 2, 5)) << "question " << r.question;
     EXPECT_EQ(answerRowCount(db->dir()), before);
 }
 
@@ -164,7 +166,8 @@ TEST_F(TestingTest, JumpBoxIgnoresNumbersOutsideTheTestAndReportsText) {
 TEST_F(TestingTest, OptionsFollowTheAnswerSetAndColumnCount) {
     ASSERT_TRUE(chooseRun(1, 4, 1));
     // Answer set 9 with seven options for question 2; question 1 and 3 share set 1.
-    for (int i = 1; i <= 7; ++i) db->add(QStringLiteral("bd_otvet.dbf"), {9, QStringLiteral("Вариант %1").arg(i), i});
+    for (int i = 1; i <= 7; ++i)
+        db->add(QStringLiteral("bd_otvet.dbf"), {9, QStringLiteral("Вариант %1").arg(i), i});
     BD->Table_otvet->refresh();
     Table* v = BD->Table_vopros;
     auto setQuestion = [&](int n, int set, int kol) {
@@ -218,7 +221,8 @@ TEST_F(TestingTest, AnswerFontChangesOnlyTheOptionsAndLastsAcrossOpenings) {
         FormTest->ButtonUp->click();
         FormTest->ButtonUp->click();
         EXPECT_EQ(FormTest->RadioGroupOtvet->font().pixelSize(), 18);
-        for (int i = 0; i < 15; ++i) FormTest->ButtonDown->click();
+        for (int i = 0; i < 15; ++i)
+            FormTest->ButtonDown->click();
         EXPECT_EQ(FormTest->answerFontPoints(), 1);
         EXPECT_GE(FormTest->RadioGroupOtvet->font().pixelSize(), 1);
         FormTest->ButtonUp->click();

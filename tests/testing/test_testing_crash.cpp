@@ -12,10 +12,10 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
-#include <QLineEdit>
 #include <cstdio>
 
 namespace {
@@ -38,8 +38,10 @@ TEST(TestingChild, AnswersUntilKilled) {
             chooseOption(choice);
             std::printf("%d %d\n", q, choice);
             std::fflush(stdout);
-            if (q == 10) FormTest->EditVopr->setText(QStringLiteral("1"));
-            else FormTest->ButNext->click();
+            if (q == 10)
+                FormTest->EditVopr->setText(QStringLiteral("1"));
+            else
+                FormTest->ButNext->click();
             if (!messages.entries.empty()) {
                 std::printf("message %s\n", qPrintable(messages.texts().join('|')));
                 std::fflush(stdout);
@@ -79,7 +81,8 @@ TEST_F(AppTest, KilledTestingRunKeepsEveryChoiceAndReadableTables) {
                 }
             }
         };
-        while (seen < target && child.waitForReadyRead(20000)) consume();
+        while (seen < target && child.waitForReadyRead(20000))
+            consume();
         child.kill(); // SIGKILL: no handler of the program runs
         child.waitForFinished();
         consume();

@@ -1,0 +1,59 @@
+// The testing window on the large database: showing a question with a million answer rows.
+#include "Bench.h"
+
+#include "app/Startup.h"
+#include "testing/Test.h"
+#include "widgets/RadioGroup.h"
+
+#include <QPushButton>
+#include <benchmark/benchmark.h>
+
+using namespace bench;
+
+namespace {
+
+// The program's own windows and data module, created once, with the testing window open on the
+// benchmark test for a testee who has answers.
+bool openTestingWindow() {
+    static const bool ready = [] {
+        InitApplication();
+        CreateApplicationForms();
+        int org = 0, testee = 0;
+        for (const Key& k : gKeys)
+            if (k.test == 1) {
+                org = k.org;
+                testee = k.testee;
+                break;
+            }
+        if (!org) return false;
+        BD->Table_org->setFiltered(false);
+        if (!BD->Table_org->locate(QStringLiteral("NOM_ORG"), {org})) return false;
+        BD->Table_anket->filterBy(QStringLiteral("NOMU=%1").arg(org));
+        if (!BD->Table_anket->locate(QStringLiteral("NOMTESTIR"), {testee})) return false;
+        BD->Table_test->setFiltered(false);
+        if (!BD->Table_test->locate(QStringLiteral("NTEST"), {1})) return false;
+        BD->Table_vopros->filterBy(QStringLiteral("NTEST=1"));
+        FormTest->Show(); // activation shows the first question
+        return FormTest->RadioGroupOtvet->count() > 0;
+    }();
+    return ready;
+}
+
+// One step forward or back through the window's own button: a move and ShowVopr.
+void BM_ShowQuestion(benchmark::State& state) {
+    if (!openTestingWindow()) {
+        state.SkipWithError("no testee of the benchmark test");
+        return;
+    }
+    int i = 0;
+    for (auto _ : state) {
+        // Twenty questions forward, then twenty back, so every step really moves.
+        QPushButton* b = (i++ / 20) % 2 ? FormTest->ButPrior : FormTest->ButNext;
+        b->click();
+        benchmark::DoNotOptimize(FormTest->RadioGroupOtvet->itemIndex());
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_ShowQuestion)->Unit(benchmark::kMillisecond);
