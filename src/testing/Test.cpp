@@ -132,7 +132,7 @@ void TFormTest::buildHeader() {
     UpDownVopr->setPosition(1);
     UpDownVopr->setAssociate(EditVopr);
     UpDownVopr->setStatusTip(jump);
-    UpDownVopr->setFixedHeight(EditVopr->sizeHint().height());
+    UpDownVopr->setFixedSize(17, EditVopr->sizeHint().height());
     Label3 = label(Panel2, "Label3", QStringLiteral("вопросу."), jump);
 
     auto* row = new QHBoxLayout(Panel2);

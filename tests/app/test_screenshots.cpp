@@ -81,9 +81,9 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     FormNameTest->LabelTipTesta->setText(BD->Table_spr_testTEXT->asString());
     FormCreateTest->ButtonTestClick();
 
-    const QList<ui::Form*> others = {TipTestForm, FormNameTest, FormTest,       FormOrg,    FormTestir,
-                                     FormAllVopr, FormRezult,   FormDiagr,      FormNewOrg, FormNewTestir,
-                                     FormStat,    FormX,        FormCreateTest, FormDiagr1};
+    const QList<ui::Form*> others = {TipTestForm, FormNameTest,   FormOrg,    FormTestir,    FormAllVopr,
+                                     FormRezult,  FormDiagr,      FormNewOrg, FormNewTestir, FormStat,
+                                     FormX,       FormCreateTest, FormDiagr1};
     for (ui::Form* f : others) {
         const QImage img = shoot(f, f->objectName());
         EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();
@@ -92,6 +92,12 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     EXPECT_EQ(TipTestForm->size(), QSize(667, 269));
     EXPECT_EQ(FormNameTest->size(), QSize(632, 453));
     EXPECT_EQ(FormCreateTest->size(), QSize(640, 480));
+
+    // The testing window on the first question of a stored run, its choice selected.
+    ASSERT_TRUE(chooseRun(1, 1, 1));
+    FormTest->Show();
+    EXPECT_EQ(shoot(FormTest, QStringLiteral("FormTest")).size(), QSize(578, 412));
+    FormTest->hide();
 
     // The tables menu as the psychologist sees it.
     FormMain->N1Menu->popup(FormMain->mapToGlobal(QPoint(300, 20)));
