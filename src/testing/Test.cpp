@@ -194,6 +194,8 @@ void TFormTest::FormActivate() {
 }
 
 void TFormTest::ShowVopr() {
+    // Until this question's row is known, a click must not land on the previous question's row.
+    answerRec_ = -1;
     RadioGroupOtvet->clearItems();
 
     Table* otvet = BD->Table_otvet;

@@ -247,10 +247,18 @@ TEST_F(TestingTest, RunWithoutQuestionsOrTesteeFailsOnceAndWritesNothing) {
     inTestingWindow([&] { EXPECT_EQ(FormTest->RadioGroupOtvet->count(), 0); });
     EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Invalid variant type conversion")});
 
-    messages->clear();
+    // An earlier run leaves its last answer row behind; a run without a testee must not write it.
     BD->Table_vopros->filterBy(QStringLiteral("NTEST=1"));
-    BD->Table_anket->filterBy(QStringLiteral("NOMU=99"));
     inTestingWindow([] {});
+    const auto earlier = answerRows(db->dir(), 1, 4, 1);
+    messages->clear();
+    BD->Table_anket->filterBy(QStringLiteral("NOMU=99"));
+    inTestingWindow([] {
+        if (FormTest->RadioGroupOtvet->count() > 0) chooseOption(2);
+    });
     EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Invalid variant type conversion")});
-    EXPECT_EQ(answerRowCount(db->dir()), before);
+    EXPECT_EQ(answerRowCount(db->dir()), before + 1);
+    ASSERT_EQ(earlier.size(), 1);
+    EXPECT_EQ(answerRows(db->dir(), 1, 4, 1)[0].answer, -1)
+        << "a click without a testee changed a stored answer";
 }
