@@ -65,7 +65,7 @@ TFormTest::TFormTest(QWidget* parent) : ui::Form(parent) {
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(6);
     setPopupHelp(true);
-    setWindowFlags(Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowContextHelpButtonHint | Qt::WindowCloseButtonHint);
 
     auto* lay = new QVBoxLayout(this);
