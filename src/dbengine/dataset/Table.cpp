@@ -447,7 +447,7 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
 }
 
 int64_t Table::findStored(const QString& keyFields, const std::vector<Variant>& values) const {
-    if (!active()) throw DatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!active()) throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
     std::vector<const Field*> keys;
     for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) keys.push_back(fieldByName(name.trimmed()));
     if (keys.empty() || keys.size() != values.size())
@@ -493,7 +493,7 @@ void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
 }
 
 uint32_t Table::appendStored(const std::vector<Variant>& values) {
-    if (!active()) throw DatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!active()) throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
     if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
     checkBrowseMode();
     const int64_t cursor = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
