@@ -285,13 +285,16 @@ TEST_F(AllVoprScore, CancelAfterTheCheckWritesNothing) {
 
 TEST_F(AllVoprScore, KeyRowsWithoutAnAnswerOrQuestionOrCriterionAddNothing) {
     // Question 9 has an answer row but is no question of the test; question 6 is one, stored
-    // past the last checked, without an answer row. The cursors would stand on other rows.
-    makeTest(1, 1, {1, 2, 3, 6, 4});
+    // past the last checked, without an answer row; question 7 likewise, left without a choice.
+    // The cursors would stand on other rows, or on the first option.
+    makeTest(1, 1, {1, 2, 3, 6, 7, 4});
+    answer(1, 7, -1);
     for (int q : {1, 2, 3, 4, 9})
         answer(1, q, 0);
     key(1, 1, 1);
     key(1, 1, 9);
     key(1, 1, 6);
+    key(1, 1, 7);
     key(1, 2, 1); // criterion 2 of a one-criterion test
     key(1, 0, 1);
     choose(1);
