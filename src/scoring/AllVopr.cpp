@@ -1,8 +1,67 @@
 #include "scoring/AllVopr.h"
 
+#include "data/DM.h"
+#include "scoring/Diagr.h"
+#include "scoring/Rezult.h"
 #include "widgets/Fonts.h"
+#include "widgets/Handler.h"
+#include "widgets/Panel.h"
+#include "widgets/ProgressBar.h"
+
+#include <QDate>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 TFormAllVopr* FormAllVopr = nullptr;
+
+namespace {
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, const QRect& place, const QColor& color,
+              Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    ui::style(l, ui::font(QStringLiteral("Times New Roman Cyr"), 17), color);
+    l->setAlignment(align);
+    l->setGeometry(place);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QString& hint,
+                    const QRect& place) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    ui::style(b, ui::font(QStringLiteral("Times New Roman Cyr"), 17));
+    b->setStatusTip(hint);
+    b->setGeometry(place);
+    return b;
+}
+
+ui::Panel* panel(QWidget* parent, const char* name) {
+    auto* p = new ui::Panel(parent);
+    p->setObjectName(QLatin1String(name));
+    p->setFrameShape(QFrame::Panel);
+    p->setFrameShadow(QFrame::Raised);
+    return p;
+}
+
+int number(const Field* f) {
+    return int(f->asInteger());
+}
+
+// The answer rows of the current testee in the current test, and their score rows.
+QString runFilter() {
+    return QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3")
+        .arg(number(BD->Table_orgNOM_ORG))
+        .arg(number(BD->Table_anketNOMTESTIR))
+        .arg(number(BD->Table_testNTEST));
+}
+
+void restrictQuestions() {
+    BD->Table_vopros->filterBy(QStringLiteral("NTEST=") + QString::number(number(BD->Table_testNTEST)));
+}
+
+} // namespace
 
 TFormAllVopr::TFormAllVopr(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormAllVopr"));
@@ -13,4 +72,172 @@ TFormAllVopr::TFormAllVopr(QWidget* parent) : ui::Form(parent) {
     setFixedSize(size());
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(7);
+
+    Panel1 = panel(this, "Panel1");
+    Panel1->setFixedHeight(137);
+    // Created before Button3 so that the button covers it until the check hides the button.
+    Label1 = label(Panel1, "Label1", QStringLiteral("Проверить"), QRect(136, 8, 121, 25), Qt::red,
+                   Qt::AlignCenter);
+    Button3 = button(Panel1, "Button3", QStringLiteral("Проверить"),
+                     QStringLiteral("Нажмите для прокерки имееются ли все ответы"), QRect(136, 8, 121, 25));
+    ui::style(Button3, Button3->font(), Qt::red);
+    Label2 = label(Panel1, "Label2", QStringLiteral("на все ли вопросы, имеются ответы ?"),
+                   QRect(8, 38, 378, 24), Qt::red, Qt::AlignCenter);
+    Label3 = label(Panel1, "Label3", QStringLiteral("Проверено"), QRect(48, 70, 100, 24), Qt::blue);
+    Label5 = label(Panel1, "Label5", QString(), QRect(150, 70, 94, 24), Qt::blue, Qt::AlignCenter);
+    Label4 = label(Panel1, "Label4", QStringLiteral("вопросов"), QRect(262, 70, 90, 24), Qt::blue);
+    Label6 = label(Panel1, "Label6", QString(), QRect(4, 102, 386, 28), Qt::red, Qt::AlignCenter);
+    ui::style(Label6, ui::font(QStringLiteral("Times New Roman Cyr"), 20, ui::BoldItalic), Qt::red);
+
+    Panel3 = panel(this, "Panel3");
+    Bevel1 = new QFrame(Panel3);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::Box);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(8, 4, 378, 39);
+    PB = new ui::ProgressBar(Panel3);
+    PB->setObjectName(QStringLiteral("PB"));
+    PB->setGeometry(16, 13, 361, 21);
+
+    Panel2 = panel(this, "Panel2");
+    Panel2->setFixedHeight(41);
+    Button1 = button(Panel2, "Button1", QStringLiteral("Результат"),
+                     QStringLiteral("Получить результат тестирования"), QRect(24, 8, 121, 25));
+    Button2 = button(Panel2, "Button2", QStringLiteral("Отмена"),
+                     QStringLiteral("Отменить просмотр результатов"), QRect(249, 8, 121, 25));
+    setDefaultButton(Button1);
+    setCancelButton(Button2);
+    setButtonModalResult(Button1, ui::mrOk);
+    setButtonModalResult(Button2, ui::mrCancel);
+
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+    lay->addWidget(Panel1);
+    lay->addWidget(Panel3, 1);
+    lay->addWidget(Panel2);
+
+    ui::on(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    ui::on(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    ui::on(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+}
+
+void TFormAllVopr::FormActivate() {
+    PB->setPosition(0);
+    Label5->clear();
+    Label6->clear();
+    Label3->hide();
+    Label4->hide();
+    Button1->setEnabled(true);
+    Button1->hide();
+    Button2->hide();
+    Button3->show();
+}
+
+void TFormAllVopr::Button3Click() {
+    restrictQuestions();
+    Table* vopros = BD->Table_vopros;
+    // An empty test fails here, before anything on the dialog changes.
+    vopros->first();
+    const int f = number(BD->Table_voprosNVOPR);
+    vopros->last();
+    const int l = number(BD->Table_voprosNVOPR);
+    PB->setRange(f, l);
+
+    Table* rezult = BD->Table_rezult;
+    rezult->filterBy(runFilter());
+    bool all = true;
+    for (int q = PB->min(); q <= PB->max(); ++q) {
+        bool answered = false;
+        if (rezult->locate(QStringLiteral("NOMVOPR"), {q})) {
+            const db::Variant a = BD->Table_rezultOTVET->value();
+            answered = !a.isNull() && a.toInt() != -1;
+        }
+        if (answered) {
+            PB->stepBy(1);
+        } else {
+            Button1->setEnabled(false);
+            all = false;
+        }
+    }
+
+    Label6->setText(all ? QStringLiteral("На все вопросы имеются ответы.")
+                        : QStringLiteral("Не на все вопросы имеются ответы."));
+    Label3->show();
+    Label4->show();
+    Label5->setText(QString::number(PB->max()));
+    Button1->show();
+    Button2->show();
+    Button3->hide();
+}
+
+// Points of the option the testee chose for a question. No answer row, no choice, or a number
+// that is no question of the test adds nothing: the cursors would otherwise stand on some
+// unrelated row. An index past the last option counts as the last option.
+int TFormAllVopr::answerPoints(int question) {
+    if (!BD->Table_rezult->locate(QStringLiteral("NOMVOPR"), {question})) return 0;
+    const db::Variant a = BD->Table_rezultOTVET->value();
+    if (a.isNull() || a.toInt() < 0) return 0;
+    if (!BD->Table_vopros->locate(QStringLiteral("NVOPR"), {question})) return 0;
+    const db::Variant set = BD->Table_voprosNOTV->value();
+    if (set.isNull()) return 0;
+
+    Table* otvet = BD->Table_otvet;
+    const QString filter = QStringLiteral("NOMOTV=") + QString::number(set.toInt());
+    // Refiltering is a rebuild of the view; most questions share their set with the one before.
+    if (otvet->filtered() && otvet->filter() == filter)
+        otvet->first();
+    else
+        otvet->filterBy(filter);
+    if (otvet->isEmpty()) return 0;
+    otvet->moveBy(int(a.toInt()));
+    const db::Variant points = BD->Table_otvetBOTVET->value();
+    return points.isNull() ? 0 : int(points.toInt());
+}
+
+int TFormAllVopr::ScoreAnswers() {
+    restrictQuestions();
+    const int org = number(BD->Table_orgNOM_ORG);
+    const int testee = number(BD->Table_anketNOMTESTIR);
+    const int test = number(BD->Table_testNTEST);
+    const QString run = runFilter();
+    BD->Table_rezult->filterBy(run);
+    Table* rez = BD->Table_rez;
+    rez->filterBy(run);
+    PB->setPosition(0);
+
+    const int criteria = number(BD->Table_testKOLKRIT);
+    Table* summa = BD->Table_summa;
+    for (int k = 1; k <= criteria; ++k) {
+        int sum = 0;
+        // No blank before "and": the filter reads "<n>and" as a number and a word.
+        summa->filterBy(QStringLiteral("NOMTESTA=%1and KRIT=%2").arg(test).arg(k));
+        for (summa->first(); !summa->eof(); summa->next()) {
+            PB->stepBy(1);
+            sum += answerPoints(number(BD->Table_summaSUMVOPR));
+        }
+        if (rez->locate(QStringLiteral("KRIT"), {k})) {
+            rez->edit();
+            BD->Table_rezBALL->setValue(double(sum));
+        } else {
+            rez->append();
+            rez->setFields({double(org), double(testee), QDate::currentDate(), test, k, double(sum)});
+        }
+        rez->post();
+    }
+    return criteria;
+}
+
+void TFormAllVopr::Button1Click() {
+    const int criteria = ScoreAnswers();
+    // Stays visible behind the next window and closes when it closes.
+    Close();
+    if (criteria == 1)
+        FormRezult->ShowModal();
+    else
+        FormDiagr->ShowModal();
+}
+
+void TFormAllVopr::Button2Click() {
+    Close();
 }

@@ -1,11 +1,19 @@
 #pragma once
 #include "widgets/Form.h"
 
-// "Диаграмма": the window exists with its caption, size and help context; its controls come later.
+namespace ui {
+class DBText;
+class Panel;
+} // namespace ui
+
+// "Диаграмма": the current test's name in the top strip; the charts come later.
 class TFormDiagr : public ui::Form {
     Q_OBJECT
 public:
     explicit TFormDiagr(QWidget* parent = nullptr);
+
+    ui::Panel* Panel1;
+    ui::DBText* DBText1;
 };
 
 extern TFormDiagr* FormDiagr;

@@ -1,8 +1,34 @@
 #include "scoring/Rezult.h"
 
+#include "Errors.h"
+#include "data/DM.h"
+#include "widgets/DBMemo.h"
+#include "widgets/DBText.h"
 #include "widgets/Fonts.h"
+#include "widgets/Handler.h"
+#include "widgets/Panel.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 TFormRezult* FormRezult = nullptr;
+
+namespace {
+
+ui::Panel* panel(QWidget* parent, const char* name) {
+    auto* p = new ui::Panel(parent);
+    p->setObjectName(QLatin1String(name));
+    p->setFrameShape(QFrame::Panel);
+    p->setFrameShadow(QFrame::Raised);
+    return p;
+}
+
+int number(const Field* f) {
+    return int(f->asInteger());
+}
+
+} // namespace
 
 TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormRezult"));
@@ -12,4 +38,77 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(7);
     setPopupHelp(true);
+
+    Panel1 = panel(this, "Panel1");
+    Panel1->setFixedHeight(81);
+    ui::fill(Panel1, QColor(192, 220, 192));
+    const QFont heading = ui::font(QStringLiteral("Times New Roman Cyr"), 23, ui::BoldItalic);
+    ui::style(Panel1, heading, Qt::red);
+    Label2 = new QLabel(QStringLiteral("Тест :"), Panel1);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(8, 8, 90, 30);
+    DBText2 = new ui::DBText(Panel1);
+    DBText2->setObjectName(QStringLiteral("DBText2"));
+    DBText2->setGeometry(99, 8, 584, 30);
+    DBText2->setDataSource(BD->DS_test);
+    DBText2->setDataField(QStringLiteral("NAME"));
+    Label1 = new QLabel(QStringLiteral("Критерий :"), Panel1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(8, 44, 138, 30);
+    DBText1 = new ui::DBText(Panel1);
+    DBText1->setObjectName(QStringLiteral("DBText1"));
+    DBText1->setGeometry(146, 44, 537, 30);
+    DBText1->setDataSource(BD->DS_analiz);
+    DBText1->setDataField(QStringLiteral("UROV"));
+    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
+                       static_cast<QWidget*>(DBText1), static_cast<QWidget*>(DBText2)})
+        ui::style(w, heading, Qt::red);
+
+    Panel3 = panel(this, "Panel3");
+    DBMemo1 = new ui::DBMemo(Panel3);
+    DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
+    DBMemo1->setReadOnly(true);
+    DBMemo1->setStatusTip(QStringLiteral("Полученный результат тестирования"));
+    DBMemo1->setDataSource(BD->DS_analiz);
+    DBMemo1->setDataField(QStringLiteral("TEXT"));
+    auto* memoLay = new QVBoxLayout(Panel3);
+    memoLay->setContentsMargins(0, 0, 0, 0);
+    memoLay->addWidget(DBMemo1);
+
+    Panel2 = panel(this, "Panel2");
+    Panel2->setFixedHeight(41);
+    ButtonClose = new QPushButton(QStringLiteral("Закрыть"), Panel2);
+    ButtonClose->setObjectName(QStringLiteral("ButtonClose"));
+    ButtonClose->setStatusTip(QStringLiteral("Закрыть форму с результатами"));
+    ButtonClose->setGeometry((691 - 131) / 2, 8, 131, 25);
+    setCancelButton(ButtonClose);
+
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+    lay->addWidget(Panel1);
+    lay->addWidget(Panel3, 1);
+    lay->addWidget(Panel2);
+
+    ui::on(ButtonClose, &QPushButton::clicked, this, [this] { ButtonCloseClick(); });
+}
+
+void TFormRezult::FormActivate() {
+    const int test = number(BD->Table_testNTEST);
+    BD->Table_rez->filterBy(QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3")
+                                .arg(number(BD->Table_orgNOM_ORG))
+                                .arg(number(BD->Table_anketNOMTESTIR))
+                                .arg(test));
+    krit = 1;
+    // Without a score row of this criterion there is nothing to interpret; reading another
+    // criterion's score would show a wrong level.
+    if (!BD->Table_rez->locate(QStringLiteral("KRIT"), {krit}))
+        throw db::ConversionError(QStringLiteral("Invalid variant type conversion"));
+    ball = number(BD->Table_rezBALL);
+    BD->Table_analiz->filterBy(
+        QStringLiteral("NOMTESTA=%1 and KRIT=%2 and MIN<=%3 and MAX>=%3").arg(test).arg(krit).arg(ball));
+}
+
+void TFormRezult::ButtonCloseClick() {
+    Close();
 }

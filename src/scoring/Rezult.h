@@ -1,12 +1,34 @@
 #pragma once
 #include "widgets/Form.h"
 
-// "Результат тестирования": the window exists with its caption, size and help context; its controls come
-// later.
+class QLabel;
+class QPushButton;
+namespace ui {
+class DBMemo;
+class DBText;
+class Panel;
+} // namespace ui
+
+// "Результат тестирования": the level and text of the range of criterion 1 that holds the
+// current testee's score in the current test.
 class TFormRezult : public ui::Form {
     Q_OBJECT
 public:
     explicit TFormRezult(QWidget* parent = nullptr);
+
+    ui::Panel *Panel1, *Panel2, *Panel3;
+    QLabel *Label1, *Label2;
+    ui::DBText *DBText1, *DBText2;
+    ui::DBMemo* DBMemo1;
+    QPushButton* ButtonClose;
+
+    void ButtonCloseClick();
+
+    int krit = 1; // the criterion shown
+    int ball = 0; // its score
+
+protected:
+    void FormActivate() override;
 };
 
 extern TFormRezult* FormRezult;

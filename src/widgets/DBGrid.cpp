@@ -174,7 +174,8 @@ void DBGrid::syncCurrent() {
         if (rowSelect_) flags |= QItemSelectionModel::Rows;
         selectionModel()->setCurrentIndex(idx, flags);
     }
-    scrollTo(idx);
+    // Scrolling lays the view out; a hidden grid scrolls to its current row when shown.
+    if (isVisible()) scrollTo(idx);
 }
 
 void DBGrid::applyHeights() {

@@ -81,13 +81,20 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     FormNameTest->LabelTipTesta->setText(BD->Table_spr_testTEXT->asString());
     FormCreateTest->ButtonTestClick();
 
-    const QList<ui::Form*> others = {TipTestForm, FormNameTest,   FormOrg,    FormTestir,    FormAllVopr,
-                                     FormRezult,  FormDiagr,      FormNewOrg, FormNewTestir, FormStat,
-                                     FormX,       FormCreateTest, FormDiagr1};
+    const QList<ui::Form*> others = {TipTestForm,   FormNameTest, FormOrg,  FormTestir,     FormDiagr, FormNewOrg,
+                                     FormNewTestir, FormStat,     FormX,    FormCreateTest, FormDiagr1};
     for (ui::Form* f : others) {
         const QImage img = shoot(f, f->objectName());
         EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();
     }
+
+    // A stored complete run of a one-criterion test: the dialog after its check, and the result.
+    ASSERT_TRUE(chooseRun(1, 1, 1));
+    FormAllVopr->show();
+    FormAllVopr->Button3Click();
+    EXPECT_EQ(shoot(FormAllVopr, QStringLiteral("FormAllVopr")).size(), QSize(394, 225));
+    FormAllVopr->hide();
+    EXPECT_EQ(shoot(FormRezult, QStringLiteral("FormRezult")).size(), QSize(691, 246));
 
     EXPECT_EQ(TipTestForm->size(), QSize(667, 269));
     EXPECT_EQ(FormNameTest->size(), QSize(632, 453));

@@ -205,6 +205,18 @@ TEST_F(GridTest, CurrentRowAndCursorStayInStep) {
     EXPECT_EQ(BD->Table_test->state(), db::DataSetState::Browse);
 }
 
+TEST_F(GridTest, AHiddenGridFollowsTheCursorAndScrollsToItWhenShown) {
+    grid->setDataSource(BD->DS_test);
+    grid->resize(700, grid->horizontalHeader()->height() + grid->rowHeight(0) + 4);
+    grid->hide();
+    ASSERT_TRUE(BD->Table_test->locate("NTEST", {Variant(3)}));
+    EXPECT_EQ(grid->currentIndex().row(), 2);
+    grid->show();
+    settle();
+    const QRect shown = grid->visualRect(grid->model()->index(2, 0));
+    EXPECT_TRUE(grid->viewport()->rect().intersects(shown));
+}
+
 TEST_F(GridTest, EditedCellIsPostedWhenTheRowIsLeft) {
     grid->setDataSource(BD->DS_test);
     clickCell(0, col("NAME"));
