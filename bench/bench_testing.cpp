@@ -5,6 +5,7 @@
 #include "testing/Test.h"
 #include "widgets/RadioGroup.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <benchmark/benchmark.h>
 
@@ -39,7 +40,7 @@ bool openTestingWindow() {
     return ready;
 }
 
-// One step forward or back through the window's own button: a move and ShowVopr.
+// One step forward or back through the window's own button: a move, ShowVopr, and the repaint.
 void BM_ShowQuestion(benchmark::State& state) {
     if (!openTestingWindow()) {
         state.SkipWithError("no testee of the benchmark test");
@@ -50,6 +51,9 @@ void BM_ShowQuestion(benchmark::State& state) {
         // Twenty questions forward, then twenty back, so every step really moves.
         QPushButton* b = (i++ / 20) % 2 ? FormTest->ButPrior : FormTest->ButNext;
         b->click();
+        // Lay out and paint the new options, as the testee sees them.
+        QCoreApplication::processEvents();
+        FormTest->repaint();
         benchmark::DoNotOptimize(FormTest->RadioGroupOtvet->itemIndex());
     }
 }
