@@ -94,7 +94,9 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     FormAllVopr->Button3Click();
     EXPECT_EQ(shoot(FormAllVopr, QStringLiteral("FormAllVopr")).size(), QSize(394, 225));
     FormAllVopr->hide();
+    FormRezult->Show(); // its activation chooses the level of the stored score
     EXPECT_EQ(shoot(FormRezult, QStringLiteral("FormRezult")).size(), QSize(691, 246));
+    FormRezult->hide();
 
     EXPECT_EQ(TipTestForm->size(), QSize(667, 269));
     EXPECT_EQ(FormNameTest->size(), QSize(632, 453));
