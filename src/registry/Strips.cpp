@@ -13,11 +13,7 @@
 namespace registry {
 
 ui::Panel* strip(QWidget* parent, const char* name) {
-    auto* p = new ui::Panel(parent);
-    p->setObjectName(QLatin1String(name));
-    p->setFrameShape(QFrame::Panel);
-    p->setFrameShadow(QFrame::Raised);
-    return p;
+    return new ui::Panel(parent, name);
 }
 
 QLabel* heading(ui::Panel* top, const QString& text) {

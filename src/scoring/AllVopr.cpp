@@ -3,6 +3,7 @@
 #include "data/DM.h"
 #include "scoring/Diagr.h"
 #include "scoring/Rezult.h"
+#include "scoring/Run.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Panel.h"
@@ -37,25 +38,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     return b;
 }
 
-ui::Panel* panel(QWidget* parent, const char* name) {
-    auto* p = new ui::Panel(parent);
-    p->setObjectName(QLatin1String(name));
-    p->setFrameShape(QFrame::Panel);
-    p->setFrameShadow(QFrame::Raised);
-    return p;
-}
-
-int number(const Field* f) {
-    return int(f->asInteger());
-}
-
-// The answer rows of the current testee in the current test, and their score rows.
-QString runFilter() {
-    return QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3")
-        .arg(number(BD->Table_orgNOM_ORG))
-        .arg(number(BD->Table_anketNOMTESTIR))
-        .arg(number(BD->Table_testNTEST));
-}
+using scoring::number;
 
 void restrictQuestions() {
     BD->Table_vopros->filterBy(QStringLiteral("NTEST=") + QString::number(number(BD->Table_testNTEST)));
@@ -73,8 +56,7 @@ TFormAllVopr::TFormAllVopr(QWidget* parent) : ui::Form(parent) {
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(7);
 
-    Panel1 = panel(this, "Panel1");
-    Panel1->setFixedHeight(137);
+    Panel1 = new ui::Panel(this, "Panel1", 137);
     // Created before Button3 so that the button covers it until the check hides the button.
     Label1 = label(Panel1, "Label1", QStringLiteral("Проверить"), QRect(136, 8, 121, 25), Qt::red,
                    Qt::AlignCenter);
@@ -89,7 +71,7 @@ TFormAllVopr::TFormAllVopr(QWidget* parent) : ui::Form(parent) {
     Label6 = label(Panel1, "Label6", QString(), QRect(4, 102, 386, 28), Qt::red, Qt::AlignCenter);
     ui::style(Label6, ui::font(QStringLiteral("Times New Roman Cyr"), 20, ui::BoldItalic), Qt::red);
 
-    Panel3 = panel(this, "Panel3");
+    Panel3 = new ui::Panel(this, "Panel3");
     Bevel1 = new QFrame(Panel3);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
     Bevel1->setFrameShape(QFrame::Box);
@@ -99,8 +81,7 @@ TFormAllVopr::TFormAllVopr(QWidget* parent) : ui::Form(parent) {
     PB->setObjectName(QStringLiteral("PB"));
     PB->setGeometry(16, 13, 361, 21);
 
-    Panel2 = panel(this, "Panel2");
-    Panel2->setFixedHeight(41);
+    Panel2 = new ui::Panel(this, "Panel2", 41);
     Button1 = button(Panel2, "Button1", QStringLiteral("Результат"),
                      QStringLiteral("Получить результат тестирования"), QRect(24, 8, 121, 25));
     Button2 = button(Panel2, "Button2", QStringLiteral("Отмена"),
@@ -145,7 +126,7 @@ void TFormAllVopr::Button3Click() {
     PB->setRange(f, l);
 
     Table* rezult = BD->Table_rezult;
-    rezult->filterBy(runFilter());
+    rezult->filterBy(scoring::runFilter());
     bool all = true;
     for (int q = PB->min(); q <= PB->max(); ++q) {
         bool answered = false;
@@ -200,7 +181,7 @@ int TFormAllVopr::ScoreAnswers() {
     const int org = number(BD->Table_orgNOM_ORG);
     const int testee = number(BD->Table_anketNOMTESTIR);
     const int test = number(BD->Table_testNTEST);
-    const QString run = runFilter();
+    const QString run = scoring::runFilter();
     BD->Table_rezult->filterBy(run);
     Table* rez = BD->Table_rez;
     rez->filterBy(run);

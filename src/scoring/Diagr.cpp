@@ -16,9 +16,7 @@ TFormDiagr::TFormDiagr(QWidget* parent) : ui::Form(parent) {
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(7);
 
-    Panel1 = new ui::Panel(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedHeight(41);
+    Panel1 = new ui::Panel(this, "Panel1", 41);
     DBText1 = new ui::DBText(Panel1);
     DBText1->setObjectName(QStringLiteral("DBText1"));
     ui::fill(DBText1, QColor(192, 220, 192));

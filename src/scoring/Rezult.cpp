@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "data/DM.h"
+#include "scoring/Run.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
@@ -14,21 +15,7 @@
 
 TFormRezult* FormRezult = nullptr;
 
-namespace {
-
-ui::Panel* panel(QWidget* parent, const char* name) {
-    auto* p = new ui::Panel(parent);
-    p->setObjectName(QLatin1String(name));
-    p->setFrameShape(QFrame::Panel);
-    p->setFrameShadow(QFrame::Raised);
-    return p;
-}
-
-int number(const Field* f) {
-    return int(f->asInteger());
-}
-
-} // namespace
+using scoring::number;
 
 TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormRezult"));
@@ -39,8 +26,7 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     setHelpContext(7);
     setPopupHelp(true);
 
-    Panel1 = panel(this, "Panel1");
-    Panel1->setFixedHeight(81);
+    Panel1 = new ui::Panel(this, "Panel1", 81);
     ui::fill(Panel1, QColor(192, 220, 192));
     const QFont heading = ui::font(QStringLiteral("Times New Roman Cyr"), 23, ui::BoldItalic);
     ui::style(Panel1, heading, Qt::red);
@@ -64,7 +50,7 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
                        static_cast<QWidget*>(DBText1), static_cast<QWidget*>(DBText2)})
         ui::style(w, heading, Qt::red);
 
-    Panel3 = panel(this, "Panel3");
+    Panel3 = new ui::Panel(this, "Panel3");
     DBMemo1 = new ui::DBMemo(Panel3);
     DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
     DBMemo1->setReadOnly(true);
@@ -75,8 +61,7 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     memoLay->setContentsMargins(0, 0, 0, 0);
     memoLay->addWidget(DBMemo1);
 
-    Panel2 = panel(this, "Panel2");
-    Panel2->setFixedHeight(41);
+    Panel2 = new ui::Panel(this, "Panel2", 41);
     ButtonClose = new QPushButton(QStringLiteral("Закрыть"), Panel2);
     ButtonClose->setObjectName(QStringLiteral("ButtonClose"));
     ButtonClose->setStatusTip(QStringLiteral("Закрыть форму с результатами"));
@@ -95,15 +80,14 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
 
 void TFormRezult::FormActivate() {
     const int test = number(BD->Table_testNTEST);
-    BD->Table_rez->filterBy(QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3")
-                                .arg(number(BD->Table_orgNOM_ORG))
-                                .arg(number(BD->Table_anketNOMTESTIR))
-                                .arg(test));
+    BD->Table_rez->filterBy(scoring::runFilter());
     krit = 1;
     // Without a score row of this criterion there is nothing to interpret; reading another
-    // criterion's score would show a wrong level.
-    if (!BD->Table_rez->locate(QStringLiteral("KRIT"), {krit}))
+    // criterion's score would show a wrong level, and an earlier run's level must not stay.
+    if (!BD->Table_rez->locate(QStringLiteral("KRIT"), {krit})) {
+        BD->Table_analiz->filterBy(QStringLiteral("KRIT=0 and KRIT<>0"));
         throw db::ConversionError(QStringLiteral("Invalid variant type conversion"));
+    }
     ball = number(BD->Table_rezBALL);
     BD->Table_analiz->filterBy(
         QStringLiteral("NOMTESTA=%1 and KRIT=%2 and MIN<=%3 and MAX>=%3").arg(test).arg(krit).arg(ball));

@@ -47,15 +47,6 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     return b;
 }
 
-ui::Panel* panel(QWidget* parent, const char* name, int height) {
-    auto* p = new ui::Panel(parent);
-    p->setObjectName(QLatin1String(name));
-    p->setFrameShape(QFrame::Panel);
-    p->setFrameShadow(QFrame::Raised);
-    p->setFixedHeight(height);
-    return p;
-}
-
 } // namespace
 
 TFormTest::TFormTest(QWidget* parent) : ui::Form(parent) {
@@ -106,7 +97,7 @@ TFormTest::TFormTest(QWidget* parent) : ui::Form(parent) {
 }
 
 void TFormTest::buildHeader() {
-    Panel2 = panel(this, "Panel2", 49);
+    Panel2 = new ui::Panel(this, "Panel2", 49);
     const QString number = QStringLiteral("Номер текущего вопроса");
     const QString jump = QStringLiteral("Перейти к вопросу");
     Label1 = label(Panel2, "Label1", QStringLiteral("Вопрос № "), number);
@@ -150,7 +141,7 @@ void TFormTest::buildHeader() {
 }
 
 void TFormTest::buildButtons() {
-    Panel1 = panel(this, "Panel1", 41);
+    Panel1 = new ui::Panel(this, "Panel1", 41);
     ButPrior = button(Panel1, "ButPrior", QStringLiteral("<<< &Предыдущий"),
                       QStringLiteral("Перейти к предыдущему вопросу"));
     ButNext = button(Panel1, "ButNext", QStringLiteral("&Следующий >>>"),

@@ -9,6 +9,11 @@ Panel::Panel(QWidget* parent) : QFrame(parent) {
     setFrameShadow(QFrame::Raised);
 }
 
+Panel::Panel(QWidget* parent, const char* name, int height) : Panel(parent) {
+    setObjectName(QLatin1String(name));
+    if (height > 0) setFixedHeight(height);
+}
+
 bool Panel::onSelf(QMouseEvent* e) const {
     // Events a child left unhandled come up here too; those are not the panel's.
     QWidget* c = childAt(e->position().toPoint());

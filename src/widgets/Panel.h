@@ -9,6 +9,8 @@ class Panel : public QFrame {
     Q_OBJECT
 public:
     explicit Panel(QWidget* parent = nullptr);
+    // A named panel; a height above 0 fixes it, for the strips at the top and bottom of windows.
+    Panel(QWidget* parent, const char* name, int height = 0);
 
 signals:
     void clicked();

@@ -119,3 +119,16 @@ TEST_F(RezultWindow, ClosesByEscAndTakesTheDialogWithIt) {
     EXPECT_EQ(second.level, QStringLiteral("A"));
     EXPECT_EQ(second.text, QStringLiteral("Текст A"));
 }
+
+TEST_F(RezultWindow, WithoutAScoreOfCriterionOneNoEarlierLevelStays) {
+    range(1, 1, QStringLiteral("A"), 0, 10);
+    scoreRow(1, 1, 5);
+    choose(1);
+    EXPECT_EQ(open().level, QStringLiteral("A"));
+
+    choose(2); // test 2 has no score row for this testee
+    const Shown s = open();
+    EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Invalid variant type conversion")});
+    EXPECT_EQ(s.level, QString());
+    EXPECT_EQ(s.text, QString());
+}
