@@ -18,4 +18,10 @@ extern std::vector<Key> gKeys;
 // The data module of the benchmarks, created on first use with the answer-row index warmed.
 TBD& bd();
 
+// The program's own windows and data module BD, created once, for benchmarks of the windows.
+void openProgram();
+// Makes an institution, its testee and a test current in BD, with the restrictions the
+// institution, testee and test windows leave; false when one of them is not stored.
+bool chooseRun(int org, int testee, int test);
+
 } // namespace bench

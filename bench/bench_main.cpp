@@ -2,6 +2,7 @@
 //   morv-bench [--db DIR] [benchmark flags]
 // Without --db (or MORV_BENCH_DB) the database is generated once in /tmp/morv-bench-db.
 #include "Bench.h"
+#include "app/Startup.h"
 #include "dataset/Aliases.h"
 #include "dbf/DbfFile.h"
 
@@ -32,6 +33,26 @@ TBD& bd() {
         return m;
     }();
     return *module;
+}
+
+void openProgram() {
+    static const bool opened = [] {
+        InitApplication();
+        CreateApplicationForms();
+        return true;
+    }();
+    (void)opened;
+}
+
+bool chooseRun(int org, int testee, int test) {
+    BD->Table_org->setFiltered(false);
+    if (!BD->Table_org->locate(QStringLiteral("NOM_ORG"), {org})) return false;
+    BD->Table_anket->filterBy(QStringLiteral("NOMU=%1").arg(org));
+    if (!BD->Table_anket->locate(QStringLiteral("NOMTESTIR"), {testee})) return false;
+    BD->Table_test->setFiltered(false);
+    if (!BD->Table_test->locate(QStringLiteral("NTEST"), {test})) return false;
+    BD->Table_vopros->filterBy(QStringLiteral("NTEST=%1").arg(test));
+    return true;
 }
 } // namespace bench
 

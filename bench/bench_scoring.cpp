@@ -2,7 +2,6 @@
 // module: the check of a 200-question run and the scoring of its 10 criteria.
 #include "Bench.h"
 
-#include "app/Startup.h"
 #include "scoring/AllVopr.h"
 #include "widgets/ProgressBar.h"
 
@@ -18,17 +17,6 @@ namespace {
 constexpr int kTest = 1; // the benchmark test
 const QString kFresh = QStringLiteral("Полный прогон");
 
-bool chooseRun(int org, int testee) {
-    BD->Table_org->setFiltered(false);
-    if (!BD->Table_org->locate(QStringLiteral("NOM_ORG"), {org})) return false;
-    BD->Table_anket->filterBy(QStringLiteral("NOMU=%1").arg(org));
-    if (!BD->Table_anket->locate(QStringLiteral("NOMTESTIR"), {testee})) return false;
-    BD->Table_test->setFiltered(false);
-    if (!BD->Table_test->locate(QStringLiteral("NTEST"), {kTest})) return false;
-    BD->Table_vopros->filterBy(QStringLiteral("NTEST=%1").arg(kTest));
-    return true;
-}
-
 bool complete() {
     FormAllVopr->Button3Click();
     return FormAllVopr->Button1->isEnabled() &&
@@ -38,9 +26,8 @@ bool complete() {
 // A testee of institution 1 who answered every question of the test: testee 1 in the generated
 // database; otherwise one written once under a name of its own and reused afterwards.
 QString prepare() {
-    InitApplication();
-    CreateApplicationForms();
-    if (!chooseRun(1, 1)) return QStringLiteral("institution 1, testee 1 or test 1 missing");
+    openProgram();
+    if (!chooseRun(1, 1, kTest)) return QStringLiteral("institution 1, testee 1 or test 1 missing");
     if (complete()) return {};
 
     Table* anket = BD->Table_anket;
@@ -64,7 +51,7 @@ QString prepare() {
             rezult->post();
         }
     }
-    if (!chooseRun(1, testee)) return QStringLiteral("the complete run's testee is missing");
+    if (!chooseRun(1, testee, kTest)) return QStringLiteral("the complete run's testee is missing");
     return complete() ? QString() : QStringLiteral("no complete run of the benchmark test");
 }
 

@@ -1,7 +1,6 @@
 // The testing window on the large database: showing a question with a million answer rows.
 #include "Bench.h"
 
-#include "app/Startup.h"
 #include "testing/Test.h"
 #include "widgets/RadioGroup.h"
 
@@ -17,8 +16,7 @@ namespace {
 // benchmark test for a testee who has answers.
 bool openTestingWindow() {
     static const bool ready = [] {
-        InitApplication();
-        CreateApplicationForms();
+        openProgram();
         int org = 0, testee = 0;
         for (const Key& k : gKeys)
             if (k.test == 1) {
@@ -27,13 +25,7 @@ bool openTestingWindow() {
                 break;
             }
         if (!org) return false;
-        BD->Table_org->setFiltered(false);
-        if (!BD->Table_org->locate(QStringLiteral("NOM_ORG"), {org})) return false;
-        BD->Table_anket->filterBy(QStringLiteral("NOMU=%1").arg(org));
-        if (!BD->Table_anket->locate(QStringLiteral("NOMTESTIR"), {testee})) return false;
-        BD->Table_test->setFiltered(false);
-        if (!BD->Table_test->locate(QStringLiteral("NTEST"), {1})) return false;
-        BD->Table_vopros->filterBy(QStringLiteral("NTEST=1"));
+        if (!chooseRun(org, testee, 1)) return false;
         FormTest->Show(); // activation shows the first question
         return FormTest->RadioGroupOtvet->count() > 0;
     }();
