@@ -226,7 +226,15 @@ void TFormTest::ShowVopr() {
 
 void TFormTest::RadioGroupOtvetClick() {
     if (answerRec_ < 0) return;
-    BD->Table_rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, RadioGroupOtvet->itemIndex());
+    Table* rezult = BD->Table_rezult;
+    try {
+        rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, RadioGroupOtvet->itemIndex());
+    } catch (...) {
+        // The screen must not show a choice the table does not hold.
+        const db::Variant stored = rezult->storedValue(uint32_t(answerRec_), BD->Table_rezultOTVET);
+        RadioGroupOtvet->setItemIndex(stored.isNull() ? -1 : int(stored.toInt()));
+        throw;
+    }
 }
 
 void TFormTest::ButNextClick() {

@@ -262,3 +262,17 @@ TEST_F(TestingTest, RunWithoutQuestionsOrTesteeFailsOnceAndWritesNothing) {
     EXPECT_EQ(answerRows(db->dir(), 1, 4, 1)[0].answer, -1)
         << "a click without a testee changed a stored answer";
 }
+
+TEST_F(TestingTest, ARefusedChoiceIsReportedAndTheStoredOneStaysSelected) {
+    ASSERT_TRUE(chooseRun(1, 4, 1));
+    inTestingWindow([&] {
+        chooseOption(1);
+        BD->Table_rezult->setReadOnly(true);
+        chooseOption(3);
+        EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Cannot modify a read-only dataset")});
+        EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), 1) << "the screen shows what is stored";
+        BD->Table_rezult->setReadOnly(false);
+        chooseOption(2);
+    });
+    EXPECT_EQ(answerTo(answerRows(db->dir(), 1, 4, 1), 1), 2);
+}

@@ -15,17 +15,24 @@ namespace db {
 namespace {
 FieldKind kindFor(const dbf::FieldDef& d) {
     switch (d.type) {
-    case 'C': return FieldKind::String;
-    case 'D': return FieldKind::Date;
-    case 'L': return FieldKind::Boolean;
-    case 'M': return FieldKind::Memo;
-    case 'F': return FieldKind::Float;
+    case 'C':
+        return FieldKind::String;
+    case 'D':
+        return FieldKind::Date;
+    case 'L':
+        return FieldKind::Boolean;
+    case 'M':
+        return FieldKind::Memo;
+    case 'F':
+        return FieldKind::Float;
     default:
         if (d.decimals > 0 || d.length > 9) return FieldKind::Float;
         return d.length <= 6 ? FieldKind::Smallint : FieldKind::Integer; // N(6,0) is how smallint is stored
     }
 }
-bool numericType(char t) { return t == 'N' || t == 'F'; }
+bool numericType(char t) {
+    return t == 'N' || t == 'F';
+}
 // Below this many records a plain scan is as quick as the key index.
 constexpr uint32_t kIndexedFrom = 2048;
 } // namespace
@@ -69,7 +76,8 @@ QString Table::filePath() const {
     for (const QString& entry : d.entryList(QDir::Files))
         if (entry.compare(name, Qt::CaseInsensitive) == 0) return d.filePath(entry);
     QString via = databaseName_.isEmpty() ? QString() : QStringLiteral(" (alias %1)").arg(databaseName_);
-    throw DatabaseError(QStringLiteral("Table %1 not found in %2%3").arg(name, QDir::toNativeSeparators(dir), via));
+    throw DatabaseError(
+        QStringLiteral("Table %1 not found in %2%3").arg(name, QDir::toNativeSeparators(dir), via));
 }
 
 void Table::doOpen() {
@@ -79,7 +87,8 @@ void Table::doOpen() {
             clearFields();
             for (const auto& d : file_->fields()) {
                 QString name = QString::fromStdString(d.name);
-                auto* f = new Field(this, objectName() + name, name, kindFor(d), d.type == 'C' ? d.length : 0);
+                auto* f =
+                    new Field(this, objectName() + name, name, kindFor(d), d.type == 'C' ? d.length : 0);
                 Dataset::addField(f);
             }
             defaultFields_ = true;
@@ -88,19 +97,23 @@ void Table::doOpen() {
             if (f->isLookup()) continue;
             int c = file_->fieldIndex(f->fieldName().toStdString());
             if (c < 0)
-                throw DatabaseError(QStringLiteral("%1: Field '%2' not found in %3").arg(objectName(), f->fieldName(), tableName_));
+                throw DatabaseError(QStringLiteral("%1: Field '%2' not found in %3")
+                                        .arg(objectName(), f->fieldName(), tableName_));
             f->setColumn(c);
         }
         sortColumn_ = -1;
         if (!indexName_.isEmpty()) {
             sortColumn_ = file_->fieldIndex(indexName_.toStdString());
-            if (sortColumn_ < 0) throw DatabaseError(QStringLiteral("Index tag '%1' not found for %2").arg(indexName_, tableName_));
+            if (sortColumn_ < 0)
+                throw DatabaseError(
+                    QStringLiteral("Index tag '%1' not found for %2").arg(indexName_, tableName_));
         }
         detailColumn_ = master_ ? sortColumn_ : -1;
         keyColumns_.clear();
         for (const QString& name : keyIndexFields_.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             int c = file_->fieldIndex(name.trimmed().toStdString());
-            if (c < 0) throw DatabaseError(QStringLiteral("Key field '%1' not found in %2").arg(name, tableName_));
+            if (c < 0)
+                throw DatabaseError(QStringLiteral("Key field '%1' not found in %2").arg(name, tableName_));
             keyColumns_.push_back(c);
         }
         if (master_ && detailColumn_ < 0)
@@ -187,7 +200,8 @@ void Table::rebuildView() {
         bool plain = detailColumn_ < 0 && (!filtered() || filterExpr_.empty());
         if (plain) {
             uint32_t r = 0;
-            while (r < n && !file_->isDeleted(r)) ++r;
+            while (r < n && !file_->isDeleted(r))
+                ++r;
             if (r == n && sortColumn_ < 0) {
                 identity_ = true;
                 identityCount_ = n;
@@ -202,9 +216,11 @@ void Table::rebuildView() {
     if (sortColumn_ >= 0) {
         std::vector<std::pair<double, uint32_t>> keyed;
         keyed.reserve(view_.size());
-        for (uint32_t r : view_) keyed.emplace_back(sortKey(r), r);
+        for (uint32_t r : view_)
+            keyed.emplace_back(sortKey(r), r);
         std::sort(keyed.begin(), keyed.end());
-        for (size_t i = 0; i < keyed.size(); ++i) view_[i] = keyed[i].second;
+        for (size_t i = 0; i < keyed.size(); ++i)
+            view_[i] = keyed[i].second;
     }
 }
 
@@ -236,7 +252,8 @@ Variant Table::readRecord(uint32_t rec, const Field* f) const {
     if (c < 0) return {};
     const dbf::FieldDef& d = file_->fields()[size_t(c)];
     switch (d.type) {
-    case 'C': return Variant(file_->readString(rec, c));
+    case 'C':
+        return Variant(file_->readString(rec, c));
     case 'D': {
         QDate date = file_->readDate(rec, c);
         return date.isValid() ? Variant(date) : Variant();
@@ -245,7 +262,8 @@ Variant Table::readRecord(uint32_t rec, const Field* f) const {
         int b = file_->readLogical(rec, c);
         return b < 0 ? Variant() : Variant(b == 1);
     }
-    case 'M': return Variant(file_->readMemo(rec, c));
+    case 'M':
+        return Variant(file_->readMemo(rec, c));
     default: {
         double v;
         if (!file_->readNumber(rec, c, v)) return {};
@@ -256,7 +274,8 @@ Variant Table::readRecord(uint32_t rec, const Field* f) const {
 }
 
 std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting) const {
-    std::string bytes = inserting ? file_->blankRecord() : std::string(file_->record(rec), file_->recordLength());
+    std::string bytes =
+        inserting ? file_->blankRecord() : std::string(file_->record(rec), file_->recordLength());
     struct PendingMemo {
         int column;
         std::string text;
@@ -275,12 +294,17 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
         case 'C': {
             QChar badChar;
             if (!dbf::encode(v.toString(), file_->codePage(), text, &badChar))
-                throw DatabaseError(QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
+                throw DatabaseError(
+                    QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
             text.resize(d.length, ' ');
             break;
         }
-        case 'D': text = dbf::DbfFile::formatDate(v.isNull() ? QDate() : v.toDate()); break;
-        case 'L': text = v.isNull() ? " " : (v.toBool() ? "T" : "F"); break;
+        case 'D':
+            text = dbf::DbfFile::formatDate(v.isNull() ? QDate() : v.toDate());
+            break;
+        case 'L':
+            text = v.isNull() ? " " : (v.toBool() ? "T" : "F");
+            break;
         case 'M': {
             uint32_t old = inserting ? 0 : file_->memoBlock(rec, c);
             QString s = v.toString();
@@ -288,13 +312,16 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
             std::string enc;
             QChar badChar;
             if (!dbf::encode(s, file_->codePage(), enc, &badChar))
-                throw DatabaseError(QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
+                throw DatabaseError(
+                    QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
             memos.push_back({c, std::move(enc), old});
             continue;
         }
         default:
-            if (v.isNull()) text.assign(d.length, ' ');
-            else text = file_->formatNumber(c, v.toDouble());
+            if (v.isNull())
+                text.assign(d.length, ' ');
+            else
+                text = file_->formatNumber(c, v.toDouble());
         }
         bytes.replace(1 + d.offset, d.length, text);
     }
@@ -316,8 +343,10 @@ int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_
     if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
     uint32_t rec = inserting ? 0 : recAt(row);
     std::string bytes = encodeRecord(buffer, rec, inserting);
-    if (inserting) rec = file_->appendRecord(bytes);
-    else file_->writeRecord(rec, bytes);
+    if (inserting)
+        rec = file_->appendRecord(bytes);
+    else
+        file_->writeRecord(rec, bytes);
     return placeInView(rec);
 }
 
@@ -329,23 +358,28 @@ std::vector<uint32_t> Table::indexCandidates(const std::vector<int>& cols,
     };
     // The declared key, else an index built earlier over some of these fields, else a new one.
     std::vector<int> use = cols;
-    if (!keyColumns_.empty() && inside(keyColumns_)) use = keyColumns_;
-    else if (const dbf::KeyIndex* ix = file_->indexWithin(cols)) use = ix->columns();
+    if (!keyColumns_.empty() && inside(keyColumns_))
+        use = keyColumns_;
+    else if (const dbf::KeyIndex* ix = file_->indexWithin(cols))
+        use = ix->columns();
     std::vector<dbf::KeyIndex::Part> ordered;
-    for (int c : use) ordered.push_back(parts[size_t(std::find(cols.begin(), cols.end(), c) - cols.begin())]);
+    for (int c : use)
+        ordered.push_back(parts[size_t(std::find(cols.begin(), cols.end(), c) - cols.begin())]);
     return file_->keyIndex(use).candidates(dbf::KeyIndex::hashParts(ordered));
 }
 
 int Table::rowOf(uint32_t rec) const {
     if (identity_) return rec < identityCount_ ? int(rec) : -1;
-    auto it = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec) : std::find(view_.begin(), view_.end(), rec);
+    auto it = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec)
+                              : std::find(view_.begin(), view_.end(), rec);
     return it != view_.end() && *it == rec ? int(it - view_.begin()) : -1;
 }
 
 void Table::materialize() {
     if (!identity_) return;
     view_.resize(identityCount_);
-    for (uint32_t i = 0; i < identityCount_; ++i) view_[i] = i;
+    for (uint32_t i = 0; i < identityCount_; ++i)
+        view_[i] = i;
     identity_ = false;
 }
 
@@ -359,10 +393,12 @@ int Table::placeInView(uint32_t rec) {
         materialize();
     }
     // Stored order keeps the view sorted by record number, so the old place is found by halving.
-    auto old = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec) : std::find(view_.begin(), view_.end(), rec);
+    auto old = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec)
+                               : std::find(view_.begin(), view_.end(), rec);
     if (old != view_.end() && *old == rec) view_.erase(old);
     if (!passes(rec)) return -1;
-    auto at = std::lower_bound(view_.begin(), view_.end(), rec, [this](uint32_t a, uint32_t b) { return inOrder(a, b); });
+    auto at = std::lower_bound(view_.begin(), view_.end(), rec,
+                               [this](uint32_t a, uint32_t b) { return inOrder(a, b); });
     at = view_.insert(at, rec);
     return int(at - view_.begin());
 }
@@ -384,8 +420,9 @@ void Table::fillMasterFields() {
         }
 }
 
-int Table::keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values, std::vector<int>& cols,
-                    std::vector<dbf::KeyIndex::Part>& parts, std::vector<std::string>& texts) const {
+int Table::keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values,
+                    std::vector<int>& cols, std::vector<dbf::KeyIndex::Part>& parts,
+                    std::vector<std::string>& texts) const {
     cols.clear();
     texts.assign(keys.size(), std::string());
     parts.assign(keys.size(), dbf::KeyIndex::Part());
@@ -408,7 +445,8 @@ int Table::keyParts(const std::vector<const Field*>& keys, const std::vector<Var
             }
         } else if (d.type == 'C') {
             if (!dbf::encode(v.toString(), file_->codePage(), texts[k])) return -1;
-            while (!texts[k].empty() && texts[k].back() == ' ') texts[k].pop_back();
+            while (!texts[k].empty() && texts[k].back() == ' ')
+                texts[k].pop_back();
             p.bytes = texts[k];
         } else if (d.type == 'D' && !v.isNull()) {
             try {
@@ -437,7 +475,8 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
         if (row < 0) continue;
         if (best >= 0 && row > best) continue;
         bool all = true;
-        for (size_t k = 0; k < keys.size() && all; ++k) all = readStored(size_t(row), keys[k]).sameAs(values[k]);
+        for (size_t k = 0; k < keys.size() && all; ++k)
+            all = readStored(size_t(row), keys[k]).sameAs(values[k]);
         if (all) {
             best = row;
             if (sortColumn_ < 0) break; // candidates ascend, so the first hit is the first row
@@ -447,11 +486,14 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
 }
 
 int64_t Table::findStored(const QString& keyFields, const std::vector<Variant>& values) const {
-    if (!active()) throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!active())
+        throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
     std::vector<const Field*> keys;
-    for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) keys.push_back(fieldByName(name.trimmed()));
+    for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        keys.push_back(fieldByName(name.trimmed()));
     if (keys.empty() || keys.size() != values.size())
-        throw DatabaseError(QStringLiteral("Locate needs one value for each of the fields '%1'").arg(keyFields));
+        throw DatabaseError(
+            QStringLiteral("Locate needs one value for each of the fields '%1'").arg(keyFields));
     auto matches = [&](uint32_t rec) {
         if (file_->isDeleted(rec)) return false;
         for (size_t k = 0; k < keys.size(); ++k)
@@ -477,23 +519,29 @@ int64_t Table::findStored(const QString& keyFields, const std::vector<Variant>& 
 }
 
 Variant Table::storedValue(uint32_t rec, const Field* f) const {
-    if (!active() || rec >= file_->recordCount()) throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
+    if (!active() || rec >= file_->recordCount())
+        throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
     return readRecord(rec, f);
 }
 
 void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
-    if (!active() || rec >= file_->recordCount()) throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
+    if (!active() || rec >= file_->recordCount())
+        throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
+    if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
     if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
     checkBrowseMode();
     const int64_t cursor = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
     std::vector<Variant> buffer;
-    for (const Field* g : fields()) buffer.push_back(g == f ? v : g->isLookup() ? Variant() : readRecord(rec, g));
+    for (const Field* g : fields())
+        buffer.push_back(g == f ? v : g->isLookup() ? Variant() : readRecord(rec, g));
     file_->writeRecord(rec, encodeRecord(buffer, rec, false));
     storedWritten(rec, cursor);
 }
 
 uint32_t Table::appendStored(const std::vector<Variant>& values) {
-    if (!active()) throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!active())
+        throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
     if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
     checkBrowseMode();
     const int64_t cursor = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
