@@ -204,7 +204,14 @@ int TFormAllVopr::ScoreAnswers() {
             rez->append();
             rez->setFields({double(org), double(testee), QDate::currentDate(), test, k, double(sum)});
         }
-        rez->post();
+        try {
+            rez->post();
+        } catch (...) {
+            // Nobody can correct a score by hand here; a pending row would fail again at every
+            // later move of the table.
+            rez->cancel();
+            throw;
+        }
     }
     return criteria;
 }
