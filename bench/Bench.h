@@ -1,6 +1,7 @@
 #pragma once
 // What every benchmark file shares: the database directory, the data module opened over it,
 // and answer rows sampled from the answer table.
+#include "CurrentRun.h"
 #include "data/DM.h"
 
 #include <QString>
@@ -20,8 +21,5 @@ TBD& bd();
 
 // The program's own windows and data module BD, created once, for benchmarks of the windows.
 void openProgram();
-// Makes an institution, its testee and a test current in BD, with the restrictions the
-// institution, testee and test windows leave; false when one of them is not stored.
-bool chooseRun(int org, int testee, int test);
 
 } // namespace bench

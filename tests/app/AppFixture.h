@@ -1,4 +1,5 @@
 #pragma once
+#include "CurrentRun.h"
 #include "TestDb.h"
 #include "UiTest.h"
 
@@ -15,10 +16,6 @@ protected:
     std::unique_ptr<TestDb> db;
     std::unique_ptr<MessageRecorder> messages;
 };
-
-// Makes institution org, its testee and test the current ones, with the restrictions the
-// institution, testee and test windows leave behind; false when one of them is not stored.
-bool chooseRun(int org, int testee, int test);
 
 class EmptyAppTest : public AppTest {
 protected:
