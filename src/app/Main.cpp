@@ -53,9 +53,7 @@ TFormMain::TFormMain(QWidget* parent) : ui::Form(parent) {
 TFormMain::~TFormMain() = default;
 
 void TFormMain::buildPanels() {
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
 
     const QFont caption = ui::font(QStringLiteral("Times New Roman"), 20, ui::Italic);
     const QFont data = ui::font(QStringLiteral("Times New Roman Cyr"), 18, ui::Italic);

@@ -92,9 +92,7 @@ TFormCreateTest::TFormCreateTest(QWidget* parent) : ui::Form(parent) {
     bottom->addWidget(DBGrid4);
     bottom->addWidget(DBGrid5, 1);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(Panel1, 3);
     lay->addWidget(Panel2, 3);
     lay->addWidget(Panel3, 3);

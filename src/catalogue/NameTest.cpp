@@ -69,9 +69,7 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
         QStringLiteral("Нажмите для выбора теста по которому хотите протетситроваться"));
     setDefaultButton(ButtonSelect);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(Panel1);
     lay->addWidget(DBGrid1, 1);
     lay->addWidget(DBMemo1);

@@ -62,9 +62,7 @@ TTipTestForm::TTipTestForm(QWidget* parent) : ui::Form(parent) {
     setDefaultButton(ButtonSelect);
     setCancelButton(ButtonCancel);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(Panel1);
     lay->addWidget(DBGrid1, 1);
     lay->addWidget(Panel2);

@@ -4,6 +4,7 @@
 #include "widgets/DBMemo.h"
 #include "widgets/DBNavigator.h"
 #include "widgets/Fonts.h"
+#include "widgets/Panel.h"
 
 #include <QVBoxLayout>
 
@@ -26,9 +27,7 @@ TMemoEditor::TMemoEditor(const char* name, const QString& caption, int gridHeigh
     DBMemo1 = new ui::DBMemo(this);
     DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(DBGrid1);
     lay->addWidget(DBNavigator1);
     lay->addWidget(DBMemo1, 1);

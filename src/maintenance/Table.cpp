@@ -3,6 +3,7 @@
 #include "widgets/DBGrid.h"
 #include "widgets/DBNavigator.h"
 #include "widgets/Fonts.h"
+#include "widgets/Panel.h"
 
 #include <QVBoxLayout>
 
@@ -28,9 +29,7 @@ TFormTable::TFormTable(QWidget* parent) : ui::Form(parent) {
                             QStringLiteral("Отменить"), QStringLiteral("Обновить")});
     DBNavigator1->setShowHint(true);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(DBGrid1, 1);
     lay->addWidget(DBNavigator1);
 }

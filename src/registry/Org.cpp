@@ -30,9 +30,7 @@ TFormOrg::TFormOrg(QWidget* parent) : ui::Form(parent) {
     setHelpContext(2);
     setPopupHelp(true);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
 
     Panel1 = registry::strip(this, "Panel1");
     Label1 = registry::heading(Panel1, QStringLiteral("Выберите учреждение :"));

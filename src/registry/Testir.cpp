@@ -26,9 +26,7 @@ TFormTestir::TFormTestir(QWidget* parent) : ui::Form(parent) {
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
     setHelpContext(3);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
 
     Panel1 = registry::strip(this, "Panel1");
     Label1 = registry::heading(Panel1, QStringLiteral("Выберите тестируемого :"));

@@ -91,9 +91,7 @@ TFormAllVopr::TFormAllVopr(QWidget* parent) : ui::Form(parent) {
     setButtonModalResult(Button1, ui::mrOk);
     setButtonModalResult(Button2, ui::mrCancel);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(Panel1);
     lay->addWidget(Panel3, 1);
     lay->addWidget(Panel2);

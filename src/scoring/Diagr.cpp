@@ -27,9 +27,7 @@ TFormDiagr::TFormDiagr(QWidget* parent) : ui::Form(parent) {
     top->setContentsMargins(0, 0, 0, 0);
     top->addWidget(DBText1);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(Panel1);
     lay->addStretch(1);
 }

@@ -68,9 +68,7 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     ButtonClose->setGeometry((691 - 131) / 2, 8, 131, 25);
     setCancelButton(ButtonClose);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     lay->addWidget(Panel1);
     lay->addWidget(Panel3, 1);
     lay->addWidget(Panel2);

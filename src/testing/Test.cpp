@@ -59,9 +59,7 @@ TFormTest::TFormTest(QWidget* parent) : ui::Form(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowContextHelpButtonHint | Qt::WindowCloseButtonHint);
 
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(0, 0, 0, 0);
-    lay->setSpacing(0);
+    auto* lay = ui::column(this);
     buildHeader();
     lay->addWidget(Panel2);
 

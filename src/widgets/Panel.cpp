@@ -1,6 +1,7 @@
 #include "widgets/Panel.h"
 
 #include <QMouseEvent>
+#include <QVBoxLayout>
 
 namespace ui {
 
@@ -28,6 +29,13 @@ void Panel::mouseReleaseEvent(QMouseEvent* e) {
 void Panel::mouseDoubleClickEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton && onSelf(e)) emit doubleClicked();
     QFrame::mouseDoubleClickEvent(e);
+}
+
+QVBoxLayout* column(QWidget* owner) {
+    auto* lay = new QVBoxLayout(owner);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+    return lay;
 }
 
 } // namespace ui

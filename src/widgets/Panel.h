@@ -1,6 +1,8 @@
 #pragma once
 #include <QFrame>
 
+class QVBoxLayout;
+
 namespace ui {
 
 // A panel that reports clicks and double-clicks on itself. A click on a child control is the
@@ -23,5 +25,9 @@ protected:
 private:
     bool onSelf(QMouseEvent* e) const;
 };
+
+// A column on owner whose panels and controls stand edge to edge, from the top strip down to
+// the bottom one: no margins and no spacing.
+QVBoxLayout* column(QWidget* owner);
 
 } // namespace ui
