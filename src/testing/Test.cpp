@@ -187,6 +187,18 @@ void TFormTest::ShowVopr() {
     answerRec_ = -1;
     RadioGroupOtvet->clearItems();
 
+    const int64_t nvopr = BD->Table_voprosNVOPR->asInteger();
+    const QString text = QString::number(nvopr);
+    if (EditVopr->text() != text) {
+        // The changed jump box finds this same question and shows it; showing it here as well
+        // would only repeat the work. Its failure stops this step too, with one message.
+        {
+            const QSignalBlocker quiet(EditVopr);
+            EditVopr->setText(text);
+        }
+        if (jump()) return;
+    }
+
     Table* otvet = BD->Table_otvet;
     otvet->filterBy(QStringLiteral("NOMOTV=%1").arg(BD->Table_voprosNOTV->asInteger()));
     for (otvet->first(); !otvet->eof(); otvet->next())
@@ -195,17 +207,6 @@ void TFormTest::ShowVopr() {
     // A blank column count lays the options out in one column, as 0 does.
     const db::Variant kol = BD->Table_voprosKOL->value();
     RadioGroupOtvet->setColumns(kol.isNull() ? 0 : int(kol.toInt()));
-
-    const int64_t nvopr = BD->Table_voprosNVOPR->asInteger();
-    const QString text = QString::number(nvopr);
-    if (EditVopr->text() != text) {
-        // The jump runs inside this step, so its failure stops this step too, with one message.
-        {
-            const QSignalBlocker quiet(EditVopr);
-            EditVopr->setText(text);
-        }
-        EditVoprChange();
-    }
 
     const std::vector<db::Variant> key = {BD->Table_anketNOMU->asInteger(),
                                           BD->Table_anketNOMTESTIR->asInteger(),
@@ -246,12 +247,17 @@ void TFormTest::ButPriorClick() {
 }
 
 void TFormTest::EditVoprChange() {
+    jump();
+}
+
+bool TFormTest::jump() {
     const QString text = EditVopr->text();
-    if (text.isEmpty()) return;
+    if (text.isEmpty()) return false;
     const int64_t a = db::Variant(text).toInt();
-    if (a < 1 || a > UpDownVopr->max()) return;
+    if (a < 1 || a > UpDownVopr->max()) return false;
     BD->Table_vopros->locate(QStringLiteral("NVOPR"), {a});
     ShowVopr();
+    return true;
 }
 
 void TFormTest::setAnswerFont(int points) {

@@ -41,8 +41,6 @@ public:
 
     // Size of the answer options in points; never below 1.
     int answerFontPoints() const { return answerPoints_; }
-    // Record number in bd_rezult of the current answer row; -1 before the first question.
-    int64_t answerRecord() const { return answerRec_; }
 
 protected:
     void FormActivate() override;
@@ -52,6 +50,8 @@ private:
     void buildHeader();
     void buildButtons();
     void setAnswerFont(int points);
+    // The question numbered as the jump box says, shown; false when the number is out of range.
+    bool jump();
 
     int answerPoints_ = 10;
     int64_t answerRec_ = -1;
