@@ -9,11 +9,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <cmath>
 #include <csignal>
-#include <random>
 #include <ctime>
+#include <gtest/gtest.h>
+#include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,15 +24,22 @@ using dbf::FieldDef;
 namespace {
 
 std::vector<FieldDef> sampleFields() {
-    return {{"NAME", 'C', 30, 0}, {"QTY", 'N', 6, 0}, {"PRICE", 'N', 20, 4}, {"BORN", 'D', 8, 0}, {"NOTES", 'M', 10, 0}};
+    return {{"NAME", 'C', 30, 0},
+            {"QTY", 'N', 6, 0},
+            {"PRICE", 'N', 20, 4},
+            {"BORN", 'D', 8, 0},
+            {"NOTES", 'M', 10, 0}};
 }
 
-std::string record(DbfFile& f, const QString& name, double qty, double price, QDate born, const QString& memo) {
+std::string record(DbfFile& f, const QString& name, double qty, double price, QDate born,
+                   const QString& memo) {
     std::string r = f.blankRecord();
     std::string enc;
     EXPECT_TRUE(dbf::encode(name, f.codePage(), enc));
     enc.resize(30, ' ');
-    auto put = [&](int field, const std::string& text) { r.replace(1 + f.fields()[size_t(field)].offset, text.size(), text); };
+    auto put = [&](int field, const std::string& text) {
+        r.replace(1 + f.fields()[size_t(field)].offset, text.size(), text);
+    };
     put(0, enc);
     put(1, f.formatNumber(1, qty));
     put(2, f.formatNumber(2, price));
@@ -54,7 +61,8 @@ QByteArray readBytes(const QString& path) {
 
 QString longMemo() {
     QString s;
-    for (int i = 1; i <= 60; ++i) s += QStringLiteral("Строка %1 длинного мемо. ").arg(i);
+    for (int i = 1; i <= 60; ++i)
+        s += QStringLiteral("Строка %1 длинного мемо. ").arg(i);
     return s;
 }
 
@@ -66,8 +74,10 @@ TEST(DbfFile, WrittenTableReadsBackAndPassesPeerCheck) {
     DbfFile::create(path, sampleFields());
     {
         auto f = DbfFile::open(path);
-        f->appendRecord(record(*f, QStringLiteral("Иванов Пётр"), 12, 3.5, QDate(1999, 12, 31), QStringLiteral("Короткая")));
-        f->appendRecord(record(*f, QStringLiteral("Ёжик в тумане"), -7, 1234.5678, QDate(2024, 2, 29), longMemo()));
+        f->appendRecord(record(*f, QStringLiteral("Иванов Пётр"), 12, 3.5, QDate(1999, 12, 31),
+                               QStringLiteral("Короткая")));
+        f->appendRecord(
+            record(*f, QStringLiteral("Ёжик в тумане"), -7, 1234.5678, QDate(2024, 2, 29), longMemo()));
         f->appendRecord(record(*f, QStringLiteral("ascii"), 0, 0, QDate(), QString()));
     }
     auto f = DbfFile::open(path);
@@ -166,7 +176,8 @@ TEST(DbfFile, DamagedFilesFailWithTheFileName) {
     DbfFile::create(path, sampleFields());
     {
         auto f = DbfFile::open(path);
-        for (int i = 0; i < 3; ++i) f->appendRecord(record(*f, "x", i, 0, QDate(2020, 1, 1), QStringLiteral("memo")));
+        for (int i = 0; i < 3; ++i)
+            f->appendRecord(record(*f, "x", i, 0, QDate(2020, 1, 1), QStringLiteral("memo")));
     }
     QByteArray good = readBytes(QString::fromStdString(path));
     auto expectFailure = [&](QByteArray bytes, const char* what) {
@@ -177,7 +188,8 @@ TEST(DbfFile, DamagedFilesFailWithTheFileName) {
         out.close();
         try {
             auto f = DbfFile::open(path);
-            for (uint32_t r = 0; r < f->recordCount(); ++r) f->readMemo(r, 4);
+            for (uint32_t r = 0; r < f->recordCount(); ++r)
+                f->readMemo(r, 4);
             FAIL() << "no error";
         } catch (const DbfError& e) {
             EXPECT_NE(std::string(e.what()).find(dir.path().toStdString()), std::string::npos) << e.what();
@@ -232,7 +244,8 @@ TEST(DbfFile, KilledWriterLeavesEveryPostedRecord) {
         for (int reads = 0; reads < 40 + round * 37; ++reads)
             if (read(fds[0], &got, sizeof got) == sizeof got) last = got;
         kill(pid, SIGKILL);
-        while (read(fds[0], &got, sizeof got) == sizeof got) last = got;
+        while (read(fds[0], &got, sizeof got) == sizeof got)
+            last = got;
         close(fds[0]);
         waitpid(pid, nullptr, 0);
 
@@ -273,7 +286,8 @@ TEST(DbfFile, TwoProcessesAppendingLoseNothing) {
         ASSERT_TRUE((tag == 1 || tag == 2) && i < perWriter) << v;
         ++seen[size_t((tag - 1) * perWriter + i)];
     }
-    for (int s : seen) EXPECT_EQ(s, 1);
+    for (int s : seen)
+        EXPECT_EQ(s, 1);
     EXPECT_EQ(peerCheck(dir.path()), 0);
 }
 
@@ -298,16 +312,25 @@ TEST(DbfFile, NumberTextsAsOtherWritersStoreThem) {
         bool ok;
         double value;
     };
-    for (const Case& c : {Case{"              3.0000", true, 3}, Case{"   -12.50", true, -12.5}, Case{"1234.5678", true, 1234.5678},
-                          Case{"  0.1", true, 0.1}, Case{"  1,5 ", true, 1.5}, Case{"+7", true, 7}, Case{"1e3", true, 1000},
-                          Case{"12345678901234567890", true, 12345678901234567890.0}, Case{"-.5", true, -0.5},
-                          Case{"      ", false, 0}, Case{"", false, 0}, Case{"-", false, 0}, Case{"1 2", false, 0},
-                          Case{"abc", false, 0}, Case{"***", false, 0}, Case{"inf", false, 0}, Case{"0x10", false, 0}}) {
+    for (const Case& c :
+         {Case{"              3.0000", true, 3}, Case{"   -12.50", true, -12.5},
+          Case{"1234.5678", true, 1234.5678}, Case{"  0.1", true, 0.1}, Case{"  1,5 ", true, 1.5},
+          Case{"+7", true, 7}, Case{"1e3", true, 1000},
+          Case{"12345678901234567890", true, 12345678901234567890.0}, Case{"-.5", true, -0.5},
+          Case{"      ", false, 0}, Case{"", false, 0}, Case{"-", false, 0}, Case{"1 2", false, 0},
+          Case{"abc", false, 0}, Case{"***", false, 0}, Case{"inf", false, 0}, Case{"0x10", false, 0}}) {
         double v = -999;
         EXPECT_EQ(dbf::parseNumber(c.text, v), c.ok) << c.text;
         if (c.ok) {
             EXPECT_DOUBLE_EQ(v, c.value) << c.text;
         }
+    }
+    // A NUL inside a field is rubbish, not the end of its text, on every path of the reader.
+    using namespace std::string_view_literals;
+    for (std::string_view s :
+         {"    5\0xyz"sv, "5\0"sv, "1e3\0"sv, "  12345678901234567890\0 "sv, "1.5e2\0xy"sv}) {
+        double v = 0;
+        EXPECT_FALSE(dbf::parseNumber(s, v)) << std::string(s.data(), s.find('\0'));
     }
     // Whatever width and decimals a writer used, the value is the correctly rounded one.
     std::mt19937_64 rng(42);
@@ -363,13 +386,16 @@ TEST(DbfFile, DatesReadAsTheCalendarHasThem) {
         r.replace(1, 8, DbfFile::formatDate(d));
         f->appendRecord(r);
     }
-    for (const char* bad : {"19000229", "21000229", "20230431", "20231301", "20230100", "00000101", "2023-1-1", "        "}) {
+    for (const char* bad :
+         {"19000229", "21000229", "20230431", "20231301", "20230100", "00000101", "2023-1-1", "        "}) {
         std::string r = f->blankRecord();
         r.replace(1, 8, bad);
         f->appendRecord(r);
     }
-    for (uint32_t i = 0; i < written.size(); ++i) ASSERT_EQ(f->readDate(i, 0), written[i]) << i;
-    for (uint32_t i = uint32_t(written.size()); i < f->recordCount(); ++i) EXPECT_FALSE(f->readDate(i, 0).isValid()) << i;
+    for (uint32_t i = 0; i < written.size(); ++i)
+        ASSERT_EQ(f->readDate(i, 0), written[i]) << i;
+    for (uint32_t i = uint32_t(written.size()); i < f->recordCount(); ++i)
+        EXPECT_FALSE(f->readDate(i, 0).isValid()) << i;
     std::string leap = f->blankRecord();
     leap.replace(1, 8, "20000229");
     EXPECT_EQ(f->readDate(f->appendRecord(leap), 0), QDate(2000, 2, 29));

@@ -175,7 +175,8 @@ bool parseNumberSlow(std::string_view s, double& out) {
     double v = std::strtod(start, &end);
     if (end == start) return false;
     while (*end == ' ') ++end;
-    if (*end != '\0' || !std::isfinite(v)) return false;
+    // The whole text must be used: a NUL inside it is rubbish, not its end.
+    if (end != t.c_str() + t.size() || !std::isfinite(v)) return false;
     // strtod takes "inf", "nan" and hex; a dBASE number is digits only.
     for (const char* c = start; c < end; ++c)
         if (!std::strchr("0123456789+-.eE ", *c)) return false;
