@@ -105,3 +105,16 @@ TEST_F(StoredRowsTest, KeyIndexSeesStoredWritesAndAppends) {
     const uint32_t rec = table.appendStored({7000, 1, 0});
     EXPECT_EQ(table.findStored(QStringLiteral("A;B"), {7000, 1}), int64_t(rec));
 }
+
+TEST_F(StoredRowsTest, AWriteChangesOnlyItsFieldAndKeepsUnreadableNeighbours) {
+    fill(3);
+    dbf::DbfFile& file = *table.file();
+    const dbf::FieldDef& v = file.fields()[2];
+    std::string bytes(file.record(0), file.recordLength());
+    bytes.replace(1 + v.offset, v.length, std::string("  ab*\0 12", v.length)); // another writer's rubbish
+    file.writeRecord(0, bytes);
+    table.writeStored(0, table.fieldByName("B"), 2);
+    const std::string after(file.record(0), file.recordLength());
+    EXPECT_EQ(after.substr(1 + v.offset, v.length), bytes.substr(1 + v.offset, v.length));
+    EXPECT_EQ(table.storedValue(0, table.fieldByName("B")).toInt(), 2);
+}

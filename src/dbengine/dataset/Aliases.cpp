@@ -25,9 +25,13 @@ QString Aliases::configFile() {
     return base + QStringLiteral("/morvanta/aliases.ini");
 }
 
-void Aliases::bind(const QString& alias, const QString& directory) { bound().insert(alias.toLower(), directory); }
+void Aliases::bind(const QString& alias, const QString& directory) {
+    bound().insert(alias.toLower(), directory);
+}
 
-void Aliases::unbind(const QString& alias) { bound().remove(alias.toLower()); }
+void Aliases::unbind(const QString& alias) {
+    bound().remove(alias.toLower());
+}
 
 QString Aliases::resolve(const QString& alias) {
     QString dir = bound().value(alias.toLower());
@@ -36,14 +40,17 @@ QString Aliases::resolve(const QString& alias) {
         QString file = configFile();
         where = file;
         if (!QFileInfo::exists(file))
-            throw DatabaseError(QStringLiteral("Alias '%1' is not configured: %2 does not exist").arg(alias, file));
+            throw DatabaseError(
+                QStringLiteral("Alias '%1' is not configured: %2 does not exist").arg(alias, file));
         QSettings ini(file, QSettings::IniFormat);
         dir = ini.value(alias + QStringLiteral("/path")).toString();
         if (dir.isEmpty())
-            throw DatabaseError(QStringLiteral("Alias '%1' is not configured in %2 (section [%1], key path)").arg(alias, file));
+            throw DatabaseError(QStringLiteral("Alias '%1' is not configured in %2 (section [%1], key path)")
+                                    .arg(alias, file));
     }
     if (!QFileInfo(dir).isDir())
-        throw DatabaseError(QStringLiteral("Directory %1 of alias '%2' does not exist (alias from %3)").arg(dir, alias, where));
+        throw DatabaseError(QStringLiteral("Directory %1 of alias '%2' does not exist (alias from %3)")
+                                .arg(dir, alias, where));
     return dir;
 }
 

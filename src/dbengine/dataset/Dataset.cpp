@@ -28,7 +28,8 @@ void Dataset::clearFields() {
 }
 
 void Dataset::requireActive() const {
-    if (!active()) throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!active())
+        throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
 void Dataset::setState(DataSetState s) {
@@ -125,19 +126,28 @@ int Dataset::moveBy(int n) {
     return moved;
 }
 
+std::vector<const Field*> Dataset::keyFieldsOf(const QString& keyFields,
+                                               const std::vector<Variant>& values) const {
+    std::vector<const Field*> keys;
+    for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        keys.push_back(fieldByName(name.trimmed()));
+    if (keys.empty() || keys.size() != values.size())
+        throw DatabaseError(
+            QStringLiteral("Locate needs one value for each of the fields '%1'").arg(keyFields));
+    return keys;
+}
+
 bool Dataset::locate(const QString& keyFields, const std::vector<Variant>& values) {
     requireActive();
     checkBrowseMode();
-    std::vector<const Field*> keys;
-    for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) keys.push_back(fieldByName(name.trimmed()));
-    if (keys.empty() || keys.size() != values.size())
-        throw DatabaseError(QStringLiteral("Locate needs one value for each of the fields '%1'").arg(keyFields));
+    const std::vector<const Field*> keys = keyFieldsOf(keyFields, values);
     int found = locateFast(keys, values);
     if (found == -2) {
         found = -1;
         for (size_t row = 0, n = viewSize(); row < n && found < 0; ++row) {
             bool all = true;
-            for (size_t k = 0; k < keys.size() && all; ++k) all = readStored(row, keys[k]).sameAs(values[k]);
+            for (size_t k = 0; k < keys.size() && all; ++k)
+                all = readStored(row, keys[k]).sameAs(values[k]);
             if (all) found = int(row);
         }
     }
@@ -185,7 +195,9 @@ void Dataset::beginNew(int insertPos) {
     modified_ = false;
 }
 
-void Dataset::insert() { beginNew(std::max(pos_, 0)); }
+void Dataset::insert() {
+    beginNew(std::max(pos_, 0));
+}
 
 void Dataset::append() {
     requireActive();
@@ -233,7 +245,8 @@ void Dataset::deleteRecord() {
         cancel();
         return;
     }
-    if (viewSize() == 0) throw InvalidOperation(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    if (viewSize() == 0)
+        throw InvalidOperation(QStringLiteral("Cannot perform this operation on an empty dataset"));
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
     if (state_ == DataSetState::Edit) {
         buffer_.clear();
@@ -262,8 +275,10 @@ void Dataset::setFields(const std::vector<Variant>& values) {
 void Dataset::checkBrowseMode() {
     if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
     updateRecord();
-    if (modified_) post();
-    else cancel();
+    if (modified_)
+        post();
+    else
+        cancel();
 }
 
 void Dataset::setFilter(const QString& text) {
@@ -301,12 +316,14 @@ void Dataset::filterBy(const QString& text) {
 
 Variant Dataset::currentValue(const Field* f) const {
     // The common case first: browsing, a stored field. The cursor is always inside the view.
-    if (state_ == DataSetState::Browse && !f->isLookup()) return pos_ < 0 ? Variant() : readStored(size_t(pos_), f);
+    if (state_ == DataSetState::Browse && !f->isLookup())
+        return pos_ < 0 ? Variant() : readStored(size_t(pos_), f);
     if (!active()) return {};
     if (f->isLookup()) {
         Field* key = findField(f->keyField());
         if (!key || !f->lookupDataSet()) return {};
-        return f->convert(f->lookupDataSet()->lookup(f->lookupKeyField(), key->value(), f->lookupResultField()));
+        return f->convert(
+            f->lookupDataSet()->lookup(f->lookupKeyField(), key->value(), f->lookupResultField()));
     }
     if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) {
         qsizetype i = fields_.indexOf(const_cast<Field*>(f));
@@ -319,7 +336,8 @@ Variant Dataset::currentValue(const Field* f) const {
 void Dataset::setCurrentValue(Field* f, const Variant& v) {
     requireActive();
     requireEditing();
-    if (f->isLookup()) throw InvalidOperation(QStringLiteral("Field '%1' cannot be modified").arg(f->fieldName()));
+    if (f->isLookup())
+        throw InvalidOperation(QStringLiteral("Field '%1' cannot be modified").arg(f->fieldName()));
     Variant converted = f->convert(v);
     qsizetype i = fields_.indexOf(f);
     if (i < 0) throw DatabaseError(QStringLiteral("Field '%1' not found").arg(f->fieldName()));
@@ -356,7 +374,8 @@ Variant Dataset::valueAt(int row, const Field* f) const {
     if (f->isLookup()) {
         Field* key = findField(f->keyField());
         if (!key || !f->lookupDataSet()) return {};
-        return f->convert(f->lookupDataSet()->lookup(f->lookupKeyField(), readStored(size_t(row), key), f->lookupResultField()));
+        return f->convert(f->lookupDataSet()->lookup(f->lookupKeyField(), readStored(size_t(row), key),
+                                                     f->lookupResultField()));
     }
     return readStored(size_t(row), f);
 }
@@ -371,11 +390,14 @@ Variant Dataset::lookup(const QString& keyField, const Variant& key, const QStri
     return {};
 }
 
-DataSource::DataSource(QObject* parent, Dataset* ds) : QObject(parent) { setDataSet(ds); }
+DataSource::DataSource(QObject* parent, Dataset* ds) : QObject(parent) {
+    setDataSet(ds);
+}
 
 void DataSource::setDataSet(Dataset* ds) {
     if (ds == dataset_) return;
-    for (auto& c : links_) disconnect(c);
+    for (auto& c : links_)
+        disconnect(c);
     links_.clear();
     dataset_ = ds;
     if (ds) {

@@ -23,7 +23,7 @@ public:
 
     // Fields
     const QList<Field*>& fields() const { return fields_; }
-    Field* findField(const QString& name) const; // by field name, case-insensitive
+    Field* findField(const QString& name) const;   // by field name, case-insensitive
     Field* fieldByName(const QString& name) const; // throws DatabaseError
     Variant fieldValue(const QString& name) const { return fieldByName(name)->value(); }
     void setFieldValue(const QString& name, const Variant& v) { fieldByName(name)->setValue(v); }
@@ -117,7 +117,8 @@ protected:
     virtual void removeRow(size_t row) { (void)row; }
     virtual void fillMasterFields() {}
     // Fast path for locate; returns -2 when the subclass has none for these fields.
-    virtual int locateFast(const std::vector<const Field*>& fields, const std::vector<Variant>& values) const {
+    virtual int locateFast(const std::vector<const Field*>& fields,
+                           const std::vector<Variant>& values) const {
         (void)fields, (void)values;
         return -2;
     }
@@ -125,11 +126,13 @@ protected:
     // Cursor after the view changed underneath: first record, flags reset.
     void resetCursor();
     void requireEditing() const;
+    void requireActive() const;
+    // The fields of a ";"-separated list, one for each value; throws when the counts differ.
+    std::vector<const Field*> keyFieldsOf(const QString& keyFields, const std::vector<Variant>& values) const;
 
 private:
     void goTo(int pos);
     void beginNew(int insertPos);
-    void requireActive() const;
 
     QList<Field*> fields_;
     std::vector<std::pair<QPointer<QObject>, std::function<void()>>> updateHooks_;
@@ -138,7 +141,7 @@ private:
     bool eof_ = true;
     bool bof_ = true;
     bool modified_ = false;
-    int savedPos_ = -1; // cursor before an insert, for cancel
+    int savedPos_ = -1;           // cursor before an insert, for cancel
     std::vector<Variant> buffer_; // one entry per field while editing
     QString filterText_;
     bool filtered_ = false;

@@ -14,13 +14,20 @@ int Field::displayWidth() const {
     if (width_ > 0) return width_;
     switch (kind_) {
     case FieldKind::String:
-    case FieldKind::Lookup: return size_;
-    case FieldKind::Smallint: return 6;
-    case FieldKind::Integer: return 11;
-    case FieldKind::Float: return 10;
-    case FieldKind::Date: return 10;
-    case FieldKind::Memo: return 10;
-    case FieldKind::Boolean: return 5;
+    case FieldKind::Lookup:
+        return size_;
+    case FieldKind::Smallint:
+        return 6;
+    case FieldKind::Integer:
+        return 11;
+    case FieldKind::Float:
+        return 10;
+    case FieldKind::Date:
+        return 10;
+    case FieldKind::Memo:
+        return 10;
+    case FieldKind::Boolean:
+        return 5;
     }
     return 10;
 }
@@ -33,15 +40,23 @@ void Field::setLookup(const QString& keyField, Dataset* lookupDataSet, const QSt
     lookupResultField_ = resultField;
 }
 
-Variant Field::value() const { return dataset_->currentValue(this); }
+Variant Field::value() const {
+    return dataset_->currentValue(this);
+}
 
-void Field::setValue(const Variant& v) { dataset_->setCurrentValue(this, v); }
+void Field::setValue(const Variant& v) {
+    dataset_->setCurrentValue(this, v);
+}
 
-QString Field::asString() const { return format(value()); }
+QString Field::asString() const {
+    return format(value());
+}
 
 void Field::setAsString(const QString& s) {
-    if (s.isEmpty() && kind_ != FieldKind::String && kind_ != FieldKind::Memo) setValue(Variant());
-    else setValue(Variant(s));
+    if (s.isEmpty() && kind_ != FieldKind::String && kind_ != FieldKind::Memo)
+        setValue(Variant());
+    else
+        setValue(Variant(s));
 }
 
 QString Field::format(const Variant& v) const {
@@ -56,15 +71,20 @@ Variant Field::convert(const Variant& v) const {
     case FieldKind::Smallint: {
         int64_t n = v.toInt();
         if (n < -32768 || n > 32767)
-            throw ConversionError(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is -32768 to 32767")
-                                      .arg(n)
-                                      .arg(fieldName_));
+            throw ConversionError(
+                QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is -32768 to 32767")
+                    .arg(n)
+                    .arg(fieldName_));
         return Variant(n);
     }
-    case FieldKind::Integer: return Variant(v.toInt());
-    case FieldKind::Float: return Variant(v.toDouble());
-    case FieldKind::Date: return Variant(v.toDate());
-    case FieldKind::Boolean: return Variant(v.toBool());
+    case FieldKind::Integer:
+        return Variant(v.toInt());
+    case FieldKind::Float:
+        return Variant(v.toDouble());
+    case FieldKind::Date:
+        return Variant(v.toDate());
+    case FieldKind::Boolean:
+        return Variant(v.toBool());
     case FieldKind::String:
     case FieldKind::Lookup: {
         QString s = v.toString();
@@ -72,7 +92,8 @@ Variant Field::convert(const Variant& v) const {
         if (size_ > 0 && s.size() > size_) s.truncate(size_);
         return Variant(s);
     }
-    case FieldKind::Memo: return Variant(v.toString());
+    case FieldKind::Memo:
+        return Variant(v.toString());
     }
     return v;
 }

@@ -22,7 +22,9 @@ public:
     FieldKind kind() const { return kind_; }
     int size() const { return size_; }
     bool isLookup() const { return kind_ == FieldKind::Lookup; }
-    bool isNumeric() const { return kind_ == FieldKind::Smallint || kind_ == FieldKind::Integer || kind_ == FieldKind::Float; }
+    bool isNumeric() const {
+        return kind_ == FieldKind::Smallint || kind_ == FieldKind::Integer || kind_ == FieldKind::Float;
+    }
 
     QString displayLabel() const { return label_.isEmpty() ? fieldName_ : label_; }
     void setDisplayLabel(const QString& l) { label_ = l; }

@@ -42,16 +42,19 @@ std::vector<Token> tokenize(const QString& s) {
                 ++i; // the sign of a number literal
                 if (!startsNumber(i)) bad(s, QStringLiteral("a number must follow '%1'").arg(c));
             }
-            while (digit(i)) ++i;
+            while (digit(i))
+                ++i;
             if (i < n && s[i] == u'.') {
                 ++i;
-                while (digit(i)) ++i;
+                while (digit(i))
+                    ++i;
             }
             // A number ends where the digits end, so "5and" is the number 5 and the word "and".
             QString t = s.mid(start, i - start);
             out.push_back({Tok::Number, t, t.toDouble(), start});
         } else if (c.isLetter() || c == u'_') {
-            while (i < n && (s[i].isLetterOrNumber() || s[i] == u'_')) ++i;
+            while (i < n && (s[i].isLetterOrNumber() || s[i] == u'_'))
+                ++i;
             out.push_back({Tok::Ident, s.mid(start, i - start), 0, start});
         } else if (c == u'\'' || c == u'"') {
             QString t;
@@ -86,7 +89,9 @@ std::vector<Token> tokenize(const QString& s) {
     return out;
 }
 
-bool isWord(const Token& t, const char* w) { return t.kind == Tok::Ident && t.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0; }
+bool isWord(const Token& t, const char* w) {
+    return t.kind == Tok::Ident && t.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+}
 
 } // namespace
 
@@ -119,7 +124,8 @@ public:
 
     std::unique_ptr<FilterNode> parseAll() {
         auto n = parseOr();
-        if (peek().kind != Tok::End) bad(text_, QStringLiteral("unexpected '%1' at position %2").arg(peek().text).arg(peek().pos + 1));
+        if (peek().kind != Tok::End)
+            bad(text_, QStringLiteral("unexpected '%1' at position %2").arg(peek().text).arg(peek().pos + 1));
         return n;
     }
 
@@ -132,14 +138,16 @@ private:
     static constexpr int kMaxDepth = 256;
     static constexpr int kMaxNodes = 4096;
     void nest() {
-        if (++depth_ > kMaxDepth) bad(text_, QStringLiteral("nested too deeply at position %1").arg(toks_[pos_ - 1].pos + 1));
+        if (++depth_ > kMaxDepth)
+            bad(text_, QStringLiteral("nested too deeply at position %1").arg(toks_[pos_ - 1].pos + 1));
     }
     std::unique_ptr<FilterNode> node() {
         if (++nodes_ > kMaxNodes) bad(text_, QStringLiteral("more than %1 terms").arg(kMaxNodes));
         return std::make_unique<FilterNode>();
     }
 
-    std::unique_ptr<FilterNode> join(FilterNode::Kind k, std::unique_ptr<FilterNode> a, std::unique_ptr<FilterNode> b) {
+    std::unique_ptr<FilterNode> join(FilterNode::Kind k, std::unique_ptr<FilterNode> a,
+                                     std::unique_ptr<FilterNode> b) {
         auto n = node();
         n->kind = k;
         n->a = std::move(a);
@@ -174,7 +182,8 @@ private:
             take();
             nest();
             auto n = parseOr();
-            if (peek().kind != Tok::RParen) bad(text_, QStringLiteral("')' expected at position %1").arg(peek().pos + 1));
+            if (peek().kind != Tok::RParen)
+                bad(text_, QStringLiteral("')' expected at position %1").arg(peek().pos + 1));
             take();
             --depth_;
             return n;
@@ -183,8 +192,9 @@ private:
         n->l = operand();
         const Token& op = take();
         if (op.kind != Tok::Op)
-            bad(text_, op.kind == Tok::End ? QStringLiteral("comparison expected at the end")
-                                           : QStringLiteral("comparison expected at position %1").arg(op.pos + 1));
+            bad(text_, op.kind == Tok::End
+                           ? QStringLiteral("comparison expected at the end")
+                           : QStringLiteral("comparison expected at position %1").arg(op.pos + 1));
         static const std::pair<const char*, Cmp> ops[] = {{"=", Cmp::Eq}, {"<>", Cmp::Ne}, {"<", Cmp::Lt},
                                                           {">", Cmp::Gt}, {"<=", Cmp::Le}, {">=", Cmp::Ge}};
         for (auto& [t, c] : ops)
@@ -203,10 +213,18 @@ private:
             o.isField = true;
             o.name = t.text;
             break;
-        case Tok::Number: o.number = t.number; o.text = t.text; break;
-        case Tok::String: o.isText = true; o.text = t.text; break;
-        case Tok::End: bad(text_, QStringLiteral("field or value expected at the end"));
-        default: bad(text_, QStringLiteral("field or value expected at position %1").arg(t.pos + 1));
+        case Tok::Number:
+            o.number = t.number;
+            o.text = t.text;
+            break;
+        case Tok::String:
+            o.isText = true;
+            o.text = t.text;
+            break;
+        case Tok::End:
+            bad(text_, QStringLiteral("field or value expected at the end"));
+        default:
+            bad(text_, QStringLiteral("field or value expected at position %1").arg(t.pos + 1));
         }
         return o;
     }
@@ -220,17 +238,25 @@ private:
 
 template <typename T> bool apply(Cmp c, const T& a, const T& b) {
     switch (c) {
-    case Cmp::Eq: return a == b;
-    case Cmp::Ne: return !(a == b);
-    case Cmp::Lt: return a < b;
-    case Cmp::Gt: return b < a;
-    case Cmp::Le: return !(b < a);
-    case Cmp::Ge: return !(a < b);
+    case Cmp::Eq:
+        return a == b;
+    case Cmp::Ne:
+        return !(a == b);
+    case Cmp::Lt:
+        return a < b;
+    case Cmp::Gt:
+        return b < a;
+    case Cmp::Le:
+        return !(b < a);
+    case Cmp::Ge:
+        return !(a < b);
     }
     return false;
 }
 
-bool isNumericType(char t) { return t == 'N' || t == 'F'; }
+bool isNumericType(char t) {
+    return t == 'N' || t == 'F';
+}
 
 // Value of an operand for one record, as a number or as text bytes.
 bool numberOf(const Operand& o, const dbf::DbfFile& f, uint32_t rec, double& out) {
@@ -243,7 +269,8 @@ bool numberOf(const Operand& o, const dbf::DbfFile& f, uint32_t rec, double& out
 
 std::string_view trimmed(std::string_view s) {
     size_t n = s.size();
-    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0'))
+        --n;
     return s.substr(0, n);
 }
 
@@ -264,10 +291,14 @@ bool evalCompare(const FilterNode& n, const dbf::DbfFile& f, uint32_t rec) {
 
 bool eval(const FilterNode& n, const dbf::DbfFile& f, uint32_t rec) {
     switch (n.kind) {
-    case FilterNode::And: return eval(*n.a, f, rec) && eval(*n.b, f, rec);
-    case FilterNode::Or: return eval(*n.a, f, rec) || eval(*n.b, f, rec);
-    case FilterNode::Not: return !eval(*n.a, f, rec);
-    case FilterNode::Compare: return evalCompare(n, f, rec);
+    case FilterNode::And:
+        return eval(*n.a, f, rec) && eval(*n.b, f, rec);
+    case FilterNode::Or:
+        return eval(*n.a, f, rec) || eval(*n.b, f, rec);
+    case FilterNode::Not:
+        return !eval(*n.a, f, rec);
+    case FilterNode::Compare:
+        return evalCompare(n, f, rec);
     }
     return false;
 }
@@ -277,7 +308,8 @@ void bindOperand(Operand& o, const dbf::DbfFile& f) {
         o.field = f.fieldIndex(o.name.toStdString());
         if (o.field < 0) throw DatabaseError(QStringLiteral("Field '%1' not found").arg(o.name));
         o.type = f.fields()[size_t(o.field)].type;
-        if (o.type == 'M') throw DatabaseError(QStringLiteral("Memo field '%1' cannot be used in a filter").arg(o.name));
+        if (o.type == 'M')
+            throw DatabaseError(QStringLiteral("Memo field '%1' cannot be used in a filter").arg(o.name));
     } else {
         std::string enc;
         if (!dbf::encode(o.text, f.codePage(), enc)) enc = "\x01\x02"; // matches no stored text
@@ -299,11 +331,13 @@ void bindNode(FilterNode& n, const dbf::DbfFile& f) {
 }
 
 bool collectEqualities(const FilterNode& n, std::vector<int>& cols, std::vector<double>& vals) {
-    if (n.kind == FilterNode::And) return collectEqualities(*n.a, cols, vals) && collectEqualities(*n.b, cols, vals);
+    if (n.kind == FilterNode::And)
+        return collectEqualities(*n.a, cols, vals) && collectEqualities(*n.b, cols, vals);
     if (n.kind != FilterNode::Compare || n.cmp != Cmp::Eq) return false;
     const Operand* field = n.l.isField ? &n.l : &n.r;
     const Operand* lit = n.l.isField ? &n.r : &n.l;
-    if (!field->isField || lit->isField || lit->isText || field->field < 0 || !isNumericType(field->type)) return false;
+    if (!field->isField || lit->isField || lit->isText || field->field < 0 || !isNumericType(field->type))
+        return false;
     cols.push_back(field->field);
     vals.push_back(lit->number);
     return true;
@@ -333,6 +367,8 @@ void FilterExpr::bind(const dbf::DbfFile& file) {
     if (root_) bindNode(*root_, file);
 }
 
-bool FilterExpr::matches(const dbf::DbfFile& file, uint32_t rec) const { return !root_ || eval(*root_, file, rec); }
+bool FilterExpr::matches(const dbf::DbfFile& file, uint32_t rec) const {
+    return !root_ || eval(*root_, file, rec);
+}
 
 } // namespace db

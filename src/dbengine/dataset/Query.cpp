@@ -13,7 +13,9 @@ void Query::setSql(const QStringList& lines) {
     sql_ = lines;
 }
 
-void Query::setParam(const QString& name, const Variant& value) { params_[name.toUpper()] = value; }
+void Query::setParam(const QString& name, const Variant& value) {
+    params_[name.toUpper()] = value;
+}
 
 Variant Query::param(const QString& name) const {
     auto it = params_.find(name.toUpper());
@@ -29,7 +31,8 @@ Field* Query::fieldAt(int i) const {
 void Query::doOpen() {
     QString dir = Aliases::resolve(databaseName_);
     std::map<QString, Variant> params;
-    for (const auto& [k, v] : params_) params[k] = v;
+    for (const auto& [k, v] : params_)
+        params[k] = v;
     sql::ResultSet rs = sql::runSelect(dir, sql_.join(QLatin1Char('\n')), params);
     clearFields();
     for (qsizetype c = 0; c < rs.columns.size(); ++c) {
@@ -38,12 +41,15 @@ void Query::doOpen() {
         for (const auto& row : rs.rows) {
             const Variant v = row[size_t(c)];
             if (v.isNull()) continue;
-            if (v.type() == Variant::Type::Int) kind = FieldKind::Integer;
-            else if (v.type() == Variant::Type::Float) kind = FieldKind::Float;
+            if (v.type() == Variant::Type::Int)
+                kind = FieldKind::Integer;
+            else if (v.type() == Variant::Type::Float)
+                kind = FieldKind::Float;
             break;
         }
         if (kind == FieldKind::String)
-            for (const auto& row : rs.rows) size = std::max(size, int(row[size_t(c)].toString().size()));
+            for (const auto& row : rs.rows)
+                size = std::max(size, int(row[size_t(c)].toString().size()));
         auto* f = new Field(this, objectName() + rs.columns[c], rs.columns[c], kind, std::max(size, 1));
         f->setColumn(int(c));
         addField(f);

@@ -7,8 +7,11 @@ namespace db {
 void ResultTable::add(const Variant& v) {
     uint64_t bits = 0;
     switch (v.type()) {
-    case Variant::Type::Null: break;
-    case Variant::Type::Int: bits = uint64_t(v.toInt()); break;
+    case Variant::Type::Null:
+        break;
+    case Variant::Type::Int:
+        bits = uint64_t(v.toInt());
+        break;
     case Variant::Type::Float: {
         double d = v.toDouble();
         std::memcpy(&bits, &d, sizeof d);
@@ -18,8 +21,12 @@ void ResultTable::add(const Variant& v) {
         bits = strings_.size();
         strings_.push_back(v.toString());
         break;
-    case Variant::Type::Date: bits = uint64_t(v.toDate().toJulianDay()); break;
-    case Variant::Type::Bool: bits = v.toBool() ? 1 : 0; break;
+    case Variant::Type::Date:
+        bits = uint64_t(v.toDate().toJulianDay());
+        break;
+    case Variant::Type::Bool:
+        bits = v.toBool() ? 1 : 0;
+        break;
     }
     types_.push_back(uint8_t(v.type()));
     payload_.push_back(bits);
@@ -29,16 +36,21 @@ Variant ResultTable::value(size_t row, int column) const {
     size_t i = row * size_t(columns_) + size_t(column);
     uint64_t bits = payload_[i];
     switch (Variant::Type(types_[i])) {
-    case Variant::Type::Null: return {};
-    case Variant::Type::Int: return Variant(int64_t(bits));
+    case Variant::Type::Null:
+        return {};
+    case Variant::Type::Int:
+        return Variant(int64_t(bits));
     case Variant::Type::Float: {
         double d;
         std::memcpy(&d, &bits, sizeof d);
         return Variant(d);
     }
-    case Variant::Type::String: return Variant(strings_[bits]);
-    case Variant::Type::Date: return Variant(QDate::fromJulianDay(int64_t(bits)));
-    case Variant::Type::Bool: return Variant(bits != 0);
+    case Variant::Type::String:
+        return Variant(strings_[bits]);
+    case Variant::Type::Date:
+        return Variant(QDate::fromJulianDay(int64_t(bits)));
+    case Variant::Type::Bool:
+        return Variant(bits != 0);
     }
     return {};
 }

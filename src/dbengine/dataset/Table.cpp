@@ -273,7 +273,8 @@ Variant Table::readRecord(uint32_t rec, const Field* f) const {
     }
 }
 
-std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting) const {
+std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting,
+                                const Field* only) const {
     std::string bytes =
         inserting ? file_->blankRecord() : std::string(file_->record(rec), file_->recordLength());
     struct PendingMemo {
@@ -286,7 +287,7 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
     for (qsizetype i = 0; i < fl.size(); ++i) {
         const Field* f = fl[i];
         int c = f->column();
-        if (f->isLookup() || c < 0) continue;
+        if (f->isLookup() || c < 0 || (only && f != only)) continue;
         const dbf::FieldDef& d = file_->fields()[size_t(c)];
         const Variant& v = buffer[size_t(i)];
         std::string text;
@@ -486,14 +487,8 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
 }
 
 int64_t Table::findStored(const QString& keyFields, const std::vector<Variant>& values) const {
-    if (!active())
-        throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
-    std::vector<const Field*> keys;
-    for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-        keys.push_back(fieldByName(name.trimmed()));
-    if (keys.empty() || keys.size() != values.size())
-        throw DatabaseError(
-            QStringLiteral("Locate needs one value for each of the fields '%1'").arg(keyFields));
+    requireActive();
+    const std::vector<const Field*> keys = keyFieldsOf(keyFields, values);
     auto matches = [&](uint32_t rec) {
         if (file_->isDeleted(rec)) return false;
         for (size_t k = 0; k < keys.size(); ++k)
@@ -524,27 +519,29 @@ Variant Table::storedValue(uint32_t rec, const Field* f) const {
     return readRecord(rec, f);
 }
 
-void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
-    if (!active() || rec >= file_->recordCount())
-        throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
+int64_t Table::beginStoredWrite() {
+    requireActive();
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
     if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
     checkBrowseMode();
-    const int64_t cursor = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
-    std::vector<Variant> buffer;
-    for (const Field* g : fields())
-        buffer.push_back(g == f ? v : g->isLookup() ? Variant() : readRecord(rec, g));
-    file_->writeRecord(rec, encodeRecord(buffer, rec, false));
+    return recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
+}
+
+void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
+    if (active() && rec >= file_->recordCount())
+        throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
+    const int64_t cursor = beginStoredWrite();
+    const qsizetype at = fields().indexOf(f);
+    if (at < 0 || f->isLookup()) throw DatabaseError(QStringLiteral("Field not found in %1").arg(tableName_));
+    std::vector<Variant> buffer(size_t(fields().size()));
+    buffer[size_t(at)] = v;
+    // Only this field is encoded; the others keep their stored bytes, whatever they hold.
+    file_->writeRecord(rec, encodeRecord(buffer, rec, false, f));
     storedWritten(rec, cursor);
 }
 
 uint32_t Table::appendStored(const std::vector<Variant>& values) {
-    if (!active())
-        throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
-    if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
-    if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
-    checkBrowseMode();
-    const int64_t cursor = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
+    const int64_t cursor = beginStoredWrite();
     std::vector<Variant> buffer;
     qsizetype i = 0;
     for (const Field* g : fields()) {

@@ -66,7 +66,8 @@ protected:
     int writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) override;
     void removeRow(size_t row) override;
     void fillMasterFields() override;
-    int locateFast(const std::vector<const Field*>& fields, const std::vector<Variant>& values) const override;
+    int locateFast(const std::vector<const Field*>& fields,
+                   const std::vector<Variant>& values) const override;
 
 private:
     bool passes(uint32_t rec) const;
@@ -77,14 +78,20 @@ private:
     Variant masterValue() const;
     Variant readRecord(uint32_t rec, const Field* f) const;
     // Key parts for the key index: 1 ready, -1 the values can match nothing, -2 no index fits.
-    int keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values, std::vector<int>& cols,
-                 std::vector<dbf::KeyIndex::Part>& parts, std::vector<std::string>& texts) const;
+    int keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values,
+                 std::vector<int>& cols, std::vector<dbf::KeyIndex::Part>& parts,
+                 std::vector<std::string>& texts) const;
+    // The checks of a write past the filter; the record the cursor stands on, or -1.
+    int64_t beginStoredWrite();
     void storedWritten(uint32_t rec, int64_t cursorRec);
-    std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting) const;
+    // The record's bytes with the buffer's values; only, when given, is the one field written.
+    std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting,
+                             const Field* only = nullptr) const;
 
     QString databaseName_, tableName_, indexName_, keyIndexFields_;
     std::vector<int> keyColumns_;
-    std::vector<uint32_t> indexCandidates(const std::vector<int>& cols, const std::vector<dbf::KeyIndex::Part>& parts) const;
+    std::vector<uint32_t> indexCandidates(const std::vector<int>& cols,
+                                          const std::vector<dbf::KeyIndex::Part>& parts) const;
     bool readOnly_ = false;
     std::shared_ptr<dbf::DbfFile> file_;
     // The view: record numbers in view order. A view of every record in stored order is kept

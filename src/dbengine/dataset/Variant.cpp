@@ -25,9 +25,12 @@ int64_t roundHalfEvenSlow(double v) {
 
 int64_t Variant::toInt() const {
     switch (type()) {
-    case Type::Int: return std::get<int64_t>(v_);
-    case Type::Float: return roundHalfEven(std::get<double>(v_));
-    case Type::Bool: return std::get<bool>(v_) ? -1 : 0;
+    case Type::Int:
+        return std::get<int64_t>(v_);
+    case Type::Float:
+        return roundHalfEven(std::get<double>(v_));
+    case Type::Bool:
+        return std::get<bool>(v_) ? -1 : 0;
     case Type::String: {
         const QString& s = std::get<QString>(v_);
         bool ok = false;
@@ -35,33 +38,45 @@ int64_t Variant::toInt() const {
         if (!ok) throw ConversionError(QStringLiteral("'%1' is not a valid integer value").arg(s));
         return n;
     }
-    default: throw ConversionError(QString(kBadConversion));
+    default:
+        throw ConversionError(QString(kBadConversion));
     }
 }
 
 double Variant::toDouble() const {
     switch (type()) {
-    case Type::Int: return double(std::get<int64_t>(v_));
-    case Type::Float: return std::get<double>(v_);
-    case Type::Bool: return std::get<bool>(v_) ? -1.0 : 0.0;
+    case Type::Int:
+        return double(std::get<int64_t>(v_));
+    case Type::Float:
+        return std::get<double>(v_);
+    case Type::Bool:
+        return std::get<bool>(v_) ? -1.0 : 0.0;
     case Type::String: {
         double d = 0;
         if (!parseDouble(std::get<QString>(v_), d))
-            throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(std::get<QString>(v_)));
+            throw ConversionError(
+                QStringLiteral("'%1' is not a valid floating point value").arg(std::get<QString>(v_)));
         return d;
     }
-    default: throw ConversionError(QString(kBadConversion));
+    default:
+        throw ConversionError(QString(kBadConversion));
     }
 }
 
 QString Variant::toString() const {
     switch (type()) {
-    case Type::Null: return {};
-    case Type::Int: return QString::number(std::get<int64_t>(v_));
-    case Type::Float: return QString::number(std::get<double>(v_), 'g', 15);
-    case Type::String: return std::get<QString>(v_);
-    case Type::Date: return std::get<QDate>(v_).toString(QStringLiteral("dd.MM.yyyy"));
-    case Type::Bool: return std::get<bool>(v_) ? QStringLiteral("True") : QStringLiteral("False");
+    case Type::Null:
+        return {};
+    case Type::Int:
+        return QString::number(std::get<int64_t>(v_));
+    case Type::Float:
+        return QString::number(std::get<double>(v_), 'g', 15);
+    case Type::String:
+        return std::get<QString>(v_);
+    case Type::Date:
+        return std::get<QDate>(v_).toString(QStringLiteral("dd.MM.yyyy"));
+    case Type::Bool:
+        return std::get<bool>(v_) ? QStringLiteral("True") : QStringLiteral("False");
     }
     return {};
 }
@@ -81,16 +96,20 @@ QDate Variant::toDate() const {
 
 bool Variant::toBool() const {
     switch (type()) {
-    case Type::Bool: return std::get<bool>(v_);
-    case Type::Int: return std::get<int64_t>(v_) != 0;
-    case Type::Float: return std::get<double>(v_) != 0;
+    case Type::Bool:
+        return std::get<bool>(v_);
+    case Type::Int:
+        return std::get<int64_t>(v_) != 0;
+    case Type::Float:
+        return std::get<double>(v_) != 0;
     case Type::String: {
         QString s = std::get<QString>(v_).trimmed().toLower();
         if (s == u"true" || s == u"t") return true;
         if (s == u"false" || s == u"f") return false;
         break;
     }
-    default: break;
+    default:
+        break;
     }
     throw ConversionError(QString(kBadConversion));
 }
@@ -119,16 +138,22 @@ namespace {
 template <typename IntOp, typename FloatOp>
 Variant arith(const Variant& a, const Variant& b, IntOp iop, FloatOp fop) {
     if (a.isNull() || b.isNull()) return {};
-    if (a.type() == Variant::Type::Int && b.type() == Variant::Type::Int) return Variant(iop(a.toInt(), b.toInt()));
+    if (a.type() == Variant::Type::Int && b.type() == Variant::Type::Int)
+        return Variant(iop(a.toInt(), b.toInt()));
     return Variant(fop(a.toDouble(), b.toDouble()));
 }
 } // namespace
 
 Variant operator+(const Variant& a, const Variant& b) {
-    if (a.type() == Variant::Type::String && b.type() == Variant::Type::String) return Variant(a.toString() + b.toString());
+    if (a.type() == Variant::Type::String && b.type() == Variant::Type::String)
+        return Variant(a.toString() + b.toString());
     return arith(a, b, std::plus<int64_t>(), std::plus<double>());
 }
-Variant operator-(const Variant& a, const Variant& b) { return arith(a, b, std::minus<int64_t>(), std::minus<double>()); }
-Variant operator*(const Variant& a, const Variant& b) { return arith(a, b, std::multiplies<int64_t>(), std::multiplies<double>()); }
+Variant operator-(const Variant& a, const Variant& b) {
+    return arith(a, b, std::minus<int64_t>(), std::minus<double>());
+}
+Variant operator*(const Variant& a, const Variant& b) {
+    return arith(a, b, std::multiplies<int64_t>(), std::multiplies<double>());
+}
 
 } // namespace db
