@@ -20,8 +20,9 @@ class TableTest : public ::testing::Test {
 protected:
     void SetUp() override {
         path = dir.filePath("t.dbf");
-        dbf::DbfFile::create(path.toStdString(),
-                             {{"N", 'N', 6, 0}, {"G", 'N', 20, 4}, {"T", 'C', 10, 0}, {"D", 'D', 8, 0}, {"M", 'M', 10, 0}});
+        dbf::DbfFile::create(
+            path.toStdString(),
+            {{"N", 'N', 6, 0}, {"G", 'N', 20, 4}, {"T", 'C', 10, 0}, {"D", 'D', 8, 0}, {"M", 'M', 10, 0}});
         table.setTableName(path);
     }
     void fill(int rows, int groups = 3) {
@@ -29,7 +30,8 @@ protected:
         table.file()->setDurable(rows < 100); // thousands of fsyncs would only slow the test
         for (int i = 1; i <= rows; ++i) {
             table.append();
-            table.setFields({i, double(i % groups), QStringLiteral("row%1").arg(i), QDate(2020, 1, 1).addDays(i)});
+            table.setFields(
+                {i, double(i % groups), QStringLiteral("row%1").arg(i), QDate(2020, 1, 1).addDays(i)});
             table.post();
         }
         table.first();
@@ -59,7 +61,8 @@ TEST(VariantTest, ConversionsFollowTheProgramsRules) {
     EXPECT_EQ(Variant(2.4999).toInt(), 2);
     EXPECT_EQ(messageOf([] { Variant().toInt(); }), "Invalid variant type conversion");
     EXPECT_EQ(messageOf([] { Variant().toDouble(); }), "Invalid variant type conversion");
-    EXPECT_EQ(messageOf([] { Variant(QStringLiteral("12a")).toInt(); }), "'12a' is not a valid integer value");
+    EXPECT_EQ(messageOf([] { Variant(QStringLiteral("12a")).toInt(); }),
+              "'12a' is not a valid integer value");
     EXPECT_EQ(Variant(QStringLiteral(" 42 ")).toInt(), 42);
     EXPECT_TRUE(Variant(3).sameAs(Variant(3.0)));
     EXPECT_TRUE(Variant(QStringLiteral("3")).sameAs(Variant(3)));
@@ -75,7 +78,8 @@ TEST_F(TableTest, NavigationStopsAtTheEndsAndSetsTheFlags) {
     EXPECT_FALSE(table.eof());
     EXPECT_EQ(current(), 1);
     int seen = 0;
-    for (table.first(); !table.eof(); table.next()) ++seen;
+    for (table.first(); !table.eof(); table.next())
+        ++seen;
     EXPECT_EQ(seen, 5);
     EXPECT_EQ(current(), 5); // next on the last record stays there
     table.prior();
@@ -110,7 +114,8 @@ TEST_F(TableTest, EmptyViewReadsNullAndFailsAsNumber) {
 
 TEST_F(TableTest, EditingPostCancelDeleteAndSetFields) {
     fill(3);
-    EXPECT_EQ(messageOf([&] { table.fieldByName("T")->setValue("x"); }), "Dataset not in edit or insert mode");
+    EXPECT_EQ(messageOf([&] { table.fieldByName("T")->setValue("x"); }),
+              "Dataset not in edit or insert mode");
     table.next();
     table.edit();
     table.fieldByName("T")->setValue(QStringLiteral("Изменено"));
@@ -151,8 +156,10 @@ TEST_F(TableTest, EditingPostCancelDeleteAndSetFields) {
 TEST_F(TableTest, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
     fill(1);
     table.edit();
-    EXPECT_EQ(messageOf([&] { table.fieldByName("N")->setValue("abc"); }), "'abc' is not a valid integer value");
-    EXPECT_NE(messageOf([&] { table.fieldByName("N")->setValue(40000); }).find("-32768 to 32767"), std::string::npos);
+    EXPECT_EQ(messageOf([&] { table.fieldByName("N")->setValue("abc"); }),
+              "'abc' is not a valid integer value");
+    EXPECT_NE(messageOf([&] { table.fieldByName("N")->setValue(40000); }).find("-32768 to 32767"),
+              std::string::npos);
     table.fieldByName("G")->setValue(1e30); // wider than N(20,4)
     EXPECT_NE(messageOf([&] { table.post(); }).find("does not fit field G"), std::string::npos);
     EXPECT_EQ(table.state(), DataSetState::Edit);
@@ -232,11 +239,11 @@ TEST_F(TableTest, FilterSyntax) {
         table.setFilter(f);
         return table.recordCount();
     };
-    EXPECT_EQ(count("N=5and G=2"), 1);   // number directly followed by a word
+    EXPECT_EQ(count("N=5and G=2"), 1); // number directly followed by a word
     EXPECT_EQ(count("G=0 or N<=2"), 6);
     EXPECT_EQ(count("not (G=0) and N<>1"), 7);
     EXPECT_EQ(count("T='row10'"), 1);
-    EXPECT_EQ(count("T>='row2'"), 8);    // text compares as text: row2..row9
+    EXPECT_EQ(count("T>='row2'"), 8); // text compares as text: row2..row9
     EXPECT_EQ(count("N>=-1 and G<>1.0"), 8);
     EXPECT_EQ(count(""), 12);
 }
@@ -247,7 +254,7 @@ TEST_F(TableTest, LocateFindsTheFirstMatchInViewOrder) {
     EXPECT_TRUE(table.locate("G;T", {2, QStringLiteral("row10")}));
     EXPECT_EQ(current(), 10);
     EXPECT_FALSE(table.locate("G;T", {2, QStringLiteral("row11")}));
-    EXPECT_EQ(current(), 10); // failure keeps the record
+    EXPECT_EQ(current(), 10);                                   // failure keeps the record
     EXPECT_FALSE(table.locate("T", {QStringLiteral("ROW10")})); // case-sensitive
     EXPECT_TRUE(table.locate("G", {3}));
     EXPECT_EQ(current(), 3);
@@ -324,7 +331,8 @@ TEST(AliasTest, MissingAliasDirectoryAndTableAreNamed) {
     EXPECT_NE(m.find("does not exist"), std::string::npos) << m;
     QDir().mkpath(cfg.filePath("db"));
     m = messageOf([&] { t.open(); });
-    EXPECT_NE(m.find("Table bd_test.DBF not found in " + cfg.filePath("db").toStdString()), std::string::npos) << m;
+    EXPECT_NE(m.find("Table bd_test.DBF not found in " + cfg.filePath("db").toStdString()), std::string::npos)
+        << m;
     // The file is found whatever the case of its name on disk.
     dbf::DbfFile::create(cfg.filePath("db/BD_TEST.DBF").toStdString(), {{"A", 'N', 6, 0}});
     EXPECT_NO_THROW(t.open());
@@ -335,7 +343,8 @@ TEST_F(TableTest, EqualityFiltersOverManyRowsMatchAPlainScan) {
     fill(5000, 7);
     auto numbers = [&] {
         std::vector<int> out;
-        for (table.first(); !table.eof(); table.next()) out.push_back(current());
+        for (table.first(); !table.eof(); table.next())
+            out.push_back(current());
         return out;
     };
     // "G=3 and N<=1000" cannot use the index; "G=3" can: both must agree on the rows.
@@ -366,4 +375,20 @@ TEST_F(TableTest, EqualityFiltersOverManyRowsMatchAPlainScan) {
     EXPECT_EQ(after.back(), 7001);
     table.setFilter("G=3 and N=7001");
     EXPECT_EQ(numbers(), std::vector<int>{7001});
+}
+
+TEST_F(TableTest, TypedTextIsTakenInOnceWhenAMoveEndsTheEdit) {
+    fill(3);
+    QObject control;
+    int taken = 0;
+    table.addUpdateHook(&control, [&] {
+        ++taken;
+        table.fieldByName("T")->setValue(QStringLiteral("typed"));
+    });
+    table.edit();
+    table.next(); // the move posts the pending edit
+    EXPECT_EQ(taken, 1);
+    table.prior();
+    EXPECT_EQ(table.fieldByName("T")->asString(), QStringLiteral("typed"));
+    EXPECT_EQ(taken, 1);
 }

@@ -209,6 +209,10 @@ void Dataset::post() {
     requireActive();
     if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
     updateRecord();
+    postBuffer();
+}
+
+void Dataset::postBuffer() {
     bool inserting = state_ == DataSetState::Insert;
     int newPos = writeBuffer(buffer_, inserting, size_t(std::max(pos_, 0)));
     buffer_.clear();
@@ -276,7 +280,7 @@ void Dataset::checkBrowseMode() {
     if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
     updateRecord();
     if (modified_)
-        post();
+        postBuffer(); // the typed text is in the buffer already
     else
         cancel();
 }

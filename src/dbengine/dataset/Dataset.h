@@ -132,6 +132,8 @@ protected:
 
 private:
     void goTo(int pos);
+    // Writes the buffer of a pending edit or insert, its typed text already taken in.
+    void postBuffer();
     void beginNew(int insertPos);
 
     QList<Field*> fields_;
