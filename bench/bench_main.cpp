@@ -133,18 +133,13 @@ void BM_ScoringPass(benchmark::State& state) {
     }
     const QString answers =
         QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3").arg(who->org).arg(who->testee).arg(N);
-    auto restrict = [](db::Table* t, const QString& f) {
-        t->setFiltered(false);
-        t->setFilter(f);
-        t->setFiltered(true);
-    };
     for (auto _ : state) {
-        restrict(m.Table_vopros, QStringLiteral("NTEST=%1").arg(N));
-        restrict(m.Table_rezult, answers);
-        restrict(m.Table_rez, answers);
+        m.Table_vopros->filterBy(QStringLiteral("NTEST=%1").arg(N));
+        m.Table_rezult->filterBy(answers);
+        m.Table_rez->filterBy(answers);
         for (int k = 1; k <= K; ++k) {
             int64_t S = 0;
-            restrict(m.Table_summa, QStringLiteral("NOMTESTA=%1and KRIT=%2").arg(N).arg(k));
+            m.Table_summa->filterBy(QStringLiteral("NOMTESTA=%1and KRIT=%2").arg(N).arg(k));
             for (m.Table_summa->first(); !m.Table_summa->eof(); m.Table_summa->next()) {
                 ++most;
                 int q = int(m.Table_summaSUMVOPR->asInteger());
@@ -152,7 +147,7 @@ void BM_ScoringPass(benchmark::State& state) {
                 int a = int(m.Table_rezultOTVET->asInteger());
                 m.Table_vopros->locate("NVOPR", {q});
                 int s = int(m.Table_voprosNOTV->asInteger());
-                restrict(m.Table_otvet, QStringLiteral("NOMOTV=%1").arg(s));
+                m.Table_otvet->filterBy(QStringLiteral("NOMOTV=%1").arg(s));
                 m.Table_otvet->first();
                 m.Table_otvet->moveBy(a);
                 S += m.Table_otvetBOTVET->asInteger();

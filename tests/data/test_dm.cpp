@@ -15,18 +15,29 @@ namespace {
 class DataModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (auto [kind, code, text] : std::initializer_list<std::tuple<int, int, const char*>>{
-                 {1, 1, "Личностные"}, {1, 3, "Познавательные"}, {2, 1, "Среднее"}, {2, 2, "Высшее"},
-                 {3, 1, "Школа"}, {3, 2, "Больница"}, {4, 1, "Татарстан"}, {5, 1, "Казань"},
-                 {5, 2, "Набережные Челны-Заречье"}, {0, 1, "нулевой вид"}, {6, 1, "шестой вид"}, {3, 0, "Прочее"}})
+        for (auto [kind, code, text] :
+             std::initializer_list<std::tuple<int, int, const char*>>{{1, 1, "Личностные"},
+                                                                      {1, 3, "Познавательные"},
+                                                                      {2, 1, "Среднее"},
+                                                                      {2, 2, "Высшее"},
+                                                                      {3, 1, "Школа"},
+                                                                      {3, 2, "Больница"},
+                                                                      {4, 1, "Татарстан"},
+                                                                      {5, 1, "Казань"},
+                                                                      {5, 2, "Набережные Челны-Заречье"},
+                                                                      {0, 1, "нулевой вид"},
+                                                                      {6, 1, "шестой вид"},
+                                                                      {3, 0, "Прочее"}})
             db.add("bd_sprav.dbf", {kind, code, QString::fromUtf8(text)});
         // Institutions 1, 7 and 2 in that stored order; 7 has a republic with no dictionary entry.
-        db.add("bd_org.dbf", {1.0, 1, QStringLiteral("Школа №5"), QStringLiteral("Начальные классы"), 1.0, 2.0});
+        db.add("bd_org.dbf",
+               {1.0, 1, QStringLiteral("Школа №5"), QStringLiteral("Начальные классы"), 1.0, 2.0});
         db.add("bd_org.dbf", {7.0, 2, QStringLiteral("Больница"), QString(), 9.0, 1.0});
         db.add("bd_org.dbf", {2.0, 1, QStringLiteral("Школа №8"), QString(), 1.0, 1.0});
         // Testees stored out of institution order, to see the index order.
         db.add("bd_anket.dbf", {1.0, 2.0, QStringLiteral("Петров")});
-        db.add("bd_anket.dbf", {1.0, 1.0, QStringLiteral("Иванова"), QStringLiteral("Анна"), QString(), QStringLiteral("Ж"), 1990, 2});
+        db.add("bd_anket.dbf", {1.0, 1.0, QStringLiteral("Иванова"), QStringLiteral("Анна"), QString(),
+                                QStringLiteral("Ж"), 1990, 2});
         db.add("bd_anket.dbf", {2.0, 1.0, QStringLiteral("Сидоров")});
         db.add("bd_test.DBF", {1, 1, QStringLiteral("Тест один"), 1});
         db.add("bd_analiz.dbf", {1, 1, QStringLiteral("Низкий"), 0.0, 5.0});
@@ -56,14 +67,17 @@ TEST_F(DataModuleTest, OpensEveryComponentUnderItsName) {
         names << t->objectName();
         EXPECT_TRUE(t->active()) << t->objectName().toStdString();
     }
-    EXPECT_EQ(names.join(' '), "Table_test Table_spr_test Table_spr_obr Table_spr_org Table_spr_resp Table_spr_np "
-                               "Table_vopros Table_otvet Table_org Table_anket Table_rezult Table_analiz Table_rez Table_summa");
+    EXPECT_EQ(
+        names.join(' '),
+        "Table_test Table_spr_test Table_spr_obr Table_spr_org Table_spr_resp Table_spr_np "
+        "Table_vopros Table_otvet Table_org Table_anket Table_rezult Table_analiz Table_rez Table_summa");
     EXPECT_TRUE(BD->Query1->active());
     EXPECT_TRUE(BD->Query2->active());
     EXPECT_FALSE(BD->Query_analiz->active());
     for (const char* n : {"DS_test", "DS_spr_np", "DS_anket", "DS_1", "DS_2", "DS_Qanaliz"})
         EXPECT_NE(BD->findChild<db::DataSource*>(n), nullptr) << n;
-    for (const char* n : {"SmallintField8", "StringField4", "Table_orgTU", "Table_anketObr", "Table_rezKRITEXT", "Table_testXARAKT"})
+    for (const char* n : {"SmallintField8", "StringField4", "Table_orgTU", "Table_anketObr",
+                          "Table_rezKRITEXT", "Table_testXARAKT"})
         EXPECT_NE(BD->findChild<db::Field*>(n), nullptr) << n;
     EXPECT_EQ(BD->Table_analizMAX->displayLabel(), QStringLiteral("Махимум"));
     EXPECT_EQ(BD->Table_testNAME->displayWidth(), 40);
@@ -73,7 +87,8 @@ TEST_F(DataModuleTest, OpensEveryComponentUnderItsName) {
     EXPECT_EQ(BD->Table_orgNOM_ORG->asInteger(), 1);
     EXPECT_EQ(text(BD->Table_anketFAMTESTIR), QStringLiteral("Иванова"));
     EXPECT_EQ(text(BD->StringField1), QStringLiteral("Среднее"));
-    EXPECT_EQ(text(BD->StringField2), QStringLiteral("Школа")); // the tag orders by kind only: stored order within it
+    EXPECT_EQ(text(BD->StringField2),
+              QStringLiteral("Школа")); // the tag orders by kind only: stored order within it
 }
 
 TEST_F(DataModuleTest, DictionaryViewsSeeOnlyTheirKind) {
@@ -110,9 +125,7 @@ TEST_F(DataModuleTest, LookupFieldsCutEmptyAndFirstMatch) {
     EXPECT_EQ(text(BD->Table_anketObr), QStringLiteral("Высшее"));
     // The criterion text is the first level row of the current analysis view.
     EXPECT_EQ(text(BD->Table_rezKRITEXT), QStringLiteral("Низкий"));
-    BD->Table_analiz->setFiltered(false);
-    BD->Table_analiz->setFilter("MIN>=6");
-    BD->Table_analiz->setFiltered(true);
+    BD->Table_analiz->filterBy("MIN>=6");
     EXPECT_EQ(text(BD->Table_rezKRITEXT), QStringLiteral("Высокий"));
     BD->Table_rez->next();
     EXPECT_EQ(text(BD->Table_rezKRITEXT), QString());
@@ -124,7 +137,7 @@ TEST_F(DataModuleTest, TesteesFollowTheInstitution) {
     db::Table* anket = BD->Table_anket;
     ASSERT_EQ(anket->recordCount(), 2);
     EXPECT_EQ(BD->Table_anketNOMTESTIR->asInteger(), 1); // index order, not stored order
-    BD->Table_org->next(); // institution 7: no testees
+    BD->Table_org->next();                               // institution 7: no testees
     EXPECT_EQ(anket->recordCount(), 0);
     EXPECT_TRUE(anket->eof());
     EXPECT_EQ(std::string("Invalid variant type conversion"), [&] {
@@ -146,9 +159,7 @@ TEST_F(DataModuleTest, TesteesFollowTheInstitution) {
     EXPECT_EQ(text(BD->Table_anketFAMTESTIR), QStringLiteral("Петров"));
 
     // A pin on top of the link: the list is empty while the cursor stands elsewhere.
-    anket->setFiltered(false);
-    anket->setFilter("NOMU=1");
-    anket->setFiltered(true);
+    anket->filterBy("NOMU=1");
     EXPECT_EQ(anket->recordCount(), 0);
     BD->Table_org->first();
     EXPECT_EQ(anket->recordCount(), 2);
@@ -182,7 +193,8 @@ TEST_F(DataModuleTest, Queries) {
     ASSERT_EQ(BD->Query1->recordCount(), 2);
     EXPECT_EQ(BD->Query1->fieldAt(0)->fieldName(), "KRIT");
     double sum = 0;
-    for (BD->Query1->first(); !BD->Query1->eof(); BD->Query1->next()) sum += BD->Query1->fieldAt(1)->asFloat();
+    for (BD->Query1->first(); !BD->Query1->eof(); BD->Query1->next())
+        sum += BD->Query1->fieldAt(1)->asFloat();
     EXPECT_DOUBLE_EQ(sum, 10.0);
     BD->Query_analiz->close();
     BD->Query_analiz->setParam("NT", 1);
@@ -203,6 +215,7 @@ TEST(DataModuleStart, MissingTableNamesTheFileAndTheDirectory) {
         TBD module;
         FAIL() << "opened without bd_rezult.dbf";
     } catch (const db::DatabaseError& e) {
-        EXPECT_EQ(e.message(), QStringLiteral("Table bd_rezult.dbf not found in %1 (alias morv)").arg(db.dir()));
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("Table bd_rezult.dbf not found in %1 (alias morv)").arg(db.dir()));
     }
 }
