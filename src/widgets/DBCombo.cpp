@@ -60,7 +60,11 @@ LookupLink::LookupLink(QWidget* control) : control_(control), data_(control) {
 }
 
 void LookupLink::setListSource(db::DataSource* source) {
+    disconnect(sourceLink_);
     listSource_ = source;
+    // The source may be pointed at another dataset, or lose its dataset.
+    if (source)
+        sourceLink_ = connect(source, &db::DataSource::dataSetChanged, this, &LookupLink::connectList);
     connectList();
 }
 
@@ -108,16 +112,11 @@ void LookupLink::connectList() {
     } else if (db::Field* f = data_.field(); f && f->isLookup()) {
         ds = f->lookupDataSet();
     }
-    // The same address with our guard cleared: that dataset was deleted. Its address is kept,
-    // so the source's stale pointer is never taken for a new dataset.
-    const bool gone = ds && ds == listRaw_ && !listDs_;
-    if (gone) ds = nullptr;
-    if (!gone && ds == listRaw_) return;
-    if (gone && keys_.empty() && texts_.isEmpty()) return;
+    // The same list, unless its dataset was deleted while its rows are still shown.
+    if (ds == listDs_ && (ds || (keys_.empty() && texts_.isEmpty()))) return;
     for (auto& c : listLinks_)
         disconnect(c);
     listLinks_.clear();
-    if (!gone) listRaw_ = ds;
     listDs_ = ds;
     if (ds) listLinks_ << connect(ds, &db::Dataset::dataSetChanged, this, &LookupLink::rebuild);
     rebuild();

@@ -68,7 +68,7 @@ private:
     FieldLink data_;
     QPointer<db::DataSource> listSource_;
     QPointer<db::Dataset> listDs_;
-    const db::Dataset* listRaw_ = nullptr; // tells a deleted dataset from a new one
+    QMetaObject::Connection sourceLink_;
     QList<QMetaObject::Connection> listLinks_;
     QString keyField_, listField_;
     QStringList texts_;

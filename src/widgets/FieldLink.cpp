@@ -81,20 +81,14 @@ void FieldLink::connectSource() {
         if (relevant(f)) sourceEvent(false);
     });
     links_ << connect(source_, &QObject::destroyed, this, [this] {
-        hooked_.clear();
-        modified_ = false;
+        dropChange();
         emit stateChanged();
         emit dataChanged();
     });
 }
 
 db::Dataset* FieldLink::dataSet() const {
-    db::Dataset* ds = source_ ? source_->dataSet() : nullptr;
-    if (ds != trackedRaw_) {
-        trackedRaw_ = ds;
-        tracked_ = ds;
-    }
-    return ds && tracked_ ? ds : nullptr;
+    return source_ ? source_->dataSet() : nullptr;
 }
 
 db::Field* FieldLink::field() const {

@@ -66,9 +66,6 @@ private:
     QPointer<db::DataSource> source_;
     QList<QMetaObject::Connection> links_;
     QString fieldName_;
-    // The data source keeps a plain pointer; this tells a deleted dataset from a live one.
-    mutable QPointer<db::Dataset> tracked_;
-    mutable const db::Dataset* trackedRaw_ = nullptr;
     QPointer<db::Dataset> hooked_;
     std::function<void(db::Field*)> writer_;
     bool modified_ = false;

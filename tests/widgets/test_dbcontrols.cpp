@@ -471,3 +471,46 @@ TEST_F(DBControlsTest, EnterAndEscReachTheWindowsButtonsOnlyWhenTheEditIsDone) {
     EXPECT_EQ(stored("bd_anket.dbf", 0, "GRTESTIR").toInt(), 2000);
     EXPECT_EQ(messages.entries.size(), 1u);
 }
+
+TEST_F(DBControlsTest, ADeletedDatasetLeavesItsControlsEmptyAndANewOneIsShown) {
+    auto open = [&](const char* file, const QString& filter) {
+        auto* t = new db::Table;
+        t->setTableName(db.path(QString::fromLatin1(file)));
+        t->open();
+        if (!filter.isEmpty()) t->filterBy(filter);
+        return t;
+    };
+    db::DataSource orgs, kinds;
+    db::Table* org = open("bd_org.dbf", {});
+    db::Table* kind = open("bd_sprav.dbf", QStringLiteral("SPRAV=3"));
+    orgs.setDataSet(org);
+    kinds.setDataSet(kind);
+    auto* name = add<ui::DBEdit>("EditNAMEU");
+    name->setDataSource(&orgs);
+    name->setDataField("NAMEU");
+    auto* tip = add<ui::DBLookupComboBox>("DBLookupComboBox1");
+    tip->setDataSource(&orgs);
+    tip->setDataField("TIPU");
+    tip->setListSource(&kinds);
+    tip->setKeyField("KOD");
+    tip->setListField("TEXT");
+    ASSERT_EQ(tip->count(), 3);
+    EXPECT_EQ(name->text(), QStringLiteral("Школа №5"));
+
+    delete kind;
+    EXPECT_EQ(tip->count(), 0);
+    delete org;
+    EXPECT_EQ(name->text(), QString());
+    EXPECT_EQ(name->field(), nullptr);
+
+    // Whatever address the new datasets get, they are taken for new ones.
+    kind = open("bd_sprav.dbf", QStringLiteral("SPRAV=2"));
+    org = open("bd_org.dbf", {});
+    kinds.setDataSet(kind);
+    orgs.setDataSet(org);
+    EXPECT_EQ(tip->count(), 2);
+    EXPECT_EQ(name->text(), QStringLiteral("Школа №5"));
+    delete org;
+    delete kind;
+    EXPECT_TRUE(messages.entries.empty()) << messages.texts().join('\n').toStdString();
+}

@@ -409,6 +409,10 @@ void DataSource::setDataSet(Dataset* ds) {
         links_ << connect(ds, &Dataset::scrolled, this, &DataSource::scrolled);
         links_ << connect(ds, &Dataset::recordChanged, this, &DataSource::recordChanged);
         links_ << connect(ds, &Dataset::stateChanged, this, &DataSource::stateChanged);
+        links_ << connect(ds, &QObject::destroyed, this, [this] {
+            emit dataSetChanged();
+            emit stateChanged();
+        });
     }
     // The controls on this source show another dataset now.
     emit dataSetChanged();

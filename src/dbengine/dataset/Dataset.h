@@ -149,7 +149,8 @@ private:
     bool filtered_ = false;
 };
 
-// Connects data-aware controls to a dataset and relays its signals.
+// Connects data-aware controls to a dataset and relays its signals. A deleted dataset leaves the
+// source empty, and its controls are told so.
 class DataSource : public QObject {
     Q_OBJECT
 public:
@@ -164,7 +165,7 @@ signals:
     void stateChanged();
 
 private:
-    Dataset* dataset_ = nullptr;
+    QPointer<Dataset> dataset_;
     QList<QMetaObject::Connection> links_;
 };
 

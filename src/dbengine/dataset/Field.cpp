@@ -40,6 +40,10 @@ void Field::setLookup(const QString& keyField, Dataset* lookupDataSet, const QSt
     lookupResultField_ = resultField;
 }
 
+Dataset* Field::lookupDataSet() const {
+    return lookupDataSet_;
+}
+
 Variant Field::value() const {
     return dataset_->currentValue(this);
 }

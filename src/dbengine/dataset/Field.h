@@ -2,6 +2,7 @@
 #include "Variant.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 namespace db {
@@ -39,7 +40,8 @@ public:
     void setLookup(const QString& keyField, Dataset* lookupDataSet, const QString& lookupKeyField,
                    const QString& resultField);
     const QString& keyField() const { return keyField_; }
-    Dataset* lookupDataSet() const { return lookupDataSet_; }
+    // The dictionary; nullptr once it is deleted.
+    Dataset* lookupDataSet() const;
     const QString& lookupKeyField() const { return lookupKeyField_; }
     const QString& lookupResultField() const { return lookupResultField_; }
 
@@ -70,7 +72,7 @@ private:
     bool visible_ = true;
     int column_ = -1;
     QString keyField_, lookupKeyField_, lookupResultField_;
-    Dataset* lookupDataSet_ = nullptr;
+    QPointer<Dataset> lookupDataSet_;
 };
 
 } // namespace db
