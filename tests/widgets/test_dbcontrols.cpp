@@ -6,6 +6,8 @@
 #include "data/DM.h"
 #include "widgets/DBCombo.h"
 #include "widgets/DBEdit.h"
+#include "widgets/DBGrid.h"
+#include "widgets/DBNavigator.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
 #include "widgets/Form.h"
@@ -494,14 +496,21 @@ TEST_F(DBControlsTest, ADeletedDatasetLeavesItsControlsEmptyAndANewOneIsShown) {
     tip->setListSource(&kinds);
     tip->setKeyField("KOD");
     tip->setListField("TEXT");
+    auto* grid = add<ui::DBGrid>("DBGrid1");
+    grid->setDataSource(&orgs);
+    auto* nav = add<ui::DBNavigator>("DBNavigator");
+    nav->setDataSource(&orgs);
     ASSERT_EQ(tip->count(), 3);
     EXPECT_EQ(name->text(), QStringLiteral("Школа №5"));
+    EXPECT_EQ(grid->model()->rowCount(), 2);
 
     delete kind;
     EXPECT_EQ(tip->count(), 0);
     delete org;
     EXPECT_EQ(name->text(), QString());
     EXPECT_EQ(name->field(), nullptr);
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    settle(); // the grid and navigator repaint without their dataset
 
     // Whatever address the new datasets get, they are taken for new ones.
     kind = open("bd_sprav.dbf", QStringLiteral("SPRAV=2"));
@@ -510,6 +519,7 @@ TEST_F(DBControlsTest, ADeletedDatasetLeavesItsControlsEmptyAndANewOneIsShown) {
     orgs.setDataSet(org);
     EXPECT_EQ(tip->count(), 2);
     EXPECT_EQ(name->text(), QStringLiteral("Школа №5"));
+    EXPECT_EQ(grid->model()->rowCount(), 2);
     delete org;
     delete kind;
     EXPECT_TRUE(messages.entries.empty()) << messages.texts().join('\n').toStdString();
