@@ -1,8 +1,6 @@
 #include "widgets/Application.h"
 
-#include "widgets/Messages.h"
-
-#include <exception>
+#include "widgets/Handler.h"
 
 namespace ui {
 
@@ -11,10 +9,8 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 bool Application::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        ShowError(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowError(QStringLiteral("Внутренняя ошибка программы"));
+        reportCurrentException();
     }
     return false;
 }

@@ -32,13 +32,21 @@ bool run(const QObject* context, const std::function<void()>& fn) {
     try {
         fn();
         return true;
+    } catch (...) {
+        reportCurrentException();
+    }
+    return false;
+}
+
+void reportCurrentException() {
+    try {
+        throw;
     } catch (const Abort&) {
     } catch (const std::exception& e) {
         ShowError(QString::fromUtf8(e.what()));
     } catch (...) {
         ShowError(QStringLiteral("Внутренняя ошибка программы"));
     }
-    return false;
 }
 
 HandlerScope::HandlerScope(Form* f) : form_(f) {

@@ -25,6 +25,9 @@ Form* formOf(const QObject* obj);
 // Runs fn as a handler of the form that owns context; returns false when it failed.
 bool run(const QObject* context, const std::function<void()>& fn);
 
+// Inside a catch block: shows the error being handled, except an Abort, already told.
+void reportCurrentException();
+
 // A click of a button with a modal result sets the form's result before its handler runs, so
 // the handler may take it back; the form closes after the handler.
 void applyButtonResult(QAbstractButton* button);
