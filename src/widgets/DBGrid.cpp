@@ -76,8 +76,7 @@ private:
 DBGrid::DBGrid(QWidget* parent) : QTableView(parent) {
     model_ = new DBGridModel(this, this);
     setModel(model_);
-    delegate_ = new DBGridDelegate(this);
-    setItemDelegate(delegate_);
+    setItemDelegate(new DBGridDelegate(this));
     setSelectionMode(SingleSelection);
     setSelectionBehavior(SelectItems);
     setEditTriggers(kEditTriggers);
@@ -99,7 +98,7 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent) {
 }
 
 DBGrid::~DBGrid() {
-    if (dataset_) dataset_->removeUpdateHooks(this);
+    if (db::Dataset* ds = dataSet()) ds->removeUpdateHooks(this);
 }
 
 void DBGrid::setDataSource(db::DataSource* source) {
@@ -120,15 +119,16 @@ void DBGrid::setDataSource(db::DataSource* source) {
 }
 
 db::Dataset* DBGrid::dataSet() const {
-    return dataset_;
+    return model_->dataSet();
 }
 
 void DBGrid::attach(db::Dataset* ds) {
     // Text typed into an open cell goes into its record before the grid shows another dataset;
     // the record stays pending there, to be posted by its next move.
-    if (dataset_ && ds != dataset_ && dataset_->active()) run(this, [this] { writeOpenEditor(); });
-    if (dataset_) dataset_->removeUpdateHooks(this);
-    dataset_ = ds;
+    if (db::Dataset* old = dataSet()) {
+        if (ds != old && old->active()) run(this, [this] { writeOpenEditor(); });
+        old->removeUpdateHooks(this);
+    }
     // Typed text of an open cell goes into the record before every post or move.
     if (ds) ds->addUpdateHook(this, [this] { writeOpenEditor(); });
     editor_ = nullptr;
@@ -139,7 +139,7 @@ void DBGrid::attach(db::Dataset* ds) {
 // A data source may be pointed at another dataset without telling its controls.
 bool DBGrid::followDataSet() {
     db::Dataset* ds = source_ ? source_->dataSet() : nullptr;
-    if (ds == dataset_) return false;
+    if (ds == dataSet()) return false;
     attach(ds);
     return true;
 }

@@ -90,9 +90,7 @@ private:
     void editorOpened(QWidget* editor, const QModelIndex& index);
 
     DBGridModel* model_;
-    DBGridDelegate* delegate_;
     QPointer<db::DataSource> source_;
-    QPointer<db::Dataset> dataset_;
     QList<QMetaObject::Connection> links_;
     QPointer<QWidget> editor_;
     QPersistentModelIndex editorIndex_;
