@@ -40,12 +40,8 @@ void DBEdit::dataChanged() {
 }
 
 void DBEdit::keyPressEvent(QKeyEvent* e) {
+    if (link_.escape(e)) return;
     const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-    if (e->key() == Qt::Key_Escape && plain && link_.modified()) {
-        link_.reset();
-        e->accept();
-        return;
-    }
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && plain && !commit()) {
         e->accept(); // a refused value must not also press the default button
         return;

@@ -50,11 +50,7 @@ void DBMemo::textChangedByUser() {
 }
 
 void DBMemo::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && link_.modified()) {
-        link_.reset();
-        e->accept();
-        return;
-    }
+    if (link_.escape(e)) return;
     QPlainTextEdit::keyPressEvent(e);
 }
 

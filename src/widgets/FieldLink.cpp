@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QWidget>
 
 namespace ui {
@@ -183,6 +184,14 @@ void FieldLink::dropChange() {
     modified_ = false;
     if (hooked_) hooked_->removeUpdateHooks(this);
     hooked_.clear();
+}
+
+bool FieldLink::escape(QKeyEvent* e) {
+    const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (e->key() != Qt::Key_Escape || !plain || !modified_) return false;
+    reset();
+    e->accept();
+    return true;
 }
 
 bool FieldLink::commit() {

@@ -8,6 +8,8 @@
 class QFocusEvent;
 class QWidget;
 
+class QKeyEvent;
+
 namespace ui {
 
 // Binds a control to one field of a data source's dataset. It relays the source's signals as
@@ -42,6 +44,8 @@ public:
     void write();
     // Drops the typed text; the control shows the field again.
     void reset();
+    // Esc over typed text drops it; true when the key was taken so.
+    bool escape(QKeyEvent* e);
     // Writes typed text now; false (reported) when the field refuses it.
     bool commit();
     // The focus left the control: typed text is written, except when the user only switched
