@@ -88,7 +88,6 @@ public:
     const QString& keyField() const { return link_.keyField(); }
     void setListField(const QString& name) { link_.setListField(name); }
     const QString& listField() const { return link_.listField(); }
-    db::Variant keyValue() const { return link_.currentKey(); }
 
 protected:
     explicit LookupControl(QWidget* control) : link_(control) {}

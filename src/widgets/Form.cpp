@@ -21,6 +21,18 @@ QList<Form*>& stack() {
 }
 } // namespace
 
+// Marks a handler of a form as running; a pending Close() waits for the outermost one.
+class HandlerScope {
+public:
+    explicit HandlerScope(Form* f);
+    ~HandlerScope();
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+
+private:
+    QPointer<Form> form_;
+};
+
 Form* formOf(const QObject* obj) {
     for (const QObject* o = obj; o; o = o->parent())
         if (auto* f = qobject_cast<const Form*>(o)) return const_cast<Form*>(f);

@@ -87,18 +87,6 @@ private:
     QPointer<QAbstractButton> default_, cancel_;
 };
 
-// Marks a handler of a form as running; a pending Close() waits for the outermost one.
-class HandlerScope {
-public:
-    explicit HandlerScope(Form* f);
-    ~HandlerScope();
-    HandlerScope(const HandlerScope&) = delete;
-    HandlerScope& operator=(const HandlerScope&) = delete;
-
-private:
-    QPointer<Form> form_;
-};
-
 // Help context of any control (0: none, the enclosing control's applies).
 void setHelpContext(QWidget* w, int context);
 int helpContext(const QWidget* w);

@@ -26,7 +26,6 @@ QString HintHandler::hintOf(const QWidget* w) {
 }
 
 void HintHandler::setHint(const QString& hint) {
-    hint_ = hint;
     if (!bar_) return;
     if (hint.isEmpty())
         bar_->clearMessage();

@@ -16,7 +16,6 @@ public:
     ~HintHandler() override;
     // The hint a control shows: its own, else its nearest enclosing control's, up to its window.
     static QString hintOf(const QWidget* w);
-    QString currentHint() const { return hint_; }
 
 protected:
     bool eventFilter(QObject* obj, QEvent* e) override;
@@ -24,7 +23,6 @@ protected:
 private:
     void setHint(const QString& hint);
     QPointer<QStatusBar> bar_;
-    QString hint_;
 };
 
 } // namespace ui

@@ -21,10 +21,7 @@ public:
     int position() const { return position_; }
     void setPosition(int v);
 
-    // Advances by step() or by delta, stopping at the ends.
-    int step() const { return step_; }
-    void setStep(int v) { step_ = v; }
-    void stepIt() { stepBy(step_); }
+    // Advances by delta, stopping at the ends.
     void stepBy(int delta);
 
     QProgressBar* bar() const { return bar_; }
@@ -36,7 +33,6 @@ private:
     int min_ = 0;
     int max_ = 100;
     int position_ = 0;
-    int step_ = 10;
 };
 
 } // namespace ui
