@@ -58,9 +58,7 @@ void TFormMain::buildPanels() {
     const QFont caption = ui::font(QStringLiteral("Times New Roman"), 20, ui::Italic);
     const QFont data = ui::font(QStringLiteral("Times New Roman Cyr"), 18, ui::Italic);
     auto makePanel = [&](const char* name, int height, const QColor& color, const QString& hint) {
-        auto* p = new ui::Panel(this);
-        p->setObjectName(QLatin1String(name));
-        p->setFixedHeight(height);
+        auto* p = new ui::Panel(this, name, height);
         p->resize(679, height);
         ui::fill(p, color);
         p->setStatusTip(hint);
@@ -115,8 +113,6 @@ void TFormMain::buildPanels() {
          26);
 
     Panel1 = makePanel("Panel1", 0, kTestPanel, QStringLiteral("Название текущего психологического теста"));
-    Panel1->setMinimumHeight(0);
-    Panel1->setMaximumHeight(QWIDGETSIZE_MAX);
     lay->setStretchFactor(Panel1, 1);
     DBText1 = new ui::DBText(Panel1);
     DBText1->setObjectName(QStringLiteral("DBText1"));

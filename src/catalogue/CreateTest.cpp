@@ -23,8 +23,7 @@ const QString kMemoHint = QStringLiteral("Щелкните два раза дл�
 const QString kTitleHint = QStringLiteral("Щелкните на заголовке для редактирования");
 
 ui::Panel* strip(QWidget* parent, const char* name) {
-    auto* p = new ui::Panel(parent);
-    p->setObjectName(QLatin1String(name));
+    auto* p = new ui::Panel(parent, name);
     p->setFrameShape(QFrame::NoFrame);
     return p;
 }

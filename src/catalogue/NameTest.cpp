@@ -26,9 +26,7 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
     setHelpContext(4);
     setPopupHelp(true);
 
-    Panel1 = new ui::Panel(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedHeight(57);
+    Panel1 = new ui::Panel(this, "Panel1", 57);
     ui::fill(Panel1, QColor(192, 220, 192));
     const QFont heading = ui::font(QStringLiteral("Times New Roman Cyr"), 33, ui::BoldItalic);
     Label1 = new QLabel(QStringLiteral("Тип теста : "), Panel1);
@@ -59,9 +57,7 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
     DBMemo1->setDataSource(BD->DS_test);
     DBMemo1->setDataField(QStringLiteral("XARAKT"));
 
-    Panel2 = new ui::Panel(this);
-    Panel2->setObjectName(QStringLiteral("Panel2"));
-    Panel2->setFixedHeight(41);
+    Panel2 = new ui::Panel(this, "Panel2", 41);
     ButtonSelect = new QPushButton(QStringLiteral("Выбрать"), Panel2);
     ButtonSelect->setObjectName(QStringLiteral("ButtonSelect"));
     ButtonSelect->setGeometry((632 - 161) / 2, 8, 161, 25);

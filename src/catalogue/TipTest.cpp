@@ -26,9 +26,7 @@ TTipTestForm::TTipTestForm(QWidget* parent) : ui::Form(parent) {
     setHelpContext(5);
     setPopupHelp(true);
 
-    Panel1 = new ui::Panel(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedHeight(41);
+    Panel1 = new ui::Panel(this, "Panel1", 41);
     Label1 = new QLabel(QStringLiteral("Выберите пожалуйста из списка тип теста :"), Panel1);
     Label1->setObjectName(QStringLiteral("Label1"));
     ui::style(Label1, ui::font(QStringLiteral("Times New Roman Cyr"), 17), Qt::black);
@@ -44,9 +42,7 @@ TTipTestForm::TTipTestForm(QWidget* parent) : ui::Form(parent) {
     DBGrid1->setDataSource(BD->DS_spr_test);
     DBGrid1->installEventFilter(this);
 
-    Panel2 = new ui::Panel(this);
-    Panel2->setObjectName(QStringLiteral("Panel2"));
-    Panel2->setFixedHeight(77);
+    Panel2 = new ui::Panel(this, "Panel2", 77);
     Label2 = new QLabel(
         QStringLiteral("Выберите тип теста дважды щелкнув мышкой или нажмите на кнопку <Выбрать>"), Panel2);
     Label2->setObjectName(QStringLiteral("Label2"));

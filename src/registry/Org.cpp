@@ -32,11 +32,11 @@ TFormOrg::TFormOrg(QWidget* parent) : ui::Form(parent) {
 
     auto* lay = ui::column(this);
 
-    Panel1 = registry::strip(this, "Panel1");
+    Panel1 = new ui::Panel(this, "Panel1");
     Label1 = registry::heading(Panel1, QStringLiteral("Выберите учреждение :"));
     lay->addWidget(Panel1);
 
-    Panel2 = registry::strip(this, "Panel2");
+    Panel2 = new ui::Panel(this, "Panel2");
     DBGrid1 =
         registry::listGrid(Panel2, BD->DS_org,
                            {{QStringLiteral("RSP"), QStringLiteral("Республика"), 103},
@@ -46,7 +46,7 @@ TFormOrg::TFormOrg(QWidget* parent) : ui::Form(parent) {
                             {QStringLiteral("PODRU"), QStringLiteral("Подразделение учреждения"), 204}});
     lay->addWidget(Panel2, 1);
 
-    Panel3 = registry::strip(this, "Panel3");
+    Panel3 = new ui::Panel(this, "Panel3");
     ButtonNew = registry::button(Panel3, "ButtonNew", QStringLiteral("Новое"),
                                  QStringLiteral("Ввести новое учреждение, которого нет в списке"));
     Button1 = registry::button(Panel3, "Button1", QStringLiteral("Редактировать"),

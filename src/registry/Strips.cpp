@@ -12,10 +12,6 @@
 
 namespace registry {
 
-ui::Panel* strip(QWidget* parent, const char* name) {
-    return new ui::Panel(parent, name);
-}
-
 QLabel* heading(ui::Panel* top, const QString& text) {
     top->setFixedHeight(41);
     auto* l = new QLabel(text, top);
@@ -93,7 +89,7 @@ DetailsBody detailsBody(QWidget* form, const QSize& picture) {
     b.scroll->setWidget(b.content);
     b.scroll->setWidgetResizable(true);
     lay->addWidget(b.scroll, 1);
-    b.bottom = strip(form, "Panel1");
+    b.bottom = new ui::Panel(form, "Panel1");
     lay->addWidget(b.bottom);
     return b;
 }

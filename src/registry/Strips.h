@@ -20,8 +20,6 @@ class Panel;
 // The parts the two list windows and the two details windows are built from alike.
 namespace registry {
 
-// A raised panel of a window's layout.
-ui::Panel* strip(QWidget* parent, const char* name);
 // The red caption of a list window's top strip, 41 pixels high.
 QLabel* heading(ui::Panel* top, const QString& text);
 // The read-only whole-row list over source that fills the middle strip.

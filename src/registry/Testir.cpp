@@ -28,11 +28,11 @@ TFormTestir::TFormTestir(QWidget* parent) : ui::Form(parent) {
 
     auto* lay = ui::column(this);
 
-    Panel1 = registry::strip(this, "Panel1");
+    Panel1 = new ui::Panel(this, "Panel1");
     Label1 = registry::heading(Panel1, QStringLiteral("Выберите тестируемого :"));
     lay->addWidget(Panel1);
 
-    Panel2 = registry::strip(this, "Panel2");
+    Panel2 = new ui::Panel(this, "Panel2");
     DBGrid1 = registry::listGrid(Panel2, BD->DS_anket,
                                  {{QStringLiteral("FAMTESTIR"), QStringLiteral("Фамилия"), 115},
                                   {QStringLiteral("NAMETESTIR"), QStringLiteral("Имя"), 113},
@@ -42,7 +42,7 @@ TFormTestir::TFormTestir(QWidget* parent) : ui::Form(parent) {
                                   {QStringLiteral("Obr"), QStringLiteral("Образование"), 0, true}});
     lay->addWidget(Panel2, 1);
 
-    Panel3 = registry::strip(this, "Panel3");
+    Panel3 = new ui::Panel(this, "Panel3");
     ButtonNewTestir = registry::button(Panel3, "ButtonNewTestir", QStringLiteral("Новый"),
                                        QStringLiteral("Создать нового тестируемого"));
     ButtonEdit =
