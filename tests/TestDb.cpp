@@ -11,7 +11,9 @@ TestDb::TestDb() {
     db::Aliases::bind(QStringLiteral("morv"), tmp_.path());
 }
 
-TestDb::~TestDb() { db::Aliases::unbind(QStringLiteral("morv")); }
+TestDb::~TestDb() {
+    db::Aliases::unbind(QStringLiteral("morv"));
+}
 
 QStringList readColumn(const QString& path, const char* field) {
     db::Table t;
@@ -22,6 +24,24 @@ QStringList readColumn(const QString& path, const char* field) {
     for (int r = 0; r < t.rowCount(); ++r)
         out << f->format(t.valueAt(r, f)).trimmed();
     return out;
+}
+
+QList<RunRow> runRows(const QString& dbDir, const char* file, int org, int testee, int test) {
+    db::Table t;
+    t.setTableName(dbDir + QLatin1Char('/') + QString::fromLatin1(file));
+    t.open();
+    const bool answers = QString::fromLatin1(file).startsWith(QLatin1String("bd_rezult"));
+    const db::Field* number = t.fieldByName(answers ? "NOMVOPR" : "KRIT");
+    const db::Field* value = t.fieldByName(answers ? "OTVET" : "BALL");
+    QList<RunRow> rows;
+    for (t.first(); !t.eof(); t.next()) {
+        if (t.fieldByName("NOMU")->asInteger() != org || t.fieldByName("NOMTESTIR")->asInteger() != testee ||
+            t.fieldByName("NOMTESTA")->asInteger() != test)
+            continue;
+        rows.append(
+            {int(number->asInteger()), int(value->asInteger()), t.fieldByName("DATA")->value().toDate()});
+    }
+    return rows;
 }
 
 void TestDb::add(const QString& file, const std::vector<db::Variant>& values) const {
@@ -42,7 +62,9 @@ int runCommand(const QString& program, const QStringList& args, QString* out) {
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-QString sharedDir() { return QStringLiteral(MORV_SHARED_DIR); }
+QString sharedDir() {
+    return QStringLiteral(MORV_SHARED_DIR);
+}
 
 int peerCheck(const QString& dir, QString* report) {
     return runCommand(sharedDir() + QStringLiteral("/tools/peer-check"), {dir}, report);

@@ -33,24 +33,17 @@ int points(int set, int option) {
     return set == 1 ? option : 3 - option;
 }
 
+// The numbers, values and dates of stored rows, as comparable lists.
 struct Stored {
-    int rows = 0;
-    QStringList values, dates;
+    QList<int> numbers, values;
+    QList<QDate> dates;
 };
-
-// The answer or score rows of one testee and test, read apart from the program.
-Stored storedRows(const TestDb& db, const char* file, const char* value, int org, int testee, int test) {
-    db::Table t;
-    t.setTableName(db.path(QString::fromLatin1(file)));
-    t.open();
+Stored stored(const QList<RunRow>& rows) {
     Stored out;
-    for (int r = 0; r < t.rowCount(); ++r) {
-        auto at = [&](const char* f) { return t.valueAt(r, t.fieldByName(QString::fromLatin1(f))); };
-        if (at("NOMU").toInt() != org || at("NOMTESTIR").toInt() != testee || at("NOMTESTA").toInt() != test)
-            continue;
-        ++out.rows;
-        out.values << QString::number(at(value).toInt());
-        out.dates << at("DATA").toDate().toString(Qt::ISODate);
+    for (const RunRow& r : rows) {
+        out.numbers << r.number;
+        out.values << r.value;
+        out.dates << r.date;
     }
     return out;
 }
@@ -58,7 +51,7 @@ Stored storedRows(const TestDb& db, const char* file, const char* value, int org
 } // namespace
 
 TEST_F(AppTest, OneTestingRunFromInstitutionToResult) {
-    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    const QDate today = QDate::currentDate();
 
     // 1. The second institution of the register, chosen in its list.
     whenModal([](QWidget* w) {
@@ -150,14 +143,14 @@ TEST_F(AppTest, OneTestingRunFromInstitutionToResult) {
         << text.toStdString();
 
     // On disk: one answer row per question with the choice, one score row, both dated today.
-    const Stored answers = storedRows(*db, "bd_rezult.dbf", "OTVET", 2, testee, 1);
-    EXPECT_EQ(answers.rows, 10);
-    EXPECT_EQ(answers.values, QString("3 2 1 0 3 2 1 0 3 2").split(' '));
-    EXPECT_EQ(answers.dates, QStringList(10, today));
-    const Stored scores = storedRows(*db, "bd_rez.dbf", "BALL", 2, testee, 1);
-    EXPECT_EQ(scores.rows, 1);
-    EXPECT_EQ(scores.values, QStringList{QStringLiteral("15")});
-    EXPECT_EQ(scores.dates, QStringList{today});
+    const Stored answers = stored(runRows(db->dir(), "bd_rezult.dbf", 2, testee, 1));
+    EXPECT_EQ(answers.numbers, QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(answers.values, QList<int>({3, 2, 1, 0, 3, 2, 1, 0, 3, 2}));
+    EXPECT_EQ(answers.dates, QList<QDate>(10, today));
+    const Stored scores = stored(runRows(db->dir(), "bd_rez.dbf", 2, testee, 1));
+    EXPECT_EQ(scores.numbers, QList<int>{1});
+    EXPECT_EQ(scores.values, QList<int>{15});
+    EXPECT_EQ(scores.dates, QList<QDate>{today});
     QString report;
     EXPECT_EQ(peerCheck(db->dir(), &report), 0) << report.toStdString();
 }

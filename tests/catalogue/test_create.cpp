@@ -25,12 +25,6 @@ namespace {
 
 using db::Variant;
 
-void filterBy(Table* t, const QString& text) {
-    t->setFiltered(false);
-    t->setFilter(text);
-    t->setFiltered(true);
-}
-
 QString filterOf(Table* t) {
     return t->filtered() ? t->filter() : QString();
 }
@@ -117,8 +111,8 @@ int rowsWith(const QString& file, const char* field, int value) {
 
 TEST_F(AppTest, FltrOnNarrowsFourTablesAndFltrOffOnlyTheTestTable) {
     FormMain->TestChosen(); // the test name is on show
-    filterBy(BD->Table_test, QStringLiteral("TIP=2"));
-    filterBy(BD->Table_otvet, QStringLiteral("NOMOTV=6"));
+    BD->Table_test->filterBy(QStringLiteral("TIP=2"));
+    BD->Table_otvet->filterBy(QStringLiteral("NOMOTV=6"));
     const int questions = rowsWith(db->path("bd_vopros.DBF"), "NTEST", 3);
     const int keys = rowsWith(db->path("bd_summa.dbf"), "NOMTESTA", 3);
     const int ranges = rowsWith(db->path("bd_analiz.dbf"), "NOMTESTA", 3);
@@ -157,9 +151,9 @@ TEST_F(AppTest, FltrOnWithTextTheFilterRefusesStopsAtTheTestTable) {
     inCreateTest([&] {
         for (const QString& bad :
              {QString(), QStringLiteral("abc"), QStringLiteral("3 or"), QStringLiteral("3)")}) {
-            filterBy(BD->Table_test, QStringLiteral("TIP=2"));
-            filterBy(BD->Table_vopros, QStringLiteral("NTEST=1"));
-            filterBy(BD->Table_summa, QStringLiteral("NOMTESTA=1"));
+            BD->Table_test->filterBy(QStringLiteral("TIP=2"));
+            BD->Table_vopros->filterBy(QStringLiteral("NTEST=1"));
+            BD->Table_summa->filterBy(QStringLiteral("NOMTESTA=1"));
             BD->Table_analiz->setFiltered(false);
             messages->clear();
             fltrOn(bad);

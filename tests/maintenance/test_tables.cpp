@@ -47,12 +47,6 @@ QList<Item> items() {
     };
 }
 
-void filterBy(Table* t, const QString& text) {
-    t->setFiltered(false);
-    t->setFilter(text);
-    t->setFiltered(true);
-}
-
 QStringList titles(ui::DBGrid* g) {
     QStringList out;
     for (int c = 0; c < g->model()->columnCount(); ++c)
@@ -97,7 +91,7 @@ TEST_F(AppTest, TablesMenuHasEveryItemInOrder) {
 TEST_F(AppTest, EachTableItemShowsItsSourceInItsModeWithItsFilterOff) {
     for (const Item& it : items()) {
         SCOPED_TRACE(it.action->text().toStdString());
-        if (it.filtered) filterBy(it.filtered, it.filter);
+        if (it.filtered) it.filtered->filterBy(it.filter);
         bool wasModal = false;
         if (it.modal) {
             whenModal([&](QWidget* w) {
@@ -160,7 +154,7 @@ TEST_F(AppTest, OpeningBdTestMovesTheCurrentTestAndTheNameFollows) {
     Table* t = BD->Table_test;
     t->first();
     const QString first = BD->Table_testNAME->asString();
-    filterBy(t, QStringLiteral("NTEST>1"));
+    t->filterBy(QStringLiteral("NTEST>1"));
     t->last();
     ASSERT_NE(FormMain->DBText1->text(), first);
     FormMain->bdtest1->trigger();
@@ -174,7 +168,7 @@ TEST_F(AppTest, OpeningBdOrgMovesTheInstitutionAndItsTesteesFollow) {
     FormMain->InstitutionWindowActivated();
     FormMain->TesteeWindowActivated();
     BD->Table_org->last();
-    filterBy(BD->Table_org, QStringLiteral("NOM_ORG>1"));
+    BD->Table_org->filterBy(QStringLiteral("NOM_ORG>1"));
     FormMain->bd_org1->trigger();
     EXPECT_EQ(BD->Table_org->recNo(), 0);
     EXPECT_FALSE(BD->Table_org->filtered());
@@ -191,7 +185,7 @@ TEST_F(AppTest, OpeningBdAnketKeepsTheMasterLink) {
     BD->Table_org->first();
     BD->Table_org->next();
     const double org = BD->Table_orgNOM_ORG->asFloat();
-    filterBy(BD->Table_anket, QStringLiteral("NOMTESTIR=2"));
+    BD->Table_anket->filterBy(QStringLiteral("NOMTESTIR=2"));
     FormMain->bd_anket1->trigger();
     EXPECT_FALSE(BD->Table_anket->filtered());
     EXPECT_EQ(BD->Table_anket->recNo(), 0);
@@ -203,7 +197,7 @@ TEST_F(AppTest, OpeningBdAnketKeepsTheMasterLink) {
 }
 
 TEST_F(AppTest, OpeningBdVoprosSwitchesTheQuestionFilterOff) {
-    filterBy(BD->Table_vopros, QStringLiteral("NTEST=1"));
+    BD->Table_vopros->filterBy(QStringLiteral("NTEST=1"));
     const int ofTest = BD->Table_vopros->recordCount();
     FormMain->bdvopros1->trigger();
     EXPECT_GT(BD->Table_vopros->recordCount(), ofTest);
@@ -269,7 +263,7 @@ TEST_F(EmptyAppTest, DeletingFromAnEmptyTableSaysSo) {
 }
 
 TEST_F(AppTest, MemoEditorsFollowTheCurrentViewAndWriteTheText) {
-    filterBy(BD->Table_test, QStringLiteral("TIP=1"));
+    BD->Table_test->filterBy(QStringLiteral("TIP=1"));
     FormMain->bdtestMemo1->trigger();
     EXPECT_TRUE(Form_bdtest->isVisible());
     EXPECT_FALSE(Form_bdtest->isModal());

@@ -8,49 +8,40 @@
 
 void ScoringTest::SetUp() {
     EmptyAppTest::SetUp();
-    put("bd_org.dbf", {1.0, 1, QStringLiteral("Школа")});
-    put("bd_anket.dbf", {1.0, 1.0, QStringLiteral("Иванов")});
-    put("bd_anket.dbf", {2.0, 1.0, QStringLiteral("Петров")});
-}
-
-void ScoringTest::put(const char* file, const std::vector<db::Variant>& values) {
-    Table t;
-    t.setDatabaseName(QStringLiteral("morv"));
-    t.setTableName(QString::fromLatin1(file));
-    t.open();
-    t.append();
-    t.setFields(values);
-    t.post();
-    t.close();
+    db->add(QStringLiteral("bd_org.dbf"), {1.0, 1, QStringLiteral("Школа")});
+    db->add(QStringLiteral("bd_anket.dbf"), {1.0, 1.0, QStringLiteral("Иванов")});
+    db->add(QStringLiteral("bd_anket.dbf"), {2.0, 1.0, QStringLiteral("Петров")});
 }
 
 void ScoringTest::makeTest(int n, int criteria, const std::vector<int>& questions, int set) {
-    put("bd_test.DBF", {1, n, QStringLiteral("Тест %1").arg(n), criteria});
+    db->add(QStringLiteral("bd_test.DBF"), {1, n, QStringLiteral("Тест %1").arg(n), criteria});
     for (int q : questions)
-        put("bd_vopros.DBF", {n, q, QStringLiteral("Вопрос %1").arg(q), set, 1});
+        db->add(QStringLiteral("bd_vopros.DBF"), {n, q, QStringLiteral("Вопрос %1").arg(q), set, 1});
 }
 
 void ScoringTest::answerSet(int set, const std::vector<int>& points) {
     int i = 0;
     for (int p : points)
-        put("bd_otvet.dbf", {set, QStringLiteral("Вариант %1").arg(++i), p});
+        db->add(QStringLiteral("bd_otvet.dbf"), {set, QStringLiteral("Вариант %1").arg(++i), p});
 }
 
 void ScoringTest::answer(int test, int question, int choice, int testee) {
-    put("bd_rezult.dbf", {1.0, double(testee), QDate(2024, 5, 6), test, question, choice});
+    db->add(QStringLiteral("bd_rezult.dbf"),
+            {1.0, double(testee), QDate(2024, 5, 6), test, question, choice});
 }
 
 void ScoringTest::key(int test, int krit, int question) {
-    put("bd_summa.dbf", {test, krit, question});
+    db->add(QStringLiteral("bd_summa.dbf"), {test, krit, question});
 }
 
 void ScoringTest::range(int test, int krit, const QString& level, int min, int max) {
-    put("bd_analiz.dbf", {test, krit, level, double(min), double(max), QStringLiteral("Текст ") + level});
+    db->add(QStringLiteral("bd_analiz.dbf"),
+            {test, krit, level, double(min), double(max), QStringLiteral("Текст ") + level});
 }
 
 void ScoringTest::scoreRow(int test, int krit, double ball, const char* date, int testee) {
-    put("bd_rez.dbf",
-        {1.0, double(testee), QDate::fromString(QLatin1String(date), Qt::ISODate), test, krit, ball});
+    db->add(QStringLiteral("bd_rez.dbf"),
+            {1.0, double(testee), QDate::fromString(QLatin1String(date), Qt::ISODate), test, krit, ball});
 }
 
 void ScoringTest::choose(int test, int testee) {

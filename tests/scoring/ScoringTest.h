@@ -14,8 +14,6 @@ class ScoringTest : public EmptyAppTest {
 protected:
     void SetUp() override;
 
-    // Appends a row (values in field order) through a table of its own.
-    void put(const char* file, const std::vector<db::Variant>& values);
     // Test n with criteria criteria and questions numbered as given, all of answer set set.
     void makeTest(int n, int criteria, const std::vector<int>& questions, int set = 1);
     void answerSet(int set, const std::vector<int>& points);

@@ -150,7 +150,7 @@ TEST_F(AllVoprCheck, FailuresStopTheCheckWithTheirMessages) {
     {
         // An institution without testees.
         messages->clear();
-        put("bd_org.dbf", {2.0, 1, QStringLiteral("Пустое")});
+        db->add(QStringLiteral("bd_org.dbf"), {2.0, 1, QStringLiteral("Пустое")});
         choose(3);
         BD->Table_org->locate(QStringLiteral("NOM_ORG"), {2});
         BD->Table_anket->filterBy(QStringLiteral("NOMU=2"));

@@ -13,19 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-QList<AnswerRow> answerRows(const QString& dbDir, int org, int testee, int test) {
-    db::Table t;
-    t.setTableName(dbDir + QStringLiteral("/bd_rezult.dbf"));
-    t.open();
-    QList<AnswerRow> rows;
-    for (t.first(); !t.eof(); t.next()) {
-        if (t.fieldByName("NOMU")->asInteger() != org || t.fieldByName("NOMTESTIR")->asInteger() != testee ||
-            t.fieldByName("NOMTESTA")->asInteger() != test)
-            continue;
-        rows.append({int(t.fieldByName("NOMVOPR")->asInteger()), int(t.fieldByName("OTVET")->asInteger()),
-                     t.fieldByName("DATA")->value().toDate()});
-    }
-    return rows;
+QList<RunRow> answerRows(const QString& dbDir, int org, int testee, int test) {
+    return runRows(dbDir, "bd_rezult.dbf", org, testee, test);
 }
 
 int answerRowCount(const QString& dbDir) {

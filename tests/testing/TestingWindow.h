@@ -6,15 +6,8 @@
 #include <QString>
 #include <functional>
 
-// A stored answer row, read afresh from the table file.
-struct AnswerRow {
-    int question = 0;
-    int answer = 0;
-    QDate date;
-};
-
 // Every answer row of one testee and test, in stored order.
-QList<AnswerRow> answerRows(const QString& dbDir, int org, int testee, int test);
+QList<RunRow> answerRows(const QString& dbDir, int org, int testee, int test);
 // Number of rows in bd_rezult.
 int answerRowCount(const QString& dbDir);
 

@@ -20,16 +20,16 @@ namespace {
 
 using TestingTest = AppTest;
 
-QList<int> questionsOf(const QList<AnswerRow>& rows) {
+QList<int> questionsOf(const QList<RunRow>& rows) {
     QList<int> q;
     for (const auto& r : rows)
-        q << r.question;
+        q << r.number;
     return q;
 }
 
-int answerTo(const QList<AnswerRow>& rows, int question) {
+int answerTo(const QList<RunRow>& rows, int question) {
     for (const auto& r : rows)
-        if (r.question == question) return r.answer;
+        if (r.number == question) return r.value;
     return -99;
 }
 
@@ -39,7 +39,7 @@ void jump(const QString& text) {
 
 } // namespace
 
-TEST_F(TestingTest, FirstShowingCreatesTheAnswerRowAndChoicesAreStoredAtOnce) {
+TEST_F(TestingTest, FirstShowingCreatesTheRunRowAndChoicesAreStoredAtOnce) {
     ASSERT_TRUE(chooseRun(1, 4, 1)); // a testee without answers
     const QString dir = db->dir();
     inTestingWindow([&] {
@@ -51,8 +51,8 @@ TEST_F(TestingTest, FirstShowingCreatesTheAnswerRowAndChoicesAreStoredAtOnce) {
         EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), -1);
         auto rows = answerRows(dir, 1, 4, 1);
         ASSERT_EQ(rows.size(), 1);
-        EXPECT_EQ(rows[0].question, 1);
-        EXPECT_EQ(rows[0].answer, -1);
+        EXPECT_EQ(rows[0].number, 1);
+        EXPECT_EQ(rows[0].value, -1);
         EXPECT_EQ(rows[0].date, QDate::currentDate());
 
         chooseOption(2);
@@ -112,11 +112,11 @@ TEST_F(TestingTest, RetestShowsEarlierChoicesAndOverwritesThemInPlace) {
     EXPECT_EQ(answerTo(rows, 4), 0);
     EXPECT_EQ(answerTo(rows, 2), 2);
     for (const auto& r : rows)
-        EXPECT_EQ(r.date, QDate(2024, 2, 5)) << "question " << r.question;
+        EXPECT_EQ(r.date, QDate(2024, 2, 5)) << "question " << r.number;
     EXPECT_EQ(answerRowCount(db->dir()), before);
 }
 
-TEST_F(TestingTest, AnswerRowsAreFoundWhateverFilterIsLeftOnTheTable) {
+TEST_F(TestingTest, RunRowsAreFoundWhateverFilterIsLeftOnTheTable) {
     ASSERT_TRUE(chooseRun(1, 2, 1)); // answers 3032023120
     BD->Table_rezult->filterBy(QStringLiteral("NOMU=3 and NOMTESTIR=2"));
     BD->Table_rezult->next();
@@ -259,7 +259,7 @@ TEST_F(TestingTest, RunWithoutQuestionsOrTesteeFailsOnceAndWritesNothing) {
     EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Invalid variant type conversion")});
     EXPECT_EQ(answerRowCount(db->dir()), before + 1);
     ASSERT_EQ(earlier.size(), 1);
-    EXPECT_EQ(answerRows(db->dir(), 1, 4, 1)[0].answer, -1)
+    EXPECT_EQ(answerRows(db->dir(), 1, 4, 1)[0].value, -1)
         << "a click without a testee changed a stored answer";
 }
 

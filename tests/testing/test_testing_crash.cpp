@@ -88,11 +88,11 @@ TEST_F(AppTest, KilledTestingRunKeepsEveryChoiceAndReadableTables) {
         consume();
         ASSERT_GE(seen, target) << "the child stopped early: " << child.readAllStandardError().toStdString();
 
-        const QList<AnswerRow> rows = answerRows(db->dir(), 1, 4, 1);
+        const QList<RunRow> rows = answerRows(db->dir(), 1, 4, 1);
         QMap<int, int> stored;
         for (const auto& r : rows) {
-            EXPECT_FALSE(stored.contains(r.question)) << "two rows for question " << r.question;
-            stored[r.question] = r.answer;
+            EXPECT_FALSE(stored.contains(r.number)) << "two rows for question " << r.number;
+            stored[r.number] = r.value;
         }
         for (auto it = chosen.begin(); it != chosen.end(); ++it)
             EXPECT_EQ(stored.value(it.key(), -99), it.value()) << "question " << it.key();
