@@ -12,6 +12,14 @@ namespace {
 // A memo cell shows the start of its text on one line; the rest is for the memo editors.
 constexpr int kMemoChars = 200;
 
+// The texts a lookup field's dictionary offers, in its view order, as the field shows them.
+QStringList dictionaryTexts(const db::Field* f, const db::Dataset& dict, const db::Field& result) {
+    QStringList out;
+    for (int row = 0, n = dict.rowCount(); row < n; ++row)
+        out << f->format(f->convert(dict.valueAt(row, &result)));
+    return out;
+}
+
 db::Variant lookupKey(const db::Field* f, const QString& text) {
     if (text.isEmpty()) return {};
     db::Dataset* dict = f->lookupDataSet();
@@ -19,9 +27,11 @@ db::Variant lookupKey(const db::Field* f, const QString& text) {
         throw db::DatabaseError(QStringLiteral("Field '%1' has no lookup dataset").arg(f->fieldName()));
     const db::Field* result = dict->fieldByName(f->lookupResultField());
     const db::Field* key = dict->fieldByName(f->lookupKeyField());
-    for (int row = 0, n = dict->rowCount(); row < n; ++row)
-        if (f->format(f->convert(dict->valueAt(row, result))) == text) return dict->valueAt(row, key);
-    throw db::DatabaseError(QStringLiteral("'%1' is not a value of field '%2'").arg(text, f->displayLabel()));
+    const int row = int(dictionaryTexts(f, *dict, *result).indexOf(text));
+    if (row < 0)
+        throw db::DatabaseError(
+            QStringLiteral("'%1' is not a value of field '%2'").arg(text, f->displayLabel()));
+    return dict->valueAt(row, key);
 }
 } // namespace
 
@@ -115,15 +125,10 @@ int DBGridModel::widthCharsAt(int column) const {
 }
 
 QStringList DBGridModel::lookupTexts(int column) const {
-    QStringList out;
     db::Field* f = fieldAt(column);
-    if (!f || !f->isLookup() || !f->lookupDataSet()) return out;
-    db::Dataset* dict = f->lookupDataSet();
-    const db::Field* result = dict->findField(f->lookupResultField());
-    if (!result) return out;
-    for (int row = 0, n = dict->rowCount(); row < n; ++row)
-        out << f->format(f->convert(dict->valueAt(row, result)));
-    return out;
+    db::Dataset* dict = f && f->isLookup() ? f->lookupDataSet() : nullptr;
+    const db::Field* result = dict ? dict->findField(f->lookupResultField()) : nullptr;
+    return result ? dictionaryTexts(f, *dict, *result) : QStringList();
 }
 
 QString DBGridModel::cellText(int row, const db::Field* f) const {
