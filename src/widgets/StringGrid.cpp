@@ -10,6 +10,7 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 
 namespace ui {
 
@@ -82,6 +83,12 @@ public:
             cells_.resize(n);
             endRemoveRows();
         }
+    }
+
+    void moveRow(int from, int to) {
+        beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+        cells_.move(from, to);
+        endMoveRows();
     }
 
     void setCols(int n) {
@@ -306,8 +313,55 @@ QModelIndex StringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers mo
     return inside.isValid() ? inside : currentIndex();
 }
 
+void StringGrid::moveRow(int from, int to) {
+    const int n = rowCount();
+    if (from < model_->fixedRows || to < model_->fixedRows || from >= n || to >= n)
+        throw db::InvalidOperation(QStringLiteral("Grid index out of range"));
+    if (from == to) return;
+    const int fromHeight = rowHeight(from);
+    // The heights travel with the rows, as the texts do.
+    const int step = to > from ? 1 : -1;
+    for (int r = from; r != to; r += step)
+        setRowHeight(r, rowHeight(r + step));
+    setRowHeight(to, fromHeight);
+    model_->moveRow(from, to);
+}
+
+// The row whose lower line is under p inside the fixed columns, or -1.
+int StringGrid::rowEdgeAt(QPoint p) const {
+    const QModelIndex i = indexAt(p);
+    if (!i.isValid() || i.column() >= model_->fixedCols) return -1;
+    for (int r : {i.row() - 1, i.row()})
+        if (r >= 0 && std::abs(p.y() - (rowViewportPosition(r) + rowHeight(r))) <= 2) return r;
+    return -1;
+}
+
+// The column whose right line is under p inside the fixed rows, or -1.
+int StringGrid::colEdgeAt(QPoint p) const {
+    const QModelIndex i = indexAt(p);
+    if (!i.isValid() || i.row() >= model_->fixedRows) return -1;
+    for (int c : {i.column() - 1, i.column()})
+        if (c >= 0 && std::abs(p.x() - (columnViewportPosition(c) + columnWidth(c))) <= 2) return c;
+    return -1;
+}
+
 void StringGrid::mousePressEvent(QMouseEvent* e) {
-    const QModelIndex i = indexAt(e->position().toPoint());
+    const QPoint p = e->position().toPoint();
+    const QModelIndex i = indexAt(p);
+    if (e->button() == Qt::LeftButton) {
+        int at = -1;
+        if (rowSizing_ && (at = rowEdgeAt(p)) >= 0)
+            drag_ = Drag::RowSize;
+        else if (colSizing_ && (at = colEdgeAt(p)) >= 0)
+            drag_ = Drag::ColSize;
+        else if (rowMoving_ && i.isValid() && i.column() < model_->fixedCols && i.row() >= model_->fixedRows)
+            drag_ = Drag::RowMove, at = i.row();
+        if (drag_ != Drag::None) {
+            dragIndex_ = at;
+            e->accept();
+            return;
+        }
+    }
     if (i.isValid() && isFixed(i)) {
         e->accept(); // a header cell never becomes current
         return;
@@ -316,6 +370,13 @@ void StringGrid::mousePressEvent(QMouseEvent* e) {
 }
 
 void StringGrid::mouseMoveEvent(QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    if (drag_ == Drag::RowSize) setRowHeight(dragIndex_, std::max(1, p.y() - rowViewportPosition(dragIndex_)));
+    if (drag_ == Drag::ColSize) setColumnWidth(dragIndex_, std::max(1, p.x() - columnViewportPosition(dragIndex_)));
+    if (drag_ != Drag::None) {
+        e->accept();
+        return;
+    }
     // Dragging over a header would make it current.
     const QModelIndex i = indexAt(e->position().toPoint());
     if (e->buttons() != Qt::NoButton && i.isValid() && isFixed(i)) {
@@ -323,6 +384,20 @@ void StringGrid::mouseMoveEvent(QMouseEvent* e) {
         return;
     }
     QTableView::mouseMoveEvent(e);
+}
+
+void StringGrid::mouseReleaseEvent(QMouseEvent* e) {
+    if (drag_ == Drag::None) {
+        QTableView::mouseReleaseEvent(e);
+        return;
+    }
+    if (drag_ == Drag::RowMove) {
+        const int to = rowAt(e->position().toPoint().y());
+        if (to >= model_->fixedRows) moveRow(dragIndex_, to);
+    }
+    drag_ = Drag::None;
+    dragIndex_ = -1;
+    e->accept();
 }
 
 void StringGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

@@ -47,6 +47,14 @@ public:
     bool alwaysShowEditor() const { return alwaysShowEditor_; }
     void setAlwaysShowEditor(bool on);
 
+    // Dragging the line below a row in the fixed columns (right of a column in the fixed rows)
+    // resizes it; dragging a row by its fixed cell moves the whole row, texts and all.
+    void setRowSizing(bool on) { rowSizing_ = on; }
+    void setColSizing(bool on) { colSizing_ = on; }
+    void setRowMoving(bool on) { rowMoving_ = on; }
+    // Moves the row from to the place of the row to; both must be below the fixed rows.
+    void moveRow(int from, int to);
+
     // The current cell, -1 when there is none.
     int col() const { return currentIndex().column(); }
     int row() const { return currentIndex().row(); }
@@ -61,6 +69,7 @@ protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void focusInEvent(QFocusEvent* e) override;
@@ -74,11 +83,17 @@ private:
     void showEditor();
     void keepCurrent();
     void updateEditTriggers();
+    int rowEdgeAt(QPoint p) const;
+    int colEdgeAt(QPoint p) const;
 
     StringGridModel* model_;
     int defaultColWidth_ = 64;
     int defaultRowHeight_ = 24;
     bool alwaysShowEditor_ = false;
+    bool rowSizing_ = false, colSizing_ = false, rowMoving_ = false;
+    enum class Drag { None, RowSize, ColSize, RowMove };
+    Drag drag_ = Drag::None;
+    int dragIndex_ = -1;
 };
 
 } // namespace ui

@@ -1,0 +1,103 @@
+#include "stats/Numbers.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace stats {
+
+namespace {
+
+// The largest 6-byte real: 40 bits of mantissa below the exponent 127.
+const Real kMax = std::ldexp(Real(1), 127) * (2 - std::ldexp(Real(1), -39));
+// The smallest normal 6-byte real; it has no subnormals.
+const Real kMin = std::ldexp(Real(1), -128);
+
+QString trimmedBlanks(const QString& text) {
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b] == QLatin1Char(' ')) ++b;
+    while (e > b && text[e - 1] == QLatin1Char(' ')) --e;
+    return text.mid(b, e - b);
+}
+
+// Only ASCII digits, signs, point and exponent: from_chars would also take "inf" and "nan".
+bool plainNumberChars(const QString& s, bool allowFraction) {
+    if (s.isEmpty()) return false;
+    for (QChar c : s) {
+        const char16_t u = c.unicode();
+        const bool digit = u >= '0' && u <= '9';
+        const bool sign = u == '+' || u == '-';
+        const bool frac = u == '.' || u == 'e' || u == 'E';
+        if (!digit && !sign && !(allowFraction && frac)) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Real store(Real v) {
+    if (std::isnan(v)) throw NumberError(QStringLiteral("Результат не определён"));
+    if (v == 0) return 0;
+    int e = 0;
+    const Real m = std::frexp(v, &e); // |m| in [0.5, 1)
+    // The long double has 64 bits of mantissa, so the scaled value is exact and nearbyint
+    // rounds it to even under the default rounding mode.
+    const Real r = std::ldexp(std::nearbyint(std::ldexp(m, 40)), e - 40);
+    if (std::fabs(r) > kMax) throw NumberError(QStringLiteral("Слишком большое число"));
+    if (std::fabs(r) < kMin) return 0;
+    return r;
+}
+
+QString fixed4(Real v) {
+    if (!std::isfinite(v)) throw NumberError(QStringLiteral("Результат не определён"));
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%.4Lf", v);
+    QString s = QString::fromLatin1(buf);
+    if (s.startsWith(QLatin1Char('-')) && s.mid(1) == QLatin1String("0.0000")) s.remove(0, 1);
+    return s;
+}
+
+QString width2(Real v) {
+    if (!std::isfinite(v)) throw NumberError(QStringLiteral("Результат не определён"));
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%2.0Lf", v);
+    QString s = QString::fromLatin1(buf);
+    if (s == QLatin1String("-0")) s = QStringLiteral(" 0");
+    return s;
+}
+
+std::optional<Real> readDecimal(const QString& text) {
+    const QString s = trimmedBlanks(text);
+    if (!plainNumberChars(s, true)) return std::nullopt;
+    QByteArray a = s.toLatin1();
+    const char* b = a.constData();
+    if (*b == '+') ++b; // from_chars takes a minus only
+    if (*b == '+' || *b == '-') {
+        if (b != a.constData()) return std::nullopt;
+    }
+    Real v = 0;
+    const auto [end, ec] = std::from_chars(b, a.constData() + a.size(), v, std::chars_format::general);
+    if (ec != std::errc() || end != a.constData() + a.size()) return std::nullopt;
+    return v;
+}
+
+std::optional<qint64> readWhole64(const QString& text) {
+    const QString s = trimmedBlanks(text);
+    if (!plainNumberChars(s, false)) return std::nullopt;
+    QByteArray a = s.toLatin1();
+    const char* b = a.constData();
+    if (*b == '+') ++b;
+    if (*b == '+') return std::nullopt;
+    qint64 v = 0;
+    const auto [end, ec] = std::from_chars(b, a.constData() + a.size(), v);
+    if (ec != std::errc() || end != a.constData() + a.size()) return std::nullopt;
+    return v;
+}
+
+int readWhole(const QString& text, int def) {
+    const std::optional<qint64> v = readWhole64(text);
+    if (!v || *v < INT32_MIN || *v > INT32_MAX) return def;
+    return int(*v);
+}
+
+} // namespace stats
