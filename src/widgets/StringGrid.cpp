@@ -313,6 +313,16 @@ QModelIndex StringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers mo
     return inside.isValid() ? inside : currentIndex();
 }
 
+void StringGrid::setRowSizing(bool on) {
+    rowSizing_ = on;
+    viewport()->setMouseTracking(rowSizing_ || colSizing_); // the sizing cursor over a line
+}
+
+void StringGrid::setColSizing(bool on) {
+    colSizing_ = on;
+    viewport()->setMouseTracking(rowSizing_ || colSizing_);
+}
+
 void StringGrid::moveRow(int from, int to) {
     const int n = rowCount();
     if (from < model_->fixedRows || to < model_->fixedRows || from >= n || to >= n)
@@ -358,6 +368,8 @@ void StringGrid::mousePressEvent(QMouseEvent* e) {
             drag_ = Drag::RowMove, at = i.row();
         if (drag_ != Drag::None) {
             dragIndex_ = at;
+            dragFrom_ = p;
+            dragSize_ = drag_ == Drag::ColSize ? columnWidth(at) : rowHeight(at);
             e->accept();
             return;
         }
@@ -371,11 +383,20 @@ void StringGrid::mousePressEvent(QMouseEvent* e) {
 
 void StringGrid::mouseMoveEvent(QMouseEvent* e) {
     const QPoint p = e->position().toPoint();
-    if (drag_ == Drag::RowSize) setRowHeight(dragIndex_, std::max(1, p.y() - rowViewportPosition(dragIndex_)));
-    if (drag_ == Drag::ColSize) setColumnWidth(dragIndex_, std::max(1, p.x() - columnViewportPosition(dragIndex_)));
+    // Relative to the press, so that the line does not jump to the pointer.
+    if (drag_ == Drag::RowSize) setRowHeight(dragIndex_, std::max(1, dragSize_ + p.y() - dragFrom_.y()));
+    if (drag_ == Drag::ColSize) setColumnWidth(dragIndex_, std::max(1, dragSize_ + p.x() - dragFrom_.x()));
     if (drag_ != Drag::None) {
         e->accept();
         return;
+    }
+    if (e->buttons() == Qt::NoButton && (rowSizing_ || colSizing_)) {
+        if (rowSizing_ && rowEdgeAt(p) >= 0)
+            viewport()->setCursor(Qt::SplitVCursor);
+        else if (colSizing_ && colEdgeAt(p) >= 0)
+            viewport()->setCursor(Qt::SplitHCursor);
+        else
+            viewport()->unsetCursor();
     }
     // Dragging over a header would make it current.
     const QModelIndex i = indexAt(e->position().toPoint());

@@ -49,8 +49,8 @@ public:
 
     // Dragging the line below a row in the fixed columns (right of a column in the fixed rows)
     // resizes it; dragging a row by its fixed cell moves the whole row, texts and all.
-    void setRowSizing(bool on) { rowSizing_ = on; }
-    void setColSizing(bool on) { colSizing_ = on; }
+    void setRowSizing(bool on);
+    void setColSizing(bool on);
     void setRowMoving(bool on) { rowMoving_ = on; }
     // Moves the row from to the place of the row to; both must be below the fixed rows.
     void moveRow(int from, int to);
@@ -94,6 +94,8 @@ private:
     enum class Drag { None, RowSize, ColSize, RowMove };
     Drag drag_ = Drag::None;
     int dragIndex_ = -1;
+    QPoint dragFrom_;
+    int dragSize_ = 0;
 };
 
 } // namespace ui
