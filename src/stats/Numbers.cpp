@@ -15,8 +15,10 @@ const Real kMin = std::ldexp(Real(1), -128);
 
 QString trimmedBlanks(const QString& text) {
     qsizetype b = 0, e = text.size();
-    while (b < e && text[b] == QLatin1Char(' ')) ++b;
-    while (e > b && text[e - 1] == QLatin1Char(' ')) --e;
+    while (b < e && text[b] == QLatin1Char(' '))
+        ++b;
+    while (e > b && text[e - 1] == QLatin1Char(' '))
+        --e;
     return text.mid(b, e - b);
 }
 

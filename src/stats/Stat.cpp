@@ -2,12 +2,12 @@
 
 #include "data/DM.h"
 #include "stats/Numbers.h"
+#include "stats/X.h"
 #include "widgets/DBGrid.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Messages.h"
 #include "widgets/Panel.h"
-#include "stats/X.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -30,8 +30,9 @@ QStringList linesOf(const QPlainTextEdit* memo) {
 
 void requireOpen(const db::Query* q, int series) {
     if (!q->active())
-        throw NumberError(QStringLiteral("Запрос %1 не выполнен: исправьте его текст и нажмите \"Выполнить запрос\".")
-                              .arg(series));
+        throw NumberError(
+            QStringLiteral("Запрос %1 не выполнен: исправьте его текст и нажмите \"Выполнить запрос\".")
+                .arg(series));
 }
 
 // Runs fn on the value of each row (its second column), from the first; returns the row count.
@@ -58,8 +59,9 @@ int rowsOf(db::Query* q, int series) {
 Real readEdit(const QLineEdit* e, const QString& what) {
     const std::optional<Real> v = stats::readDecimal(e->text());
     if (!v)
-        throw NumberError(QStringLiteral("В поле \"%1\" не число: \"%2\". Введите число с точкой, например 12.5.")
-                              .arg(what, e->text()));
+        throw NumberError(
+            QStringLiteral("В поле \"%1\" не число: \"%2\". Введите число с точкой, например 12.5.")
+                .arg(what, e->text()));
     return store(*v);
 }
 
@@ -99,10 +101,12 @@ TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
     Panel3 = new ui::Panel(this, "Panel3", 203);
     const QStringList captions = {QStringLiteral("Средняя"), QStringLiteral("Среднее отклонение"),
                                   QStringLiteral("Дисперсия"), QStringLiteral("Стандартное отклонение")};
-    const char* left[4][2] = {{"ButtonSred", "EditSred"}, {"ButtonSO", "EditSO"}, {"ButtonDisp", "EditDisp"},
+    const char* left[4][2] = {{"ButtonSred", "EditSred"},
+                              {"ButtonSO", "EditSO"},
+                              {"ButtonDisp", "EditDisp"},
                               {"ButtonSto", "EditSto"}};
-    const char* right[4][2] = {{"Button1", "EditSred2"}, {"Button2", "EditSO2"}, {"Button3", "EditDisp2"},
-                               {"Button4", "EditStO2"}};
+    const char* right[4][2] = {
+        {"Button1", "EditSred2"}, {"Button2", "EditSO2"}, {"Button3", "EditDisp2"}, {"Button4", "EditStO2"}};
     QPushButton* lb[4];
     QPushButton* rb[4];
     QLineEdit* le[4];
@@ -118,7 +122,8 @@ TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
     EditSred = le[0], EditSO = le[1], EditDisp = le[2], EditSto = le[3];
     Button1 = rb[0], Button2 = rb[1], Button3 = rb[2], Button4 = rb[3];
     EditSred2 = re[0], EditSO2 = re[1], EditDisp2 = re[2], EditStO2 = re[3];
-    Button5 = button(Panel3, "Button5", QStringLiteral("Коэффициент Браве-Пирсона (корреляция)"), {8, 136, 481, 25});
+    Button5 = button(Panel3, "Button5", QStringLiteral("Коэффициент Браве-Пирсона (корреляция)"),
+                     {8, 136, 481, 25});
     EditR = edit(Panel3, "EditR", {512, 138, 73, 21});
     Button6 = button(Panel3, "Button6", QStringLiteral("Закрыть"), {232, 168, 121, 25});
     setCancelButton(Button6);
@@ -200,7 +205,8 @@ void TFormStat::execute(const Series& s) {
 void TFormStat::mean(const Series& s) {
     // Summed as reals: rounding the running sum to a whole number would lose every fraction.
     Real sum = 0;
-    const int n = eachValue(s.query, s.number, [&](const db::Variant& v) { sum = store(sum + v.toDouble()); });
+    const int n =
+        eachValue(s.query, s.number, [&](const db::Variant& v) { sum = store(sum + v.toDouble()); });
     if (n == 0) throw NumberError(noRows(s.number, QStringLiteral("средняя")));
     s.sred->setText(stats::fixed4(store(sum / n)));
 }
@@ -208,8 +214,8 @@ void TFormStat::mean(const Series& s) {
 void TFormStat::meanDeviation(const Series& s) {
     const Real m = readEdit(s.sred, QStringLiteral("Средняя ") + seriesText(s.number));
     Real total = 0;
-    const int n = eachValue(s.query, s.number,
-                            [&](const db::Variant& v) { total = store(total + std::fabs(v.toDouble() - m)); });
+    const int n = eachValue(
+        s.query, s.number, [&](const db::Variant& v) { total = store(total + std::fabs(v.toDouble() - m)); });
     if (n == 0) throw NumberError(noRows(s.number, QStringLiteral("среднее отклонение")));
     s.so->setText(stats::fixed4(store(total / n)));
 }
@@ -222,8 +228,9 @@ void TFormStat::variance(const Series& s) {
         total = store(total + d * d);
     });
     if (n == 1)
-        throw NumberError(QStringLiteral("Запрос %1 вернул одну строку: дисперсия по одному значению не определена.")
-                              .arg(s.number));
+        throw NumberError(
+            QStringLiteral("Запрос %1 вернул одну строку: дисперсия по одному значению не определена.")
+                .arg(s.number));
     // Below 30 rows the sample estimate; no rows divide 0 by -1 and show 0.0000.
     const Real var = store(n < 30 ? total / (n - 1) : total / n);
     s.disp->setText(stats::fixed4(var));
@@ -232,8 +239,8 @@ void TFormStat::variance(const Series& s) {
 void TFormStat::standardDeviation(const Series& s) {
     const Real v = readEdit(s.disp, QStringLiteral("Дисперсия ") + seriesText(s.number));
     if (v < 0)
-        throw NumberError(
-            QStringLiteral("Дисперсия %1 отрицательна: корень из неё не извлекается.").arg(seriesText(s.number)));
+        throw NumberError(QStringLiteral("Дисперсия %1 отрицательна: корень из неё не извлекается.")
+                              .arg(seriesText(s.number)));
     s.sto->setText(stats::fixed4(store(std::sqrt(v))));
 }
 

@@ -140,7 +140,8 @@ void TFormX::FormCreate() {
     StringGrid3->setColCount(11);
     StringGrid3->setRowCount(2);
     StringGrid3->setDefaultColWidth(37);
-    const QStringList critical = {"3.84", "5.99", "7.81", "9.49", "11.1", "12.6", "14.1", "15.5", "16.9", "18.3"};
+    const QStringList critical = {"3.84", "5.99", "7.81", "9.49", "11.1",
+                                  "12.6", "14.1", "15.5", "16.9", "18.3"};
     StringGrid3->setCell(0, 0, QStringLiteral("N"));
     StringGrid3->setCell(0, 1, QStringLiteral("X2"));
     for (int i = 1; i <= 10; ++i) {
@@ -207,7 +208,8 @@ void TFormX::StringGrid1SetEditText() {
 void TFormX::Button2Click() {
     const int k1 = StringGrid1->colCount() - 2;
     const int k2 = StringGrid1->rowCount() - 2;
-    if (k1 < 1 || k2 < 1) throw NumberError(QStringLiteral("В таблице нет ни одной частоты: число признаков равно 0."));
+    if (k1 < 1 || k2 < 1)
+        throw NumberError(QStringLiteral("В таблице нет ни одной частоты: число признаков равно 0."));
     // The observed counts are checked first, as the user typed them; nothing is written before
     // every cell has passed, so a refusal leaves both results as they were.
     std::vector<qint64> counts;
@@ -229,16 +231,18 @@ void TFormX::Button2Click() {
         for (int r = 1; r <= k2; ++r) {
             const std::optional<Real> e = stats::readDecimal(StringGrid2->cell(c, r));
             if (!e)
-                throw NumberError(QStringLiteral("Теоретическая частота в ячейке (%1, %2) не вычислена: измените "
-                                                 "любую эмпирическую частоту, и она будет пересчитана.")
-                                      .arg(c)
-                                      .arg(r));
+                throw NumberError(
+                    QStringLiteral("Теоретическая частота в ячейке (%1, %2) не вычислена: измените "
+                                   "любую эмпирическую частоту, и она будет пересчитана.")
+                        .arg(c)
+                        .arg(r));
             if (*e <= 0)
-                throw NumberError(QStringLiteral("Теоретическая частота в ячейке (%1, %2) равна %3: хи-квадрат "
-                                                 "не определён.")
-                                      .arg(c)
-                                      .arg(r)
-                                      .arg(StringGrid2->cell(c, r)));
+                throw NumberError(
+                    QStringLiteral("Теоретическая частота в ячейке (%1, %2) равна %3: хи-квадрат "
+                                   "не определён.")
+                        .arg(c)
+                        .arg(r)
+                        .arg(StringGrid2->cell(c, r)));
             const Real observed = store(Real(*count++));
             const Real expected = store(*e);
             const Real d = observed - expected;
@@ -247,9 +251,10 @@ void TFormX::Button2Click() {
     const std::optional<Real> a = stats::readDecimal(Edit1->text());
     const std::optional<Real> b = stats::readDecimal(Edit2->text());
     if (!a || *a != k2)
-        throw NumberError(QStringLiteral("В поле \"Признаков (2) :\" \"%1\" не совпадает с числом строк таблицы (%2).")
-                              .arg(Edit1->text())
-                              .arg(k2));
+        throw NumberError(
+            QStringLiteral("В поле \"Признаков (2) :\" \"%1\" не совпадает с числом строк таблицы (%2).")
+                .arg(Edit1->text())
+                .arg(k2));
     if (!b || *b != k1)
         throw NumberError(
             QStringLiteral("В поле \"Признаков (1) :\" \"%1\" не совпадает с числом столбцов таблицы (%2).")

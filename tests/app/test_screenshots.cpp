@@ -23,10 +23,12 @@
 #include "stats/Stat.h"
 #include "stats/X.h"
 #include "testing/Test.h"
+#include "widgets/StringGrid.h"
 
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
@@ -81,8 +83,8 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     FormNameTest->LabelTipTesta->setText(BD->Table_spr_testTEXT->asString());
     FormCreateTest->ButtonTestClick();
 
-    const QList<ui::Form*> others = {TipTestForm,   FormNameTest, FormOrg,  FormTestir,     FormDiagr, FormNewOrg,
-                                     FormNewTestir, FormStat,     FormX,    FormCreateTest, FormDiagr1};
+    const QList<ui::Form*> others = {TipTestForm, FormNameTest,  FormOrg,        FormTestir, FormDiagr,
+                                     FormNewOrg,  FormNewTestir, FormCreateTest, FormDiagr1};
     for (ui::Form* f : others) {
         const QImage img = shoot(f, f->objectName());
         EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();
@@ -114,4 +116,29 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     shoot(FormMain->N1Menu, QStringLiteral("FormMain_N1"));
     FormMain->N1Menu->hide();
     FormMain->hide();
+}
+
+TEST_F(AppTest, ScreenshotsOfTheStatisticsWindows) {
+    // The default queries on the sample database with every result computed.
+    FormStat->Show();
+    for (const char* b : {"ButtonSred", "ButtonSO", "ButtonDisp", "ButtonSto", "Button1", "Button2",
+                          "Button3", "Button4", "Button5"})
+        clickButton(FormStat, b);
+    EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('|').toStdString();
+    EXPECT_EQ(shoot(FormStat, QStringLiteral("FormStat")).size(), QSize(592, 507));
+    FormStat->hide();
+
+    // The example after one count was retyped, and its chi-square.
+    FormX->Show();
+    FormX->StringGrid1->setFocus();
+    FormX->StringGrid1->setCurrentCell(1, 1);
+    QTest::qWait(20);
+    if (QLineEdit* e = FormX->StringGrid1->editor()) {
+        e->selectAll();
+        typeText(e, QStringLiteral("13"));
+    }
+    clickButton(FormX, "Button2");
+    EXPECT_EQ(FormX->EditX->text(), QStringLiteral("8.8889"));
+    EXPECT_EQ(shoot(FormX, QStringLiteral("FormX")).size(), QSize(655, 407));
+    FormX->hide();
 }

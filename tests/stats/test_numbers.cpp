@@ -13,9 +13,9 @@ Real two(int e) {
 } // namespace
 
 TEST(Numbers, StoreKeepsFortyBitsAndRoundsTiesToEven) {
-    EXPECT_EQ(store(1 + two(-39)), 1 + two(-39)); // the last bit kept
-    EXPECT_EQ(store(1 + two(-40)), Real(1));      // a tie goes down to the even neighbour
-    EXPECT_EQ(store(1 + 3 * two(-40)), 1 + two(-38)); // and up when the even one is above
+    EXPECT_EQ(store(1 + two(-39)), 1 + two(-39));            // the last bit kept
+    EXPECT_EQ(store(1 + two(-40)), Real(1));                 // a tie goes down to the even neighbour
+    EXPECT_EQ(store(1 + 3 * two(-40)), 1 + two(-38));        // and up when the even one is above
     EXPECT_EQ(store(1 + two(-40) + two(-60)), 1 + two(-39)); // above the tie rounds up
     EXPECT_EQ(store(-(1 + 3 * two(-40))), -(1 + two(-38)));
     EXPECT_EQ(store(Real(12.5)), Real(12.5));

@@ -57,9 +57,10 @@ TEST_F(XWindow, StartsWithTheExampleAndTheCriticalValues) {
     EXPECT_EQ(FormX->StringGrid2->rowCount(), 4);
     for (int r = 0; r < 4; ++r)
         EXPECT_EQ(rowOf(FormX->StringGrid2, r).join(QString()), QString()) << r;
-    EXPECT_EQ(rowOf(FormX->StringGrid3, 0), (QStringList{"N", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
-    EXPECT_EQ(rowOf(FormX->StringGrid3, 1),
-              (QStringList{"X2", "3.84", "5.99", "7.81", "9.49", "11.1", "12.6", "14.1", "15.5", "16.9", "18.3"}));
+    EXPECT_EQ(rowOf(FormX->StringGrid3, 0),
+              (QStringList{"N", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
+    EXPECT_EQ(rowOf(FormX->StringGrid3, 1), (QStringList{"X2", "3.84", "5.99", "7.81", "9.49", "11.1", "12.6",
+                                                         "14.1", "15.5", "16.9", "18.3"}));
     EXPECT_EQ(FormX->StringGrid3->colWidth(5), 37);
     EXPECT_EQ(FormX->Edit1->text(), "2");
     EXPECT_EQ(FormX->Edit2->text(), "2");
@@ -100,7 +101,8 @@ TEST_F(XWindow, AnObservedCellThatIsNotACountStopsTheChiSquare) {
         messages->clear();
         EXPECT_EQ(chi(), "8.8889| 1");
         ASSERT_EQ(messages->texts().size(), 1);
-        EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("(2, 2)"))) << messages->texts()[0].toStdString();
+        EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("(2, 2)")))
+            << messages->texts()[0].toStdString();
     }
 }
 
@@ -185,7 +187,7 @@ TEST_F(XWindow, CategoryCountsOutsideTheLimitsKeepTheTable) {
 TEST_F(XWindow, NoCategoriesGiveNoChiSquare) {
     FormX->Edit1->setText(QStringLiteral("0"));
     EXPECT_EQ(FormX->StringGrid1->rowCount(), 2);
-    type(1, 1, QStringLiteral("7")); // the totals row of an empty table
+    type(1, 1, QStringLiteral("7"));                // the totals row of an empty table
     EXPECT_EQ(FormX->StringGrid1->cell(3, 1), "0"); // grand total of no rows
     messages->clear();
     EXPECT_EQ(chi(), "0|0");

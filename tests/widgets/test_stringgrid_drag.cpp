@@ -30,7 +30,8 @@ protected:
     void drag(QPoint from, QPoint to) {
         QWidget* v = grid->viewport();
         QTest::mousePress(v, Qt::LeftButton, {}, from);
-        QMouseEvent move(QEvent::MouseMove, to, v->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, to, v->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(v, &move);
         QTest::mouseRelease(v, Qt::LeftButton, {}, to);
         settle();
