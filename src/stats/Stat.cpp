@@ -70,7 +70,7 @@ QString seriesText(int n) {
 }
 
 QString noRows(int series, const QString& what) {
-    return QStringLiteral("Запрос %1 не вернул ни одной строки: %2 не определена.").arg(series).arg(what);
+    return QStringLiteral("Запрос %1 не вернул ни одной строки: %2 не вычисляется.").arg(series).arg(what);
 }
 
 } // namespace
@@ -114,9 +114,9 @@ TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
     for (int i = 0; i < 4; ++i) {
         const int y = 8 + 32 * i;
         lb[i] = button(Panel3, left[i][0], captions[i], {8, y, 185, 25});
-        le[i] = edit(Panel3, left[i][1], {216, y + 2, 73, 21});
+        le[i] = edit(Panel3, left[i][1], {216, y, 73, 21});
         rb[i] = button(Panel3, right[i][0], captions[i], {306, y, 185, 25});
-        re[i] = edit(Panel3, right[i][1], {514, y + 2, 73, 21});
+        re[i] = edit(Panel3, right[i][1], {514, y, 73, 21});
     }
     ButtonSred = lb[0], ButtonSO = lb[1], ButtonDisp = lb[2], ButtonSto = lb[3];
     EditSred = le[0], EditSO = le[1], EditDisp = le[2], EditSto = le[3];
@@ -124,7 +124,7 @@ TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
     EditSred2 = re[0], EditSO2 = re[1], EditDisp2 = re[2], EditStO2 = re[3];
     Button5 = button(Panel3, "Button5", QStringLiteral("Коэффициент Браве-Пирсона (корреляция)"),
                      {8, 136, 481, 25});
-    EditR = edit(Panel3, "EditR", {512, 138, 73, 21});
+    EditR = edit(Panel3, "EditR", {512, 136, 73, 21});
     Button6 = button(Panel3, "Button6", QStringLiteral("Закрыть"), {232, 168, 121, 25});
     setCancelButton(Button6);
 

@@ -47,9 +47,9 @@ TFormX::TFormX(QWidget* parent) : ui::Form(parent) {
 
     Panel1 = new ui::Panel(this, "Panel1", 81);
     Label2 = label(Panel1, "Label2", QStringLiteral("Признаков (1) :"), {8, 8});
-    Edit2 = edit(Panel1, "Edit2", QStringLiteral("2"), {112, 6, 33, 21});
+    Edit2 = edit(Panel1, "Edit2", QStringLiteral("2"), {112, 8, 33, 21});
     Label1 = label(Panel1, "Label1", QStringLiteral("Признаков (2) :"), {8, 32});
-    Edit1 = edit(Panel1, "Edit1", QStringLiteral("2"), {112, 30, 33, 21});
+    Edit1 = edit(Panel1, "Edit1", QStringLiteral("2"), {112, 32, 33, 21});
     Label7 = label(Panel1, "Label7", QStringLiteral("Метод \"Хи-квадрат\""), {275, 16});
     ui::style(Label7, ui::font(QStringLiteral("Times New Roman"), 23, ui::BoldItalic), Qt::red);
     Label7->adjustSize();
