@@ -35,24 +35,22 @@ void requireOpen(const db::Query* q, int series) {
                 .arg(series));
 }
 
-// Runs fn on the value of each row (its second column), from the first; returns the row count.
+// Runs fn on the value of each row (its second column), in the result's order; returns the row
+// count. The rows are read in place and the cursor then put on the last one, where stepping
+// through them would leave it: a grid following every step would cost far more than the sums.
 template <typename Fn> int eachValue(db::Query* q, int series, Fn fn) {
     requireOpen(q, series);
     const db::Field* f = q->fieldAt(1);
-    int n = 0;
-    for (q->first(); !q->eof(); q->next()) {
-        fn(f->value());
-        ++n;
-    }
+    const int n = q->recordCount();
+    for (int row = 0; row < n; ++row)
+        fn(q->valueAt(row, f));
+    q->last();
     return n;
 }
 
 int rowsOf(db::Query* q, int series) {
     requireOpen(q, series);
-    int n = 0;
-    for (q->first(); !q->eof(); q->next())
-        ++n;
-    return n;
+    return q->recordCount();
 }
 
 // The number an edit shows, as a 6-byte real; a text that is not one stops the step.
@@ -286,14 +284,13 @@ void TFormStat::Button5Click() {
     const db::Field* x = BD->Query1->fieldAt(1);
     const db::Field* y = BD->Query2->fieldAt(1);
     Real sum = 0;
-    BD->Query1->first();
-    BD->Query2->first();
-    while (!BD->Query1->eof()) {
-        const db::Variant xy = db::Variant(double(sum)) + x->value() * y->value();
+    for (int row = 0; row < n; ++row) {
+        const db::Variant xy =
+            db::Variant(double(sum)) + BD->Query1->valueAt(row, x) * BD->Query2->valueAt(row, y);
         sum = store(xy.toDouble());
-        BD->Query1->next();
-        BD->Query2->next();
     }
+    BD->Query1->last();
+    BD->Query2->last();
     const Real mx = readEdit(EditSred, QStringLiteral("Средняя первого запроса"));
     const Real my = readEdit(EditSred2, QStringLiteral("Средняя второго запроса"));
     const Real sx = readEdit(EditSto, QStringLiteral("Стандартное отклонение первого запроса"));

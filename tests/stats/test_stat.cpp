@@ -62,6 +62,9 @@ TEST_F(StatWindow, DefaultQueriesGiveResultsOnTheSampleDatabase) {
     for (const char* b : {"ButtonSred", "ButtonSO", "ButtonDisp", "ButtonSto", "Button1", "Button2",
                           "Button3", "Button4", "Button5"})
         clickButton(FormStat, b);
+    // Both cursors end on the last row, as stepping through the rows leaves them.
+    EXPECT_EQ(BD->Query1->recNo(), 14);
+    EXPECT_EQ(BD->Query2->recNo(), 14);
     // KRIT1 of the first 15 rows sums to 221 (by hand from the sample's table).
     EXPECT_EQ(FormStat->EditSred->text(), "14.7333");
     const QRegularExpression number(QStringLiteral("^-?\\d+\\.\\d{4}$"));
