@@ -8,9 +8,9 @@ namespace stats {
 
 namespace {
 
-// The largest 6-byte real: 40 bits of mantissa below the exponent 127.
-const Real kMax = std::ldexp(Real(1), 127) * (2 - std::ldexp(Real(1), -39));
-// The smallest normal 6-byte real; it has no subnormals.
+// The largest 6-byte real, about 1.7e38: all 40 bits set at the top exponent, 2^126.
+const Real kMax = std::ldexp(Real(1), 126) * (2 - std::ldexp(Real(1), -39));
+// The smallest 6-byte real, about 2.9e-39; there are no subnormals.
 const Real kMin = std::ldexp(Real(1), -128);
 
 QString trimmedBlanks(const QString& text) {

@@ -26,12 +26,14 @@ QString num(qint64 n) {
 
 // A category count as the edits give it: a whole number, 1 when the text is not one. A count
 // the grids cannot sensibly hold is refused rather than allowed to exhaust memory.
-int categories(const QLineEdit* e) {
+int categories(const QLineEdit* e, const QString& caption) {
     const std::optional<qint64> k = stats::readWhole64(e->text());
     if (!k) return 1;
     if (*k < 0 || *k > TFormX::kMaxCategories)
-        throw NumberError(QStringLiteral("Число признаков должно быть от 0 до %1; таблица осталась прежней.")
-                              .arg(TFormX::kMaxCategories));
+        throw NumberError(
+            QStringLiteral("В поле \"%1\" число признаков должно быть от 0 до %2; таблица осталась прежней.")
+                .arg(caption)
+                .arg(TFormX::kMaxCategories));
     return int(*k);
 }
 
@@ -151,8 +153,8 @@ void TFormX::FormCreate() {
 }
 
 void TFormX::Edit1Change() {
-    const int k2 = categories(Edit1);
-    const int k1 = categories(Edit2);
+    const int k2 = categories(Edit1, Label1->text());
+    const int k1 = categories(Edit2, Label2->text());
     for (ui::StringGrid* g : {StringGrid1, StringGrid2}) {
         g->setRowCount(k2 + 2);
         g->setColCount(k1 + 2);

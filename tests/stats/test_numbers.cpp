@@ -27,8 +27,11 @@ TEST(Numbers, StoreKeepsFortyBitsAndRoundsTiesToEven) {
 }
 
 TEST(Numbers, StoreRefusesWhatA6ByteRealCannotHold) {
-    EXPECT_EQ(store(two(-140)), Real(0));
-    EXPECT_THROW(store(two(130)), NumberError);
+    EXPECT_EQ(store(two(-128)), two(-128));
+    EXPECT_EQ(store(two(-129)), Real(0));
+    EXPECT_EQ(store(two(126) * (2 - two(-39))), two(126) * (2 - two(-39))); // about 1.7e38
+    EXPECT_THROW(store(two(127)), NumberError);
+    EXPECT_THROW(store(two(126) * (2 - two(-41))), NumberError); // rounds up past the largest
     EXPECT_THROW(store(INFINITY), NumberError);
     EXPECT_THROW(store(NAN), NumberError);
 }

@@ -173,7 +173,8 @@ TEST_F(XWindow, CategoryCountsOutsideTheLimitsKeepTheTable) {
         SCOPED_TRACE(bad);
         messages->clear();
         FormX->Edit1->setText(QString::fromLatin1(bad));
-        EXPECT_EQ(messages->texts().size(), 1);
+        ASSERT_EQ(messages->texts().size(), 1);
+        EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("Признаков (2)")));
         EXPECT_EQ(FormX->StringGrid1->rowCount(), 4);
         EXPECT_EQ(FormX->StringGrid2->rowCount(), 4);
     }
