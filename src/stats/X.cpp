@@ -219,9 +219,10 @@ void TFormX::Button2Click() {
         for (int r = 1; r <= k2; ++r) {
             const QString o = StringGrid1->cell(c, r);
             const std::optional<qint64> count = stats::readWhole64(o);
-            if (!count || *count < 0)
+            // The same 32-bit reading as the totals, so that no count is left out of them.
+            if (!count || *count < 0 || *count > INT32_MAX)
                 throw NumberError(QStringLiteral("Эмпирическая частота в ячейке (%1, %2) — \"%3\" — не целое "
-                                                 "неотрицательное число.")
+                                                 "число от 0 до 2147483647.")
                                       .arg(c)
                                       .arg(r)
                                       .arg(o));
