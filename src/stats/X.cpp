@@ -251,18 +251,14 @@ void TFormX::Button2Click() {
             const Real d = observed - expected;
             chi = store(chi + d * d / expected);
         }
+    // The degrees of freedom take the category texts as decimals, while the grid took them as
+    // whole numbers: "3.0" counts 3 here.
     const std::optional<Real> a = stats::readDecimal(Edit1->text());
+    if (!a)
+        throw NumberError(QStringLiteral("В поле \"Признаков (2) :\" не число: \"%1\".").arg(Edit1->text()));
     const std::optional<Real> b = stats::readDecimal(Edit2->text());
-    if (!a || *a != k2)
-        throw NumberError(
-            QStringLiteral("В поле \"Признаков (2) :\" \"%1\" не совпадает с числом строк таблицы (%2).")
-                .arg(Edit1->text())
-                .arg(k2));
-    if (!b || *b != k1)
-        throw NumberError(
-            QStringLiteral("В поле \"Признаков (1) :\" \"%1\" не совпадает с числом столбцов таблицы (%2).")
-                .arg(Edit2->text())
-                .arg(k1));
+    if (!b)
+        throw NumberError(QStringLiteral("В поле \"Признаков (1) :\" не число: \"%1\".").arg(Edit2->text()));
     const Real df = store((*a - 1) * (*b - 1));
     EditX->setText(stats::fixed4(chi));
     EditN->setText(stats::width2(df));

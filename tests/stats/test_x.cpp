@@ -159,13 +159,18 @@ TEST_F(XWindow, DegreesOfFreedomFollowTheEdits) {
             type(c, r, QString::number(c * r + 1));
     EXPECT_TRUE(chi().endsWith(QStringLiteral("| 6")));
     EXPECT_TRUE(messages->texts().isEmpty());
-    // A category text that does not match the table is refused, not turned into a wrong df.
+    // The grid reads "3.0" as no whole number, one column; the degrees of freedom read it as 3.
     FormX->Edit2->setText(QStringLiteral("3.0"));
+    EXPECT_EQ(FormX->StringGrid1->colCount(), 3);
+    type(1, 1, QStringLiteral("5"));
+    EXPECT_TRUE(chi().endsWith(QStringLiteral("| 6")));
+    // A text that is no number at all leaves both results.
+    FormX->Edit2->setText(QStringLiteral("x"));
+    type(1, 1, QStringLiteral("5"));
     messages->clear();
-    const QString before = FormX->EditN->text();
-    clickButton(FormX, "Button2");
-    EXPECT_EQ(messages->texts().size(), 1);
-    EXPECT_EQ(FormX->EditN->text(), before);
+    EXPECT_TRUE(chi().endsWith(QStringLiteral("| 6")));
+    ASSERT_EQ(messages->texts().size(), 1);
+    EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("Признаков (1)")));
 }
 
 TEST_F(XWindow, CategoryCountsOutsideTheLimitsKeepTheTable) {
