@@ -20,6 +20,7 @@
 #include "scoring/Diagr.h"
 #include "scoring/Diagr1.h"
 #include "scoring/Rezult.h"
+#include "widgets/DBChart.h"
 #include "stats/Stat.h"
 #include "stats/X.h"
 #include "testing/Test.h"
@@ -81,8 +82,8 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     FormNameTest->LabelTipTesta->setText(BD->Table_spr_testTEXT->asString());
     FormCreateTest->ButtonTestClick();
 
-    const QList<ui::Form*> others = {TipTestForm,   FormNameTest, FormOrg,  FormTestir,     FormDiagr, FormNewOrg,
-                                     FormNewTestir, FormStat,     FormX,    FormCreateTest, FormDiagr1};
+    const QList<ui::Form*> others = {TipTestForm,   FormNameTest, FormOrg, FormTestir,    FormNewOrg,
+                                     FormNewTestir, FormStat,     FormX,   FormCreateTest};
     for (ui::Form* f : others) {
         const QImage img = shoot(f, f->objectName());
         EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();
@@ -114,4 +115,18 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     shoot(FormMain->N1Menu, QStringLiteral("FormMain_N1"));
     FormMain->N1Menu->hide();
     FormMain->hide();
+}
+
+TEST_F(AppTest, ScreenshotsOfTheCharts) {
+    // The stored scores of a run of the three-criterion test, as after scoring it.
+    ASSERT_TRUE(chooseRun(1, 1, 2));
+    FormDiagr->Show();
+    EXPECT_EQ(shoot(FormDiagr, QStringLiteral("FormDiagr")).size(), QSize(663, 415));
+    FormDiagr->hide();
+    FormDiagr1->Show();
+    EXPECT_EQ(shoot(FormDiagr1, QStringLiteral("FormDiagr1")).size(), QSize(663, 415));
+    FormDiagr1->hide();
+    EXPECT_EQ(FormDiagr->DBChart1->points().size(), 3);
+    EXPECT_EQ(FormDiagr1->DBChart1->points().size(), 3);
+    EXPECT_TRUE(messages->texts().isEmpty());
 }
