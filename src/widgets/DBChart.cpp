@@ -16,6 +16,7 @@
 #include <QPieSlice>
 #include <QStackedBarSeries>
 #include <QValueAxis>
+#include <QScopedValueRollback>
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
@@ -367,7 +368,10 @@ QRectF DBChart::bottomWallRect() const {
 }
 
 void DBChart::layoutOverlays() {
-    if (building_) return;
+    // Fitting the axis lays the chart out again, which comes back here.
+    if (building_ || laying_) return;
+    QScopedValueRollback<bool> guard(laying_, true);
+    if (kind_ == Bar) fitValueAxis();
     layoutTitle();
     const QRectF plot = chart()->plotArea();
     const bool walls = wallsVisible_ && kind_ == Bar && plot.isValid();
@@ -377,33 +381,31 @@ void DBChart::layoutOverlays() {
         leftWallItem_->setRect(QRectF(plot.left(), plot.top(), kWall, plot.height()));
         bottomWallItem_->setRect(QRectF(plot.left(), plot.bottom() - kWall, plot.width(), kWall));
     }
-    if (kind_ == Bar) {
-        // Room above the highest bar (and below the lowest) for its arrow and mark.
-        auto* y = qobject_cast<QValueAxis*>(chart()->axes(Qt::Vertical).value(0));
-        if (y && plot.height() > 0 && !chart()->isZoomed()) {
-            double lo = 0, hi = 0;
-            for (const Point& p : points_)
-                lo = std::min(lo, p.value), hi = std::max(hi, p.value);
-            if (lo == 0 && hi == 0) hi = 1;
-            const qreal need = arrowLength_ + QFontMetricsF(font()).height() + 2 * kMarkPad + 4;
-            const qreal share = std::min<qreal>(0.45, need / plot.height());
-            const double room = (hi - lo) * share / (1 - 2 * share);
-            const double top = hi > 0 ? hi + room : 0;
-            const double bottom = lo < 0 ? lo - room : 0;
-            if (y->min() != bottom || y->max() != top) {
-                building_ = true;
-                y->setRange(bottom, top);
-                // Ticks at round scores from zero, whatever room the marks took.
-                const double raw = (top - bottom) / 5, mag = std::pow(10.0, std::floor(std::log10(raw)));
-                const double step = raw / mag <= 1 ? mag : raw / mag <= 2 ? 2 * mag : raw / mag <= 5 ? 5 * mag : 10 * mag;
-                y->setTickType(QValueAxis::TicksDynamic);
-                y->setTickAnchor(0);
-                y->setTickInterval(step);
-                building_ = false;
-            }
-        }
-    }
     layoutMarks();
+}
+
+// Room above the highest bar (and below the lowest) for its arrow and mark.
+void DBChart::fitValueAxis() {
+    auto* y = qobject_cast<QValueAxis*>(chart()->axes(Qt::Vertical).value(0));
+    const QRectF plot = chart()->plotArea();
+    if (!y || plot.height() <= 0 || chart()->isZoomed()) return;
+    double lo = 0, hi = 0;
+    for (const Point& p : points_)
+        lo = std::min(lo, p.value), hi = std::max(hi, p.value);
+    if (lo == 0 && hi == 0) hi = 1;
+    const qreal need = arrowLength_ + QFontMetricsF(font()).height() + 2 * kMarkPad + 4;
+    const qreal share = std::min<qreal>(0.45, need / plot.height());
+    const double room = (hi - lo) * share / (1 - 2 * share);
+    const double top = hi > 0 ? hi + room : 0;
+    const double bottom = lo < 0 ? lo - room : 0;
+    if (y->min() == bottom && y->max() == top) return;
+    y->setRange(bottom, top);
+    // Ticks at round scores from zero, whatever room the marks took.
+    const double raw = (top - bottom) / 5, mag = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / mag;
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval((f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * mag);
 }
 
 void DBChart::layoutTitle() {
@@ -441,7 +443,7 @@ void DBChart::layoutMarks() {
         return;
     }
     for (int i = 0; i < markItems_.size() && i < points_.size(); ++i) {
-        const MarkItems& m = markItems_[i];
+        MarkItems& m = markItems_[i];
         const double v = points_[i].value;
         const QPointF at = c->mapToPosition(QPointF(i, v), series_);
         const qreal dir = v < 0 ? 1 : -1; // marks of bars below zero hang under them
@@ -455,6 +457,7 @@ void DBChart::layoutMarks() {
         path.lineTo(at.x() + 3, at.y() + dir * 5);
         path.closeSubpath();
         static_cast<QGraphicsPathItem*>(m.arrow)->setPath(path);
+        m.line = QLineF(end, at);
         const QRectF tr = m.text->boundingRect();
         const QSizeF size(tr.width() + 2 * kMarkPad, tr.height() + 2 * kMarkPad);
         const QPointF topLeft(end.x() - size.width() / 2, dir < 0 ? end.y() - size.height() : end.y());
@@ -469,18 +472,13 @@ void DBChart::layoutMarks() {
 
 QList<DBChart::Mark> DBChart::marks() {
     ensureBuilt();
+    // Pending layout first, as painting would do it; the marks are where that left them.
     if (QGraphicsLayout* l = chart()->layout()) l->activate();
-    layoutOverlays();
     QList<Mark> out;
     if (kind_ == Bar) {
         for (int i = 0; i < markItems_.size(); ++i) {
             const MarkItems& m = markItems_[i];
-            if (!m.box->isVisible()) continue;
-            const double v = points_[i].value;
-            const QPointF at = chart()->mapToPosition(QPointF(i, v), series_);
-            const qreal dir = v < 0 ? 1 : -1;
-            out << Mark{points_[i].label, m.box->mapRectToParent(m.box->rect()),
-                        QLineF(QPointF(at.x(), at.y() + dir * arrowLength_), at)};
+            if (m.box->isVisible()) out << Mark{points_[i].label, m.box->mapRectToParent(m.box->rect()), m.line};
         }
         return out;
     }

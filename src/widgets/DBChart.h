@@ -117,6 +117,7 @@ private:
     void buildPie();
     void clearSeries();
     void layoutOverlays();
+    void fitValueAxis();
     void layoutTitle();
     void layoutMarks();
     void applyTitle();
@@ -143,6 +144,7 @@ private:
     bool pan_ = true;
     bool dirty_ = true;
     bool building_ = false;
+    bool laying_ = false;
 
     QList<Point> points_;
     QAbstractSeries* series_ = nullptr;
@@ -152,6 +154,7 @@ private:
         QGraphicsRectItem* box;
         QGraphicsSimpleTextItem* text;
         QGraphicsItem* arrow;
+        QLineF line; // the arrow from the mark to its point
     };
     QList<MarkItems> markItems_;
     QPoint panFrom_;
