@@ -72,8 +72,9 @@ ChartWindow::ChartWindow(const char* name, bool pie, QWidget* parent) : ui::Form
     list->addWidget(DBGrid1);
 
     auto* middle = new QHBoxLayout(Panel3);
-    middle->setContentsMargins(0, 0, 0, 0);
-    middle->setSpacing(0);
+    // The chart stands a little apart from the panel's edge and the list: 471 px wide as designed.
+    middle->setContentsMargins(4, 0, 0, 0);
+    middle->setSpacing(4);
     middle->addWidget(DBChart1, 1);
     middle->addWidget(Panel4);
 
