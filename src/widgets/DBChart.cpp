@@ -14,9 +14,9 @@
 #include <QPainterPath>
 #include <QPieSeries>
 #include <QPieSlice>
+#include <QScopedValueRollback>
 #include <QStackedBarSeries>
 #include <QValueAxis>
-#include <QScopedValueRollback>
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
@@ -36,10 +36,13 @@ QString numberText(double v) {
 } // namespace
 
 const QList<QColor>& DBChart::pointColors() {
-    static const QList<QColor> colours = {
-        Qt::red,           Qt::green,           Qt::yellow,          Qt::blue,           QColor(128, 128, 128),
-        Qt::magenta,       QColor(0, 128, 128), QColor(0, 0, 128),   QColor(128, 0, 0),  QColor(0, 255, 0),
-        QColor(128, 128, 0), QColor(128, 0, 128), QColor(192, 192, 192), Qt::cyan,       QColor(255, 128, 0)};
+    static const QList<QColor> colours = [] {
+        QList<QColor> c;
+        for (QRgb rgb : {0xff0000, 0x00ff00, 0xffff00, 0x0000ff, 0x808080, 0xff00ff, 0x008080, 0x000080,
+                         0x800000, 0x00c000, 0x808000, 0x800080, 0xc0c0c0, 0x00ffff, 0xff8000})
+            c << QColor(rgb);
+        return c;
+    }();
     return colours;
 }
 
@@ -478,7 +481,8 @@ QList<DBChart::Mark> DBChart::marks() {
     if (kind_ == Bar) {
         for (int i = 0; i < markItems_.size(); ++i) {
             const MarkItems& m = markItems_[i];
-            if (m.box->isVisible()) out << Mark{points_[i].label, m.box->mapRectToParent(m.box->rect()), m.line};
+            if (m.box->isVisible())
+                out << Mark{points_[i].label, m.box->mapRectToParent(m.box->rect()), m.line};
         }
         return out;
     }

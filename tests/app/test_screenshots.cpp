@@ -20,10 +20,10 @@
 #include "scoring/Diagr.h"
 #include "scoring/Diagr1.h"
 #include "scoring/Rezult.h"
-#include "widgets/DBChart.h"
 #include "stats/Stat.h"
 #include "stats/X.h"
 #include "testing/Test.h"
+#include "widgets/DBChart.h"
 
 #include <QDir>
 #include <QImage>

@@ -164,7 +164,6 @@ TEST_F(DiagrWindow, TheLevelListShowsEveryLevelOfTheTestWithoutTitles) {
     EXPECT_EQ(grid->columnWidth(0), 32);
     EXPECT_TRUE(grid->isReadOnly());
     EXPECT_EQ(grid->dataSource(), BD->DS_Qanaliz);
-
 }
 
 TEST_F(DiagrWindow, NoScoresAndNoLevelsShowAnEmptyChartAndList) {
@@ -203,15 +202,4 @@ TEST_F(DiagrWindow, LayoutAndTheCloseButton) {
         f->ShowModal();
         EXPECT_TRUE(closedByEnter);
     }
-    auto* bars = FormDiagr->DBChart1;
-    EXPECT_EQ(bars->titleLines(), (QStringList{QStringLiteral("Диаграмма"), QString()}));
-    EXPECT_TRUE(bars->titleFrame());
-    EXPECT_EQ(bars->seriesTitle(), QStringLiteral("Характеристика"));
-    EXPECT_FALSE(bars->chart()->legend()->isVisible());
-    EXPECT_EQ(bars->leftWallColor(), QColor(255, 255, 128));
-    EXPECT_EQ(bars->bottomWallColor(), QColor(Qt::white));
-    EXPECT_TRUE(bars->zoomEnabled());
-    EXPECT_FALSE(FormDiagr1->DBChart1->zoomEnabled());
-    EXPECT_FALSE(FormDiagr1->DBChart1->panEnabled());
-    EXPECT_FALSE(FormDiagr1->DBChart1->frameVisible());
 }

@@ -215,3 +215,33 @@ TEST_F(ChartTest, AnEmptyTableOrOnlyZeroValuesDrawNothing) {
         EXPECT_TRUE(chart->marks().isEmpty());
     }
 }
+
+TEST_F(ChartTest, ZoomedBarsKeepTheirMarksAndARightClickShowsAllAgain) {
+    row(1, 4);
+    row(2, 6);
+    row(3, 8);
+    open(ui::DBChart::Bar);
+    const QRectF plot = chart->chart()->plotArea();
+    // The left third of the plot: the first bar only.
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, plot.topLeft().toPoint() + QPoint(2, 2));
+    QTest::mouseMove(chart->viewport(), QPoint(int(plot.left() + plot.width() / 3), int(plot.bottom()) - 2));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {},
+                        QPoint(int(plot.left() + plot.width() / 3), int(plot.bottom()) - 2));
+    ASSERT_TRUE(chart->chart()->isZoomed());
+    auto marks = chart->marks();
+    ASSERT_FALSE(marks.isEmpty());
+    EXPECT_EQ(marks.first().text, QStringLiteral("4"));
+    const QPointF top = chart->chart()->mapToPosition(QPointF(0, 4), chart->series());
+    EXPECT_NEAR(QLineF(marks.first().arrow.p2(), top).length(), 0, 0.5);
+    EXPECT_LT(marks.size(), 3); // a bar out of view shows no mark
+
+    QTest::mouseClick(chart->viewport(), Qt::RightButton, {}, plot.center().toPoint());
+    EXPECT_FALSE(chart->chart()->isZoomed());
+    EXPECT_EQ(chart->marks().size(), 3);
+
+    // Without zoom a drag selects nothing.
+    chart->setZoomEnabled(false);
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, plot.topLeft().toPoint() + QPoint(2, 2));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, plot.center().toPoint());
+    EXPECT_FALSE(chart->chart()->isZoomed());
+}
