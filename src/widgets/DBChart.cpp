@@ -64,7 +64,9 @@ DBChart::DBChart(QWidget* parent) : QChartView(parent) {
     titleBox_->setZValue(10);
     titleBox_->hide();
     leftWallItem_ = new QGraphicsRectItem(c);
+    leftWallItem_->setBrush(leftWall_);
     bottomWallItem_ = new QGraphicsRectItem(c);
+    bottomWallItem_->setBrush(bottomWall_);
     for (QGraphicsRectItem* w : {leftWallItem_, bottomWallItem_}) {
         w->setPen(QPen(Qt::black));
         // Under the series: bars stand on the bottom wall.
@@ -84,7 +86,10 @@ void DBChart::setDataSource(db::DataSource* source) {
     if (source) {
         links_ << connect(source, &db::DataSource::dataSetChanged, this, &DBChart::dataChanged);
         links_ << connect(source, &db::DataSource::recordChanged, this, &DBChart::dataChanged);
-        links_ << connect(source, &QObject::destroyed, this, &DBChart::dataChanged);
+        links_ << connect(source, &QObject::destroyed, this, [this] {
+            source_ = nullptr;
+            dataChanged();
+        });
     }
     dataChanged();
 }
