@@ -358,6 +358,7 @@ void DBChart::buildPie() {
         slice->setLabelVisible(marksVisible_);
         slice->setLabelPosition(QPieSlice::LabelOutside);
         slice->setLabelFont(font());
+        slice->setLabelColor(Qt::black);
     }
     chart()->addSeries(s);
     series_ = s;

@@ -203,3 +203,13 @@ TEST_F(DiagrWindow, LayoutAndTheCloseButton) {
         EXPECT_TRUE(closedByEnter);
     }
 }
+
+TEST_F(DiagrWindow, WithoutACurrentTestTheDataLayersMessageIsShown) {
+    for (auto* t : BD->tablesInOrder())
+        t->refresh();
+    EXPECT_FALSE(chooseRun(1, 1, 1)); // no test is stored
+    bool opened = false;
+    openBars([&] { opened = true; });
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Invalid variant type conversion")});
+}
