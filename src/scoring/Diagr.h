@@ -1,19 +1,14 @@
 #pragma once
-#include "widgets/Form.h"
+#include "scoring/ChartWindow.h"
 
-namespace ui {
-class DBText;
-class Panel;
-} // namespace ui
-
-// "Диаграмма": the current test's name in the top strip; the charts come later.
-class TFormDiagr : public ui::Form {
+// "Диаграмма": the bar chart of the current testee's scores in the current test; a click on the
+// test's name shows the same scores as a pie.
+class TFormDiagr : public scoring::ChartWindow {
     Q_OBJECT
 public:
     explicit TFormDiagr(QWidget* parent = nullptr);
 
-    ui::Panel* Panel1;
-    ui::DBText* DBText1;
+    void DBText1Click();
 };
 
 extern TFormDiagr* FormDiagr;

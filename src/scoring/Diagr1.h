@@ -1,8 +1,8 @@
 #pragma once
-#include "widgets/Form.h"
+#include "scoring/ChartWindow.h"
 
-// "Диаграмма": the window exists with its caption, size and help context; its controls come later.
-class TFormDiagr1 : public ui::Form {
+// "Диаграмма": the current testee's scores in the current test as a pie.
+class TFormDiagr1 : public scoring::ChartWindow {
     Q_OBJECT
 public:
     explicit TFormDiagr1(QWidget* parent = nullptr);

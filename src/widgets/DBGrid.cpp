@@ -239,6 +239,11 @@ void DBGrid::setIndicator(bool on) {
     verticalHeader()->setVisible(on);
 }
 
+void DBGrid::setTitles(bool on) {
+    titles_ = on;
+    horizontalHeader()->setVisible(on);
+}
+
 db::Field* DBGrid::currentField() const {
     return model_->fieldAt(currentIndex().column());
 }

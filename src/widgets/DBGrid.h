@@ -41,6 +41,9 @@ public:
     // The column at the left that marks the current row and its state (no row numbers).
     void setIndicator(bool on);
     bool indicator() const { return indicator_; }
+    // The title row over the columns.
+    void setTitles(bool on);
+    bool titles() const { return titles_; }
     void setConfirmDelete(bool on) { confirmDelete_ = on; }
     bool confirmDelete() const { return confirmDelete_; }
 
@@ -99,6 +102,7 @@ private:
     bool readOnly_ = false;
     bool rowSelect_ = false;
     bool indicator_ = true;
+    bool titles_ = true;
     bool confirmDelete_ = true;
 };
 

@@ -23,6 +23,7 @@
 #include "stats/Stat.h"
 #include "stats/X.h"
 #include "testing/Test.h"
+#include "widgets/DBChart.h"
 #include "widgets/StringGrid.h"
 
 #include <QDir>
@@ -83,8 +84,8 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     FormNameTest->LabelTipTesta->setText(BD->Table_spr_testTEXT->asString());
     FormCreateTest->ButtonTestClick();
 
-    const QList<ui::Form*> others = {TipTestForm, FormNameTest,  FormOrg,        FormTestir, FormDiagr,
-                                     FormNewOrg,  FormNewTestir, FormCreateTest, FormDiagr1};
+    const QList<ui::Form*> others = {TipTestForm, FormNameTest,  FormOrg,        FormTestir,
+                                     FormNewOrg,  FormNewTestir, FormCreateTest};
     for (ui::Form* f : others) {
         const QImage img = shoot(f, f->objectName());
         EXPECT_FALSE(img.isNull()) << f->objectName().toStdString();
@@ -141,4 +142,18 @@ TEST_F(AppTest, ScreenshotsOfTheStatisticsWindows) {
     EXPECT_EQ(FormX->EditX->text(), QStringLiteral("8.8889"));
     EXPECT_EQ(shoot(FormX, QStringLiteral("FormX")).size(), QSize(655, 407));
     FormX->hide();
+}
+
+TEST_F(AppTest, ScreenshotsOfTheCharts) {
+    // The stored scores of a run of the three-criterion test, as after scoring it.
+    ASSERT_TRUE(chooseRun(1, 1, 2));
+    FormDiagr->Show();
+    EXPECT_EQ(shoot(FormDiagr, QStringLiteral("FormDiagr")).size(), QSize(663, 415));
+    FormDiagr->hide();
+    FormDiagr1->Show();
+    EXPECT_EQ(shoot(FormDiagr1, QStringLiteral("FormDiagr1")).size(), QSize(663, 415));
+    FormDiagr1->hide();
+    EXPECT_EQ(FormDiagr->DBChart1->points().size(), 3);
+    EXPECT_EQ(FormDiagr1->DBChart1->points().size(), 3);
+    EXPECT_TRUE(messages->texts().isEmpty());
 }

@@ -437,6 +437,22 @@ TEST_F(GridTest, TitleClicksDoubleClicksAndReadOnly) {
     EXPECT_EQ(grid->model()->rowCount(), 3);
 }
 
+TEST_F(GridTest, WithoutTitlesOrIndicatorTheFirstRowStandsAtTheTopLeft) {
+    grid->setDataSource(BD->DS_test);
+    grid->setTitles(false);
+    grid->setIndicator(false);
+    settle();
+    EXPECT_FALSE(grid->horizontalHeader()->isVisible());
+    EXPECT_EQ(grid->viewport()->geometry().topLeft(), grid->contentsRect().topLeft());
+    // The rows and the cursor are those of a grid with titles.
+    EXPECT_EQ(grid->model()->rowCount(), 3);
+    clickCell(1, col("NAME"));
+    EXPECT_EQ(BD->Table_test->recNo(), 1);
+    grid->setTitles(true);
+    settle();
+    EXPECT_GT(grid->viewport()->geometry().top(), grid->contentsRect().top());
+}
+
 TEST_F(GridTest, TextTypedIntoACellIsKeptWhenTheGridShowsAnotherSource) {
     grid->setDataSource(BD->DS_test);
     clickCell(1, col("NAME"));

@@ -1,0 +1,164 @@
+#pragma once
+#include <QChartView>
+#include <QColor>
+#include <QLineF>
+#include <QList>
+#include <QPointer>
+#include <QRectF>
+#include <QStringList>
+
+class QAbstractSeries;
+class QGraphicsItem;
+class QGraphicsRectItem;
+class QGraphicsSimpleTextItem;
+
+namespace db {
+class DataSource;
+class Dataset;
+} // namespace db
+
+namespace ui {
+
+// A chart over a data source: one bar or pie slice per row of the dataset's view, rebuilt from
+// the rows whenever the view is rebuilt, a value changes or the dataset opens or closes. Rows are
+// read by view position, so the cursor never moves. Bars stand in ascending order of the x field;
+// slices keep the view's order, and a slice for a value of zero or below is not drawn.
+// Each point carries a value mark joined to it by an arrow.
+class DBChart : public QChartView {
+    Q_OBJECT
+public:
+    enum Kind { Bar, Pie };
+
+    // What the chart shows of one row: x (the pie: its view position), value, mark text, colour.
+    struct Point {
+        double x = 0;
+        double value = 0;
+        QString label;
+        QColor color;
+    };
+    // A value mark as laid out on the chart, in chart coordinates; the arrow ends at the point.
+    struct Mark {
+        QString text;
+        QRectF box;
+        QLineF arrow;
+    };
+
+    explicit DBChart(QWidget* parent = nullptr);
+    ~DBChart() override;
+
+    void setDataSource(db::DataSource* source);
+    db::DataSource* dataSource() const { return source_; }
+    void setKind(Kind kind);
+    Kind kind() const { return kind_; }
+    void setXField(const QString& name);
+    void setValueField(const QString& name);
+
+    // Title lines, an empty line included; with a frame, a box is drawn around them.
+    void setTitleLines(const QStringList& lines);
+    QStringList titleLines() const { return titleLines_; }
+    void setTitleFrame(bool on);
+    bool titleFrame() const { return titleFrame_; }
+    QRectF titleFrameRect() const; // empty without a frame
+
+    void setSeriesTitle(const QString& title);
+    QString seriesTitle() const { return seriesTitle_; }
+    // One palette colour per point; without it every point takes the base colour.
+    void setColorEachPoint(bool on);
+    void setBaseColor(const QColor& c);
+    QColor baseColor() const { return baseColor_; }
+    static const QList<QColor>& pointColors();
+
+    void setMarksVisible(bool on);
+    void setArrowLength(int px);
+    int arrowLength() const { return arrowLength_; }
+
+    // The walls along the value axis (left) and the category axis (bottom) of the bar chart.
+    void setWalls(const QColor& left, const QColor& bottom);
+    void setWallsVisible(bool on);
+    QColor leftWallColor() const { return leftWall_; }
+    QColor bottomWallColor() const { return bottomWall_; }
+    QRectF leftWallRect() const;
+    QRectF bottomWallRect() const;
+
+    void setAxesVisible(bool on);
+    bool axesVisible() const { return axesVisible_; }
+    void setFrameVisible(bool on);
+    bool frameVisible() const { return frameVisible_; }
+    // Marks and labels may stand outside the plot area.
+    void setClipPoints(bool on) { clipPoints_ = on; }
+    bool clipPoints() const { return clipPoints_; }
+    // Rubber-band zoom with the left button, panning by dragging with the right one.
+    void setZoomEnabled(bool on);
+    bool zoomEnabled() const { return zoom_; }
+    void setPanEnabled(bool on) { pan_ = on; }
+    bool panEnabled() const { return pan_; }
+
+    // What is drawn, rebuilt first when the rows changed while the chart was hidden.
+    const QList<Point>& points();
+    QList<Mark> marks();
+    QAbstractSeries* series();
+
+    // Rebuilds from the rows now; the chart does so by itself on every change of its data.
+    void refresh();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+
+private:
+    void dataChanged();
+    void ensureBuilt();
+    void rebuild();
+    QList<Point> readPoints() const;
+    void buildBars();
+    void buildPie();
+    void clearSeries();
+    void layoutOverlays();
+    void fitValueAxis();
+    void layoutTitle();
+    void layoutMarks();
+    void applyTitle();
+    void applyFrame();
+    QColor colorAt(int i) const;
+
+    QPointer<db::DataSource> source_;
+    QList<QMetaObject::Connection> links_;
+    Kind kind_ = Bar;
+    QString xField_, valueField_;
+    QStringList titleLines_;
+    QString seriesTitle_;
+    QColor baseColor_ = Qt::red;
+    QColor leftWall_ = QColor(255, 255, 128), bottomWall_ = Qt::white;
+    int arrowLength_ = 20;
+    bool colorEachPoint_ = true;
+    bool marksVisible_ = true;
+    bool titleFrame_ = false;
+    bool wallsVisible_ = true;
+    bool axesVisible_ = true;
+    bool frameVisible_ = true;
+    bool clipPoints_ = true;
+    bool zoom_ = true;
+    bool pan_ = true;
+    bool dirty_ = true;
+    bool building_ = false;
+    bool laying_ = false;
+
+    QList<Point> points_;
+    QAbstractSeries* series_ = nullptr;
+    QGraphicsRectItem* titleBox_ = nullptr;
+    QGraphicsRectItem *leftWallItem_ = nullptr, *bottomWallItem_ = nullptr;
+    struct MarkItems {
+        QGraphicsRectItem* box;
+        QGraphicsSimpleTextItem* text;
+        QGraphicsItem* arrow;
+        QLineF line; // the arrow from the mark to its point
+    };
+    QList<MarkItems> markItems_;
+    QPoint panFrom_;
+    bool panning_ = false, panMoved_ = false;
+};
+
+} // namespace ui

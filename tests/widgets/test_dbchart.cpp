@@ -1,0 +1,247 @@
+// The chart over the score table: what the bars and slices show, how they follow the table's
+// view, and where the marks stand.
+#include "TestDb.h"
+#include "UiTest.h"
+#include "data/DM.h"
+#include "widgets/DBChart.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QDate>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QStackedBarSeries>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ChartTest : public ::testing::Test {
+protected:
+    void open(ui::DBChart::Kind kind) {
+        closeAll();
+        BD = new TBD;
+        chart = new ui::DBChart;
+        chart->setKind(kind);
+        chart->setXField(QStringLiteral("KRIT"));
+        chart->setValueField(QStringLiteral("BALL"));
+        chart->setTitleLines({QStringLiteral("Диаграмма"), QString()});
+        chart->setTitleFrame(true);
+        chart->setDataSource(BD->DS_rez);
+        chart->resize(471, 330);
+        chart->show();
+        QTest::qWait(10);
+    }
+    void TearDown() override { closeAll(); }
+    void closeAll() {
+        delete chart;
+        chart = nullptr;
+        delete BD;
+        BD = nullptr;
+    }
+    // A score row of testee 1 in test 1, or of another testee.
+    void row(int krit, double ball, double testee = 1) {
+        db.add(QStringLiteral("bd_rez.dbf"), {1.0, testee, QDate(2024, 1, 2), 1, krit, ball});
+    }
+    QList<double> xs() {
+        QList<double> out;
+        for (const auto& p : chart->points())
+            out << p.x;
+        return out;
+    }
+    QStringList labels() {
+        QStringList out;
+        for (const auto& p : chart->points())
+            out << p.label;
+        return out;
+    }
+    // Height of each bar as the series draws it: the stacked sets summed per category.
+    QList<double> barHeights() {
+        auto* s = qobject_cast<QStackedBarSeries*>(chart->series());
+        QList<double> out;
+        if (!s) return out;
+        for (int i = 0; i < chart->points().size(); ++i) {
+            double h = 0;
+            int drawn = 0;
+            for (QBarSet* set : s->barSets())
+                if (i < set->count() && set->at(i) != 0) h += set->at(i), ++drawn;
+            EXPECT_LE(drawn, 1) << "bar " << i << " is drawn by more than one set";
+            out << h;
+        }
+        return out;
+    }
+    QColor barColor(int i) {
+        auto* s = qobject_cast<QStackedBarSeries*>(chart->series());
+        for (QBarSet* set : s->barSets())
+            if (set->at(i) != 0) return set->color();
+        return {};
+    }
+
+    TestDb db;
+    ui::DBChart* chart = nullptr;
+};
+
+} // namespace
+
+TEST_F(ChartTest, BarsStandInAscendingOrderOfXWithTheirValuesAndOwnColours) {
+    row(3, 7);
+    row(1, 4.5);
+    row(2, 0);
+    row(4, -2);
+    open(ui::DBChart::Bar);
+    EXPECT_EQ(xs(), (QList<double>{1, 2, 3, 4}));
+    EXPECT_EQ(labels(), (QStringList{"4.5", "0", "7", "-2"}));
+    EXPECT_EQ(barHeights(), (QList<double>{4.5, 0, 7, -2}));
+    auto* axis = qobject_cast<QBarCategoryAxis*>(chart->chart()->axes(Qt::Horizontal).value(0));
+    ASSERT_NE(axis, nullptr);
+    EXPECT_EQ(axis->categories(), (QStringList{"1", "2", "3", "4"}));
+    EXPECT_EQ(chart->points().at(0).color, ui::DBChart::pointColors().at(0));
+    EXPECT_NE(barColor(0), barColor(2));
+    EXPECT_EQ(barColor(2), chart->points().at(2).color);
+    // The cursor stays where it was.
+    EXPECT_EQ(BD->Table_rez->recNo(), 0);
+    EXPECT_EQ(BD->Table_rezKRIT->asInteger(), 3);
+}
+
+TEST_F(ChartTest, EqualXKeepBothBarsAndTheirOrder) {
+    row(2, 5);
+    row(1, 1);
+    row(2, 6);
+    open(ui::DBChart::Bar);
+    EXPECT_EQ(labels(), (QStringList{"1", "5", "6"}));
+    auto* axis = qobject_cast<QBarCategoryAxis*>(chart->chart()->axes(Qt::Horizontal).value(0));
+    EXPECT_EQ(axis->count(), 3);
+    EXPECT_EQ(barHeights(), (QList<double>{1, 5, 6}));
+}
+
+TEST_F(ChartTest, FollowsFilterEditsAndOpeningWithoutBeingTold) {
+    row(1, 4);
+    row(2, 5);
+    row(1, 9, 2);
+    open(ui::DBChart::Bar);
+    EXPECT_EQ(labels().size(), 3);
+    BD->Table_rez->filterBy(QStringLiteral("NOMTESTIR=2"));
+    EXPECT_EQ(labels(), QStringList{"9"});
+    EXPECT_EQ(barHeights(), QList<double>{9});
+    // A value edited and posted elsewhere.
+    BD->Table_rez->edit();
+    BD->Table_rezBALL->setValue(11.0);
+    BD->Table_rez->post();
+    EXPECT_EQ(labels(), QStringList{"11"});
+    BD->Table_rez->close();
+    EXPECT_TRUE(chart->points().isEmpty());
+    EXPECT_TRUE(chart->marks().isEmpty());
+    BD->Table_rez->open();
+    EXPECT_EQ(labels(), QStringList{"11"});
+    // A hidden chart catches up when shown.
+    chart->hide();
+    BD->Table_rez->filterBy(QStringLiteral("NOMTESTIR=1"));
+    chart->show();
+    EXPECT_EQ(labels(), (QStringList{"4", "5"}));
+}
+
+TEST_F(ChartTest, MarksHangOnTwentyPixelArrowsAtTheBarTopsAfterResizes) {
+    row(1, 4);
+    row(2, 0);
+    row(3, 8);
+    open(ui::DBChart::Bar);
+    for (QSize size : {QSize(471, 330), QSize(800, 500), QSize(300, 250)}) {
+        SCOPED_TRACE(size.width());
+        chart->resize(size);
+        QTest::qWait(10);
+        const auto marks = chart->marks();
+        // One mark for each bar, the zero one included; none for the sets' empty entries.
+        ASSERT_EQ(marks.size(), 3);
+        const QRectF plot = chart->chart()->plotArea();
+        for (int i = 0; i < 3; ++i) {
+            const auto& m = marks[i];
+            EXPECT_EQ(m.text, labels().at(i));
+            EXPECT_NEAR(m.arrow.length(), 20, 0.5);
+            const QPointF top =
+                chart->chart()->mapToPosition(QPointF(i, chart->points().at(i).value), chart->series());
+            EXPECT_NEAR(QLineF(m.arrow.p2(), top).length(), 0, 0.5);
+            EXPECT_NEAR(m.box.bottom(), m.arrow.p1().y(), 0.5);
+            // The highest mark still fits over its bar.
+            EXPECT_GE(m.box.top(), plot.top() - 0.5);
+        }
+        const QRectF title = chart->titleFrameRect();
+        EXPECT_FALSE(title.isEmpty());
+        EXPECT_LE(title.bottom(), plot.top());
+        EXPECT_LT(chart->leftWallRect().width(), chart->leftWallRect().height());
+        EXPECT_NEAR(chart->bottomWallRect().bottom(), plot.bottom(), 0.5);
+    }
+}
+
+TEST_F(ChartTest, SlicesKeepRecordOrderAndSkipZeroAndNegativeValues) {
+    row(3, 7);
+    row(1, 0);
+    row(2, 5);
+    row(4, -1);
+    row(5, 2);
+    open(ui::DBChart::Pie);
+    EXPECT_EQ(labels(), (QStringList{"7", "5", "2"}));
+    auto* pie = qobject_cast<QPieSeries*>(chart->series());
+    ASSERT_NE(pie, nullptr);
+    ASSERT_EQ(pie->count(), 3);
+    EXPECT_EQ(pie->slices().at(1)->value(), 5);
+    EXPECT_EQ(pie->slices().at(1)->label(), QStringLiteral("5"));
+    EXPECT_EQ(pie->slices().at(2)->brush().color(), chart->points().at(2).color);
+    EXPECT_NE(pie->slices().at(0)->brush().color(), pie->slices().at(1)->brush().color());
+    EXPECT_TRUE(chart->chart()->axes().isEmpty());
+    for (QSize size : {QSize(471, 330), QSize(700, 500)}) {
+        chart->resize(size);
+        QTest::qWait(10);
+        const auto marks = chart->marks();
+        ASSERT_EQ(marks.size(), 3);
+        for (const auto& m : marks)
+            EXPECT_NEAR(m.arrow.length(), 20, 0.5);
+    }
+}
+
+TEST_F(ChartTest, AnEmptyTableOrOnlyZeroValuesDrawNothing) {
+    open(ui::DBChart::Pie);
+    EXPECT_TRUE(chart->points().isEmpty());
+    closeAll();
+    row(1, 0);
+    row(2, 0);
+    for (auto kind : {ui::DBChart::Pie, ui::DBChart::Bar}) {
+        open(kind);
+        QTest::qWait(10);
+        const int drawn = kind == ui::DBChart::Pie ? 0 : 2;
+        EXPECT_EQ(chart->points().size(), drawn);
+        EXPECT_EQ(chart->marks().size(), drawn);
+        BD->Table_rez->filterBy(QStringLiteral("KRIT=9"));
+        EXPECT_TRUE(chart->points().isEmpty());
+        EXPECT_TRUE(chart->marks().isEmpty());
+    }
+}
+
+TEST_F(ChartTest, ZoomedBarsKeepTheirMarksAndARightClickShowsAllAgain) {
+    row(1, 4);
+    row(2, 6);
+    row(3, 8);
+    open(ui::DBChart::Bar);
+    const QRectF plot = chart->chart()->plotArea();
+    // The left third of the plot: the first bar only.
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, plot.topLeft().toPoint() + QPoint(2, 2));
+    QTest::mouseMove(chart->viewport(), QPoint(int(plot.left() + plot.width() / 3), int(plot.bottom()) - 2));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {},
+                        QPoint(int(plot.left() + plot.width() / 3), int(plot.bottom()) - 2));
+    ASSERT_TRUE(chart->chart()->isZoomed());
+    auto marks = chart->marks();
+    ASSERT_FALSE(marks.isEmpty());
+    EXPECT_EQ(marks.first().text, QStringLiteral("4"));
+    const QPointF top = chart->chart()->mapToPosition(QPointF(0, 4), chart->series());
+    EXPECT_NEAR(QLineF(marks.first().arrow.p2(), top).length(), 0, 0.5);
+    EXPECT_LT(marks.size(), 3); // a bar out of view shows no mark
+
+    QTest::mouseClick(chart->viewport(), Qt::RightButton, {}, plot.center().toPoint());
+    EXPECT_FALSE(chart->chart()->isZoomed());
+    EXPECT_EQ(chart->marks().size(), 3);
+
+    // Without zoom a drag selects nothing.
+    chart->setZoomEnabled(false);
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, plot.topLeft().toPoint() + QPoint(2, 2));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, plot.center().toPoint());
+    EXPECT_FALSE(chart->chart()->isZoomed());
+}
