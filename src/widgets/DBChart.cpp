@@ -15,6 +15,7 @@
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QStackedBarSeries>
 #include <QValueAxis>
 #include <QtMath>
@@ -198,7 +199,21 @@ void DBChart::applyFrame() {
 void DBChart::dataChanged() {
     dirty_ = true;
     // Hidden charts wait until shown: a scoring run posts many rows through the same table.
-    if (isVisible()) rebuild();
+    if (isVisible()) scheduleRebuild();
+}
+
+void DBChart::scheduleRebuild() {
+    // Once, after the current event: a window shows its chart before its activation narrows the
+    // table, and a burst of changes needs one drawing, not one each.
+    if (rebuildQueued_) return;
+    rebuildQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            rebuildQueued_ = false;
+            if (isVisible()) ensureBuilt();
+        },
+        Qt::QueuedConnection);
 }
 
 void DBChart::ensureBuilt() {
@@ -211,7 +226,7 @@ void DBChart::refresh() {
 
 void DBChart::showEvent(QShowEvent* e) {
     QChartView::showEvent(e);
-    ensureBuilt();
+    if (dirty_) scheduleRebuild();
 }
 
 const QList<DBChart::Point>& DBChart::points() {
@@ -298,6 +313,7 @@ void DBChart::rebuild() {
     }
     building_ = false;
     layoutOverlays();
+    emit rebuilt();
 }
 
 void DBChart::buildBars() {
@@ -325,11 +341,13 @@ void DBChart::buildBars() {
     auto* xAxis = new QBarCategoryAxis;
     xAxis->setObjectName(QStringLiteral("xAxis"));
     QStringList categories;
+    QSet<QString> taken;
     for (const Point& p : points_) {
         QString text = numberText(p.x);
         // The axis refuses equal categories; a criterion scored twice still shows both bars.
-        while (categories.contains(text))
+        while (taken.contains(text))
             text += QLatin1Char(' ');
+        taken.insert(text);
         categories << text;
     }
     xAxis->append(categories);

@@ -101,6 +101,9 @@ public:
     // Rebuilds from the rows now; the chart does so by itself on every change of its data.
     void refresh();
 
+signals:
+    void rebuilt(); // the series now show the rows
+
 protected:
     void showEvent(QShowEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
@@ -110,6 +113,7 @@ protected:
 
 private:
     void dataChanged();
+    void scheduleRebuild();
     void ensureBuilt();
     void rebuild();
     QList<Point> readPoints() const;
@@ -144,6 +148,7 @@ private:
     bool pan_ = true;
     bool dirty_ = true;
     bool building_ = false;
+    bool rebuildQueued_ = false;
     bool laying_ = false;
 
     QList<Point> points_;

@@ -140,6 +140,30 @@ TEST_F(ChartTest, FollowsFilterEditsAndOpeningWithoutBeingTold) {
     EXPECT_EQ(labels(), (QStringList{"4", "5"}));
 }
 
+TEST_F(ChartTest, AShownChartDrawsOnceFromTheRowsLeftAfterTheCurrentStep) {
+    // A window shows its chart and then narrows the table in its activation: drawing the whole
+    // table first would cost a bar per stored score.
+    for (int i = 1; i <= 40; ++i)
+        row(i, i, 1 + i % 4);
+    open(ui::DBChart::Bar);
+    ASSERT_EQ(chart->points().size(), 40);
+    QList<qsizetype> drawn;
+    QObject::connect(chart, &ui::DBChart::rebuilt, [&] { drawn << chart->points().size(); });
+    chart->hide();
+    BD->Table_rez->filterBy(QStringLiteral("NOMTESTIR>0")); // changed while hidden
+    chart->show();
+    BD->Table_rez->filterBy(QStringLiteral("NOMTESTIR=2"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(drawn, QList<qsizetype>{10});
+    // A burst of changes while shown is drawn once, with its last state.
+    drawn.clear();
+    BD->Table_rez->filterBy(QStringLiteral("NOMTESTIR=3"));
+    BD->Table_rez->filterBy(QStringLiteral("NOMTESTIR=4 and KRIT<10"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(drawn, QList<qsizetype>{2});
+    EXPECT_EQ(barHeights(), (QList<double>{3, 7}));
+}
+
 TEST_F(ChartTest, MarksHangOnTwentyPixelArrowsAtTheBarTopsAfterResizes) {
     row(1, 4);
     row(2, 0);
