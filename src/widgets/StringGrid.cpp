@@ -53,7 +53,7 @@ public:
     bool isFixed(int col, int row) const { return col < fixedCols || row < fixedRows; }
 
     QString text(int col, int row) const {
-        if (row < 0 || row >= cells_.size()) return {};
+        if (row < 0 || row >= rows_ || col < 0 || col >= cols_ || row >= cells_.size()) return {};
         return cells_[row].value(col);
     }
 
@@ -72,15 +72,16 @@ public:
     }
 
     void setRows(int n) {
+        // Rows cut off keep their texts out of sight: a count retyped digit by digit passes
+        // through smaller sizes, and the table typed in must come back.
         if (n > rows_) {
             beginInsertRows({}, rows_, n - 1);
             rows_ = n;
-            cells_.resize(n);
+            if (cells_.size() < n) cells_.resize(n);
             endInsertRows();
         } else if (n < rows_) {
             beginRemoveRows({}, n, rows_ - 1);
             rows_ = n;
-            cells_.resize(n);
             endRemoveRows();
         }
     }
@@ -99,8 +100,6 @@ public:
         } else if (n < cols_) {
             beginRemoveColumns({}, n, cols_ - 1);
             cols_ = n;
-            for (QStringList& line : cells_)
-                if (line.size() > n) line.resize(n);
             endRemoveColumns();
         }
     }

@@ -9,8 +9,8 @@ class StringGridModel;
 
 // A grid of texts addressed column first. The first fixedRows() rows and fixedCols() columns
 // are its headers: grey, never current and never edited. Cells keep their texts when the grid
-// grows; cells cut off by shrinking are gone. Every change the user makes in the in-place
-// editor, keystroke by keystroke, is stored at once and then reported by setEditText();
+// grows; cells cut off by shrinking read as empty but come back when it grows again. Every change the user
+// makes in the in-place editor, keystroke by keystroke, is stored at once and then reported by setEditText();
 // setCell() from code reports nothing.
 class StringGrid : public QTableView {
     Q_OBJECT

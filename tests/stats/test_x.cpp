@@ -199,3 +199,13 @@ TEST_F(XWindow, NoCategoriesGiveNoChiSquare) {
     EXPECT_EQ(chi(), "0|0");
     EXPECT_EQ(messages->texts().size(), 1);
 }
+
+TEST_F(XWindow, RetypingACategoryCountKeepsTheTableTypedIn) {
+    // Erasing "2" to type another count passes through one category and back.
+    FormX->Edit1->setText(QString());
+    EXPECT_EQ(FormX->StringGrid1->rowCount(), 3);
+    FormX->Edit1->setText(QStringLiteral("2"));
+    EXPECT_EQ(rowOf(FormX->StringGrid1, 2), (QStringList{"2", "5", "10", "15"}));
+    EXPECT_EQ(rowOf(FormX->StringGrid1, 3), (QStringList{"3", "18", "12", "30"}));
+    EXPECT_TRUE(messages->texts().isEmpty());
+}

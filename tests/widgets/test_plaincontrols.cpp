@@ -376,8 +376,15 @@ TEST_F(StringGridTest, ResizingKeepsTheCellsThatStay) {
     EXPECT_EQ(grid->cell(2, 2), QStringLiteral("2:2"));
     EXPECT_EQ(grid->cell(3, 3), QString()); // outside reads empty
     EXPECT_THROW(grid->setCell(3, 0, QStringLiteral("x")), db::InvalidOperation);
+    EXPECT_EQ(grid->model()->data(grid->model()->index(2, 2)).toString(), QStringLiteral("2:2"));
+    // Cut off is out of sight, not lost: retyping a size passes through smaller ones.
+    grid->setColCount(1);
     grid->setColCount(4);
-    EXPECT_EQ(grid->cell(3, 0), QString()); // cut off means gone
+    grid->setRowCount(6);
+    EXPECT_EQ(grid->cell(3, 0), QStringLiteral("3:0"));
+    EXPECT_EQ(grid->cell(3, 3), QStringLiteral("3:3"));
+    EXPECT_EQ(grid->model()->data(grid->model()->index(3, 3)).toString(), QStringLiteral("3:3"));
+    EXPECT_EQ(grid->cell(5, 4), QString()); // outside again
     EXPECT_TRUE(hook.isEmpty());
 }
 
