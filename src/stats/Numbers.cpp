@@ -50,22 +50,26 @@ Real store(Real v) {
     return r;
 }
 
-QString fixed4(Real v) {
+namespace {
+
+QString printed(Real v, const char* format) {
     if (!std::isfinite(v)) throw NumberError(QStringLiteral("Результат не определён"));
     char buf[80];
-    std::snprintf(buf, sizeof buf, "%.4Lf", v);
-    QString s = QString::fromLatin1(buf);
-    if (s.startsWith(QLatin1Char('-')) && s.mid(1) == QLatin1String("0.0000")) s.remove(0, 1);
+    std::snprintf(buf, sizeof buf, format, v);
+    return QString::fromLatin1(buf);
+}
+
+} // namespace
+
+QString fixed4(Real v) {
+    QString s = printed(v, "%.4Lf");
+    if (s == QLatin1String("-0.0000")) s.remove(0, 1);
     return s;
 }
 
 QString width2(Real v) {
-    if (!std::isfinite(v)) throw NumberError(QStringLiteral("Результат не определён"));
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "%2.0Lf", v);
-    QString s = QString::fromLatin1(buf);
-    if (s == QLatin1String("-0")) s = QStringLiteral(" 0");
-    return s;
+    const QString s = printed(v, "%2.0Lf");
+    return s == QLatin1String("-0") ? QStringLiteral(" 0") : s;
 }
 
 std::optional<Real> readDecimal(const QString& text) {
