@@ -25,7 +25,6 @@ ChartWindow::ChartWindow(const char* name, bool pie, QWidget* parent) : ui::Form
     Panel1 = new ui::Panel(this, "Panel1", 41);
     DBText1 = new ui::DBText(Panel1);
     DBText1->setObjectName(QStringLiteral("DBText1"));
-    DBText1->setAutoFillBackground(true);
     ui::fill(DBText1, QColor(192, 220, 192));
     ui::style(DBText1, ui::font(QStringLiteral("Times New Roman Cyr"), 27, ui::BoldItalic), Qt::red);
     DBText1->setDataSource(BD->DS_test);
@@ -45,14 +44,7 @@ ChartWindow::ChartWindow(const char* name, bool pie, QWidget* parent) : ui::Form
     DBChart1->setColorEachPoint(true);
     DBChart1->setWalls(QColor(255, 255, 128), Qt::white);
     DBChart1->setArrowLength(20);
-    if (pie) {
-        DBChart1->setAxesVisible(false);
-        DBChart1->setFrameVisible(false);
-        DBChart1->setWallsVisible(false);
-        DBChart1->setClipPoints(false);
-        DBChart1->setZoomEnabled(false);
-        DBChart1->setPanEnabled(false);
-    }
+    if (pie) DBChart1->setZoomEnabled(false);
     DBChart1->setXField(QStringLiteral("KRIT"));
     DBChart1->setValueField(QStringLiteral("BALL"));
     DBChart1->setDataSource(BD->DS_rez);

@@ -9,13 +9,13 @@
 #include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsTextItem>
+#include <QHash>
 #include <QLegend>
 #include <QMouseEvent>
 #include <QPainterPath>
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QScopedValueRollback>
-#include <QSet>
 #include <QStackedBarSeries>
 #include <QValueAxis>
 #include <QtMath>
@@ -136,11 +136,6 @@ void DBChart::setBaseColor(const QColor& c) {
     dataChanged();
 }
 
-void DBChart::setMarksVisible(bool on) {
-    marksVisible_ = on;
-    dataChanged();
-}
-
 void DBChart::setArrowLength(int px) {
     arrowLength_ = px;
     layoutOverlays();
@@ -154,24 +149,7 @@ void DBChart::setWalls(const QColor& left, const QColor& bottom) {
     layoutOverlays();
 }
 
-void DBChart::setWallsVisible(bool on) {
-    wallsVisible_ = on;
-    layoutOverlays();
-}
-
-void DBChart::setAxesVisible(bool on) {
-    axesVisible_ = on;
-    for (QAbstractAxis* a : chart()->axes())
-        a->setVisible(on);
-}
-
-void DBChart::setFrameVisible(bool on) {
-    frameVisible_ = on;
-    applyFrame();
-}
-
 void DBChart::setZoomEnabled(bool on) {
-    zoom_ = on;
     setRubberBand(on ? QChartView::RectangleRubberBand : QChartView::NoRubberBand);
 }
 
@@ -190,7 +168,7 @@ void DBChart::applyTitle() {
 
 void DBChart::applyFrame() {
     QChart* c = chart();
-    const bool frame = frameVisible_ && kind_ == Bar;
+    const bool frame = kind_ == Bar;
     c->setPlotAreaBackgroundVisible(frame);
     c->setPlotAreaBackgroundBrush(Qt::NoBrush);
     c->setPlotAreaBackgroundPen(frame ? QPen(Qt::black) : QPen(Qt::NoPen));
@@ -218,10 +196,6 @@ void DBChart::scheduleRebuild() {
 
 void DBChart::ensureBuilt() {
     if (dirty_) rebuild();
-}
-
-void DBChart::refresh() {
-    rebuild();
 }
 
 void DBChart::showEvent(QShowEvent* e) {
@@ -296,7 +270,7 @@ void DBChart::rebuild() {
     else
         buildPie();
     if (series_) series_->setName(seriesTitle_);
-    for (int i = 0; marksVisible_ && kind_ == Bar && i < points_.size(); ++i) {
+    for (int i = 0; kind_ == Bar && i < points_.size(); ++i) {
         MarkItems m;
         m.box = new QGraphicsRectItem(chart());
         m.box->setBrush(QColor(255, 255, 225));
@@ -341,14 +315,11 @@ void DBChart::buildBars() {
     auto* xAxis = new QBarCategoryAxis;
     xAxis->setObjectName(QStringLiteral("xAxis"));
     QStringList categories;
-    QSet<QString> taken;
+    QHash<QString, int> seen;
     for (const Point& p : points_) {
-        QString text = numberText(p.x);
+        const QString text = numberText(p.x);
         // The axis refuses equal categories; a criterion scored twice still shows both bars.
-        while (taken.contains(text))
-            text += QLatin1Char(' ');
-        taken.insert(text);
-        categories << text;
+        categories << text + QString(seen[text]++, QLatin1Char(' '));
     }
     xAxis->append(categories);
     auto* yAxis = new QValueAxis;
@@ -359,7 +330,6 @@ void DBChart::buildBars() {
     s->attachAxis(xAxis);
     s->attachAxis(yAxis);
     for (QAbstractAxis* a : {static_cast<QAbstractAxis*>(xAxis), static_cast<QAbstractAxis*>(yAxis)}) {
-        a->setVisible(axesVisible_);
         a->setGridLineVisible(false);
     }
     connect(yAxis, &QValueAxis::rangeChanged, this, [this] { layoutMarks(); });
@@ -373,7 +343,7 @@ void DBChart::buildPie() {
         QPieSlice* slice = s->append(p.label, p.value);
         slice->setBrush(p.color);
         slice->setBorderColor(Qt::black);
-        slice->setLabelVisible(marksVisible_);
+        slice->setLabelVisible(true);
         slice->setLabelPosition(QPieSlice::LabelOutside);
         slice->setLabelFont(font());
         slice->setLabelColor(Qt::black);
@@ -401,7 +371,7 @@ void DBChart::layoutOverlays() {
     if (kind_ == Bar) fitValueAxis();
     layoutTitle();
     const QRectF plot = chart()->plotArea();
-    const bool walls = wallsVisible_ && kind_ == Bar && plot.isValid();
+    const bool walls = kind_ == Bar && plot.isValid();
     leftWallItem_->setVisible(walls);
     bottomWallItem_->setVisible(walls);
     if (walls) {
@@ -491,7 +461,8 @@ void DBChart::layoutMarks() {
         m.box->setPos(topLeft);
         m.box->setRect(QRectF(QPointF(0, 0), size));
         m.text->setPos(kMarkPad, kMarkPad);
-        const bool shown = plot.isValid() && (!clipPoints_ || plot.adjusted(-1, -1, 1, 1).contains(at));
+        // A bar zoomed out of view shows no mark; a pie's marks stand outside it, never clipped.
+        const bool shown = plot.isValid() && plot.adjusted(-1, -1, 1, 1).contains(at);
         m.box->setVisible(shown);
         m.arrow->setVisible(shown);
     }
@@ -534,49 +505,12 @@ void DBChart::resizeEvent(QResizeEvent* e) {
     layoutOverlays();
 }
 
-void DBChart::mousePressEvent(QMouseEvent* e) {
-    if (pan_ && e->button() == Qt::RightButton) {
-        panning_ = true;
-        panMoved_ = false;
-        panFrom_ = e->position().toPoint();
-        e->accept();
-        return;
-    }
-    if (!zoom_ && e->button() == Qt::LeftButton) {
-        e->accept();
-        return;
-    }
-    QChartView::mousePressEvent(e);
-}
-
-void DBChart::mouseMoveEvent(QMouseEvent* e) {
-    if (panning_) {
-        const QPoint p = e->position().toPoint();
-        const QPoint d = p - panFrom_;
-        if (!d.isNull()) {
-            chart()->scroll(-d.x(), d.y());
-            panFrom_ = p;
-            panMoved_ = true;
-        }
-        e->accept();
-        return;
-    }
-    QChartView::mouseMoveEvent(e);
-}
-
 void DBChart::mouseReleaseEvent(QMouseEvent* e) {
-    if (panning_ && e->button() == Qt::RightButton) {
-        panning_ = false;
-        // A right click without a drag shows the whole chart again.
-        if (!panMoved_) {
-            chart()->zoomReset();
-            layoutOverlays();
-        }
+    // A right click shows the whole chart again, rather than one step out.
+    if (rubberBand() != QChartView::NoRubberBand && e->button() == Qt::RightButton) {
+        chart()->zoomReset();
+        layoutOverlays();
         e->accept();
-        return;
-    }
-    if (!pan_ && e->button() == Qt::RightButton) {
-        e->accept(); // no zoom out either
         return;
     }
     QChartView::mouseReleaseEvent(e);

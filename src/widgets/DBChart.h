@@ -55,51 +55,31 @@ public:
 
     // Title lines, an empty line included; with a frame, a box is drawn around them.
     void setTitleLines(const QStringList& lines);
-    QStringList titleLines() const { return titleLines_; }
     void setTitleFrame(bool on);
     bool titleFrame() const { return titleFrame_; }
     QRectF titleFrameRect() const; // empty without a frame
 
     void setSeriesTitle(const QString& title);
-    QString seriesTitle() const { return seriesTitle_; }
     // One palette colour per point; without it every point takes the base colour.
     void setColorEachPoint(bool on);
     void setBaseColor(const QColor& c);
-    QColor baseColor() const { return baseColor_; }
     static const QList<QColor>& pointColors();
 
-    void setMarksVisible(bool on);
     void setArrowLength(int px);
-    int arrowLength() const { return arrowLength_; }
 
-    // The walls along the value axis (left) and the category axis (bottom) of the bar chart.
+    // The walls along the value axis (left) and the category axis (bottom). Only bars have
+    // axes, a frame and walls; a pie has none of them.
     void setWalls(const QColor& left, const QColor& bottom);
-    void setWallsVisible(bool on);
-    QColor leftWallColor() const { return leftWall_; }
-    QColor bottomWallColor() const { return bottomWall_; }
     QRectF leftWallRect() const;
     QRectF bottomWallRect() const;
 
-    void setAxesVisible(bool on);
-    bool axesVisible() const { return axesVisible_; }
-    void setFrameVisible(bool on);
-    bool frameVisible() const { return frameVisible_; }
-    // Marks and labels may stand outside the plot area.
-    void setClipPoints(bool on) { clipPoints_ = on; }
-    bool clipPoints() const { return clipPoints_; }
-    // Rubber-band zoom with the left button, panning by dragging with the right one.
+    // Rubber-band zoom with the left button; a right click shows everything again.
     void setZoomEnabled(bool on);
-    bool zoomEnabled() const { return zoom_; }
-    void setPanEnabled(bool on) { pan_ = on; }
-    bool panEnabled() const { return pan_; }
 
     // What is drawn, rebuilt first when the rows changed while the chart was hidden.
     const QList<Point>& points();
     QList<Mark> marks();
     QAbstractSeries* series();
-
-    // Rebuilds from the rows now; the chart does so by itself on every change of its data.
-    void refresh();
 
 signals:
     void rebuilt(); // the series now show the rows
@@ -107,8 +87,6 @@ signals:
 protected:
     void showEvent(QShowEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
@@ -138,14 +116,7 @@ private:
     QColor leftWall_ = QColor(255, 255, 128), bottomWall_ = Qt::white;
     int arrowLength_ = 20;
     bool colorEachPoint_ = true;
-    bool marksVisible_ = true;
     bool titleFrame_ = false;
-    bool wallsVisible_ = true;
-    bool axesVisible_ = true;
-    bool frameVisible_ = true;
-    bool clipPoints_ = true;
-    bool zoom_ = true;
-    bool pan_ = true;
     bool dirty_ = true;
     bool building_ = false;
     bool rebuildQueued_ = false;
@@ -162,8 +133,6 @@ private:
         QLineF line; // the arrow from the mark to its point
     };
     QList<MarkItems> markItems_;
-    QPoint panFrom_;
-    bool panning_ = false, panMoved_ = false;
 };
 
 } // namespace ui

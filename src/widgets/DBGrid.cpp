@@ -240,7 +240,6 @@ void DBGrid::setIndicator(bool on) {
 }
 
 void DBGrid::setTitles(bool on) {
-    titles_ = on;
     horizontalHeader()->setVisible(on);
 }
 

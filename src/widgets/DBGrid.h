@@ -43,7 +43,6 @@ public:
     bool indicator() const { return indicator_; }
     // The title row over the columns.
     void setTitles(bool on);
-    bool titles() const { return titles_; }
     void setConfirmDelete(bool on) { confirmDelete_ = on; }
     bool confirmDelete() const { return confirmDelete_; }
 
@@ -102,7 +101,6 @@ private:
     bool readOnly_ = false;
     bool rowSelect_ = false;
     bool indicator_ = true;
-    bool titles_ = true;
     bool confirmDelete_ = true;
 };
 
