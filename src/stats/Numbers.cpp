@@ -72,32 +72,48 @@ QString width2(Real v) {
     return s == QLatin1String("-0") ? QStringLiteral(" 0") : s;
 }
 
-std::optional<Real> readDecimal(const QString& text) {
+namespace {
+
+// The text to parse: blanks around it dropped, plain number characters only, a plus sign
+// dropped (from_chars takes a minus only) and no second sign after the first.
+std::optional<QByteArray> numberText(const QString& text, bool allowFraction) {
     const QString s = trimmedBlanks(text);
-    if (!plainNumberChars(s, true)) return std::nullopt;
+    if (!plainNumberChars(s, allowFraction)) return std::nullopt;
     QByteArray a = s.toLatin1();
-    const char* b = a.constData();
-    if (*b == '+') ++b; // from_chars takes a minus only
-    if (*b == '+' || *b == '-') {
-        if (b != a.constData()) return std::nullopt;
-    }
+    const auto sign = [&](int i) { return a.size() > i && (a[i] == '+' || a[i] == '-'); };
+    if (sign(0) && sign(1)) return std::nullopt;
+    if (a.startsWith('+')) a.remove(0, 1);
+    return a;
+}
+
+} // namespace
+
+std::optional<Real> readDecimal(const QString& text) {
+    const std::optional<QByteArray> a = numberText(text, true);
+    if (!a) return std::nullopt;
     Real v = 0;
-    const auto [end, ec] = std::from_chars(b, a.constData() + a.size(), v, std::chars_format::general);
-    if (ec != std::errc() || end != a.constData() + a.size()) return std::nullopt;
+    const char* end = a->constData() + a->size();
+    const auto [stop, ec] = std::from_chars(a->constData(), end, v, std::chars_format::general);
+    if (ec != std::errc() || stop != end) return std::nullopt;
     return v;
 }
 
 std::optional<qint64> readWhole64(const QString& text) {
-    const QString s = trimmedBlanks(text);
-    if (!plainNumberChars(s, false)) return std::nullopt;
-    QByteArray a = s.toLatin1();
-    const char* b = a.constData();
-    if (*b == '+') ++b;
-    if (*b == '+') return std::nullopt;
+    const std::optional<QByteArray> a = numberText(text, false);
+    if (!a) return std::nullopt;
     qint64 v = 0;
-    const auto [end, ec] = std::from_chars(b, a.constData() + a.size(), v);
-    if (ec != std::errc() || end != a.constData() + a.size()) return std::nullopt;
+    const char* end = a->constData() + a->size();
+    const auto [stop, ec] = std::from_chars(a->constData(), end, v);
+    if (ec != std::errc() || stop != end) return std::nullopt;
     return v;
+}
+
+Real readNumber(const QString& text, const QString& what) {
+    const std::optional<Real> v = readDecimal(text);
+    if (!v)
+        throw NumberError(QStringLiteral("В поле \"%1\" не число: \"%2\". Дробную часть отделяйте точкой.")
+                              .arg(what, text));
+    return store(*v);
 }
 
 int readWhole(const QString& text, int def) {

@@ -32,5 +32,8 @@ std::optional<Real> readDecimal(const QString& text);
 int readWhole(const QString& text, int def);
 // The same for 64-bit whole numbers; nothing when the text is not one.
 std::optional<qint64> readWhole64(const QString& text);
+// The decimal number an edit named what shows, stored; a text that is not one stops the step
+// with a message naming the edit.
+Real readNumber(const QString& text, const QString& what);
 
 } // namespace stats

@@ -55,12 +55,7 @@ int rowsOf(db::Query* q, int series) {
 
 // The number an edit shows, as a 6-byte real; a text that is not one stops the step.
 Real readEdit(const QLineEdit* e, const QString& what) {
-    const std::optional<Real> v = stats::readDecimal(e->text());
-    if (!v)
-        throw NumberError(
-            QStringLiteral("В поле \"%1\" не число: \"%2\". Введите число с точкой, например 12.5.")
-                .arg(what, e->text()));
-    return store(*v);
+    return stats::readNumber(e->text(), what);
 }
 
 QString seriesText(int n) {

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <vector>
 
 TFormX* FormX = nullptr;
@@ -170,37 +171,36 @@ void TFormX::StringGrid1SetEditText() {
     ui::StringGrid* g = StringGrid1;
     const int k1 = g->colCount() - 2;
     const int k2 = g->rowCount() - 2;
-    // Whole counts of 32 bits sum without overflow in 64 bits, however many categories.
-    for (int c = 1; c <= k1; ++c) {
-        qint64 sum = 0;
-        for (int r = 1; r <= k2; ++r)
-            sum += stats::readWhole(g->cell(c, r), 0);
-        g->setCell(c, k2 + 1, num(sum));
-    }
-    for (int r = 1; r <= k2; ++r) {
-        qint64 sum = 0;
-        for (int c = 1; c <= k1; ++c)
-            sum += stats::readWhole(g->cell(c, r), 0);
-        g->setCell(k1 + 1, r, num(sum));
-    }
-    qint64 grand = 0;
-    for (int r = 1; r <= k2; ++r)
-        grand += stats::readWhole64(g->cell(k1 + 1, r)).value_or(0);
-    g->setCell(k1 + 1, k2 + 1, num(grand));
-
-    const Real n = store(stats::readDecimal(g->cell(k1 + 1, k2 + 1)).value_or(0));
+    // One pass over the counts for both kinds of totals. Whole counts of 32 bits sum without
+    // overflow in 64 bits, however many categories.
+    std::vector<qint64> colSums(size_t(std::max(k1, 0)) + 1), rowSums(size_t(std::max(k2, 0)) + 1);
     for (int c = 1; c <= k1; ++c)
         for (int r = 1; r <= k2; ++r) {
+            const qint64 v = stats::readWhole(g->cell(c, r), 0);
+            colSums[c] += v;
+            rowSums[r] += v;
+        }
+    for (int c = 1; c <= k1; ++c)
+        g->setCell(c, k2 + 1, num(colSums[c]));
+    qint64 grand = 0;
+    for (int r = 1; r <= k2; ++r) {
+        g->setCell(k1 + 1, r, num(rowSums[r]));
+        grand += rowSums[r]; // the row totals as written, read back
+    }
+    g->setCell(k1 + 1, k2 + 1, num(grand));
+
+    // The expected frequencies from the totals as shown, each total read once.
+    const Real n = store(grand);
+    std::vector<Real> rowTotals(rowSums.size());
+    for (int r = 1; r <= k2; ++r)
+        rowTotals[r] = store(rowSums[r]);
+    for (int c = 1; c <= k1; ++c) {
+        const Real col = store(colSums[c]);
+        for (int r = 1; r <= k2; ++r)
             // A zero grand total has no expected frequencies: the cells stay empty while typing,
             // and the chi-square button says why.
-            QString e;
-            if (n != 0) {
-                const Real col = store(stats::readDecimal(g->cell(c, k2 + 1)).value_or(0));
-                const Real row = store(stats::readDecimal(g->cell(k1 + 1, r)).value_or(0));
-                e = stats::fixed4(store(col * row / n));
-            }
-            StringGrid2->setCell(c, r, e);
-        }
+            StringGrid2->setCell(c, r, n != 0 ? stats::fixed4(store(col * rowTotals[r] / n)) : QString());
+    }
     for (int c = 1; c <= k1 + 1; ++c)
         StringGrid2->setCell(c, k2 + 1, g->cell(c, k2 + 1));
     for (int r = 1; r <= k2; ++r)
@@ -208,12 +208,16 @@ void TFormX::StringGrid1SetEditText() {
 }
 
 void TFormX::Button2Click() {
+    // A count the grids refused must not give degrees of freedom of a table not shown.
+    categories(Edit1, Label1->text());
+    categories(Edit2, Label2->text());
     const int k1 = StringGrid1->colCount() - 2;
     const int k2 = StringGrid1->rowCount() - 2;
     if (k1 < 1 || k2 < 1)
         throw NumberError(QStringLiteral("В таблице нет ни одной частоты: число признаков равно 0."));
-    // The observed counts are checked first, as the user typed them; nothing is written before
-    // every cell has passed, so a refusal leaves both results as they were.
+    // The observed counts are checked first, as the user typed them: a bad count is named even
+    // when it has made some expected frequency unusable. Nothing is written before every cell
+    // has passed, so a refusal leaves both results.
     std::vector<qint64> counts;
     for (int c = 1; c <= k1; ++c)
         for (int r = 1; r <= k2; ++r) {
@@ -253,13 +257,9 @@ void TFormX::Button2Click() {
         }
     // The degrees of freedom take the category texts as decimals, while the grid took them as
     // whole numbers: "3.0" counts 3 here.
-    const std::optional<Real> a = stats::readDecimal(Edit1->text());
-    if (!a)
-        throw NumberError(QStringLiteral("В поле \"Признаков (2) :\" не число: \"%1\".").arg(Edit1->text()));
-    const std::optional<Real> b = stats::readDecimal(Edit2->text());
-    if (!b)
-        throw NumberError(QStringLiteral("В поле \"Признаков (1) :\" не число: \"%1\".").arg(Edit2->text()));
-    const Real df = store((*a - 1) * (*b - 1));
+    const Real a = stats::readNumber(Edit1->text(), Label1->text());
+    const Real b = stats::readNumber(Edit2->text(), Label2->text());
+    const Real df = store((a - 1) * (b - 1));
     EditX->setText(stats::fixed4(chi));
     EditN->setText(stats::width2(df));
 }

@@ -53,7 +53,7 @@ public:
     bool isFixed(int col, int row) const { return col < fixedCols || row < fixedRows; }
 
     QString text(int col, int row) const {
-        if (row < 0 || row >= rows_ || col < 0 || col >= cols_ || row >= cells_.size()) return {};
+        if (row < 0 || row >= rows_ || col < 0 || col >= cols_) return {}; // rows_ <= cells_.size()
         return cells_[row].value(col);
     }
 

@@ -72,7 +72,7 @@ TEST(Numbers, WholeReading) {
     EXPECT_EQ(readWhole("-3", 7), -3);
     EXPECT_EQ(readWhole("+4", 7), 4);
     EXPECT_EQ(readWhole("2147483647", 7), 2147483647);
-    for (const char* bad : {"", "2.5", "abc", "1e2", "2147483648", "٣"})
+    for (const char* bad : {"", "2.5", "abc", "1e2", "2147483648", "٣", "+-1", "-+1", "++1"})
         EXPECT_EQ(readWhole(QString::fromUtf8(bad), 7), 7) << bad;
     EXPECT_EQ(readWhole64("214748364800"), 214748364800LL);
     EXPECT_FALSE(readWhole64("99999999999999999999").has_value());

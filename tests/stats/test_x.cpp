@@ -183,6 +183,12 @@ TEST_F(XWindow, CategoryCountsOutsideTheLimitsKeepTheTable) {
         EXPECT_EQ(FormX->StringGrid1->rowCount(), 4);
         EXPECT_EQ(FormX->StringGrid2->rowCount(), 4);
     }
+    // The refused count stays in its edit; the chi-square of the old table must not take it.
+    messages->clear();
+    clickButton(FormX, "Button2");
+    ASSERT_EQ(messages->texts().size(), 1);
+    EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("Признаков (2)")));
+    EXPECT_EQ(FormX->EditN->text(), QStringLiteral("0"));
     messages->clear();
     FormX->Edit1->setText(QStringLiteral("100"));
     EXPECT_EQ(FormX->StringGrid1->rowCount(), 102);

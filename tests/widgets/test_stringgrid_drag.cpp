@@ -49,6 +49,8 @@ protected:
 } // namespace
 
 TEST_F(StringGridDrag, ARowDraggedByItsFixedCellTakesItsTextsAlong) {
+    drag(cellRect(0, 1).center(), cellRect(0, 3).center()); // not allowed yet
+    EXPECT_EQ(column(1), (QStringList{"", "a", "b", "c"}));
     grid->setRowMoving(true);
     drag(cellRect(0, 1).center(), cellRect(0, 3).center());
     EXPECT_EQ(column(0), (QStringList{"", "2", "3", "1"}));
@@ -60,11 +62,6 @@ TEST_F(StringGridDrag, ARowDraggedByItsFixedCellTakesItsTextsAlong) {
     drag(cellRect(1, 1).center(), cellRect(1, 3).center());
     EXPECT_EQ(column(1), (QStringList{"", "b", "a", "c"}));
     EXPECT_THROW(grid->moveRow(0, 2), std::exception);
-}
-
-TEST_F(StringGridDrag, RowsMoveOnlyWhenAllowed) {
-    drag(cellRect(0, 1).center(), cellRect(0, 3).center());
-    EXPECT_EQ(column(1), (QStringList{"", "a", "b", "c"}));
 }
 
 TEST_F(StringGridDrag, LinesInTheFixedCellsSizeRowsAndColumns) {
