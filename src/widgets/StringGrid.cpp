@@ -265,6 +265,9 @@ void StringGrid::setCurrentCell(int col, int row) {
     const QModelIndex i = model_->index(row, col);
     if (!i.isValid() || isFixed(i)) throw db::InvalidOperation(QStringLiteral("Grid index out of range"));
     setCurrentIndex(i);
+    // Also when the cell already was current: a grid focused in a window not yet active has had
+    // no focus event to open it.
+    showEditor();
 }
 
 QLineEdit* StringGrid::editor() const {
