@@ -53,7 +53,6 @@ TFormOrg::TFormOrg(QWidget* parent) : ui::Form(parent) {
                                QStringLiteral("Редактировать имеющееся учреждение"));
     ButtonSelect = registry::button(Panel3, "ButtonSelect", QStringLiteral("Выбрать"),
                                     QStringLiteral("Выбрать выделенное учреждение"));
-    ButtonSelect->setDefault(true);
     DBNavigator = registry::navigator(Panel3, BD->DS_org);
     DBNavigator->setHints({QStringLiteral("Первое"), QStringLiteral("Предыдущее"),
                            QStringLiteral("Следующее"), QStringLiteral("Последнее")});

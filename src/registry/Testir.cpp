@@ -50,7 +50,6 @@ TFormTestir::TFormTestir(QWidget* parent) : ui::Form(parent) {
                          QStringLiteral("Редактировать персональные данные выделенного тестируемого"));
     ButtonSelect = registry::button(Panel3, "ButtonSelect", QStringLiteral("Выбрать"),
                                     QStringLiteral("Выбрать выделенного тестируемого"));
-    ButtonSelect->setAutoDefault(false);
     DBNavigator = registry::navigator(Panel3, BD->DS_anket);
     registry::buttonRow(Panel3, {ButtonNewTestir, ButtonEdit, ButtonSelect}, DBNavigator);
     lay->addWidget(Panel3);

@@ -43,7 +43,6 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QLatin1String(name));
     b->setStatusTip(hint);
-    b->setAutoDefault(false);
     return b;
 }
 

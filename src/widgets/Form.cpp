@@ -1,5 +1,7 @@
 #include "widgets/Form.h"
 
+#include <QPushButton>
+
 #include "Errors.h"
 #include "widgets/Handler.h"
 #include "widgets/Help.h"
@@ -107,6 +109,13 @@ int Form::ShowModal() {
         below->closeNowIfDue();
     }
     return result;
+}
+
+void Form::setDefaultButton(QAbstractButton* b) {
+    // Drawn with the frame that tells the user which button Enter presses.
+    if (auto* old = qobject_cast<QPushButton*>(default_.data())) old->setDefault(false);
+    default_ = b;
+    if (auto* p = qobject_cast<QPushButton*>(b)) p->setDefault(true);
 }
 
 void Form::Show() {

@@ -41,7 +41,7 @@ public:
     // A non-zero result closes a modal form once the running handler returns.
     void setModalResult(int result);
 
-    void setDefaultButton(QAbstractButton* b) { default_ = b; }
+    void setDefaultButton(QAbstractButton* b);
     void setCancelButton(QAbstractButton* b) { cancel_ = b; }
     // Clicking the button runs its handlers, then sets the form's modal result.
     void setButtonModalResult(QAbstractButton* b, int result);
