@@ -158,16 +158,8 @@ int TFormAllVopr::answerPoints(int question) {
     const db::Variant a = BD->Table_rezultOTVET->value();
     if (a.isNull() || a.toInt() < 0) return 0;
     if (!BD->Table_vopros->locate(QStringLiteral("NVOPR"), {question})) return 0;
-    const db::Variant set = BD->Table_voprosNOTV->value();
-    if (set.isNull()) return 0;
-
+    if (!scoring::narrowToAnswerSet()) return 0;
     Table* otvet = BD->Table_otvet;
-    const QString filter = QStringLiteral("NOMOTV=") + QString::number(set.toInt());
-    // Refiltering is a rebuild of the view; most questions share their set with the one before.
-    if (otvet->filtered() && otvet->filter() == filter)
-        otvet->first();
-    else
-        otvet->filterBy(filter);
     if (otvet->isEmpty()) return 0;
     otvet->moveBy(int(a.toInt()));
     const db::Variant points = BD->Table_otvetBOTVET->value();

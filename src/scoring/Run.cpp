@@ -15,4 +15,17 @@ QString runFilter() {
         .arg(number(BD->Table_testNTEST));
 }
 
+bool narrowToAnswerSet() {
+    const db::Variant set = BD->Table_voprosNOTV->value();
+    if (set.isNull()) return false;
+    db::Table* otvet = BD->Table_otvet;
+    const QString filter = QStringLiteral("NOMOTV=") + QString::number(set.toInt());
+    // Refiltering is a rebuild of the view; most questions share their set with the one before.
+    if (otvet->filtered() && otvet->filter() == filter)
+        otvet->first();
+    else
+        otvet->filterBy(filter);
+    return true;
+}
+
 } // namespace scoring

@@ -1,6 +1,7 @@
 #include "testing/Test.h"
 
 #include "data/DM.h"
+#include "scoring/Run.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
@@ -198,10 +199,10 @@ void TFormTest::ShowVopr() {
         if (jump()) return;
     }
 
-    Table* otvet = BD->Table_otvet;
-    otvet->filterBy(QStringLiteral("NOMOTV=%1").arg(BD->Table_voprosNOTV->asInteger()));
-    for (otvet->first(); !otvet->eof(); otvet->next())
-        RadioGroupOtvet->addItem(BD->Table_otvetOTVET->asString());
+    // A question without an answer set shows no options; its run row is still made.
+    if (scoring::narrowToAnswerSet())
+        for (Table* otvet = BD->Table_otvet; !otvet->eof(); otvet->next())
+            RadioGroupOtvet->addItem(BD->Table_otvetOTVET->asString());
 
     // A blank column count lays the options out in one column, as 0 does.
     const db::Variant kol = BD->Table_voprosKOL->value();

@@ -276,3 +276,21 @@ TEST_F(TestingTest, ARefusedChoiceIsReportedAndTheStoredOneStaysSelected) {
     });
     EXPECT_EQ(answerTo(answerRows(db->dir(), 1, 4, 1), 1), 2);
 }
+
+TEST_F(TestingTest, AQuestionWithoutAnAnswerSetShowsNoOptionsAndIsStillRecorded) {
+    // A question added in the test builder before any option was chosen keeps a blank set.
+    ASSERT_TRUE(chooseRun(1, 4, 1));
+    ASSERT_TRUE(BD->Table_vopros->locate(QStringLiteral("NVOPR"), {2}));
+    BD->Table_vopros->edit();
+    BD->Table_voprosNOTV->setValue(db::Variant());
+    BD->Table_vopros->post();
+    inTestingWindow([&] {
+        jump(QStringLiteral("2"));
+        EXPECT_EQ(shownQuestion(), 2);
+        EXPECT_EQ(FormTest->RadioGroupOtvet->count(), 0);
+        jump(QStringLiteral("3"));
+        EXPECT_GT(FormTest->RadioGroupOtvet->count(), 0);
+    });
+    EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('|').toStdString();
+    EXPECT_EQ(answerTo(answerRows(db->dir(), 1, 4, 1), 2), -1);
+}
