@@ -118,3 +118,12 @@ TEST_F(StoredRowsTest, AWriteChangesOnlyItsFieldAndKeepsUnreadableNeighbours) {
     EXPECT_EQ(after.substr(1 + v.offset, v.length), bytes.substr(1 + v.offset, v.length));
     EXPECT_EQ(table.storedValue(0, table.fieldByName("B")).toInt(), 2);
 }
+
+TEST_F(StoredRowsTest, WritesAndAppendsRefuseWhatAPostRefuses) {
+    fill(2);
+    // B is a smallint column: a value past its range must not reach the file by this way either.
+    EXPECT_THROW(table.writeStored(0, table.fieldByName("B"), 40000), ConversionError);
+    EXPECT_EQ(table.storedValue(0, table.fieldByName("B")).toInt(), 1);
+    EXPECT_THROW(table.appendStored({3, -40000, 30}), ConversionError);
+    EXPECT_EQ(table.file()->recordCount(), 2u);
+}

@@ -534,7 +534,7 @@ void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
     const qsizetype at = fields().indexOf(f);
     if (at < 0 || f->isLookup()) throw DatabaseError(QStringLiteral("Field not found in %1").arg(tableName_));
     std::vector<Variant> buffer(size_t(fields().size()));
-    buffer[size_t(at)] = v;
+    buffer[size_t(at)] = f->convert(v); // the field's one rule, as for any other write
     // Only this field is encoded; the others keep their stored bytes, whatever they hold.
     file_->writeRecord(rec, encodeRecord(buffer, rec, false, f));
     storedWritten(rec, cursor);
@@ -545,7 +545,8 @@ uint32_t Table::appendStored(const std::vector<Variant>& values) {
     std::vector<Variant> buffer;
     qsizetype i = 0;
     for (const Field* g : fields()) {
-        buffer.push_back(!g->isLookup() && size_t(i) < values.size() ? values[size_t(i)] : Variant());
+        buffer.push_back(!g->isLookup() && size_t(i) < values.size() ? g->convert(values[size_t(i)])
+                                                                     : Variant());
         if (!g->isLookup()) ++i;
     }
     uint32_t rec = file_->appendRecord(encodeRecord(buffer, 0, true));
