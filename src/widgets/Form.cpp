@@ -1,6 +1,8 @@
 #include "widgets/Form.h"
 
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QWindow>
 
 #include "Errors.h"
 #include "widgets/Handler.h"
@@ -101,6 +103,11 @@ int Form::ShowModal() {
     loop_ = nullptr;
     stack().removeAll(this);
     setWindowModality(Qt::NonModal);
+    // Windows shown from this one stay open; they belong to the form below now, not to a hidden one.
+    if (QWindow* mine = windowHandle())
+        for (QWindow* w : QGuiApplication::topLevelWindows())
+            if (w->transientParent() == mine)
+                w->setTransientParent(stack().isEmpty() ? nullptr : stack().last()->windowHandle());
     const int result = modalResult_;
     // The form below gets its activation again, and a close requested meanwhile happens now.
     if (!stack().isEmpty()) {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -128,6 +129,7 @@ TEST(Form, ModelessWindowShownFromAModalOneTakesInput) {
     });
     modal.ShowModal();
     EXPECT_TRUE(fresh.isVisible());
+    EXPECT_EQ(fresh.windowHandle()->transientParent(), nullptr) << "tied to the closed modal window";
     // Another modal window, not the one it was shown from, blocks it as usual.
     Probe other(QStringLiteral("O"));
     whenModal([&](QWidget*) {
