@@ -18,10 +18,11 @@ public:
     using EngineError::EngineError;
 };
 
-// A value that cannot become the type asked for ("Invalid variant type conversion").
+// A value that cannot become the type asked for; without a text, the usual one.
 class ConversionError : public EngineError {
 public:
     using EngineError::EngineError;
+    ConversionError() : EngineError(std::string("Invalid variant type conversion")) {}
 };
 
 // An operation the dataset's state does not allow.

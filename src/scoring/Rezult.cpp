@@ -84,7 +84,7 @@ void TFormRezult::FormActivate() {
     // criterion's score would show a wrong level, and an earlier run's level must not stay.
     if (!BD->Table_rez->locate(QStringLiteral("KRIT"), {krit})) {
         BD->Table_analiz->filterBy(QStringLiteral("KRIT=0 and KRIT<>0"));
-        throw db::ConversionError(QStringLiteral("Invalid variant type conversion"));
+        throw db::ConversionError(); // as reading the missing score would
     }
     ball = number(BD->Table_rezBALL);
     BD->Table_analiz->filterBy(

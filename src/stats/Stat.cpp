@@ -66,6 +66,20 @@ QString noRows(int series, const QString& what) {
     return QStringLiteral("Запрос %1 не вернул ни одной строки: %2 не вычисляется.").arg(series).arg(what);
 }
 
+QPushButton* button(QWidget* panel, const char* name, const QString& caption, QRect at) {
+    auto* b = new QPushButton(caption, panel);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(at);
+    return b;
+}
+
+QLineEdit* edit(QWidget* panel, const char* name, QRect at) {
+    auto* e = new QLineEdit(QStringLiteral("0"), panel);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setGeometry(at);
+    return e;
+}
+
 } // namespace
 
 TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
@@ -152,20 +166,6 @@ void TFormStat::buildSeries(QWidget* panel, int x, const char* memo, const char*
     gridOut->setGeometry(x, 120, 281, 137);
 }
 
-QPushButton* TFormStat::button(QWidget* panel, const char* name, const QString& caption, QRect at) {
-    auto* b = new QPushButton(caption, panel);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(at);
-    return b;
-}
-
-QLineEdit* TFormStat::edit(QWidget* panel, const char* name, QRect at) {
-    auto* e = new QLineEdit(QStringLiteral("0"), panel);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setGeometry(at);
-    return e;
-}
-
 TFormStat::Series TFormStat::series1() const {
     return {1, BD->Query1, MemoSQL1, EditSred, EditSO, EditDisp, EditSto};
 }
@@ -174,13 +174,17 @@ TFormStat::Series TFormStat::series2() const {
     return {2, BD->Query2, MemoSQL2, EditSred2, EditSO2, EditDisp2, EditStO2};
 }
 
+void TFormStat::reopen(const Series& s) {
+    s.query->close();
+    s.query->setSql(linesOf(s.memo));
+    s.query->open();
+}
+
 void TFormStat::FormActivate() {
     // A refused text is reported and leaves its query closed; the other query is still set.
     for (const Series& s : {series1(), series2()}) {
         try {
-            s.query->close();
-            s.query->setSql(linesOf(s.memo));
-            s.query->open();
+            reopen(s);
         } catch (...) {
             ui::reportCurrentException();
         }
@@ -188,9 +192,7 @@ void TFormStat::FormActivate() {
 }
 
 void TFormStat::execute(const Series& s) {
-    s.query->close();
-    s.query->setSql(linesOf(s.memo));
-    s.query->open(); // a refused text stops here: the results of the old text stay for comparison
+    reopen(s); // a refused text stops here: the results of the old text stay for comparison
     for (QLineEdit* e : {s.sred, s.so, s.disp, s.sto})
         e->setText(QStringLiteral("0"));
 }

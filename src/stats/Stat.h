@@ -64,9 +64,8 @@ private:
 
     void buildSeries(QWidget* panel, int x, const char* memo, const char* exec, const char* grid,
                      QPlainTextEdit*& memoOut, QPushButton*& execOut, ui::DBGrid*& gridOut);
-    QPushButton* button(QWidget* panel, const char* name, const QString& caption, QRect at);
-    QLineEdit* edit(QWidget* panel, const char* name, QRect at);
 
+    void reopen(const Series& s);
     void execute(const Series& s);
     void mean(const Series& s);
     void meanDeviation(const Series& s);

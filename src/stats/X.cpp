@@ -38,6 +38,21 @@ int categories(const QLineEdit* e, const QString& caption) {
     return int(*k);
 }
 
+QLabel* label(QWidget* panel, const char* name, const QString& text, QPoint at) {
+    auto* l = new QLabel(text, panel);
+    l->setObjectName(QString::fromLatin1(name));
+    l->move(at);
+    l->adjustSize();
+    return l;
+}
+
+QLineEdit* edit(QWidget* panel, const char* name, const QString& text, QRect at) {
+    auto* e = new QLineEdit(text, panel);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setGeometry(at);
+    return e;
+}
+
 } // namespace
 
 TFormX::TFormX(QWidget* parent) : ui::Form(parent) {
@@ -108,21 +123,6 @@ TFormX::TFormX(QWidget* parent) : ui::Form(parent) {
     ui::on(StringGrid1, &ui::StringGrid::setEditText, this, [this] { StringGrid1SetEditText(); });
     ui::on(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
     ui::on(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-}
-
-QLabel* TFormX::label(QWidget* panel, const char* name, const QString& text, QPoint at) {
-    auto* l = new QLabel(text, panel);
-    l->setObjectName(QString::fromLatin1(name));
-    l->move(at);
-    l->adjustSize();
-    return l;
-}
-
-QLineEdit* TFormX::edit(QWidget* panel, const char* name, const QString& text, QRect at) {
-    auto* e = new QLineEdit(text, panel);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setGeometry(at);
-    return e;
 }
 
 void TFormX::FormCreate() {

@@ -32,8 +32,6 @@ public:
     void Button2Click();
 
 private:
-    QLabel* label(QWidget* panel, const char* name, const QString& text, QPoint at);
-    QLineEdit* edit(QWidget* panel, const char* name, const QString& text, QRect at);
 };
 
 extern TFormX* FormX;

@@ -87,10 +87,7 @@ void DBChart::setDataSource(db::DataSource* source) {
     if (source) {
         links_ << connect(source, &db::DataSource::dataSetChanged, this, &DBChart::dataChanged);
         links_ << connect(source, &db::DataSource::recordChanged, this, &DBChart::dataChanged);
-        links_ << connect(source, &QObject::destroyed, this, [this] {
-            source_ = nullptr;
-            dataChanged();
-        });
+        links_ << connect(source, &QObject::destroyed, this, &DBChart::dataChanged);
     }
     dataChanged();
 }

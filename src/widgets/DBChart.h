@@ -56,7 +56,6 @@ public:
     // Title lines, an empty line included; with a frame, a box is drawn around them.
     void setTitleLines(const QStringList& lines);
     void setTitleFrame(bool on);
-    bool titleFrame() const { return titleFrame_; }
     QRectF titleFrameRect() const; // empty without a frame
 
     void setSeriesTitle(const QString& title);

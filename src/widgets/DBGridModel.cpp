@@ -35,8 +35,9 @@ db::Variant lookupKey(const db::Field* f, const QString& text) {
 }
 } // namespace
 
-DBGridModel::DBGridModel(QObject* context, QObject* parent)
-    : QAbstractTableModel(parent), context_(context) {}
+DBGridModel::DBGridModel(QObject* context, QObject* parent) : QAbstractTableModel(parent), context_(context) {
+    bold_.setBold(true); // only the weight: the rest comes from the grid's own font
+}
 
 void DBGridModel::setDataSet(db::Dataset* ds) {
     dataset_ = ds;
@@ -184,12 +185,7 @@ QVariant DBGridModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::AlignVCenter | (f->isNumeric() ? Qt::AlignRight : Qt::AlignLeft));
     case Qt::FontRole:
-        // Only the weight: the rest comes from the grid's own font.
-        if (index.column() < own_.size() && own_[index.column()].bold) {
-            QFont bold;
-            bold.setBold(true);
-            return bold;
-        }
+        if (index.column() < own_.size() && own_[index.column()].bold) return bold_;
         return {};
     default:
         return {};

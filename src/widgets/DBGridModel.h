@@ -1,6 +1,7 @@
 #pragma once
 #include "dataset/Dataset.h"
 #include <QAbstractTableModel>
+#include <QFont>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -93,6 +94,7 @@ private:
     QObject* context_;
     QPointer<db::Dataset> dataset_;
     QList<GridColumn> own_;
+    QFont bold_;
     QList<Column> columns_;
     int rows_ = 0;
     int indicatorRow_ = -1;

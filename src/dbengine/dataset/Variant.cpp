@@ -8,8 +8,6 @@
 namespace db {
 
 namespace {
-const char* kBadConversion = "Invalid variant type conversion";
-
 bool parseDouble(const QString& s, double& out) {
     bool ok = false;
     out = s.trimmed().toDouble(&ok);
@@ -19,7 +17,7 @@ bool parseDouble(const QString& s, double& out) {
 } // namespace
 
 int64_t roundHalfEvenSlow(double v) {
-    if (!std::isfinite(v) || std::fabs(v) > 9.2e18) throw ConversionError(QString(kBadConversion));
+    if (!std::isfinite(v) || std::fabs(v) > 9.2e18) throw ConversionError();
     return int64_t(std::nearbyint(v)); // the default rounding mode rounds halves to even
 }
 
@@ -39,7 +37,7 @@ int64_t Variant::toInt() const {
         return n;
     }
     default:
-        throw ConversionError(QString(kBadConversion));
+        throw ConversionError();
     }
 }
 
@@ -59,7 +57,7 @@ double Variant::toDouble() const {
         return d;
     }
     default:
-        throw ConversionError(QString(kBadConversion));
+        throw ConversionError();
     }
 }
 
@@ -91,7 +89,7 @@ QDate Variant::toDate() const {
         }
         throw ConversionError(QStringLiteral("'%1' is not a valid date").arg(s));
     }
-    throw ConversionError(QString(kBadConversion));
+    throw ConversionError();
 }
 
 bool Variant::toBool() const {
@@ -111,7 +109,7 @@ bool Variant::toBool() const {
     default:
         break;
     }
-    throw ConversionError(QString(kBadConversion));
+    throw ConversionError();
 }
 
 bool Variant::sameAs(const Variant& o) const {
