@@ -39,9 +39,11 @@ void ScoringTest::range(int test, int krit, const QString& level, int min, int m
             {test, krit, level, double(min), double(max), QStringLiteral("Текст ") + level});
 }
 
-void ScoringTest::scoreRow(int test, int krit, double ball, const char* date, int testee) {
-    db->add(QStringLiteral("bd_rez.dbf"),
-            {1.0, double(testee), QDate::fromString(QLatin1String(date), Qt::ISODate), test, krit, ball});
+void ScoringTest::scoreRow(int test, int krit, double ball, const char* date, int testee, int org) {
+    // Institution and testee are stored as floats, as the program stores them.
+    db->add(
+        QStringLiteral("bd_rez.dbf"),
+        {double(org), double(testee), QDate::fromString(QLatin1String(date), Qt::ISODate), test, krit, ball});
 }
 
 void ScoringTest::choose(int test, int testee) {

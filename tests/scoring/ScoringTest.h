@@ -20,7 +20,8 @@ protected:
     void answer(int test, int question, int choice, int testee = 1);
     void key(int test, int krit, int question);
     void range(int test, int krit, const QString& level, int min, int max);
-    void scoreRow(int test, int krit, double ball, const char* date = "2020-01-02", int testee = 1);
+    void scoreRow(int test, int krit, double ball, const char* date = "2020-01-02", int testee = 1,
+                  int org = 1);
     // Reloads the program's tables and makes the run current.
     void choose(int test, int testee = 1);
 

@@ -54,9 +54,6 @@ protected:
         });
         FormDiagr->ShowModal();
     }
-    void storeRez(double org, double testee, int test, int krit, double ball) {
-        db->add(QStringLiteral("bd_rez.dbf"), {org, testee, QDate(2024, 2, 3), test, krit, ball});
-    }
 };
 
 TEST_F(DiagrWindow, ThreeCriteriaScoredThroughTheWindowsStandAsThreeBarsInOrder) {
@@ -85,12 +82,12 @@ TEST_F(DiagrWindow, ThreeCriteriaScoredThroughTheWindowsStandAsThreeBarsInOrder)
 TEST_F(DiagrWindow, DrawsOnlyTheCurrentRunAndThePieKeepsRecordOrder) {
     makeTest(1, 3, {1});
     makeTest(2, 3, {1});
-    storeRez(1.0, 1.0, 1, 2, 20);
-    storeRez(1.0, 2.0, 1, 1, 99); // another testee
-    storeRez(1.0, 1.0, 2, 1, 98); // another test
-    storeRez(3.0, 1.0, 1, 1, 97); // another institution
-    storeRez(1.0, 1.0, 1, 3, 30);
-    storeRez(1.0, 1.0, 1, 1, 10);
+    scoreRow(1, 2, 20, "2024-02-03", 1, 1);
+    scoreRow(1, 1, 99, "2024-02-03", 2, 1); // another testee
+    scoreRow(2, 1, 98, "2024-02-03", 1, 1); // another test
+    scoreRow(1, 1, 97, "2024-02-03", 1, 3); // another institution
+    scoreRow(1, 3, 30, "2024-02-03", 1, 1);
+    scoreRow(1, 1, 10, "2024-02-03", 1, 1);
     choose(1);
     Shown bars, pie;
     QString filter;
