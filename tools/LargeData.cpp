@@ -139,7 +139,7 @@ public:
 private:
     std::string encoded(const QString& s) const {
         std::string bytes;
-        QChar bad;
+        QString bad;
         if (!dbf::encode(s, file_->codePage(), bytes, &bad))
             throw dbf::DbfError("Character '" + QString(bad).toStdString() +
                                 "' has no place in the code page");

@@ -299,9 +299,12 @@ TEST(DbfFile, CodePages) {
     EXPECT_TRUE(dbf::encode(QStringLiteral("Ёё№ Привет"), dbf::CodePage::Cp1251, out));
     EXPECT_EQ(uint8_t(out[0]), 0xA8);
     EXPECT_EQ(dbf::decode(out, dbf::CodePage::Cp1251), QStringLiteral("Ёё№ Привет"));
-    QChar bad;
+    QString bad;
     EXPECT_FALSE(dbf::encode(QStringLiteral("цена 5€"), dbf::CodePage::Cp866, out, &bad));
-    EXPECT_EQ(bad, QChar(0x20AC));
+    EXPECT_EQ(bad, QStringLiteral("€"));
+    // A character outside the 16-bit range is named whole, not by half of its surrogate pair.
+    EXPECT_FALSE(dbf::encode(QStringLiteral("ок 😀!"), dbf::CodePage::Cp1251, out, &bad));
+    EXPECT_EQ(bad, QStringLiteral("😀"));
     EXPECT_EQ(dbf::codePageForDriver(0x65), dbf::CodePage::Cp866);
     EXPECT_EQ(dbf::codePageForDriver(0xC9), dbf::CodePage::Cp1251);
 }

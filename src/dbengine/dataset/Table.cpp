@@ -4,10 +4,14 @@
 #include "Aliases.h"
 #include "dbf/DbfFile.h"
 #include "dbf/KeyIndex.h"
+#include "dbf/Os.h"
+
+#include <cerrno>
 
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <functional>
 #include <cmath>
 
 namespace db {
@@ -75,6 +79,16 @@ QString Table::filePath() const {
     // The names written in the program and on disk may differ in case (bd_test.DBF / BD_TEST.DBF).
     for (const QString& entry : d.entryList(QDir::Files))
         if (entry.compare(name, Qt::CaseInsensitive) == 0) return d.filePath(entry);
+    // A directory we may not enter or list hides its tables: say what the system said.
+    const int err = dbf::os::reachError(d.filePath(name).toStdString());
+    if (err != 0 && err != ENOENT)
+        throw DatabaseError(QStringLiteral("Cannot open table %1: %2")
+                                .arg(QDir::toNativeSeparators(d.filePath(name)),
+                                     QString::fromStdString(dbf::os::reason(err))));
+    if (!QFileInfo(dir).isReadable())
+        throw DatabaseError(QStringLiteral("Cannot open table %1: cannot list directory %2: %3")
+                                .arg(QDir::toNativeSeparators(d.filePath(name)), QDir::toNativeSeparators(dir),
+                                     QString::fromStdString(dbf::os::reason(EACCES))));
     QString via = databaseName_.isEmpty() ? QString() : QStringLiteral(" (alias %1)").arg(databaseName_);
     throw DatabaseError(
         QStringLiteral("Table %1 not found in %2%3").arg(name, QDir::toNativeSeparators(dir), via));
@@ -293,7 +307,7 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
         std::string text;
         switch (d.type) {
         case 'C': {
-            QChar badChar;
+            QString badChar;
             if (!dbf::encode(v.toString(), file_->codePage(), text, &badChar))
                 throw DatabaseError(
                     QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
@@ -311,7 +325,7 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
             QString s = v.toString();
             if (!inserting && s == file_->readMemo(rec, c)) continue; // unchanged: keep the block
             std::string enc;
-            QChar badChar;
+            QString badChar;
             if (!dbf::encode(s, file_->codePage(), enc, &badChar))
                 throw DatabaseError(
                     QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
@@ -340,14 +354,28 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
     return bytes;
 }
 
+void Table::storeRecord(const std::function<void()>& write) {
+    // Memo texts a failed record write leaves behind would change the memo file for nothing.
+    file_->beginMemoWrites();
+    try {
+        write();
+    } catch (...) {
+        file_->undoMemoWrites();
+        throw;
+    }
+    file_->endMemoWrites();
+}
+
 int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
     if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
     uint32_t rec = inserting ? 0 : recAt(row);
-    std::string bytes = encodeRecord(buffer, rec, inserting);
-    if (inserting)
-        rec = file_->appendRecord(bytes);
-    else
-        file_->writeRecord(rec, bytes);
+    storeRecord([&] {
+        std::string bytes = encodeRecord(buffer, rec, inserting);
+        if (inserting)
+            rec = file_->appendRecord(bytes);
+        else
+            file_->writeRecord(rec, bytes);
+    });
     return placeInView(rec);
 }
 
@@ -536,7 +564,7 @@ void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
     std::vector<Variant> buffer(size_t(fields().size()));
     buffer[size_t(at)] = f->convert(v); // the field's one rule, as for any other write
     // Only this field is encoded; the others keep their stored bytes, whatever they hold.
-    file_->writeRecord(rec, encodeRecord(buffer, rec, false, f));
+    storeRecord([&] { file_->writeRecord(rec, encodeRecord(buffer, rec, false, f)); });
     storedWritten(rec, cursor);
 }
 
@@ -549,7 +577,8 @@ uint32_t Table::appendStored(const std::vector<Variant>& values) {
                                                                      : Variant());
         if (!g->isLookup()) ++i;
     }
-    uint32_t rec = file_->appendRecord(encodeRecord(buffer, 0, true));
+    uint32_t rec = 0;
+    storeRecord([&] { rec = file_->appendRecord(encodeRecord(buffer, 0, true)); });
     storedWritten(rec, cursor);
     return rec;
 }

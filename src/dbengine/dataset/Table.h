@@ -4,6 +4,7 @@
 #include "dbf/KeyIndex.h"
 
 #include <memory>
+#include <functional>
 #include <vector>
 
 namespace dbf {
@@ -85,6 +86,8 @@ private:
     int64_t beginStoredWrite();
     void storedWritten(uint32_t rec, int64_t cursorRec);
     // The record's bytes with the buffer's values; only, when given, is the one field written.
+    // Runs a record write; memo texts it wrote are taken back when it fails.
+    void storeRecord(const std::function<void()>& write);
     std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting,
                              const Field* only = nullptr) const;
 

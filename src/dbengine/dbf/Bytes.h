@@ -3,7 +3,7 @@
 #include <string>
 #include <sys/types.h>
 
-// Little-endian fields of dBASE headers, and whole writes.
+// Little-endian fields of dBASE headers, and checked reads and writes.
 namespace dbf {
 
 inline uint32_t le32(const unsigned char* p) {
@@ -18,7 +18,12 @@ inline void put16(unsigned char* p, uint16_t v) {
     p[1] = uint8_t(v >> 8);
 }
 
-// pwrite until everything is written; throws DbfError naming the file.
+// Checked file calls: each throws DbfError naming the file and the system's reason.
 void writeAll(int fd, const void* data, size_t n, off_t at, const std::string& path);
+void readExact(int fd, void* data, size_t n, off_t at, const std::string& path);
+void syncFile(int fd, const std::string& path);
+void truncateFile(int fd, off_t size, const std::string& path);
+void closeFile(int fd, const std::string& path);
+uint64_t fileSize(int fd, const std::string& path);
 
 } // namespace dbf

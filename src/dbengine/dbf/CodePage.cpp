@@ -28,11 +28,12 @@ QString decode(std::string_view bytes, CodePage cp) {
     return s;
 }
 
-bool encode(const QString& text, CodePage cp, std::string& out, QChar* bad) {
+bool encode(const QString& text, CodePage cp, std::string& out, QString* bad) {
     const auto& hi = upper(cp);
     out.clear();
     out.reserve(size_t(text.size()));
-    for (QChar ch : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
         char16_t u = ch.unicode();
         if (u < 0x80) {
             out.push_back(char(u));
@@ -45,7 +46,10 @@ bool encode(const QString& text, CodePage cp, std::string& out, QChar* bad) {
                 break;
             }
         if (found < 0) {
-            if (bad) *bad = ch;
+            if (bad) {
+                const bool pair = ch.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+                *bad = text.mid(i, pair ? 2 : 1);
+            }
             return false;
         }
         out.push_back(char(0x80 + found));

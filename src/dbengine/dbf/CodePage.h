@@ -13,7 +13,8 @@ CodePage codePageForDriver(uint8_t driver);
 uint8_t driverForCodePage(CodePage cp);
 
 QString decode(std::string_view bytes, CodePage cp);
-// Encodes into out; returns false when a character has no place in the code page.
-bool encode(const QString& text, CodePage cp, std::string& out, QChar* bad = nullptr);
+// Encodes into out; returns false when a character has no place in the code page, and puts
+// that whole character (both halves of a surrogate pair) into *bad.
+bool encode(const QString& text, CodePage cp, std::string& out, QString* bad = nullptr);
 
 } // namespace dbf

@@ -4,8 +4,12 @@
 #include "FileLock.h"
 #include "KeyIndex.h"
 #include "MemoFile.h"
+#include "Os.h"
 
 #include <QFile>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -14,24 +18,56 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace dbf {
+
+[[noreturn]] static void ioFail(const char* what, const std::string& path) {
+    throw DbfError(std::string(what) + " " + path + ": " + os::reason(errno));
+}
 
 void writeAll(int fd, const void* data, size_t n, off_t at, const std::string& path) {
     auto p = static_cast<const char*>(data);
     while (n > 0) {
-        ssize_t w = pwrite(fd, p, n, at);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            throw DbfError("Cannot write " + path + ": " + std::strerror(errno));
+        ssize_t w = os::pwrite(fd, p, n, at);
+        if (w < 0) ioFail("Cannot write", path);
+        if (w == 0) {
+            errno = ENOSPC;
+            ioFail("Cannot write", path);
         }
         p += w;
         n -= size_t(w);
         at += w;
     }
+}
+
+void readExact(int fd, void* data, size_t n, off_t at, const std::string& path) {
+    auto p = static_cast<char*>(data);
+    while (n > 0) {
+        ssize_t r = os::pread(fd, p, n, at);
+        if (r < 0) ioFail("Cannot read", path);
+        if (r == 0) throw DbfError("Cannot read " + path + ": the file ends early");
+        p += r;
+        n -= size_t(r);
+        at += r;
+    }
+}
+
+void syncFile(int fd, const std::string& path) {
+    if (os::sync(fd) != 0) ioFail("Cannot write", path);
+}
+
+void truncateFile(int fd, off_t size, const std::string& path) {
+    if (os::truncate(fd, size) != 0) ioFail("Cannot truncate", path);
+}
+
+void closeFile(int fd, const std::string& path) {
+    if (os::close(fd) != 0) ioFail("Cannot write", path);
+}
+
+uint64_t fileSize(int fd, const std::string& path) {
+    os::FileInfo info;
+    if (os::stat(fd, info) != 0) ioFail("Cannot read", path);
+    return info.size;
 }
 
 namespace {
@@ -55,9 +91,9 @@ std::string memoPathFor(const std::string& path) {
     std::string base = path.substr(0, path.size() - 4);
     bool upperExt = path.size() >= 4 && path.compare(path.size() - 3, 3, "DBF") == 0;
     std::string preferred = base + (upperExt ? ".DBT" : ".dbt");
-    if (access(preferred.c_str(), F_OK) == 0) return preferred;
+    if (os::exists(preferred)) return preferred;
     std::string other = base + (upperExt ? ".dbt" : ".DBT");
-    if (access(other.c_str(), F_OK) == 0) return other;
+    if (os::exists(other)) return other;
     return preferred;
 }
 
@@ -264,26 +300,28 @@ std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path, bool readO
 std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     std::shared_ptr<DbfFile> f(new DbfFile);
     f->path_ = path;
-    if (!readOnly) f->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (!readOnly) f->fd_ = os::open(path, O_RDWR);
     f->writable_ = f->fd_ >= 0;
-    if (f->fd_ < 0) f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (f->fd_ < 0) throw DbfError("Cannot open table " + path + ": " + std::strerror(errno));
-    struct stat st {};
-    fstat(f->fd_, &st);
-    if (!S_ISREG(st.st_mode)) throw DbfError("Table " + path + " is not a regular file");
-    size_t size = size_t(st.st_size);
+    // Only a file we may not write falls back to reading; any other failure is the message.
+    if (f->fd_ < 0 && (readOnly || errno == EACCES || errno == EPERM || errno == EROFS))
+        f->fd_ = os::open(path, O_RDONLY);
+    if (f->fd_ < 0) throw DbfError("Cannot open table " + path + ": " + os::reason(errno));
+    os::FileInfo st;
+    if (os::stat(f->fd_, st) != 0) throw DbfError("Cannot read table " + path + ": " + os::reason(errno));
+    if (!st.regular) throw DbfError("Table " + path + " is not a regular file");
+    size_t size = size_t(st.size);
     if (size < 32) f->fail("file is shorter than a dBASE header");
     std::vector<unsigned char> head(std::min<size_t>(size, 32 + 32 * 256 + 2));
-    if (pread(f->fd_, head.data(), head.size(), 0) != ssize_t(head.size())) f->fail("cannot read the header");
+    readExact(f->fd_, head.data(), head.size(), 0, path);
     f->parseHeader(head.data(), head.size());
     if (f->writable_) f->repairTail();
-    fstat(f->fd_, &st);
-    size = size_t(st.st_size);
+    if (os::stat(f->fd_, st) != 0) throw DbfError("Cannot read table " + path + ": " + os::reason(errno));
+    size = size_t(st.size);
     const size_t body = size_t(f->hdrLen_) + size_t(f->count_) * f->recLen_;
     if (body > size) f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
     f->stray_ = size > body + 1 ? size - body - 1 : 0;
     f->mapFile(size);
-    f->seen_ = st.st_mtim;
+    f->seen_ = st.mtimeNs;
     bool needMemo = std::any_of(f->fields_.begin(), f->fields_.end(), [](const FieldDef& d) { return d.type == 'M'; });
     if (needMemo) f->memo_ = std::make_unique<MemoFile>(memoPathFor(path), f->writable_);
     if (f->version_ == 0x03 || head[29] == 0) {
@@ -328,17 +366,14 @@ void DbfFile::repairTail() {
     // record; cut them so every reader sees a well-formed file again.
     FileLock lock(fd_, kAppendLockOffset);
     unsigned char c[4];
-    if (pread(fd_, c, 4, 4) != 4) return;
+    readExact(fd_, c, 4, 4, path_);
     count_ = le32(c);
-    struct stat st {};
-    fstat(fd_, &st);
     off_t body = off_t(hdrLen_) + off_t(count_) * recLen_;
-    if (st.st_size > body + 1) {
-        if (ftruncate(fd_, body) == 0) {
-            char eof = 0x1A;
-            writeAll(fd_, &eof, 1, body, path_);
-            fdatasync(fd_);
-        }
+    if (off_t(fileSize(fd_, path_)) > body + 1) {
+        truncateFile(fd_, body, path_);
+        char eof = 0x1A;
+        writeAll(fd_, &eof, 1, body, path_);
+        syncFile(fd_, path_);
     }
 }
 
@@ -346,17 +381,18 @@ void DbfFile::mapFile(size_t size) {
     if (size == 0) size = 1;
     if (base_ && size <= mapped_) return;
     size_t want = std::max(size, mapped_ + mapped_ / 4); // grow geometrically for appends
-    if (base_) munmap(base_, mapped_);
     // Mapping past the end of the file is fine as long as we never touch those pages.
-    void* p = mmap(nullptr, want, PROT_READ, MAP_SHARED, fd_, 0);
-    if (p == MAP_FAILED) fail(std::string("cannot be mapped: ") + std::strerror(errno));
+    void* p = os::map(fd_, want);
+    if (!p) fail("cannot be mapped: " + os::reason(errno));
+    if (base_) os::unmap(base_, mapped_);
     base_ = static_cast<char*>(p);
     mapped_ = want;
 }
 
 DbfFile::~DbfFile() {
-    if (base_) munmap(base_, mapped_);
-    if (fd_ >= 0) ::close(fd_);
+    if (base_) os::unmap(base_, mapped_);
+    // Every write was synced when it was made: a close has nothing left to report.
+    if (fd_ >= 0) os::close(fd_);
 }
 
 void DbfFile::fail(const std::string& what) const { throw DbfError("Table " + path_ + ": " + what); }
@@ -369,32 +405,32 @@ int DbfFile::fieldIndex(std::string_view name) const {
 }
 
 void DbfFile::noteOwnWrite() {
-    struct stat st {};
-    if (fstat(fd_, &st) == 0) seen_ = st.st_mtim;
+    os::FileInfo st;
+    if (os::stat(fd_, st) == 0) seen_ = st.mtimeNs;
 }
 
 void DbfFile::dropIndexesIfChangedElsewhere() {
     // File times tick in steps of a few milliseconds: a change another process makes within
     // the same step as our own last write goes unseen until the table is opened again.
-    struct stat st {};
-    if (fstat(fd_, &st) != 0) return;
-    if (st.st_mtim.tv_sec != seen_.tv_sec || st.st_mtim.tv_nsec != seen_.tv_nsec) {
+    os::FileInfo st;
+    if (os::stat(fd_, st) != 0) return;
+    if (st.mtimeNs != seen_) {
         indexes_.clear();
-        seen_ = st.st_mtim;
+        seen_ = st.mtimeNs;
     }
 }
 
 bool DbfFile::refresh() {
     dropIndexesIfChangedElsewhere();
     unsigned char c[4];
-    if (pread(fd_, c, 4, 4) != 4) return false;
+    if (os::pread(fd_, c, 4, 4) != 4) return false;
     uint32_t n = le32(c);
     if (n == count_) return false;
     if (n < count_) indexes_.clear(); // packed by another program
-    struct stat st {};
-    fstat(fd_, &st);
-    if (size_t(hdrLen_) + size_t(n) * recLen_ > size_t(st.st_size)) return false; // mid-append elsewhere
-    mapFile(size_t(st.st_size));
+    os::FileInfo st;
+    if (os::stat(fd_, st) != 0) return false;
+    if (size_t(hdrLen_) + size_t(n) * recLen_ > size_t(st.size)) return false; // mid-append elsewhere
+    mapFile(size_t(st.size));
     count_ = n;
     return true;
 }
@@ -449,45 +485,68 @@ QString DbfFile::readMemo(uint32_t rec, int field) const {
 }
 
 void DbfFile::sync() {
-    if (durable_) fdatasync(fd_);
+    if (durable_) syncFile(fd_, path_);
 }
 
 uint32_t DbfFile::appendRecord(const std::string& bytes) {
     if (!writable_) fail("is read-only");
     if (bytes.size() != recLen_) fail("record of wrong length");
     FileLock lock(fd_, kAppendLockOffset);
-    unsigned char c[4];
-    if (pread(fd_, c, 4, 4) != 4) fail("cannot read its record count");
-    uint32_t n = le32(c); // another process may have appended since we looked
-    off_t at = off_t(hdrLen_) + off_t(n) * recLen_;
+    unsigned char h[8];
+    readExact(fd_, h, 8, 0, path_);
+    const uint32_t n = le32(h + 4); // another process may have appended since we looked
+    const off_t at = off_t(hdrLen_) + off_t(n) * recLen_;
+    const uint64_t oldSize = fileSize(fd_, path_);
     std::string buf = bytes;
     buf.push_back(0x1A);
-    // Record first, count after: a crash in between leaves the old, readable count.
-    writeAll(fd_, buf.data(), buf.size(), at, path_);
-    struct stat st {};
-    fstat(fd_, &st);
-    if (st.st_size > at + off_t(buf.size())) {
-        if (ftruncate(fd_, at + off_t(buf.size())) != 0) fail("cannot be truncated");
+    try {
+        // Record first, count after: a crash in between leaves the old, readable count.
+        writeAll(fd_, buf.data(), buf.size(), at, path_);
+        if (oldSize > uint64_t(at) + buf.size()) truncateFile(fd_, at + off_t(buf.size()), path_);
+        sync();
+        unsigned char nh[8];
+        std::memcpy(nh, h, 8);
+        stampDate(nh);
+        put32(nh + 4, n + 1);
+        writeAll(fd_, nh, 8, 0, path_);
+        sync();
+    } catch (...) {
+        undoAppend(h, at, oldSize);
+        throw;
     }
-    sync();
-    unsigned char h[8];
-    if (pread(fd_, h, 8, 0) != 8) fail("cannot read its header");
-    stampDate(h);
-    put32(h + 4, n + 1);
-    writeAll(fd_, h, 8, 0, path_);
-    sync();
     noteOwnWrite();
     mapFile(size_t(at) + buf.size());
     count_ = n + 1;
     return n;
 }
 
+void DbfFile::undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldSize) {
+    // Best effort on a failing disk: the old header, the old length and the end mark where it was.
+    os::pwrite(fd_, oldHeader, 8, 0);
+    os::truncate(fd_, off_t(oldSize));
+    if (oldSize > uint64_t(at)) {
+        const char eof = 0x1A;
+        os::pwrite(fd_, &eof, 1, at);
+    }
+    os::sync(fd_);
+}
+
 void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     if (!writable_) fail("is read-only");
     if (bytes.size() != recLen_ || rec >= count_) fail("write outside its records");
     FileLock lock(fd_, recordLockOffset(rec));
-    writeAll(fd_, bytes.data(), bytes.size(), off_t(hdrLen_) + off_t(rec) * recLen_, path_);
-    sync();
+    const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
+    std::string old(recLen_, '\0');
+    readExact(fd_, old.data(), old.size(), at, path_);
+    try {
+        writeAll(fd_, bytes.data(), bytes.size(), at, path_);
+        sync();
+    } catch (...) {
+        // Half a record is worse than the old one: put the old bytes back.
+        os::pwrite(fd_, old.data(), old.size(), at);
+        os::sync(fd_);
+        throw;
+    }
     noteOwnWrite();
     for (auto& ix : indexes_) ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
 }
@@ -522,7 +581,26 @@ void DbfFile::setDeleted(uint32_t rec, bool deleted) {
 
 uint32_t DbfFile::writeMemo(const std::string& bytes, uint32_t oldBlock) {
     if (!memo_) fail("has no memo file");
-    return memo_->write(bytes, oldBlock, durable_);
+    MemoUndo undo;
+    const uint32_t block = memo_->write(bytes, oldBlock, durable_, undo);
+    if (journaling_) memoUndo_.push_back(std::move(undo));
+    return block;
+}
+
+void DbfFile::beginMemoWrites() {
+    journaling_ = true;
+    memoUndo_.clear();
+}
+
+void DbfFile::endMemoWrites() {
+    journaling_ = false;
+    memoUndo_.clear();
+}
+
+void DbfFile::undoMemoWrites() {
+    for (auto it = memoUndo_.rbegin(); it != memoUndo_.rend(); ++it)
+        memo_->undo(*it, durable_);
+    endMemoWrites();
 }
 
 std::string DbfFile::formatNumber(int field, double v) const {
@@ -576,18 +654,25 @@ void DbfFile::create(const std::string& path, std::vector<FieldDef> fields, Code
     }
     h[hlen - 1] = 0x0D;
     h[hlen] = 0x1A;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw DbfError("Cannot create table " + path + ": " + std::strerror(errno));
+    int fd = os::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw DbfError("Cannot create table " + path + ": " + os::reason(errno));
+    const std::string memoPath =
+        path.substr(0, path.size() - 4) + (path.compare(path.size() - 3, 3, "DBF") == 0 ? ".DBT" : ".dbt");
     try {
-        writeAll(fd, out.data(), out.size(), 0, path);
-        fdatasync(fd);
+        try {
+            writeAll(fd, out.data(), out.size(), 0, path);
+            syncFile(fd, path);
+        } catch (...) {
+            os::close(fd);
+            throw;
+        }
+        closeFile(fd, path);
+        if (memo) MemoFile::create(memoPath, path);
     } catch (...) {
-        ::close(fd);
+        // No half-made table stays behind to be taken for a good one.
+        std::remove(path.c_str());
         throw;
     }
-    ::close(fd);
-    if (memo) MemoFile::create(path.substr(0, path.size() - 4) + (path.compare(path.size() - 3, 3, "DBF") == 0 ? ".DBT" : ".dbt"),
-                               path);
 }
 
 } // namespace dbf

@@ -3,9 +3,9 @@
 #include "../Errors.h"
 
 #include <QDate>
+#include <sys/types.h>
 #include <QString>
 #include <cstdint>
-#include <ctime>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,6 +29,7 @@ struct FieldDef {
 };
 
 class MemoFile;
+struct MemoUndo;
 class KeyIndex;
 
 // One .dbf file (and its .dbt), shared by every dataset that opens the same path.
@@ -81,6 +82,11 @@ public:
     // Stores a memo text; reuses oldBlock when the text fits there. Returns the block number.
     uint32_t writeMemo(const std::string& bytes, uint32_t oldBlock);
     void setDurable(bool durable) { durable_ = durable; }
+    // Memo texts written since beginMemoWrites are taken back by undoMemoWrites, for a record
+    // whose own write then failed; endMemoWrites keeps them.
+    void beginMemoWrites();
+    void endMemoWrites();
+    void undoMemoWrites();
 
     // Hash index over the given columns, built on first use and kept up to date with writes.
     KeyIndex& keyIndex(const std::vector<int>& columns);
@@ -97,6 +103,7 @@ private:
     void parseHeader(const unsigned char* h, size_t size);
     void mapFile(size_t size);
     void repairTail();
+    void undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldSize);
     void sync();
     // Key indexes hold keys as this process last saw them: another writer's changes drop them.
     void dropIndexesIfChangedElsewhere();
@@ -116,8 +123,10 @@ private:
     CodePage cp_ = CodePage::Cp866;
     std::vector<FieldDef> fields_;
     std::unique_ptr<MemoFile> memo_;
+    bool journaling_ = false;
+    std::vector<MemoUndo> memoUndo_;
     uint64_t stray_ = 0;
-    struct timespec seen_ {}; // modification time after our own last write
+    int64_t seen_ = 0; // modification time after our own last write
     std::vector<std::unique_ptr<KeyIndex>> indexes_;
 };
 

@@ -1,0 +1,167 @@
+#include "Os.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dbf::os {
+
+namespace {
+
+struct Fault {
+    int err = 0;
+    int countdown = 0; // calls left before the failing one
+    bool halfWritten = false;
+};
+
+std::atomic<bool> armed{false};
+std::mutex faultMutex;
+std::array<Fault, size_t(Call::Count)> faults;
+
+// 0, or the errno the current call must fail with.
+int injected(Call call) {
+    if (!armed.load(std::memory_order_relaxed)) return 0;
+    std::lock_guard<std::mutex> lock(faultMutex);
+    Fault& f = faults[size_t(call)];
+    if (f.err == 0) return 0;
+    if (--f.countdown > 0) return 0;
+    const int err = f.err;
+    f.err = 0;
+    return err;
+}
+
+int failWith(int err) {
+    errno = err;
+    return -1;
+}
+
+} // namespace
+
+void failNext(Call call, int err, int nth) {
+    std::lock_guard<std::mutex> lock(faultMutex);
+    faults[size_t(call)] = {err, nth, false};
+    armed = true;
+}
+
+void clearFaults() {
+    std::lock_guard<std::mutex> lock(faultMutex);
+    faults = {};
+    armed = false;
+}
+
+int open(const std::string& path, int flags, unsigned mode) {
+    if (int err = injected(Call::Open)) return failWith(err);
+    for (;;) {
+        int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode_t(mode));
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+ssize_t pread(int fd, void* buf, size_t n, off_t at) {
+    if (int err = injected(Call::Read)) return failWith(err);
+    for (;;) {
+        ssize_t r = ::pread(fd, buf, n, at);
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
+    if (int err = injected(Call::Write)) {
+        if (n < 2) return failWith(err);
+        // Half the bytes reach the file; the call for the rest fails.
+        ssize_t w = ::pwrite(fd, buf, n / 2, at);
+        failNext(Call::Write, err, 1);
+        return w;
+    }
+    for (;;) {
+        ssize_t w = ::pwrite(fd, buf, n, at);
+        if (w >= 0 || errno != EINTR) return w;
+    }
+}
+
+int sync(int fd) {
+    if (int err = injected(Call::Sync)) return failWith(err);
+    return ::fdatasync(fd);
+}
+
+int truncate(int fd, off_t size) {
+    if (int err = injected(Call::Truncate)) return failWith(err);
+    for (;;) {
+        int r = ::ftruncate(fd, size);
+        if (r == 0 || errno != EINTR) return r;
+    }
+}
+
+int close(int fd) {
+    if (int err = injected(Call::Close)) {
+        ::close(fd); // the descriptor is gone either way, as after a real failing close
+        return failWith(err);
+    }
+    return ::close(fd);
+}
+
+int stat(int fd, FileInfo& out) {
+    if (int err = injected(Call::Stat)) return failWith(err);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return -1;
+    out.size = uint64_t(st.st_size);
+    out.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.regular = S_ISREG(st.st_mode);
+    return 0;
+}
+
+bool exists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+int reachError(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0 ? 0 : errno;
+}
+
+void* map(int fd, size_t size) {
+    if (int err = injected(Call::Map)) {
+        errno = err;
+        return nullptr;
+    }
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void unmap(void* base, size_t size) {
+    ::munmap(base, size);
+}
+
+static int setLock(int fd, off_t offset, short type) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = offset;
+    fl.l_len = 1;
+    for (;;) {
+        if (::fcntl(fd, F_OFD_SETLKW, &fl) == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+int lock(int fd, off_t offset) {
+    if (int err = injected(Call::Lock)) return failWith(err);
+    return setLock(fd, offset, F_WRLCK);
+}
+
+int unlock(int fd, off_t offset) {
+    return setLock(fd, offset, F_UNLCK);
+}
+
+std::string reason(int err) {
+    char buf[256];
+    // The GNU strerror_r returns its text, which need not be in buf.
+    return ::strerror_r(err, buf, sizeof buf);
+}
+
+} // namespace dbf::os

@@ -1,0 +1,45 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+// Every operating-system call of the file layer, in one place: another platform needs another
+// Os.cpp, not changes across the engine. Calls return -1 and set errno as POSIX does.
+namespace dbf::os {
+
+enum class Call { Open, Read, Write, Sync, Truncate, Close, Stat, Map, Lock, Count };
+
+int open(const std::string& path, int flags, unsigned mode = 0);
+ssize_t pread(int fd, void* buf, size_t n, off_t at);
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t at);
+int sync(int fd);
+int truncate(int fd, off_t size);
+int close(int fd);
+
+struct FileInfo {
+    uint64_t size = 0;
+    int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
+    bool regular = false;
+};
+int stat(int fd, FileInfo& out);
+bool exists(const std::string& path);
+// 0 when the path can be reached, else the errno that says why not (ENOENT, EACCES, ...).
+int reachError(const std::string& path);
+
+// A read-only shared view of the file's first size bytes; null (with errno) on failure.
+void* map(int fd, size_t size);
+void unmap(void* base, size_t size);
+
+// Open-file-description write lock on one byte; waits while another holder has it.
+int lock(int fd, off_t offset);
+int unlock(int fd, off_t offset);
+
+// The reason text of an errno value, for messages.
+std::string reason(int err);
+
+// Test seam: the nth next call of the kind fails with err. A failing write first writes half
+// of what it was given, as a disk filling up mid-write does.
+void failNext(Call call, int err, int nth = 1);
+void clearFaults();
+
+} // namespace dbf::os
