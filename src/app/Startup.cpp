@@ -23,12 +23,14 @@
 #include "testing/Test.h"
 #include "widgets/Fonts.h"
 #include "widgets/Help.h"
+#include "widgets/QueryProgress.h"
 
 #include <QApplication>
 
 void InitApplication() {
     QApplication::setApplicationName(QStringLiteral("Психологическое тестирование"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Психологическое тестирование"));
+    // No display name: the window system would append it to every window's caption.
+    ui::installQueryProgress();
     ui::help::setHelpFile(QString::fromLatin1(kHelpFile));
     ui::registerFontSubstitutions();
 }

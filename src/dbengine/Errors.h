@@ -25,6 +25,12 @@ public:
     ConversionError() : EngineError(std::string("Invalid variant type conversion")) {}
 };
 
+// The user stopped a long step (a query); nothing to report.
+class Cancelled : public EngineError {
+public:
+    Cancelled() : EngineError(std::string("Cancelled by the user")) {}
+};
+
 // An operation the dataset's state does not allow.
 class InvalidOperation : public EngineError {
 public:

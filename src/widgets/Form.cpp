@@ -58,6 +58,7 @@ void reportCurrentException() {
     try {
         throw;
     } catch (const Abort&) {
+    } catch (const db::Cancelled&) {
     } catch (const std::exception& e) {
         ShowError(QString::fromUtf8(e.what()));
     } catch (...) {

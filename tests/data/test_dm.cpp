@@ -5,7 +5,9 @@
 #include "app/Main.h"
 #include "data/DM.h"
 
+#include <QDir>
 #include <QFile>
+#include <functional>
 #include <gtest/gtest.h>
 
 using db::Variant;
@@ -217,5 +219,55 @@ TEST(DataModuleStart, MissingTableNamesTheFileAndTheDirectory) {
     } catch (const db::DatabaseError& e) {
         EXPECT_EQ(e.message(),
                   QStringLiteral("Table bd_rezult.dbf not found in %1 (alias morv)").arg(db.dir()));
+    }
+}
+
+TEST(DataModuleStart, AForeignFileNeverStopsTheStartAndADamagedTableIsNamedWithItsFault) {
+    {
+        TestDb db;
+        // Zero length, and not tables the start opens: only a query naming them reads them.
+        for (const char* stray : {"notes.dbf", "bd_stat.dbf"}) {
+            QFile f(db.path(QString::fromLatin1(stray)));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.close();
+        }
+        EXPECT_NO_THROW(TBD module);
+    }
+    struct Damage {
+        const char* what;
+        std::function<void(QByteArray&)> apply;
+        const char* expect;
+    };
+    const std::vector<Damage> damages = {
+        {"zero length", [](QByteArray& b) { b.clear(); }, "shorter than a dBASE header"},
+        {"cut inside the header", [](QByteArray& b) { b.truncate(40); }, "truncated inside its header"},
+        {"count too large", [](QByteArray& b) { b[4] = char(200); }, "more than the file holds"},
+        {"bad version byte", [](QByteArray& b) { b[0] = char(0x42); }, "version byte"},
+        {"bad field length", [](QByteArray& b) { b[32 + 16] = char(250); }, "record length"},
+    };
+    for (const char* table : {"bd_rezult.dbf", "bd_vopros.dbf", "bd_test.dbf"}) {
+        for (const Damage& d : damages) {
+            SCOPED_TRACE(std::string(table) + ": " + d.what);
+            TestDb db;
+            QString name = QString::fromLatin1(table);
+            for (const QString& e : QDir(db.dir()).entryList(QDir::Files))
+                if (e.compare(name, Qt::CaseInsensitive) == 0) name = e;
+            QFile f(db.path(name));
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            QByteArray bytes = f.readAll();
+            f.close();
+            d.apply(bytes);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bytes);
+            f.close();
+            try {
+                TBD module;
+                ADD_FAILURE() << "started on a damaged table";
+            } catch (const db::DatabaseError& e) {
+                EXPECT_TRUE(e.message().contains(db.path(name)) &&
+                            e.message().contains(QLatin1String(d.expect)))
+                    << e.message().toStdString();
+            }
+        }
     }
 }

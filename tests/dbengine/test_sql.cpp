@@ -242,3 +242,62 @@ TEST_F(SqlRunnerTest, DirectoryWithQuotesInItsName) {
 }
 
 } // namespace
+
+TEST_F(SqlRunnerTest, OnlyTheFunctionsOfAStatisticsQueryMayBeCalled) {
+    auto f = makeRez();
+    append(*f, {{"KRIT", 4}, {"BALL", 2.25}});
+    // What statistics need works, in any case of letters.
+    const ResultSet rs = run("select count(*), AVG(BALL), round(sqrt(BALL), 2), abs(-KRIT), upper('a'), "
+                             "coalesce(null, 7), strftime('%Y', '2024-02-29') from bd_rez");
+    ASSERT_EQ(rs.rows.size(), 1u);
+    EXPECT_EQ(rs.rows[0][2].toDouble(), 1.5);
+    EXPECT_EQ(rs.rows[0][3].toInt(), 4);
+    EXPECT_EQ(rs.rows[0][6].toString(), QStringLiteral("2024"));
+    // Raw pointers, files, blobs of any size and the engine's insides are refused by name.
+    for (const char* fn : {"fts3_tokenizer('simple')", "load_extension('x')", "zeroblob(1000000000)",
+                           "randomblob(1000000000)", "sqlite_version()"}) {
+        const QString sql = QStringLiteral("select %1").arg(QLatin1String(fn));
+        const QString name = QString::fromLatin1(fn).section(u'(', 0, 0);
+        EXPECT_EQ(errorOf(sql), QStringLiteral("The function %1 cannot be used in a query").arg(name))
+            << fn;
+    }
+}
+
+TEST_F(SqlRunnerTest, AnEndlessQueryIsCancelledThroughTheProgressHookAndCappedInMemory) {
+    makeRez();
+    const QString endless = "with recursive c(x) as (select 1 union all select x + 1 from c) ";
+    int calls = 0;
+    bool overSeen = false;
+    db::sql::setProgressHook([&](qint64 ms) {
+        if (ms < 0) {
+            overSeen = true;
+            return true;
+        }
+        return ++calls < 5;
+    });
+    EXPECT_THROW(run(endless + "select count(*), 1 from c"), db::Cancelled);
+    EXPECT_EQ(calls, 5);
+    EXPECT_TRUE(overSeen) << "the hook hears that the run is over, to take its window down";
+    db::sql::setProgressHook({});
+
+    // Rows without end fill the result until the cap stops them, with a message.
+    const qint64 old = db::sql::memoryLimit();
+    db::sql::setMemoryLimit(qint64(16) << 20);
+    EXPECT_TRUE(errorOf(endless + "select x, x from c").contains("more than 16 MB")) << errorOf(endless + "select x, x from c").toStdString();
+    db::sql::setMemoryLimit(old);
+    EXPECT_EQ(ints(endless + "select x from c limit 3"), (std::vector<int64_t>{1, 2, 3}));
+}
+
+TEST_F(SqlRunnerTest, AFileTheQueryDoesNotNameCannotStopIt) {
+    auto f = makeRez();
+    append(*f, {{"KRIT", 3}});
+    for (const char* name : {"notes.dbf", "bd_rezult.dbf"}) {
+        QFile bad(dir.filePath(name));
+        ASSERT_TRUE(bad.open(QIODevice::WriteOnly)); // zero length
+        bad.close();
+    }
+    EXPECT_EQ(ints("select KRIT from bd_rez"), std::vector<int64_t>{3});
+    const QString message = errorOf("select * from bd_rezult");
+    EXPECT_TRUE(message.contains("bd_rezult.dbf") && message.contains("shorter than a dBASE header"))
+        << message.toStdString();
+}

@@ -6,8 +6,10 @@
 #include "stats/Stat.h"
 #include "stats/X.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 
 namespace {
@@ -298,4 +300,28 @@ TEST_F(StatWindow, TheMainWindowsStatisticsItemOpensTheWindow) {
     });
     FormMain->N11->trigger();
     EXPECT_TRUE(opened);
+}
+
+TEST_F(StatWindow, AnEndlessQueryShowsAProgressWindowWhoseCancelLeavesTheWindowUsable) {
+    bool shown = false;
+    whenModal([&](QWidget* w) {
+        shown = true;
+        EXPECT_EQ(w->objectName(), QStringLiteral("QueryProgress"));
+        auto* cancel = w->findChild<QPushButton*>();
+        ASSERT_NE(cancel, nullptr);
+        EXPECT_EQ(cancel->text(), QStringLiteral("Отмена"));
+        cancel->click();
+    });
+    FormStat->MemoSQL1->setPlainText(
+        QStringLiteral("With Recursive c(x) As (Select 1 Union All Select x+1 From c)\nSelect count(*), 1 From c"));
+    clickButton(FormStat, "ButtonExec1");
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('|').toStdString();
+    EXPECT_FALSE(BD->Query1->active());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the progress window is gone";
+
+    exec1(countSql(3));
+    ASSERT_TRUE(BD->Query1->active());
+    EXPECT_EQ(BD->Query1->recordCount(), 3);
+    EXPECT_TRUE(messages->texts().isEmpty());
 }

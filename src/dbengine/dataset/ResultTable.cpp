@@ -20,6 +20,7 @@ void ResultTable::add(const Variant& v) {
     case Variant::Type::String:
         bits = strings_.size();
         strings_.push_back(v.toString());
+        bytes_ += sizeof(QString) + size_t(strings_.back().size()) * 2;
         break;
     case Variant::Type::Date:
         bits = uint64_t(v.toDate().toJulianDay());
@@ -30,6 +31,7 @@ void ResultTable::add(const Variant& v) {
     }
     types_.push_back(uint8_t(v.type()));
     payload_.push_back(bits);
+    bytes_ += 9;
 }
 
 Variant ResultTable::value(size_t row, int column) const {

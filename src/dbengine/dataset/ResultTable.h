@@ -18,6 +18,8 @@ public:
     size_t size() const { return columns_ ? types_.size() / size_t(columns_) : 0; }
     bool empty() const { return size() == 0; }
     void add(const Variant& v); // cells in row order
+    // Memory the cells take, near enough to cap a result by.
+    size_t bytes() const { return bytes_; }
     Variant value(size_t row, int column) const;
 
     class Row {
@@ -61,6 +63,7 @@ private:
     std::vector<uint8_t> types_;
     std::vector<uint64_t> payload_;
     std::vector<QString> strings_;
+    size_t bytes_ = 0;
 };
 
 } // namespace db

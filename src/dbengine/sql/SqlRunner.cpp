@@ -4,11 +4,13 @@
 #include "Errors.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string>
 #include <sqlite3.h>
 
 namespace db::sql {
@@ -37,7 +39,19 @@ QString quoted(const QString& text, QChar quote) {
 // Tables whose files could not be opened, so "no such table" can say why.
 using Broken = std::map<QString, QString>;
 
-Connection openConnection(const QString& directory, Broken& broken) {
+// Whether the query text names a table, as a whole word: only those files are opened, so a
+// damaged file the query does not read cannot stop it.
+bool mentioned(const QString& sqlText, const QString& name) {
+    auto word = [](QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'$'; };
+    for (qsizetype at = sqlText.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
+         at = sqlText.indexOf(name, at + 1, Qt::CaseInsensitive)) {
+        const qsizetype end = at + name.size();
+        if ((at == 0 || !word(sqlText[at - 1])) && (end == sqlText.size() || !word(sqlText[end]))) return true;
+    }
+    return false;
+}
+
+Connection openConnection(const QString& directory, const QString& sqlText, Broken& broken) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(":memory:", &raw,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -47,12 +61,15 @@ Connection openConnection(const QString& directory, Broken& broken) {
     if (registerDbfModule(db.get()) != SQLITE_OK) fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
 
     QDir dir(directory);
-    const QFileInfoList files = dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    if (!QFileInfo(directory).isReadable())
+        fail(QStringLiteral("Cannot list directory %1: Permission denied").arg(QDir::toNativeSeparators(directory)));
+    const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Name);
     std::set<QString> seen;
     for (const QFileInfo& fi : files) {
         if (fi.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) != 0) continue;
         const QString name = fi.completeBaseName();
         const QString key = name.toLower();
+        if (!mentioned(sqlText, name)) continue;
         if (!seen.insert(key).second) continue; // bd_x.dbf and BD_X.DBF: the first in name order wins
         const QString ddl = QStringLiteral("CREATE VIRTUAL TABLE temp.%1 USING dbf(%2)")
                                 .arg(quoted(name, u'"'), quoted(fi.absoluteFilePath(), u'\''));
@@ -68,7 +85,26 @@ Connection openConnection(const QString& directory, Broken& broken) {
 struct Refusal {
     bool denied = false;
     const char* what = nullptr; // named only when the action says what the user wrote
+    QString function;           // a function outside the allowed ones
 };
+
+// What a statistics query may call: arithmetic, text, dates, aggregates and window functions.
+// Nothing that reaches memory addresses (fts3_tokenizer), files or the engine's insides.
+bool allowedFunction(const char* name) {
+    static const std::set<std::string> allowed = {
+        "abs", "acos", "asin", "atan", "atan2", "avg", "ceil", "ceiling", "char", "coalesce", "cos", "count",
+        "cume_dist", "date", "datetime", "degrees", "dense_rank", "exp", "first_value", "floor", "format",
+        "glob", "group_concat", "hex", "ifnull", "iif", "instr", "julianday", "lag", "last_value", "lead",
+        "length", "like", "likelihood", "likely", "ln", "log", "log10", "log2", "lower", "ltrim", "max", "min",
+        "mod", "nth_value", "ntile", "nullif", "percent_rank", "pi", "pow", "power", "printf", "quote",
+        "radians", "rank", "replace", "round", "row_number", "rtrim", "sign", "sin", "sqrt", "strftime",
+        "string_agg", "substr", "substring", "sum", "tan", "time", "total", "trim", "trunc", "typeof",
+        "unicode", "unlikely", "upper"};
+    std::string lower(name ? name : "");
+    for (char& c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return allowed.count(lower) > 0;
+}
 
 const char* actionName(int action, const char* table) {
     // Creating or dropping anything first shows up as a write to the schema table: name nothing then.
@@ -94,13 +130,19 @@ const char* actionName(int action, const char* table) {
     }
 }
 
-int authorize(void* data, int action, const char* arg1, const char*, const char*, const char*) {
+int authorize(void* data, int action, const char* arg1, const char* arg2, const char*, const char*) {
     switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:
-    case SQLITE_FUNCTION:
     case SQLITE_RECURSIVE:
         return SQLITE_OK;
+    case SQLITE_FUNCTION: {
+        if (allowedFunction(arg2)) return SQLITE_OK;
+        auto* refusal = static_cast<Refusal*>(data);
+        if (!refusal->denied) refusal->function = QString::fromUtf8(arg2 ? arg2 : "");
+        refusal->denied = true;
+        return SQLITE_DENY;
+    }
     default: {
         auto* refusal = static_cast<Refusal*>(data);
         if (!refusal->denied) refusal->what = actionName(action, arg1);
@@ -110,7 +152,10 @@ int authorize(void* data, int action, const char* arg1, const char*, const char*
     }
 }
 
-[[noreturn]] void refuse(const char* what) {
+[[noreturn]] void refuse(const Refusal& refusal) {
+    if (!refusal.function.isEmpty())
+        fail(QStringLiteral("The function %1 cannot be used in a query").arg(refusal.function));
+    const char* what = refusal.what;
     const QString message = QStringLiteral("Only SELECT queries are allowed");
     fail(what ? message + QStringLiteral(" (%1 is refused)").arg(QLatin1String(what)) : message);
 }
@@ -192,16 +237,72 @@ Variant columnValue(sqlite3_stmt* st, int i) {
     }
 }
 
+ProgressHook& progressHook() {
+    static ProgressHook hook;
+    return hook;
+}
+
+qint64 limitBytes = qint64(512) << 20;
+
+struct Progress {
+    QElapsedTimer clock;
+    bool cancelled = false;
+};
+
+int onProgress(void* data) {
+    auto* p = static_cast<Progress*>(data);
+    if (!progressHook()) return 0;
+    try {
+        p->cancelled = !progressHook()(p->clock.elapsed());
+    } catch (...) {
+        p->cancelled = true; // nothing may unwind through SQLite
+    }
+    return p->cancelled ? 1 : 0;
+}
+
+QString megabytes(qint64 bytes) {
+    return QString::number(bytes >> 20);
+}
+
+[[noreturn]] void tooMuchMemory() {
+    fail(QStringLiteral("The query needs more than %1 MB of memory; narrow it down").arg(megabytes(limitBytes)));
+}
+
 } // namespace
+
+void setProgressHook(ProgressHook hook) {
+    progressHook() = std::move(hook);
+}
+
+void setMemoryLimit(qint64 bytes) {
+    limitBytes = bytes;
+}
+
+qint64 memoryLimit() {
+    return limitBytes;
+}
 
 ResultSet runSelect(const QString& directory, const QString& sqlText,
                     const std::map<QString, Variant>& params) {
     if (directory.isEmpty()) fail(QStringLiteral("No directory was given for the query"));
     if (!QFileInfo(directory).isDir()) fail(QStringLiteral("Directory %1 does not exist").arg(directory));
 
+    // The only SQLite user of the program: its whole heap is the query's.
+    sqlite3_hard_heap_limit64(limitBytes);
     Broken broken;
-    Connection db = openConnection(directory, broken);
+    Connection db = openConnection(directory, sqlText, broken);
     sqlite3_limit(db.get(), SQLITE_LIMIT_ATTACHED, 0);
+    sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, 16 << 20); // zeroblob(1e9) and the like
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+    Progress progress;
+    progress.clock.start();
+    struct Done {
+        ~Done() {
+            if (progressHook()) progressHook()(-1);
+        }
+    } done;
+    sqlite3_progress_handler(db.get(), 20000, onProgress, &progress);
     // Installed only now: registering the tables above is the one thing allowed to write the schema.
     Refusal refusal;
     sqlite3_set_authorizer(db.get(), authorize, &refusal);
@@ -215,11 +316,11 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v3(db.get(), start, int(end - start), 0, &raw, &tail);
     Statement st(raw);
-    if (refusal.denied) refuse(refusal.what);
+    if (refusal.denied) refuse(refusal);
     if (rc != SQLITE_OK) {
         const QString message = QString::fromUtf8(sqlite3_errmsg(db.get()));
         // Writes to our tables stop before the authorizer sees them, as the tables have no xUpdate.
-        if (message.endsWith(QLatin1String("may not be modified"))) refuse(nullptr);
+        if (message.endsWith(QLatin1String("may not be modified"))) refuse(Refusal{});
         static const QString noTable = QStringLiteral("no such table: ");
         if (message.startsWith(noTable)) {
             if (auto it = broken.find(message.mid(noTable.size()).toLower()); it != broken.end())
@@ -230,7 +331,7 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
     }
     if (!st) fail(QStringLiteral("The query text is empty"));
     if (skipNothing(tail, end) != end) fail(QStringLiteral("The query text must hold exactly one statement"));
-    if (!sqlite3_stmt_readonly(st.get())) refuse(nullptr);
+    if (!sqlite3_stmt_readonly(st.get())) refuse(Refusal{});
 
     bindParams(st.get(), params);
 
@@ -243,11 +344,14 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
         const int step = sqlite3_step(st.get());
         if (step == SQLITE_DONE) break;
         if (step != SQLITE_ROW) {
-            if (refusal.denied) refuse(refusal.what); // table-valued pragma functions prepare inside the step
+            if (progress.cancelled) throw Cancelled();
+            if (refusal.denied) refuse(refusal); // table-valued pragma functions prepare inside the step
+            if (step == SQLITE_NOMEM) tooMuchMemory();
             fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
         }
         for (int i = 0; i < columns; ++i)
             result.rows.add(columnValue(st.get(), i));
+        if (qint64(result.rows.bytes()) > limitBytes) tooMuchMemory();
     }
     return result;
 }

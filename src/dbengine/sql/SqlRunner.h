@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -17,6 +18,17 @@ struct ResultSet {
 // Runs one SELECT over the .dbf tables of a directory. Each table is a read-only virtual table
 // named after its file (case-insensitive). Parameters are written :NAME in the text and bound
 // natively. Anything but reading (ATTACH, PRAGMA, writes) is refused with a DatabaseError.
+// Only the functions a statistics query needs may be called. A run is cancelled when the
+// progress hook returns false; its memory is capped (SQLite's own and the result's).
 ResultSet runSelect(const QString& directory, const QString& sqlText, const std::map<QString, Variant>& params);
+
+// Called now and then while a query runs, with the milliseconds since it started, and once with
+// -1 when the run is over; returns false to cancel it. The window layer shows a progress window with a cancel button from it.
+using ProgressHook = std::function<bool(qint64 elapsedMs)>;
+void setProgressHook(ProgressHook hook);
+
+// The most memory one query may use, in bytes: SQLite's working memory, and again its result.
+void setMemoryLimit(qint64 bytes);
+qint64 memoryLimit();
 
 } // namespace db::sql
