@@ -170,6 +170,10 @@ void TFormTest::buildButtons() {
     row->addWidget(ButtonClose);
 }
 
+namespace {
+const QString kAnswerKey = QStringLiteral("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR");
+} // namespace
+
 void TFormTest::FormActivate() {
     Table* vopros = BD->Table_vopros;
     vopros->last();
@@ -208,12 +212,10 @@ void TFormTest::ShowVopr() {
     const db::Variant kol = BD->Table_voprosKOL->value();
     RadioGroupOtvet->setColumns(kol.isNull() ? 0 : int(kol.toInt()));
 
-    const std::vector<db::Variant> key = {BD->Table_anketNOMU->asInteger(),
-                                          BD->Table_anketNOMTESTIR->asInteger(),
-                                          BD->Table_testNTEST->asInteger(), nvopr};
+    const std::vector<db::Variant> key = answerKey();
     Table* rezult = BD->Table_rezult;
     // Every stored row counts, whatever restriction another window left on the table.
-    const int64_t rec = rezult->findStored(QStringLiteral("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR"), key);
+    const int64_t rec = rezult->findStored(kAnswerKey, key);
     if (rec >= 0) {
         answerRec_ = rec;
         const db::Variant chosen = rezult->storedValue(uint32_t(rec), BD->Table_rezultOTVET);
@@ -223,15 +225,38 @@ void TFormTest::ShowVopr() {
     }
 }
 
+std::vector<db::Variant> TFormTest::answerKey() const {
+    return {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(), BD->Table_testNTEST->asInteger(),
+            BD->Table_voprosNVOPR->asInteger()};
+}
+
 void TFormTest::RadioGroupOtvetClick() {
-    if (answerRec_ < 0) return;
     Table* rezult = BD->Table_rezult;
+    const int chosen = RadioGroupOtvet->itemIndex();
     try {
-        rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, RadioGroupOtvet->itemIndex());
+        if (answerRec_ < 0) {
+            // The question's row could not be made when it was shown (a full or read-only disk):
+            // make it now, with this choice, or say why not.
+            const std::vector<db::Variant> key = answerKey();
+            const int64_t rec = rezult->findStored(kAnswerKey, key);
+            if (rec < 0) {
+                answerRec_ = rezult->appendStored({key[0], key[1], QDate::currentDate(), key[2], key[3], chosen});
+                return;
+            }
+            answerRec_ = rec;
+        }
+        rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, chosen);
     } catch (...) {
         // The screen must not show a choice the table does not hold.
-        const db::Variant stored = rezult->storedValue(uint32_t(answerRec_), BD->Table_rezultOTVET);
-        RadioGroupOtvet->setItemIndex(stored.isNull() ? -1 : int(stored.toInt()));
+        int shown = -1;
+        if (answerRec_ >= 0) {
+            try {
+                const db::Variant stored = rezult->storedValue(uint32_t(answerRec_), BD->Table_rezultOTVET);
+                shown = stored.isNull() ? -1 : int(stored.toInt());
+            } catch (...) {
+            }
+        }
+        RadioGroupOtvet->setItemIndex(shown);
         throw;
     }
 }

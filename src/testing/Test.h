@@ -1,7 +1,9 @@
 #pragma once
+#include "dataset/Variant.h"
 #include "widgets/Form.h"
 
 #include <cstdint>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -52,6 +54,8 @@ private:
     void setAnswerFont(int points);
     // The question numbered as the jump box says, shown; false when the number is out of range.
     bool jump();
+    // The shown question's key in the answer table: institution, testee, test, question.
+    std::vector<db::Variant> answerKey() const;
 
     int answerPoints_ = 10;
     int64_t answerRec_ = -1;

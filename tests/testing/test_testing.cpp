@@ -4,6 +4,7 @@
 #include "app/AppFixture.h"
 #include "app/Main.h"
 #include "data/DM.h"
+#include "dbf/Os.h"
 #include "testing/Test.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <cerrno>
 
 namespace {
 
@@ -240,7 +242,7 @@ TEST_F(TestingTest, EscAndTitleBarCloseTheWindowAndDropTheOptions) {
     EXPECT_EQ(FormTest->RadioGroupOtvet->count(), 0);
 }
 
-TEST_F(TestingTest, RunWithoutQuestionsOrTesteeFailsOnceAndWritesNothing) {
+TEST_F(TestingTest, RunWithoutQuestionsOrTesteeFailsAndWritesNothing) {
     ASSERT_TRUE(chooseRun(1, 4, 1));
     const int before = answerRowCount(db->dir());
     BD->Table_vopros->filterBy(QStringLiteral("NTEST=99"));
@@ -254,9 +256,12 @@ TEST_F(TestingTest, RunWithoutQuestionsOrTesteeFailsOnceAndWritesNothing) {
     messages->clear();
     BD->Table_anket->filterBy(QStringLiteral("NOMU=99"));
     inTestingWindow([] {
-        if (FormTest->RadioGroupOtvet->count() > 0) chooseOption(2);
+        ASSERT_GT(FormTest->RadioGroupOtvet->count(), 0);
+        chooseOption(2);
+        EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), -1) << "a choice nothing holds is not shown";
     });
-    EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Invalid variant type conversion")});
+    // The showing fails, and so does the click: without a testee no choice can be stored.
+    EXPECT_EQ(messages->texts(), QStringList(2, QStringLiteral("Invalid variant type conversion")));
     EXPECT_EQ(answerRowCount(db->dir()), before + 1);
     ASSERT_EQ(earlier.size(), 1);
     EXPECT_EQ(answerRows(db->dir(), 1, 4, 1)[0].value, -1)
@@ -293,4 +298,46 @@ TEST_F(TestingTest, AQuestionWithoutAnAnswerSetShowsNoOptionsAndIsStillRecorded)
     });
     EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('|').toStdString();
     EXPECT_EQ(answerTo(answerRows(db->dir(), 1, 4, 1), 2), -1);
+}
+
+TEST_F(TestingTest, AChoiceTheDiskRefusesIsNeverShownAsChosen) {
+    ASSERT_TRUE(chooseRun(1, 4, 1)); // a testee without answers
+    const QString dir = db->dir();
+    const int before = answerRowCount(dir);
+    auto lastMessage = [&] { return messages->texts().isEmpty() ? QString() : messages->texts().last(); };
+    // The disk is full when the first question's row is to be made.
+    dbf::os::failNext(dbf::os::Call::Write, ENOSPC);
+    inTestingWindow([&] {
+        ASSERT_EQ(messages->texts().size(), 1);
+        EXPECT_EQ(answerRowCount(dir), before);
+        // Every click that cannot be stored says so and shows nothing chosen.
+        for (int option : {2, 0}) {
+            dbf::os::failNext(dbf::os::Call::Write, ENOSPC);
+            chooseOption(option);
+            EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), -1);
+            EXPECT_TRUE(lastMessage().contains("bd_rezult") &&
+                        lastMessage().contains(QString::fromStdString(dbf::os::reason(ENOSPC))))
+                << lastMessage().toStdString();
+            EXPECT_EQ(answerRowCount(dir), before);
+        }
+        EXPECT_EQ(messages->texts().size(), 3);
+        // With room again the click makes the row with its choice, once.
+        chooseOption(1);
+        EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), 1);
+        auto rows = answerRows(dir, 1, 4, 1);
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows[0].value, 1);
+        // A changed choice whose write cannot be made safe keeps showing the stored one.
+        dbf::os::failNext(dbf::os::Call::Sync, EIO);
+        chooseOption(3);
+        EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), 1);
+        EXPECT_EQ(answerTo(answerRows(dir, 1, 4, 1), 1), 1);
+        EXPECT_EQ(messages->texts().size(), 4);
+        chooseOption(3);
+        EXPECT_EQ(answerTo(answerRows(dir, 1, 4, 1), 1), 3);
+    });
+    dbf::os::clearFaults();
+    EXPECT_EQ(messages->texts().size(), 4);
+    QString report;
+    EXPECT_EQ(peerCheck(dir, &report), 0) << report.toStdString();
 }
