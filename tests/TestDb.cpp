@@ -4,6 +4,7 @@
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
 
+#include <QFileInfo>
 #include <QProcess>
 
 TestDb::TestDb() {
@@ -62,10 +63,28 @@ int runCommand(const QString& program, const QStringList& args, QString* out) {
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-QString sharedDir() {
-    return QStringLiteral(MORV_SHARED_DIR);
+QString testData(const QString& relative) {
+    return QStringLiteral(MORV_TEST_DATA "/") + relative;
+}
+
+QString testTool(const QString& name) {
+    return QStringLiteral(MORV_TEST_TOOLS "/") + name;
+}
+
+QString sharedTool(const QString& name) {
+    const QFileInfo tool(QStringLiteral(MORV_SHARED_DIR "/tools/") + name);
+    return tool.isFile() && tool.isExecutable() ? tool.absoluteFilePath() : QString();
 }
 
 int peerCheck(const QString& dir, QString* report) {
-    return runCommand(sharedDir() + QStringLiteral("/tools/peer-check"), {dir}, report);
+    return runCommand(testTool(QStringLiteral("dbf-crosscheck")), {dir}, report);
+}
+
+QStringList peerDump(const QString& dir, const QString& table) {
+    // stdout only: a problem the checker reports on stderr must not pass for a row.
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(testTool(QStringLiteral("dbf-crosscheck")), {dir, QStringLiteral("--dump"), table});
+    p.waitForFinished(300000);
+    return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }

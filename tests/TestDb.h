@@ -38,9 +38,18 @@ QList<RunRow> runRows(const QString& dbDir, const char* file, int org, int teste
 
 // Runs a command, returns its exit status; output goes to *out when given.
 int runCommand(const QString& program, const QStringList& args, QString* out = nullptr);
-QString sharedDir();
-// ../shared/tools/peer-check on a directory: exit status and its report.
+// A file of the project's test data (tests/data), such as "foreign/gdal-cpg/o_CP866.dbf".
+QString testData(const QString& relative);
+// A program of tests/tools, such as "xbase-dump".
+QString testTool(const QString& name);
+// The team's ../shared/tools/NAME beside the source tree, or empty when this checkout has none:
+// checks that need it skip.
+QString sharedTool(const QString& name);
+// Our cross-check (tests/tools/dbf-crosscheck) of every table of a directory, read by an
+// independent reader: exit status and its report.
 int peerCheck(const QString& dir, QString* report = nullptr);
+// The rows of one table of that directory as that reader sees them, one JSON object a line.
+QStringList peerDump(const QString& dir, const QString& table);
 
 // Readable strings in test failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) {

@@ -107,9 +107,7 @@ TEST(DbfFile, WrittenTableReadsBackAndPassesPeerCheck) {
 
     QString report;
     ASSERT_EQ(peerCheck(dir.path(), &report), 0) << report.toStdString();
-    QString dump;
-    runCommand(sharedDir() + "/tools/peer-check", {dir.path(), "--dump", "t"}, &dump);
-    QStringList lines = dump.split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = peerDump(dir.path(), "t");
     ASSERT_EQ(lines.size(), 3);
     QJsonObject second = QJsonDocument::fromJson(lines[1].toUtf8()).object();
     EXPECT_EQ(second["NAME"].toString(), QStringLiteral("Ёжик в тумане"));
@@ -143,7 +141,7 @@ TEST(DbfFile, TableWithoutMemoIsVersion3AndMemoIsRewrittenInPlaceWhenItFits) {
 }
 
 TEST(DbfFile, ForeignTablesOpen) {
-    const QString base = sharedDir() + "/fixtures/foreign/";
+    const QString base = testData("foreign/");
     for (const char* name : {"perl-cp866/t866.dbf", "perl-cp1251/t1251.dbf"}) {
         SCOPED_TRACE(name);
         auto f = DbfFile::open((base + name).toStdString());
