@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QTimer>
 #include <QWidget>
 
 namespace ui {
@@ -111,8 +112,36 @@ QString FieldLink::text() const {
     db::Field* f = field();
     if (!f || !f->dataSet()->active()) return {};
     QString s;
-    run(control_, [&] { s = f->asString(); });
+    try {
+        s = f->asString();
+    } catch (...) {
+        reportReadFailure(std::current_exception());
+    }
     return s;
+}
+
+void FieldLink::reportReadFailure(std::exception_ptr error) const {
+    // Several controls show the same field: one unreadable value is one message in a step of
+    // the event loop, not one per control.
+    static QString last;
+    static bool clearing = false;
+    QString message;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        message = QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    if (!message.isEmpty() && message == last) return;
+    last = message;
+    if (!clearing) {
+        clearing = true;
+        QTimer::singleShot(0, qApp, [] {
+            last.clear();
+            clearing = false;
+        });
+    }
+    run(control_, [&] { std::rethrow_exception(error); });
 }
 
 // A lookup field shows a value of its key field, so a change of the key changes it too.

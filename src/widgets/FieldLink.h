@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <exception>
 #include <functional>
 
 class QFocusEvent;
@@ -61,6 +62,7 @@ signals:
     void stateChanged();
 
 private:
+    void reportReadFailure(std::exception_ptr error) const;
     void connectSource();
     void dropChange();
     void sourceEvent(bool stateOnly);

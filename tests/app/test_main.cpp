@@ -8,6 +8,7 @@
 #include "catalogue/NameTest.h"
 #include "catalogue/TipTest.h"
 #include "data/DM.h"
+#include "dbf/DbfFile.h"
 #include "maintenance/Password.h"
 #include "maintenance/Table.h"
 #include "maintenance/Unit1.h"
@@ -336,4 +337,31 @@ TEST_F(EmptyAppTest, EmptyDatabaseStartsAndShowsNothing) {
     FormMain->InstitutionWindowActivated();
     EXPECT_EQ(FormMain->DBText_NAMEU->text(), "");
     EXPECT_TRUE(messages->entries.empty());
+}
+
+TEST(AppStart, AMemoBlockPastTheEndIsReportedOnceAndEveryTitleIsItsCaption) {
+    TestDb db;
+    QString out;
+    ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {QStringLiteral("sample"), db.dir(), QStringLiteral("--force")}, &out), 0)
+        << out.toStdString();
+    {
+        // The first test's description points past the end of the memo file.
+        auto f = dbf::DbfFile::open(db.path("bd_test.DBF").toStdString());
+        const int c = f->fieldIndex("XARAKT");
+        std::string rec(f->record(0), f->recordLength());
+        rec.replace(1 + f->fields()[size_t(c)].offset, 10, "   9999999");
+        f->writeRecord(0, rec);
+    }
+    MessageRecorder messages;
+    InitApplication();
+    CreateApplicationForms();
+    QApplication::processEvents();
+    EXPECT_EQ(messages.texts().size(), 1) << messages.texts().join('|').toStdString();
+    if (!messages.texts().isEmpty()) EXPECT_TRUE(messages.texts()[0].contains("bd_test.DBT"));
+    // The window system adds a display name to every title: there must be none to add.
+    const QString name = QApplication::applicationName();
+    QApplication::setApplicationName(QStringLiteral("probe"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+    QApplication::setApplicationName(name);
+    DestroyApplicationForms();
 }

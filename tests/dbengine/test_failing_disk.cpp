@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 using dbf::DbfError;
@@ -193,4 +195,49 @@ TEST_F(FailingDisk, BytesACrashLeftAreCutAtOpenOrTheOpenFailsSaying) {
     EXPECT_EQ(file->recordCount(), 2u);
     QString report;
     EXPECT_EQ(peerCheck(dir.path(), &report), 0) << report.toStdString();
+}
+
+// A real disk filling up: a small tmpfs, where the system is allowed to mount one.
+TEST(FullDisk, AppendsUntilTheDiskIsFullLeaveOnlyWholeRecordsAndSayWhy) {
+    QTemporaryDir mountPoint;
+    const QByteArray where = mountPoint.path().toLocal8Bit();
+    const QString mount = QStringLiteral("mount -t tmpfs -o size=300k tmpfs '%1'").arg(mountPoint.path());
+    if (geteuid() != 0 || std::system(mount.toLocal8Bit().constData()) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+    struct Unmount {
+        QByteArray at;
+        ~Unmount() { (void)!std::system(("umount '" + at + "'").constData()); }
+    } unmount{where};
+
+    const QString dbfPath = mountPoint.filePath("bd_full.dbf");
+    DbfFile::create(dbfPath.toStdString(), {{"NAME", 'C', 60, 0}, {"NOTES", 'M', 10, 0}});
+    db::Table table;
+    table.setTableName(dbfPath);
+    table.open();
+    int stored = 0;
+    QString refusal;
+    for (int i = 0; i < 100000 && refusal.isEmpty(); ++i) {
+        table.append();
+        table.setFieldValue("NAME", QStringLiteral("Испытуемый %1").arg(i));
+        if (i % 3 == 0) table.setFieldValue("NOTES", QString(700, QChar(u'ж')));
+        try {
+            table.post();
+            ++stored;
+        } catch (const db::DatabaseError& e) {
+            refusal = e.message();
+            table.cancel();
+        }
+    }
+    ASSERT_FALSE(refusal.isEmpty()) << "the disk never filled";
+    EXPECT_TRUE(refusal.contains(mountPoint.path()) && refusal.contains(QString::fromStdString(os::reason(ENOSPC))))
+        << refusal.toStdString();
+    table.close();
+    const QByteArray bytes = bytesOf(dbfPath);
+    auto file = DbfFile::open(dbfPath.toStdString(), true);
+    EXPECT_EQ(file->recordCount(), uint32_t(stored));
+    EXPECT_EQ(bytes.size(), file->headerLength() + stored * file->recordLength() + 1) << "bytes past the last record";
+    EXPECT_EQ(bytes.back(), '\x1A');
+    EXPECT_EQ(file->readString(uint32_t(stored - 1), 0), QStringLiteral("Испытуемый %1").arg(stored - 1));
+    QString report;
+    EXPECT_EQ(peerCheck(mountPoint.path(), &report), 0) << report.toStdString();
 }
