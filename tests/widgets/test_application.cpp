@@ -1,6 +1,7 @@
 // The last line behind the handlers: errors that reach the application's event dispatch.
 #include "UiTest.h"
 
+#include "Errors.h"
 #include "widgets/Application.h"
 #include "widgets/Handler.h"
 
@@ -59,11 +60,11 @@ TEST(Application, WithoutAHandlerTheProgramReportsTheEscapedError) {
     MessageRecorder messages;
     EscapeHandlerSwap swap(nullptr);
     QObject context;
-    postThrowingSlot(&context, "Table is read-only");
+    QTimer::singleShot(0, &context, [] { throw db::DatabaseError(QStringLiteral("Table is busy")); });
     // An Abort means the user was already told: nothing more is shown.
     QTimer::singleShot(0, &context, [] { throw ui::Abort(); });
     settle();
     ASSERT_EQ(messages.entries.size(), 1u);
     EXPECT_EQ(messages.entries[0].kind, ui::MessageKind::Error);
-    EXPECT_EQ(messages.entries[0].text, QStringLiteral("Table is read-only"));
+    EXPECT_EQ(messages.entries[0].text, QStringLiteral("Table is busy"));
 }
