@@ -7,7 +7,8 @@ root=$PWD
 build=${ASAN_BUILD_DIR:-$root/build-asan}
 scripts/deps.sh
 
-# -O1 and line tables only: fast enough to build and run, still readable stacks.
+# -O1 and line tables only: fast enough to build and run, still readable stacks. The flags
+# replace the Release ones, NDEBUG included, so asserts stay on.
 san="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
