@@ -7,6 +7,11 @@ int main(int argc, char** argv) {
     const QByteArray platform = qgetenv("MORV_TEST_PLATFORM");
     qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
     ui::Application app(argc, argv);
+    // An error that gets past every handler to the event loop fails the test that caused it,
+    // where the program would only show it.
+    ui::Application::setEscapeHandler([](const QString& message) {
+        ADD_FAILURE() << "Error escaped to the event loop: " << message.toStdString();
+    });
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 #pragma once
 #include <QApplication>
+#include <QString>
+#include <functional>
 
 namespace ui {
 
@@ -8,8 +10,15 @@ namespace ui {
 // instead of crossing the event loop.
 class Application : public QApplication {
 public:
+    // Told the message of an error that escaped every handler, instead of reporting it. The test
+    // main sets one that fails the running test, since such an escape is a missing run().
+    using EscapeHandler = std::function<void(const QString& message)>;
+
     Application(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // Returns the previous handler; an empty one restores the report.
+    static EscapeHandler setEscapeHandler(EscapeHandler handler);
 };
 
 } // namespace ui

@@ -54,7 +54,10 @@ DBChart::DBChart(QWidget* parent) : QChartView(parent) {
     // The window's colour behind the plot: the white bottom wall stands out from it.
     c->setBackgroundBrush(QWidget::palette().color(QPalette::Window));
     c->setAnimationOptions(QChart::NoAnimation);
+    // The view gives up the chart it made for itself without deleting it.
+    QChart* own = chart();
     setChart(c);
+    delete own;
     setRenderHint(QPainter::Antialiasing);
     setRubberBand(QChartView::RectangleRubberBand);
     connect(c, &QChart::plotAreaChanged, this, [this] { layoutOverlays(); });

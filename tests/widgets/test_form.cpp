@@ -247,24 +247,3 @@ TEST(Form, HandlerErrorsAreReportedAndStopTheStep) {
     EXPECT_FALSE(ui::run(nullptr, [] { throw std::runtime_error("boom"); }));
     EXPECT_EQ(rec.texts(), QStringList{QStringLiteral("boom")});
 }
-
-TEST(Form, AnErrorEscapingAnEventHandlerIsReportedNotThrownThroughTheLoop) {
-    // The last line behind the handlers' own reporting.
-    struct Throwing : QObject {
-        std::function<void()> fail;
-        bool event(QEvent* e) override {
-            if (e->type() == QEvent::User) fail();
-            return QObject::event(e);
-        }
-    } obj;
-    MessageRecorder rec;
-    QEvent e(QEvent::User);
-    obj.fail = [] { throw db::DatabaseError(QStringLiteral("Table is busy")); };
-    EXPECT_NO_THROW(QCoreApplication::sendEvent(&obj, &e));
-    EXPECT_EQ(rec.texts(), QStringList{QStringLiteral("Table is busy")});
-    // An abort was told already; it only ends the step.
-    rec.clear();
-    obj.fail = [] { throw ui::Abort(); };
-    EXPECT_NO_THROW(QCoreApplication::sendEvent(&obj, &e));
-    EXPECT_TRUE(rec.texts().isEmpty()) << rec.texts().join('|').toStdString();
-}
