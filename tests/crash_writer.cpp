@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     db::Table* rezult = open("bd_rezult.dbf");
     db::Table* rez = open("bd_rez.dbf");
     db::Table* analiz = open("bd_analiz.dbf");
-    QString text = QStringLiteral("Интерпретация уровня, достаточно длинная, чтобы занять не один блок. ").repeated(12);
+    QString text =
+        QStringLiteral("Интерпретация уровня, достаточно длинная, чтобы занять не один блок. ").repeated(12);
     for (int i = 0;; ++i) {
         rezult->append();
         rezult->setFields({1, 1, QDate(2026, 12, 8), 1, i, i % 4});
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
             rez->post();
             std::printf("bd_rez %d\n", i / 3 + 1);
             analiz->append();
-            analiz->setFields({1, i, QStringLiteral("Уровень %1").arg(i), 0.0, double(i), text + QString::number(i)});
+            analiz->setFields(
+                {1, i, QStringLiteral("Уровень %1").arg(i), 0.0, double(i), text + QString::number(i)});
             analiz->post();
             std::printf("bd_analiz %d\n", i / 3 + 1);
         }

@@ -215,8 +215,9 @@ TableCheck checkTable(const QString& dir, const QString& file) {
         t.open();
         const dbf::DbfFile& f = *t.file();
         if (f.strayBytes() > 0)
-            note(c, QStringLiteral("%1 bytes after the last record: a write was cut off; the program removes them "
-                                   "the next time it opens the table")
+            note(c, QStringLiteral(
+                        "%1 bytes after the last record: a write was cut off; the program removes them "
+                        "the next time it opens the table")
                         .arg(f.strayBytes()));
         c.records = t.recordCount();
         c.deleted = f.recordCount() - uint32_t(c.records);

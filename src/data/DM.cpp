@@ -9,7 +9,8 @@ TBD* BD = nullptr;
 namespace {
 const QString kAlias = QStringLiteral("morv");
 
-Field* fld(Table* t, const char* name, const char* fieldName, FieldKind kind, int size, const char* label, int width = 0) {
+Field* fld(Table* t, const char* name, const char* fieldName, FieldKind kind, int size, const char* label,
+           int width = 0) {
     Field* f = t->addField(QString::fromLatin1(name), QString::fromLatin1(fieldName), kind, size);
     if (label) f->setDisplayLabel(QString::fromUtf8(label));
     if (width) f->setDisplayWidth(width);
@@ -61,16 +62,16 @@ TBD::TBD(QObject* parent) : QObject(parent) {
         const char* textName;
     };
     const Dict dicts[] = {
-        {&Table_spr_test, "Table_spr_test", "SPRAV=1", &Table_spr_testSPRAV, &Table_spr_testKOD, &Table_spr_testTEXT,
-         "Table_spr_testSPRAV", "Table_spr_testKOD", "Table_spr_testTEXT"},
-        {&Table_spr_obr, "Table_spr_obr", "SPRAV=2", &SmallintField1, &SmallintField2, &StringField1, "SmallintField1",
-         "SmallintField2", "StringField1"},
-        {&Table_spr_org, "Table_spr_org", "SPRAV=3", &SmallintField3, &SmallintField4, &StringField2, "SmallintField3",
-         "SmallintField4", "StringField2"},
-        {&Table_spr_resp, "Table_spr_resp", "SPRAV=4", &SmallintField5, &SmallintField6, &StringField3, "SmallintField5",
-         "SmallintField6", "StringField3"},
-        {&Table_spr_np, "Table_spr_np", "SPRAV=5", &SmallintField7, &SmallintField8, &StringField4, "SmallintField7",
-         "SmallintField8", "StringField4"},
+        {&Table_spr_test, "Table_spr_test", "SPRAV=1", &Table_spr_testSPRAV, &Table_spr_testKOD,
+         &Table_spr_testTEXT, "Table_spr_testSPRAV", "Table_spr_testKOD", "Table_spr_testTEXT"},
+        {&Table_spr_obr, "Table_spr_obr", "SPRAV=2", &SmallintField1, &SmallintField2, &StringField1,
+         "SmallintField1", "SmallintField2", "StringField1"},
+        {&Table_spr_org, "Table_spr_org", "SPRAV=3", &SmallintField3, &SmallintField4, &StringField2,
+         "SmallintField3", "SmallintField4", "StringField2"},
+        {&Table_spr_resp, "Table_spr_resp", "SPRAV=4", &SmallintField5, &SmallintField6, &StringField3,
+         "SmallintField5", "SmallintField6", "StringField3"},
+        {&Table_spr_np, "Table_spr_np", "SPRAV=5", &SmallintField7, &SmallintField8, &StringField4,
+         "SmallintField7", "SmallintField8", "StringField4"},
     };
     for (const Dict& d : dicts) {
         Table* t = table(d.name, "bd_sprav.dbf");
@@ -105,9 +106,12 @@ TBD::TBD(QObject* parent) : QObject(parent) {
     Table_orgNP = fld(Table_org, "Table_orgNP", "NP", LK, 20, "Населенный пункт");
     Table_orgRESP = fld(Table_org, "Table_orgRESP", "RESP", FL, 0, "Республика");
     Table_orgNPUNKT = fld(Table_org, "Table_orgNPUNKT", "NPUNKT", FL, 0, "Населенный пункт");
-    Table_orgTU->setLookup(QStringLiteral("TIPU"), Table_spr_org, QStringLiteral("KOD"), QStringLiteral("TEXT"));
-    Table_orgRSP->setLookup(QStringLiteral("RESP"), Table_spr_resp, QStringLiteral("KOD"), QStringLiteral("TEXT"));
-    Table_orgNP->setLookup(QStringLiteral("NPUNKT"), Table_spr_np, QStringLiteral("KOD"), QStringLiteral("TEXT"));
+    Table_orgTU->setLookup(QStringLiteral("TIPU"), Table_spr_org, QStringLiteral("KOD"),
+                           QStringLiteral("TEXT"));
+    Table_orgRSP->setLookup(QStringLiteral("RESP"), Table_spr_resp, QStringLiteral("KOD"),
+                            QStringLiteral("TEXT"));
+    Table_orgNP->setLookup(QStringLiteral("NPUNKT"), Table_spr_np, QStringLiteral("KOD"),
+                           QStringLiteral("TEXT"));
 
     Table_anket = table("Table_anket", "bd_anket.dbf");
     Table_anketNOMTESTIR = fld(Table_anket, "Table_anketNOMTESTIR", "NOMTESTIR", FL, 0, "№ Т");
@@ -119,7 +123,8 @@ TBD::TBD(QObject* parent) : QObject(parent) {
     Table_anketGRTESTIR = fld(Table_anket, "Table_anketGRTESTIR", "GRTESTIR", SI, 0, "Год рожд.");
     Table_anketOBRTESTIR = fld(Table_anket, "Table_anketOBRTESTIR", "OBRTESTIR", SI, 0, "Обр.");
     Table_anketObr = fld(Table_anket, "Table_anketObr", "Obr", LK, 30, "Образование");
-    Table_anketObr->setLookup(QStringLiteral("OBRTESTIR"), Table_spr_obr, QStringLiteral("KOD"), QStringLiteral("TEXT"));
+    Table_anketObr->setLookup(QStringLiteral("OBRTESTIR"), Table_spr_obr, QStringLiteral("KOD"),
+                              QStringLiteral("TEXT"));
 
     Table_rezult = table("Table_rezult", "bd_rezult.dbf");
     Table_rezultNOMU = fld(Table_rezult, "Table_rezultNOMU", "NOMU", FL, 0, "№ У");
@@ -148,7 +153,8 @@ TBD::TBD(QObject* parent) : QObject(parent) {
     Table_rezKRIT = fld(Table_rez, "Table_rezKRIT", "KRIT", SI, 0, "Критерий");
     Table_rezBALL = fld(Table_rez, "Table_rezBALL", "BALL", FL, 0, "Балл");
     Table_rezKRITEXT = fld(Table_rez, "Table_rezKRITEXT", "KRITEXT", LK, 20, nullptr);
-    Table_rezKRITEXT->setLookup(QStringLiteral("KRIT"), Table_analiz, QStringLiteral("KRIT"), QStringLiteral("UROV"));
+    Table_rezKRITEXT->setLookup(QStringLiteral("KRIT"), Table_analiz, QStringLiteral("KRIT"),
+                                QStringLiteral("UROV"));
 
     Table_summa = table("Table_summa", "bd_summa.dbf");
     Table_summaNOMTESTA = fld(Table_summa, "Table_summaNOMTESTA", "NOMTESTA", SI, 0, "№ теста", 5);
@@ -183,8 +189,9 @@ TBD::TBD(QObject* parent) : QObject(parent) {
     };
     Query1 = query("Query1", {QStringLiteral("Select KRIT,BALL"), QStringLiteral("  From bd_rez")});
     Query2 = query("Query2", {QStringLiteral("Select KRIT,BALL"), QStringLiteral("  From bd_rez")});
-    Query_analiz = query("Query_analiz", {QStringLiteral("select distinct KRIT,UROV"), QStringLiteral(" from bd_analiz"),
-                                          QStringLiteral(" where NOMTESTA=:NT")});
+    Query_analiz =
+        query("Query_analiz", {QStringLiteral("select distinct KRIT,UROV"), QStringLiteral(" from bd_analiz"),
+                               QStringLiteral(" where NOMTESTA=:NT")});
     Query_analiz->setParam(QStringLiteral("NT"), db::Variant(0));
     DS_1 = source("DS_1", Query1);
     DS_2 = source("DS_2", Query2);
@@ -205,17 +212,20 @@ TBD::~TBD() {
 }
 
 QList<Table*> TBD::tablesInOrder() const {
-    return {Table_test,  Table_spr_test, Table_spr_obr, Table_spr_org, Table_spr_resp, Table_spr_np, Table_vopros,
-            Table_otvet, Table_org,      Table_anket,   Table_rezult,  Table_analiz,   Table_rez,    Table_summa};
+    return {Table_test,   Table_spr_test, Table_spr_obr, Table_spr_org, Table_spr_resp,
+            Table_spr_np, Table_vopros,   Table_otvet,   Table_org,     Table_anket,
+            Table_rezult, Table_analiz,   Table_rez,     Table_summa};
 }
 
 void TBD::BDCreate() {
     // Dictionaries before the lookups that read them, the institution before its testees.
-    for (Table* t : tablesInOrder()) t->open();
+    for (Table* t : tablesInOrder())
+        t->open();
 }
 
 void TBD::BDDestroy() {
-    for (Table* t : tablesInOrder()) t->close();
+    for (Table* t : tablesInOrder())
+        t->close();
 }
 
 void TBD::Table_testNewRecord(db::Dataset& DataSet) {

@@ -18,10 +18,11 @@ public:
     ~TBD() override;
 
     // Tables, in the order they are opened.
-    Table *Table_test, *Table_spr_test, *Table_spr_obr, *Table_spr_org, *Table_spr_resp, *Table_spr_np, *Table_vopros,
-        *Table_otvet, *Table_org, *Table_anket, *Table_rezult, *Table_analiz, *Table_rez, *Table_summa;
-    DataSource *DS_test, *DS_spr_test, *DS_spr_obr, *DS_spr_org, *DS_spr_resp, *DS_spr_np, *DS_vopros, *DS_otvet,
-        *DS_org, *DS_anket, *DS_rezult, *DS_analiz, *DS_summa, *DS_rez, *DS_1, *DS_2, *DS_Qanaliz;
+    Table *Table_test, *Table_spr_test, *Table_spr_obr, *Table_spr_org, *Table_spr_resp, *Table_spr_np,
+        *Table_vopros, *Table_otvet, *Table_org, *Table_anket, *Table_rezult, *Table_analiz, *Table_rez,
+        *Table_summa;
+    DataSource *DS_test, *DS_spr_test, *DS_spr_obr, *DS_spr_org, *DS_spr_resp, *DS_spr_np, *DS_vopros,
+        *DS_otvet, *DS_org, *DS_anket, *DS_rezult, *DS_analiz, *DS_summa, *DS_rez, *DS_1, *DS_2, *DS_Qanaliz;
     Query *Query1, *Query2, *Query_analiz;
 
     Field *Table_testTIP, *Table_testNTEST, *Table_testNAME, *Table_testKOLKRIT, *Table_testXARAKT;
@@ -32,16 +33,18 @@ public:
     Field *SmallintField7, *SmallintField8, *StringField4; // settlements
     Field *Table_voprosNTEST, *Table_voprosNVOPR, *Table_voprosTEXTV, *Table_voprosNOTV, *Table_voprosKOL;
     Field *Table_otvetNOMOTV, *Table_otvetOTVET, *Table_otvetBOTVET;
-    Field *Table_orgNOM_ORG, *Table_orgTIPU, *Table_orgNAMEU, *Table_orgPODRU, *Table_orgTU, *Table_orgRSP, *Table_orgNP,
-        *Table_orgRESP, *Table_orgNPUNKT;
-    Field *Table_anketNOMTESTIR, *Table_anketNOMU, *Table_anketFAMTESTIR, *Table_anketNAMETESTIR, *Table_anketOTCHTESTIR,
-        *Table_anketPOLTESTIR, *Table_anketGRTESTIR, *Table_anketOBRTESTIR, *Table_anketObr;
-    Field *Table_rezultNOMU, *Table_rezultNOMTESTIR, *Table_rezultDATA, *Table_rezultNOMTESTA, *Table_rezultNOMVOPR,
-        *Table_rezultOTVET;
-    Field *Table_analizNOMTESTA, *Table_analizKRIT, *Table_analizUROV, *Table_analizMIN, *Table_analizMAX, *Table_analizTEXT;
+    Field *Table_orgNOM_ORG, *Table_orgTIPU, *Table_orgNAMEU, *Table_orgPODRU, *Table_orgTU, *Table_orgRSP,
+        *Table_orgNP, *Table_orgRESP, *Table_orgNPUNKT;
+    Field *Table_anketNOMTESTIR, *Table_anketNOMU, *Table_anketFAMTESTIR, *Table_anketNAMETESTIR,
+        *Table_anketOTCHTESTIR, *Table_anketPOLTESTIR, *Table_anketGRTESTIR, *Table_anketOBRTESTIR,
+        *Table_anketObr;
+    Field *Table_rezultNOMU, *Table_rezultNOMTESTIR, *Table_rezultDATA, *Table_rezultNOMTESTA,
+        *Table_rezultNOMVOPR, *Table_rezultOTVET;
+    Field *Table_analizNOMTESTA, *Table_analizKRIT, *Table_analizUROV, *Table_analizMIN, *Table_analizMAX,
+        *Table_analizTEXT;
     Field *Table_summaNOMTESTA, *Table_summaKRIT, *Table_summaSUMVOPR;
-    Field *Table_rezNOMU, *Table_rezNOMTESTIR, *Table_rezDATA, *Table_rezNOMTESTA, *Table_rezKRIT, *Table_rezBALL,
-        *Table_rezKRITEXT;
+    Field *Table_rezNOMU, *Table_rezNOMTESTIR, *Table_rezDATA, *Table_rezNOMTESTA, *Table_rezKRIT,
+        *Table_rezBALL, *Table_rezKRITEXT;
 
     // The fourteen tables in opening order.
     QList<Table*> tablesInOrder() const;

@@ -6,11 +6,21 @@ namespace schema {
 
 namespace {
 // Column widths: smallint N(6,0), float N(20,4), date D, memo M, string n C(n).
-dbf::FieldDef S(const char* n) { return {n, 'N', 6, 0}; }
-dbf::FieldDef F(const char* n) { return {n, 'N', 20, 4}; }
-dbf::FieldDef C(const char* n, int len) { return {n, 'C', uint8_t(len), 0}; }
-dbf::FieldDef D(const char* n) { return {n, 'D', 8, 0}; }
-dbf::FieldDef M(const char* n) { return {n, 'M', 10, 0}; }
+dbf::FieldDef S(const char* n) {
+    return {n, 'N', 6, 0};
+}
+dbf::FieldDef F(const char* n) {
+    return {n, 'N', 20, 4};
+}
+dbf::FieldDef C(const char* n, int len) {
+    return {n, 'C', uint8_t(len), 0};
+}
+dbf::FieldDef D(const char* n) {
+    return {n, 'D', 8, 0};
+}
+dbf::FieldDef M(const char* n) {
+    return {n, 'M', 10, 0};
+}
 } // namespace
 
 const std::vector<TableDef>& tables() {
@@ -21,8 +31,8 @@ const std::vector<TableDef>& tables() {
         {"bd_otvet.dbf", {S("NOMOTV"), C("OTVET", 200), S("BOTVET")}},
         {"bd_org.dbf", {F("NOM_ORG"), S("TIPU"), C("NAMEU", 50), C("PODRU", 30), F("RESP"), F("NPUNKT")}},
         {"bd_anket.dbf",
-         {F("NOMTESTIR"), F("NOMU"), C("FAMTESTIR", 15), C("NAMETESTIR", 15), C("OTCHTESTIR", 20), C("POLTESTIR", 1),
-          S("GRTESTIR"), S("OBRTESTIR")}},
+         {F("NOMTESTIR"), F("NOMU"), C("FAMTESTIR", 15), C("NAMETESTIR", 15), C("OTCHTESTIR", 20),
+          C("POLTESTIR", 1), S("GRTESTIR"), S("OBRTESTIR")}},
         {"bd_rezult.dbf", {F("NOMU"), F("NOMTESTIR"), D("DATA"), S("NOMTESTA"), S("NOMVOPR"), S("OTVET")}},
         {"bd_analiz.dbf", {S("NOMTESTA"), S("KRIT"), C("UROV", 80), F("MIN"), F("MAX"), M("TEXT")}},
         {"bd_summa.dbf", {S("NOMTESTA"), S("KRIT"), S("SUMVOPR")}},
@@ -39,7 +49,8 @@ const TableDef* find(const QString& file) {
 
 void createDatabase(const QString& dir) {
     QDir().mkpath(dir);
-    for (const auto& t : tables()) dbf::DbfFile::create(QDir(dir).filePath(QLatin1String(t.file)).toStdString(), t.fields);
+    for (const auto& t : tables())
+        dbf::DbfFile::create(QDir(dir).filePath(QLatin1String(t.file)).toStdString(), t.fields);
 }
 
 } // namespace schema

@@ -226,8 +226,8 @@ void TFormTest::ShowVopr() {
 }
 
 std::vector<db::Variant> TFormTest::answerKey() const {
-    return {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(), BD->Table_testNTEST->asInteger(),
-            BD->Table_voprosNVOPR->asInteger()};
+    return {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
+            BD->Table_testNTEST->asInteger(), BD->Table_voprosNVOPR->asInteger()};
 }
 
 void TFormTest::RadioGroupOtvetClick() {
@@ -240,7 +240,8 @@ void TFormTest::RadioGroupOtvetClick() {
             const std::vector<db::Variant> key = answerKey();
             const int64_t rec = rezult->findStored(kAnswerKey, key);
             if (rec < 0) {
-                answerRec_ = rezult->appendStored({key[0], key[1], QDate::currentDate(), key[2], key[3], chosen});
+                answerRec_ =
+                    rezult->appendStored({key[0], key[1], QDate::currentDate(), key[2], key[3], chosen});
                 return;
             }
             answerRec_ = rec;

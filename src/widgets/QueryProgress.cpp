@@ -37,9 +37,10 @@ bool progress(qint64 elapsedMs) {
     }
     if (elapsedMs < kShowAfterMs) return true;
     if (!w.dialog) {
-        QWidget* parent =
-            QApplication::activeModalWidget() ? QApplication::activeModalWidget() : QApplication::activeWindow();
-        auto* d = new QProgressDialog(QStringLiteral("Выполняется запрос…"), QStringLiteral("Отмена"), 0, 0, parent);
+        QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                            : QApplication::activeWindow();
+        auto* d = new QProgressDialog(QStringLiteral("Выполняется запрос…"), QStringLiteral("Отмена"), 0, 0,
+                                      parent);
         d->setObjectName(QStringLiteral("QueryProgress"));
         d->setWindowTitle(QStringLiteral("Запрос"));
         d->setWindowModality(Qt::ApplicationModal);

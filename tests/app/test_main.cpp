@@ -342,7 +342,9 @@ TEST_F(EmptyAppTest, EmptyDatabaseStartsAndShowsNothing) {
 TEST(AppStart, AMemoBlockPastTheEndIsReportedOnceAndEveryTitleIsItsCaption) {
     TestDb db;
     QString out;
-    ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {QStringLiteral("sample"), db.dir(), QStringLiteral("--force")}, &out), 0)
+    ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
+                         {QStringLiteral("sample"), db.dir(), QStringLiteral("--force")}, &out),
+              0)
         << out.toStdString();
     {
         // The first test's description points past the end of the memo file.

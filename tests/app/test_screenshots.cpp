@@ -84,7 +84,7 @@ TEST_F(AppTest, ScreenshotsOfEveryWindow) {
     FormNameTest->LabelTipTesta->setText(BD->Table_spr_testTEXT->asString());
     FormCreateTest->ButtonTestClick();
 
-    const QList<ui::Form*> others = {TipTestForm, FormNameTest,  FormOrg,        FormTestir,
+    const QList<ui::Form*> others = {TipTestForm, FormNameTest,  FormOrg,       FormTestir,
                                      FormNewOrg,  FormNewTestir, FormCreateTest};
     for (ui::Form* f : others) {
         const QImage img = shoot(f, f->objectName());

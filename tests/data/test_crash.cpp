@@ -23,18 +23,21 @@ TEST(CrashSafety, KilledWriterLosesNoPostedRecordInAnyTable) {
                 QList<QByteArray> parts = pending.left(nl).split(' ');
                 pending.remove(0, nl + 1);
                 if (parts.size() == 2) {
-                    posted[QString::fromLatin1(parts[0])] = parts[1].toInt() + (round ? posted.value("base_" + parts[0]) : 0);
+                    posted[QString::fromLatin1(parts[0])] =
+                        parts[1].toInt() + (round ? posted.value("base_" + parts[0]) : 0);
                     ++seen;
                 }
             }
         };
-        while (seen < target && writer.waitForReadyRead(10000)) consume();
+        while (seen < target && writer.waitForReadyRead(10000))
+            consume();
         writer.kill();
         writer.waitForFinished();
         consume();
         ASSERT_GE(seen, target) << "the writer stopped early";
 
-        for (const QString& file : {QStringLiteral("bd_rezult.dbf"), QStringLiteral("bd_rez.dbf"), QStringLiteral("bd_analiz.dbf")}) {
+        for (const QString& file : {QStringLiteral("bd_rezult.dbf"), QStringLiteral("bd_rez.dbf"),
+                                    QStringLiteral("bd_analiz.dbf")}) {
             SCOPED_TRACE(file.toStdString());
             db::Table t;
             t.setTableName(db.path(file));
@@ -43,7 +46,8 @@ TEST(CrashSafety, KilledWriterLosesNoPostedRecordInAnyTable) {
             EXPECT_GE(t.recordCount(), posted.value(base)) << "a posted record was lost";
             // Every record and every memo text reads back.
             for (t.first(); !t.eof(); t.next())
-                for (db::Field* f : t.fields()) (void)f->value();
+                for (db::Field* f : t.fields())
+                    (void)f->value();
             posted["base_" + base] = t.recordCount();
         }
         QString report;

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstdlib>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using dbf::DbfError;
 using dbf::DbfFile;
@@ -113,7 +113,8 @@ TEST_F(FailingDisk, AFailedAppendLeavesBothFilesAsTheyWere) {
         table.append();
         table.setFieldValue("NAME", QString::fromUtf8(f.name).left(20));
         table.setFieldValue("NOTES", QStringLiteral("заметка, которой нет на диске"));
-        expectRefusedThenPosted(f, QString::fromUtf8(f.name).left(20), QStringLiteral("заметка, которой нет на диске"));
+        expectRefusedThenPosted(f, QString::fromUtf8(f.name).left(20),
+                                QStringLiteral("заметка, которой нет на диске"));
     }
     EXPECT_EQ(table.recordCount(), 2 + int(std::size(kAppendFaults)));
 }
@@ -142,7 +143,8 @@ TEST_F(FailingDisk, AFailedEditKeepsTheOldRecordAndTheOldMemoText) {
 
 TEST_F(FailingDisk, AFailedRecordWriteWithoutMemoAndAFailedDeleteChangeNothing) {
     table.last();
-    for (const Fault& f : {Fault{os::Call::Write, ENOSPC, 1, "record half"}, Fault{os::Call::Sync, EIO, 1, "sync"}}) {
+    for (const Fault& f :
+         {Fault{os::Call::Write, ENOSPC, 1, "record half"}, Fault{os::Call::Sync, EIO, 1, "sync"}}) {
         snapshot();
         table.edit();
         table.setFieldValue("NAME", QStringLiteral("Третий"));
@@ -229,13 +231,15 @@ TEST(FullDisk, AppendsUntilTheDiskIsFullLeaveOnlyWholeRecordsAndSayWhy) {
         }
     }
     ASSERT_FALSE(refusal.isEmpty()) << "the disk never filled";
-    EXPECT_TRUE(refusal.contains(mountPoint.path()) && refusal.contains(QString::fromStdString(os::reason(ENOSPC))))
+    EXPECT_TRUE(refusal.contains(mountPoint.path()) &&
+                refusal.contains(QString::fromStdString(os::reason(ENOSPC))))
         << refusal.toStdString();
     table.close();
     const QByteArray bytes = bytesOf(dbfPath);
     auto file = DbfFile::open(dbfPath.toStdString(), true);
     EXPECT_EQ(file->recordCount(), uint32_t(stored));
-    EXPECT_EQ(bytes.size(), file->headerLength() + stored * file->recordLength() + 1) << "bytes past the last record";
+    EXPECT_EQ(bytes.size(), file->headerLength() + stored * file->recordLength() + 1)
+        << "bytes past the last record";
     EXPECT_EQ(bytes.back(), '\x1A');
     EXPECT_EQ(file->readString(uint32_t(stored - 1), 0), QStringLiteral("Испытуемый %1").arg(stored - 1));
     QString report;

@@ -72,9 +72,11 @@ TEST(FuzzRegressions, FilterNestingAndSizeAreBounded) {
     const int n = 200000;
     const QString deepParens = QString(n, u'(') + QStringLiteral("A=1") + QString(n, u')');
     QString notChain, andChain;
-    for (int i = 0; i < n; ++i) notChain += QStringLiteral("not ");
+    for (int i = 0; i < n; ++i)
+        notChain += QStringLiteral("not ");
     notChain += QStringLiteral("A=1");
-    for (int i = 0; i < n; ++i) andChain += QStringLiteral("A=1 and ");
+    for (int i = 0; i < n; ++i)
+        andChain += QStringLiteral("A=1 and ");
     andChain += QStringLiteral("A=1");
     for (const QString& text : {deepParens, notChain, andChain})
         EXPECT_THROW(db::FilterExpr::parse(text), db::DatabaseError) << text.left(20).toStdString();
@@ -84,9 +86,11 @@ TEST(FuzzRegressions, FilterNestingAndSizeAreBounded) {
     auto f = tableWithRaw(dir, {{"A", 'N', 3, 0}}, {"1"});
     const int depth = 100;
     QString nested = QString(depth, u'(') + QStringLiteral("A=1");
-    for (int i = 0; i < depth; ++i) nested += QStringLiteral(") and not (A=2)");
+    for (int i = 0; i < depth; ++i)
+        nested += QStringLiteral(") and not (A=2)");
     QString many = QStringLiteral("A=1");
-    for (int i = 2; i <= 1000; ++i) many += QStringLiteral(" or A=%1").arg(i);
+    for (int i = 2; i <= 1000; ++i)
+        many += QStringLiteral(" or A=%1").arg(i);
     for (const QString& text : {nested, many}) {
         db::FilterExpr e = db::FilterExpr::parse(text);
         e.bind(*f);

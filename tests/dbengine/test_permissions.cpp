@@ -24,7 +24,8 @@ QString errorAsUser(const std::function<void()>& step) {
     if (pid == 0) {
         close(pipeFds[0]);
         std::string out = "<no error>";
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) out = "<cannot drop root>";
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            out = "<cannot drop root>";
         else {
             try {
                 step();
@@ -51,7 +52,7 @@ QString errorAsUser(const std::function<void()>& step) {
 TEST(Permissions, AFolderThatCannotBeReadIsReportedAsSuchNotAsAMissingTable) {
     QTemporaryDir tmp;
     chmod(tmp.path().toLocal8Bit().constData(), 0755);
-    const QString locked = tmp.filePath("locked");     // neither listed nor entered
+    const QString locked = tmp.filePath("locked");       // neither listed nor entered
     const QString enterOnly = tmp.filePath("enteronly"); // entered, not listed
     for (const QString& d : {locked, enterOnly}) {
         ASSERT_TRUE(QDir().mkpath(d));

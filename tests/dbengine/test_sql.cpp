@@ -258,8 +258,7 @@ TEST_F(SqlRunnerTest, OnlyTheFunctionsOfAStatisticsQueryMayBeCalled) {
                            "randomblob(1000000000)", "sqlite_version()"}) {
         const QString sql = QStringLiteral("select %1").arg(QLatin1String(fn));
         const QString name = QString::fromLatin1(fn).section(u'(', 0, 0);
-        EXPECT_EQ(errorOf(sql), QStringLiteral("The function %1 cannot be used in a query").arg(name))
-            << fn;
+        EXPECT_EQ(errorOf(sql), QStringLiteral("The function %1 cannot be used in a query").arg(name)) << fn;
     }
 }
 
@@ -283,7 +282,8 @@ TEST_F(SqlRunnerTest, AnEndlessQueryIsCancelledThroughTheProgressHookAndCappedIn
     // Rows without end fill the result until the cap stops them, with a message.
     const qint64 old = db::sql::memoryLimit();
     db::sql::setMemoryLimit(qint64(16) << 20);
-    EXPECT_TRUE(errorOf(endless + "select x, x from c").contains("more than 16 MB")) << errorOf(endless + "select x, x from c").toStdString();
+    EXPECT_TRUE(errorOf(endless + "select x, x from c").contains("more than 16 MB"))
+        << errorOf(endless + "select x, x from c").toStdString();
     db::sql::setMemoryLimit(old);
     EXPECT_EQ(ints(endless + "select x from c limit 3"), (std::vector<int64_t>{1, 2, 3}));
 }

@@ -50,20 +50,23 @@ std::string readFile(const std::string& path) {
     if (!f) return s;
     char buf[4096];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        s.append(buf, n);
     std::fclose(f);
     return s;
 }
 
 void removeDir() {
     if (g_dir.empty()) return;
-    for (const char* ext : {".dbf", ".dbt", ".DBT"}) ::unlink((g_dir + "/t" + ext).c_str());
+    for (const char* ext : {".dbf", ".dbt", ".DBT"})
+        ::unlink((g_dir + "/t" + ext).c_str());
     ::rmdir(g_dir.c_str());
 }
 
 // Per-process, in memory when /dev/shm exists: the reader wants paths, and every input is a new file.
 void makeDir() {
-    const char* root = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+    const char* root =
+        access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     // The pid in the name lets scripts/fuzz.sh clear what crashed runs (which skip atexit) left.
     std::string tmpl = std::string(root) + "/fuzz_dbf." + std::to_string(getpid()) + ".XXXXXX";
     if (!mkdtemp(tmpl.data())) {
@@ -97,8 +100,8 @@ std::string memoRef(dbf::DbfFile& f, const QString& text) {
 }
 
 // Table file plus, when there is one, the marker and the memo file: one fuzzer input.
-void saveSeed(const std::string& outDir, const std::string& name, const std::string& dbf, const std::string& dbt,
-              bool hasMemo) {
+void saveSeed(const std::string& outDir, const std::string& name, const std::string& dbf,
+              const std::string& dbt, bool hasMemo) {
     std::string bytes = readFile(dbf);
     if (hasMemo) {
         bytes += kSplit;
@@ -114,21 +117,28 @@ void makeSeeds(const std::string& outDir) {
     {
         // Every field type, both code pages, short and multi-block memos, a deleted record.
         for (auto cp : {dbf::CodePage::Cp866, dbf::CodePage::Cp1251}) {
-            DbfFile::create(g_dbf, {{"NAME", 'C', 20, 0}, {"QTY", 'N', 6, 0}, {"PRICE", 'F', 12, 4}, {"BORN", 'D', 8, 0},
-                                    {"ACTIVE", 'L', 1, 0}, {"NOTES", 'M', 10, 0}},
+            DbfFile::create(g_dbf,
+                            {{"NAME", 'C', 20, 0},
+                             {"QTY", 'N', 6, 0},
+                             {"PRICE", 'F', 12, 4},
+                             {"BORN", 'D', 8, 0},
+                             {"ACTIVE", 'L', 1, 0},
+                             {"NOTES", 'M', 10, 0}},
                             cp);
             auto f = DbfFile::open(g_dbf);
             QString longText;
-            for (int i = 0; i < 30; ++i) longText += QStringLiteral("Строка %1 мемо. ").arg(i);
+            for (int i = 0; i < 30; ++i)
+                longText += QStringLiteral("Строка %1 мемо. ").arg(i);
             struct Row {
                 QString name;
                 double qty, price;
                 QDate born;
                 const char* active;
                 QString memo;
-            } rows[] = {{QStringLiteral("Иванов"), 12, 3.5, QDate(1999, 12, 31), "T", QStringLiteral("Короткая")},
-                        {QStringLiteral("Ёлка"), -7, 1234.5678, QDate(2024, 2, 29), "F", longText},
-                        {QStringLiteral("ascii"), 0, 0, QDate(), "?", QString()}};
+            } rows[] = {
+                {QStringLiteral("Иванов"), 12, 3.5, QDate(1999, 12, 31), "T", QStringLiteral("Короткая")},
+                {QStringLiteral("Ёлка"), -7, 1234.5678, QDate(2024, 2, 29), "F", longText},
+                {QStringLiteral("ascii"), 0, 0, QDate(), "?", QString()}};
             for (const Row& row : rows) {
                 std::string r = f->blankRecord();
                 put(r, *f, 0, padded(row.name, *f, 20));
@@ -141,7 +151,8 @@ void makeSeeds(const std::string& outDir) {
             }
             f->setDeleted(1, true);
             f.reset();
-            saveSeed(outDir, cp == dbf::CodePage::Cp866 ? "all_types_866" : "all_types_1251", g_dbf, g_dbt, true);
+            saveSeed(outDir, cp == dbf::CodePage::Cp866 ? "all_types_866" : "all_types_1251", g_dbf, g_dbt,
+                     true);
         }
     }
     {
@@ -173,7 +184,8 @@ void makeSeeds(const std::string& outDir) {
         for (auto& t : tables) {
             std::string dbf = std::string(foreign) + "/" + t[0];
             if (access(dbf.c_str(), R_OK) != 0) continue;
-            saveSeed(outDir, t[2], dbf, *t[1] ? std::string(foreign) + "/" + t[1] : std::string(), *t[1] != 0);
+            saveSeed(outDir, t[2], dbf, *t[1] ? std::string(foreign) + "/" + t[1] : std::string(),
+                     *t[1] != 0);
         }
     }
 }

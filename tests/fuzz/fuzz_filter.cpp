@@ -32,7 +32,8 @@ void put(std::string& r, int field, const std::string& text) {
 void makeTable() {
     using dbf::DbfFile;
     const char* root = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string tmpl = std::string(root) + "/fuzz_filter." + std::to_string(getpid()) + ".XXXXXX"; // see fuzz_dbf
+    std::string tmpl =
+        std::string(root) + "/fuzz_filter." + std::to_string(getpid()) + ".XXXXXX"; // see fuzz_dbf
     if (!mkdtemp(tmpl.data())) {
         std::perror("mkdtemp");
         std::abort();
@@ -40,9 +41,17 @@ void makeTable() {
     g_dir = tmpl;
     std::atexit(removeDir);
     std::string path = g_dir + "/f.dbf";
-    DbfFile::create(path, {{"NOMU", 'N', 3, 0}, {"NOMTESTIR", 'N', 5, 0}, {"NOMTESTA", 'N', 3, 0}, {"KRIT", 'N', 1, 0},
-                           {"A", 'N', 10, 2}, {"B", 'C', 20, 0}, {"PRICE", 'F', 12, 4}, {"BORN", 'D', 8, 0},
-                           {"OK", 'L', 1, 0}, {"BIG", 'N', 20, 0}, {"NOTES", 'M', 10, 0}});
+    DbfFile::create(path, {{"NOMU", 'N', 3, 0},
+                           {"NOMTESTIR", 'N', 5, 0},
+                           {"NOMTESTA", 'N', 3, 0},
+                           {"KRIT", 'N', 1, 0},
+                           {"A", 'N', 10, 2},
+                           {"B", 'C', 20, 0},
+                           {"PRICE", 'F', 12, 4},
+                           {"BORN", 'D', 8, 0},
+                           {"OK", 'L', 1, 0},
+                           {"BIG", 'N', 20, 0},
+                           {"NOTES", 'M', 10, 0}});
     g_table = DbfFile::open(path);
     struct Row {
         int nomu, ir, ta, krit;
@@ -93,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         db::FilterExpr e = db::FilterExpr::parse(text);
         e.bind(*g_table);
         size_t hits = 0;
-        for (uint32_t rec = 0; rec < g_table->recordCount(); ++rec) hits += e.matches(*g_table, rec);
+        for (uint32_t rec = 0; rec < g_table->recordCount(); ++rec)
+            hits += e.matches(*g_table, rec);
         g_sink = hits;
     } catch (const db::DatabaseError&) {
     }

@@ -312,8 +312,8 @@ TEST_F(StatWindow, AnEndlessQueryShowsAProgressWindowWhoseCancelLeavesTheWindowU
         EXPECT_EQ(cancel->text(), QStringLiteral("Отмена"));
         cancel->click();
     });
-    FormStat->MemoSQL1->setPlainText(
-        QStringLiteral("With Recursive c(x) As (Select 1 Union All Select x+1 From c)\nSelect count(*), 1 From c"));
+    FormStat->MemoSQL1->setPlainText(QStringLiteral(
+        "With Recursive c(x) As (Select 1 Union All Select x+1 From c)\nSelect count(*), 1 From c"));
     clickButton(FormStat, "ButtonExec1");
     EXPECT_TRUE(shown);
     EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('|').toStdString();

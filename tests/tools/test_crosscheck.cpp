@@ -71,10 +71,11 @@ TEST(CrossCheck, FindsEachKindOfDamage) {
         {"a count past the file", false, [](QByteArray& b) { putLe(b, 4, 4, le(b, 4, 4) + 1); }, "file size"},
         {"year byte as year % 100", false, [](QByteArray& b) { b[1] = char(26); }, "last-update date"},
         {"no 0x0D after the fields", false, [&](QByteArray& b) { b[hlen - 1] = ' '; }, "0x0D"},
-        {"a field wider than the record", false, [](QByteArray& b) { b[32 + 16] = char(uint8_t(b[32 + 16]) + 1); },
-         "record length"},
+        {"a field wider than the record", false,
+         [](QByteArray& b) { b[32 + 16] = char(uint8_t(b[32 + 16]) + 1); }, "record length"},
         {"no end mark", false, [](QByteArray& b) { b.back() = 'x'; }, "not 0x1A"},
-        {"a record flag neither blank nor *", false, [&](QByteArray& b) { b[hlen] = 'X'; }, "record 1 starts with"},
+        {"a record flag neither blank nor *", false, [&](QByteArray& b) { b[hlen] = 'X'; },
+         "record 1 starts with"},
         {"a memo reference past the next free block", false,
          [&](QByteArray& b) { b.replace(memoRef, 10, "        40"); }, "next free block"},
         {"a memo block without its mark", true, [](QByteArray& b) { b[512] = 0; }, "FF FF 08 00"},
@@ -97,7 +98,8 @@ TEST(CrossCheck, ReadsWhatOtherWritersWrote) {
     // GDAL names its code page in a .cpg file only; xbase64 uses 1024-byte memo blocks.
     QString report;
     EXPECT_EQ(peerCheck(testData("foreign/gdal-cpg"), &report), 0) << report.toStdString();
-    EXPECT_TRUE(peerDump(testData("foreign/gdal-cpg"), "o_CP866").join('\n').contains(QStringLiteral("Ёлка")));
+    EXPECT_TRUE(
+        peerDump(testData("foreign/gdal-cpg"), "o_CP866").join('\n').contains(QStringLiteral("Ёлка")));
     EXPECT_EQ(peerCheck(testData("foreign/xbase64-mdx"), &report), 0) << report.toStdString();
     const QStringList people = peerDump(testData("foreign/xbase64-mdx"), "people");
     ASSERT_EQ(people.size(), 4);
@@ -127,9 +129,7 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(made_) << "morv-db sample failed"; }
     static QString dir() { return tmp_->filePath("db"); }
-    static QStringList tables() {
-        return QDir(dir()).entryList({"*.dbf", "*.DBF"}, QDir::Files, QDir::Name);
-    }
+    static QStringList tables() { return QDir(dir()).entryList({"*.dbf", "*.DBF"}, QDir::Files, QDir::Name); }
 
     static inline QTemporaryDir* tmp_ = nullptr;
     static inline bool made_ = false;
@@ -219,7 +219,10 @@ void compare(const QString& path, const QString& reader, const QList<QJsonObject
     t.setTableName(path);
     t.open();
     if (t.recordCount() != theirs.size()) {
-        c.faults << QStringLiteral("%1, %2: %3 rows, ours %4").arg(reader, file).arg(theirs.size()).arg(t.recordCount());
+        c.faults << QStringLiteral("%1, %2: %3 rows, ours %4")
+                        .arg(reader, file)
+                        .arg(theirs.size())
+                        .arg(t.recordCount());
         return;
     }
     int row = 0;
@@ -230,7 +233,10 @@ void compare(const QString& path, const QString& reader, const QList<QJsonObject
             const db::Variant ours = f->value();
             const QString why = difference(f, ours, theirs[row].value(f->fieldName()));
             if (!why.isEmpty())
-                c.faults << QStringLiteral("%1, %2 row %3 %4: %5").arg(reader, file).arg(row + 1).arg(f->fieldName(), why);
+                c.faults << QStringLiteral("%1, %2 row %3 %4: %5")
+                                .arg(reader, file)
+                                .arg(row + 1)
+                                .arg(f->fieldName(), why);
             if (f->kind() == db::FieldKind::String || f->kind() == db::FieldKind::Memo) {
                 c.cyrillic += hasCyrillic(ours.toString());
                 c.memos += f->kind() == db::FieldKind::Memo && !ours.toString().isEmpty();
@@ -280,5 +286,6 @@ TEST_F(SampleReadByOthers, TeamPeerCheckAcceptsItWhenPresent) {
     EXPECT_EQ(runCommand(tool, {dir()}, &report), 0) << report.toStdString();
     for (const QString& table : tables())
         EXPECT_TRUE(report.contains(QRegularExpression(QRegularExpression::escape(table) + " +ok")))
-            << table.toStdString() << "\n" << report.toStdString();
+            << table.toStdString() << "\n"
+            << report.toStdString();
 }

@@ -522,7 +522,8 @@ TEST(MorvDbCheck, ReportsACutOffWriteWithoutRepairingIt) {
     }
     const qint64 size = QFileInfo(path).size();
     EXPECT_EQ(morvDb({"check", dir}, &out), 1);
-    EXPECT_TRUE(out.contains(QRegularExpression("bd_summa.dbf +FAILED: 16 bytes after the last record"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QRegularExpression("bd_summa.dbf +FAILED: 16 bytes after the last record")))
+        << out.toStdString();
     EXPECT_EQ(QFileInfo(path).size(), size);
     // The program's own opening cuts them, and the table is clean again.
     db::Table t;

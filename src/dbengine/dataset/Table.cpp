@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
-#include <functional>
 #include <cmath>
+#include <functional>
 
 namespace db {
 
@@ -87,7 +87,8 @@ QString Table::filePath() const {
                                      QString::fromStdString(dbf::os::reason(err))));
     if (!QFileInfo(dir).isReadable())
         throw DatabaseError(QStringLiteral("Cannot open table %1: cannot list directory %2: %3")
-                                .arg(QDir::toNativeSeparators(d.filePath(name)), QDir::toNativeSeparators(dir),
+                                .arg(QDir::toNativeSeparators(d.filePath(name)),
+                                     QDir::toNativeSeparators(dir),
                                      QString::fromStdString(dbf::os::reason(EACCES))));
     QString via = databaseName_.isEmpty() ? QString() : QStringLiteral(" (alias %1)").arg(databaseName_);
     throw DatabaseError(

@@ -3,8 +3,8 @@
 #include "Filter.h"
 #include "dbf/KeyIndex.h"
 
-#include <memory>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace dbf {

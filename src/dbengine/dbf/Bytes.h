@@ -9,9 +9,12 @@ namespace dbf {
 inline uint32_t le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-inline uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t le16(const unsigned char* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline void put32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 inline void put16(unsigned char* p, uint16_t v) {
     p[0] = uint8_t(v);

@@ -7,12 +7,12 @@
 #include "Os.h"
 
 #include <QFile>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -74,13 +74,14 @@ namespace {
 
 std::string upper(std::string_view s) {
     std::string r(s);
-    for (char& c : r) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : r)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
     return r;
 }
 
 void stampDate(unsigned char* h) {
     std::time_t t = std::time(nullptr);
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&t, &tm);
     h[1] = uint8_t(tm.tm_year); // years since 1900, as dBASE IV writes it
     h[2] = uint8_t(tm.tm_mon + 1);
@@ -105,7 +106,6 @@ bool sidecarSays1251(const std::string& path) {
 }
 
 } // namespace
-
 
 namespace {
 
@@ -210,7 +210,8 @@ bool parseNumberSlow(std::string_view s, double& out) {
     char* end = nullptr;
     double v = std::strtod(start, &end);
     if (end == start) return false;
-    while (*end == ' ') ++end;
+    while (*end == ' ')
+        ++end;
     // The whole text must be used: a NUL inside it is rubbish, not its end.
     if (end != t.c_str() + t.size() || !std::isfinite(v)) return false;
     // strtod takes "inf", "nan" and hex; a dBASE number is digits only.
@@ -228,12 +229,16 @@ bool parseNumberSlow(std::string_view s, double& out) {
     if (*p == '-' || *p == '+') ++p;
     uint64_t whole = 0, frac = 0;
     int wholeDigits = 0, fracDigits = 0;
-    for (; p < e && unsigned(*p - '0') <= 9; ++p, ++wholeDigits) whole = whole * 10 + unsigned(*p - '0');
+    for (; p < e && unsigned(*p - '0') <= 9; ++p, ++wholeDigits)
+        whole = whole * 10 + unsigned(*p - '0');
     if (p < e && (*p == '.' || *p == ',')) {
-        for (++p; p < e && unsigned(*p - '0') <= 9; ++p, ++fracDigits) frac = frac * 10 + unsigned(*p - '0');
+        for (++p; p < e && unsigned(*p - '0') <= 9; ++p, ++fracDigits)
+            frac = frac * 10 + unsigned(*p - '0');
     }
-    while (p < e && *p == ' ') ++p;
-    if (p != e || wholeDigits + fracDigits > 18) return parseNumberSlow(std::string_view(numStart, size_t(e - numStart)), out);
+    while (p < e && *p == ' ')
+        ++p;
+    if (p != e || wholeDigits + fracDigits > 18)
+        return parseNumberSlow(std::string_view(numStart, size_t(e - numStart)), out);
     if (wholeDigits + fracDigits == 0) return false;
     double v = combine(whole, frac, fracDigits);
     out = neg ? -v : v;
@@ -259,7 +264,8 @@ inline bool parseNumberAt(const char* p, const char* e, double& out) {
             }
             p += 8;
         }
-        while (p < e && *p == ' ') ++p;
+        while (p < e && *p == ' ')
+            ++p;
         if (p == e) return false;
     }
     if (e - p <= 8 && parseShort(p, e, out)) return true;
@@ -318,11 +324,13 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     if (os::stat(f->fd_, st) != 0) throw DbfError("Cannot read table " + path + ": " + os::reason(errno));
     size = size_t(st.size);
     const size_t body = size_t(f->hdrLen_) + size_t(f->count_) * f->recLen_;
-    if (body > size) f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
+    if (body > size)
+        f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
     f->stray_ = size > body + 1 ? size - body - 1 : 0;
     f->mapFile(size);
     f->seen_ = st.mtimeNs;
-    bool needMemo = std::any_of(f->fields_.begin(), f->fields_.end(), [](const FieldDef& d) { return d.type == 'M'; });
+    bool needMemo =
+        std::any_of(f->fields_.begin(), f->fields_.end(), [](const FieldDef& d) { return d.type == 'M'; });
     if (needMemo) f->memo_ = std::make_unique<MemoFile>(memoPathFor(path), f->writable_);
     if (f->version_ == 0x03 || head[29] == 0) {
         if (sidecarSays1251(path)) f->cp_ = CodePage::Cp1251;
@@ -333,8 +341,18 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
 void DbfFile::parseHeader(const unsigned char* h, size_t size) {
     version_ = h[0];
     switch (version_) {
-    case 0x03: case 0x83: case 0x8B: case 0x8E: case 0xF5: case 0x30: case 0x04: case 0x7B: case 0xCB: break;
-    default: fail("is not a dBASE table (version byte " + std::to_string(version_) + ")");
+    case 0x03:
+    case 0x83:
+    case 0x8B:
+    case 0x8E:
+    case 0xF5:
+    case 0x30:
+    case 0x04:
+    case 0x7B:
+    case 0xCB:
+        break;
+    default:
+        fail("is not a dBASE table (version byte " + std::to_string(version_) + ")");
     }
     count_ = le32(h + 4);
     hdrLen_ = le16(h + 8);
@@ -353,7 +371,8 @@ void DbfFile::parseHeader(const unsigned char* h, size_t size) {
         d.decimals = h[pos + 17];
         d.offset = offset;
         if (d.name.empty() || d.length == 0) fail("has a broken field descriptor");
-        if (!std::strchr("CNFDLM", d.type)) fail("has a field " + d.name + " of unsupported type " + std::string(1, d.type));
+        if (!std::strchr("CNFDLM", d.type))
+            fail("has a field " + d.name + " of unsupported type " + std::string(1, d.type));
         offset += d.length;
         fields_.push_back(std::move(d));
     }
@@ -395,7 +414,9 @@ DbfFile::~DbfFile() {
     if (fd_ >= 0) os::close(fd_);
 }
 
-void DbfFile::fail(const std::string& what) const { throw DbfError("Table " + path_ + ": " + what); }
+void DbfFile::fail(const std::string& what) const {
+    throw DbfError("Table " + path_ + ": " + what);
+}
 
 int DbfFile::fieldIndex(std::string_view name) const {
     std::string u = upper(name);
@@ -438,10 +459,10 @@ bool DbfFile::refresh() {
 QString DbfFile::readString(uint32_t rec, int field) const {
     std::string_view s = raw(rec, field);
     size_t n = s.size();
-    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0'))
+        --n;
     return decode(s.substr(0, n), cp_);
 }
-
 
 QDate DbfFile::readDate(uint32_t rec, int field) const {
     std::string_view s = raw(rec, field);
@@ -470,7 +491,8 @@ int DbfFile::readLogical(uint32_t rec, int field) const {
 
 uint32_t DbfFile::memoBlock(uint32_t rec, int field) const {
     std::string_view s = raw(rec, field);
-    if (s.size() == 4 && fields_[size_t(field)].length == 4) return le32(reinterpret_cast<const unsigned char*>(s.data()));
+    if (s.size() == 4 && fields_[size_t(field)].length == 4)
+        return le32(reinterpret_cast<const unsigned char*>(s.data()));
     double v = 0;
     // Garbage such as "1e308" must not reach the cast: outside uint32 (or NaN) means no block.
     if (!parseNumber(s, v) || !(v >= 0 && v < 4294967296.0)) return 0;
@@ -548,14 +570,16 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
         throw;
     }
     noteOwnWrite();
-    for (auto& ix : indexes_) ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
+    for (auto& ix : indexes_)
+        ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
 }
 
 const KeyIndex* DbfFile::indexWithin(const std::vector<int>& columns) const {
     const KeyIndex* best = nullptr;
     for (const auto& ix : indexes_) {
-        bool inside = std::all_of(ix->columns().begin(), ix->columns().end(),
-                                  [&](int c) { return std::find(columns.begin(), columns.end(), c) != columns.end(); });
+        bool inside = std::all_of(ix->columns().begin(), ix->columns().end(), [&](int c) {
+            return std::find(columns.begin(), columns.end(), c) != columns.end();
+        });
         if (inside && (!best || ix->columns().size() > best->columns().size())) best = ix.get();
     }
     return best;
@@ -609,8 +633,8 @@ std::string DbfFile::formatNumber(int field, double v) const {
     if (!std::isfinite(v)) fail("value is not a number for field " + f.name);
     int n = std::snprintf(buf, sizeof buf, "%*.*f", int(f.length), int(f.decimals), v);
     if (n < 0 || n > f.length)
-        throw DbfError("Value " + std::string(buf) + " does not fit field " + f.name + " (" + std::to_string(f.length) +
-                       " characters)");
+        throw DbfError("Value " + std::string(buf) + " does not fit field " + f.name + " (" +
+                       std::to_string(f.length) + " characters)");
     return std::string(buf, size_t(n));
 }
 
@@ -622,12 +646,14 @@ std::string DbfFile::formatDate(const QDate& d) {
 }
 
 void DbfFile::create(const std::string& path, std::vector<FieldDef> fields, CodePage cp) {
-    if (fields.empty() || fields.size() > 255) throw DbfError("Table " + path + ": a table needs 1 to 255 fields");
+    if (fields.empty() || fields.size() > 255)
+        throw DbfError("Table " + path + ": a table needs 1 to 255 fields");
     bool memo = false;
     uint32_t rlen = 1;
     for (auto& f : fields) {
         f.name = upper(f.name);
-        if (f.name.empty() || f.name.size() > 10) throw DbfError("Table " + path + ": bad field name " + f.name);
+        if (f.name.empty() || f.name.size() > 10)
+            throw DbfError("Table " + path + ": bad field name " + f.name);
         memo = memo || f.type == 'M';
         if (f.type == 'M') f.length = 10;
         if (f.type == 'D') f.length = 8;

@@ -1,15 +1,15 @@
 #pragma once
-#include "CodePage.h"
 #include "../Errors.h"
+#include "CodePage.h"
 
 #include <QDate>
-#include <sys/types.h>
 #include <QString>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace dbf {
@@ -68,10 +68,10 @@ public:
         return {record(rec) + 1 + f.offset, f.length};
     }
 
-    QString readString(uint32_t rec, int field) const;            // right-trimmed
-    bool readNumber(uint32_t rec, int field, double& out) const;  // false when blank
-    QDate readDate(uint32_t rec, int field) const;                // invalid when blank
-    int readLogical(uint32_t rec, int field) const;               // 1, 0, -1 when unset
+    QString readString(uint32_t rec, int field) const;           // right-trimmed
+    bool readNumber(uint32_t rec, int field, double& out) const; // false when blank
+    QDate readDate(uint32_t rec, int field) const;               // invalid when blank
+    int readLogical(uint32_t rec, int field) const;              // 1, 0, -1 when unset
     QString readMemo(uint32_t rec, int field) const;
     uint32_t memoBlock(uint32_t rec, int field) const;
 

@@ -6,7 +6,9 @@ namespace dbf {
 
 // dBASE IV lock offsets: other dBASE programs lock the same bytes.
 constexpr off_t kAppendLockOffset = 0xEFFFFFFF;
-inline off_t recordLockOffset(uint32_t rec) { return kAppendLockOffset - (off_t(rec) + 1); }
+inline off_t recordLockOffset(uint32_t rec) {
+    return kAppendLockOffset - (off_t(rec) + 1);
+}
 
 // Open-file-description write lock on one byte, held for the scope.
 class FileLock {

@@ -16,10 +16,13 @@ uint64_t fmix(uint64_t x) {
     x *= 0x94D049BB133111EBull;
     return x ^ (x >> 31);
 }
-uint64_t mix(uint64_t h, uint64_t v) { return fmix(h * 0x9E3779B97F4A7C15ull + fmix(v)); }
+uint64_t mix(uint64_t h, uint64_t v) {
+    return fmix(h * 0x9E3779B97F4A7C15ull + fmix(v));
+}
 uint64_t hashBytes(std::string_view s) {
     uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    for (unsigned char c : s)
+        h = (h ^ c) * 1099511628211ull;
     return h;
 }
 uint64_t partHash(const KeyIndex::Part& p) {
@@ -34,14 +37,16 @@ uint64_t partHash(const KeyIndex::Part& p) {
 }
 std::string_view trimRight(std::string_view s) {
     size_t n = s.size();
-    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0'))
+        --n;
     return s.substr(0, n);
 }
 } // namespace
 
 uint64_t KeyIndex::hashParts(const std::vector<Part>& parts) {
     uint64_t h = 0;
-    for (const Part& p : parts) h = mix(h, partHash(p));
+    for (const Part& p : parts)
+        h = mix(h, partHash(p));
     return h;
 }
 
@@ -66,12 +71,14 @@ void KeyIndex::catchUp(const DbfFile& f) {
     uint32_t n = f.recordCount();
     if (indexed_ == 0 && sorted_.empty() && n > 0) {
         sorted_.reserve(n);
-        for (uint32_t r = 0; r < n; ++r) sorted_.push_back({uint32_t(hashRecord(f, f.record(r))), r});
+        for (uint32_t r = 0; r < n; ++r)
+            sorted_.push_back({uint32_t(hashRecord(f, f.record(r))), r});
         std::sort(sorted_.begin(), sorted_.end());
         indexed_ = n;
         return;
     }
-    for (uint32_t r = indexed_; r < n; ++r) tail_.push_back({uint32_t(hashRecord(f, f.record(r))), r});
+    for (uint32_t r = indexed_; r < n; ++r)
+        tail_.push_back({uint32_t(hashRecord(f, f.record(r))), r});
     indexed_ = std::max(indexed_, n);
     if (tail_.size() > 4096 + sorted_.size() / 16) merge();
 }
@@ -96,7 +103,8 @@ std::vector<uint32_t> KeyIndex::candidates(uint64_t h) const {
     std::vector<uint32_t> out;
     const uint32_t key = uint32_t(h);
     auto lo = std::lower_bound(sorted_.begin(), sorted_.end(), Entry{key, 0});
-    for (; lo != sorted_.end() && lo->hash == key; ++lo) out.push_back(lo->rec);
+    for (; lo != sorted_.end() && lo->hash == key; ++lo)
+        out.push_back(lo->rec);
     for (const Entry& e : tail_)
         if (e.hash == key) out.push_back(e.rec);
     std::sort(out.begin(), out.end());

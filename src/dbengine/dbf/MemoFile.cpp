@@ -71,7 +71,8 @@ std::string MemoFile::read(uint32_t block) const {
     const uint64_t size = fileSize(fd_, path_);
     uint64_t at = uint64_t(block) * blockSize_;
     if (at + 8 > size)
-        throw DbfError("Memo file " + path_ + ": block " + std::to_string(block) + " lies past the end of the file");
+        throw DbfError("Memo file " + path_ + ": block " + std::to_string(block) +
+                       " lies past the end of the file");
     unsigned char h[8];
     readExact(fd_, h, 8, off_t(at), path_);
     if (h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {

@@ -8,8 +8,8 @@ namespace dbf {
 struct MemoUndo {
     uint32_t block = 0;
     bool inPlace = false;
-    std::string oldBytes;  // the blocks' former bytes, when written in place
-    uint32_t oldNext = 0;  // the next free block before an append, and after it
+    std::string oldBytes; // the blocks' former bytes, when written in place
+    uint32_t oldNext = 0; // the next free block before an append, and after it
     uint32_t newNext = 0;
     uint64_t oldSize = 0;
 };

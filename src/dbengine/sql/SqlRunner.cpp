@@ -10,8 +10,8 @@
 #include <cstring>
 #include <memory>
 #include <set>
-#include <string>
 #include <sqlite3.h>
+#include <string>
 
 namespace db::sql {
 
@@ -46,7 +46,8 @@ bool mentioned(const QString& sqlText, const QString& name) {
     for (qsizetype at = sqlText.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
          at = sqlText.indexOf(name, at + 1, Qt::CaseInsensitive)) {
         const qsizetype end = at + name.size();
-        if ((at == 0 || !word(sqlText[at - 1])) && (end == sqlText.size() || !word(sqlText[end]))) return true;
+        if ((at == 0 || !word(sqlText[at - 1])) && (end == sqlText.size() || !word(sqlText[end])))
+            return true;
     }
     return false;
 }
@@ -62,7 +63,8 @@ Connection openConnection(const QString& directory, const QString& sqlText, Brok
 
     QDir dir(directory);
     if (!QFileInfo(directory).isReadable())
-        fail(QStringLiteral("Cannot list directory %1: Permission denied").arg(QDir::toNativeSeparators(directory)));
+        fail(QStringLiteral("Cannot list directory %1: Permission denied")
+                 .arg(QDir::toNativeSeparators(directory)));
     const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Name);
     std::set<QString> seen;
     for (const QFileInfo& fi : files) {
@@ -92,14 +94,17 @@ struct Refusal {
 // Nothing that reaches memory addresses (fts3_tokenizer), files or the engine's insides.
 bool allowedFunction(const char* name) {
     static const std::set<std::string> allowed = {
-        "abs", "acos", "asin", "atan", "atan2", "avg", "ceil", "ceiling", "char", "coalesce", "cos", "count",
-        "cume_dist", "date", "datetime", "degrees", "dense_rank", "exp", "first_value", "floor", "format",
-        "glob", "group_concat", "hex", "ifnull", "iif", "instr", "julianday", "lag", "last_value", "lead",
-        "length", "like", "likelihood", "likely", "ln", "log", "log10", "log2", "lower", "ltrim", "max", "min",
-        "mod", "nth_value", "ntile", "nullif", "percent_rank", "pi", "pow", "power", "printf", "quote",
-        "radians", "rank", "replace", "round", "row_number", "rtrim", "sign", "sin", "sqrt", "strftime",
-        "string_agg", "substr", "substring", "sum", "tan", "time", "total", "trim", "trunc", "typeof",
-        "unicode", "unlikely", "upper"};
+        "abs",        "acos",         "asin",       "atan",    "atan2",       "avg",          "ceil",
+        "ceiling",    "char",         "coalesce",   "cos",     "count",       "cume_dist",    "date",
+        "datetime",   "degrees",      "dense_rank", "exp",     "first_value", "floor",        "format",
+        "glob",       "group_concat", "hex",        "ifnull",  "iif",         "instr",        "julianday",
+        "lag",        "last_value",   "lead",       "length",  "like",        "likelihood",   "likely",
+        "ln",         "log",          "log10",      "log2",    "lower",       "ltrim",        "max",
+        "min",        "mod",          "nth_value",  "ntile",   "nullif",      "percent_rank", "pi",
+        "pow",        "power",        "printf",     "quote",   "radians",     "rank",         "replace",
+        "round",      "row_number",   "rtrim",      "sign",    "sin",         "sqrt",         "strftime",
+        "string_agg", "substr",       "substring",  "sum",     "tan",         "time",         "total",
+        "trim",       "trunc",        "typeof",     "unicode", "unlikely",    "upper"};
     std::string lower(name ? name : "");
     for (char& c : lower)
         c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -265,7 +270,8 @@ QString megabytes(qint64 bytes) {
 }
 
 [[noreturn]] void tooMuchMemory() {
-    fail(QStringLiteral("The query needs more than %1 MB of memory; narrow it down").arg(megabytes(limitBytes)));
+    fail(QStringLiteral("The query needs more than %1 MB of memory; narrow it down")
+             .arg(megabytes(limitBytes)));
 }
 
 } // namespace

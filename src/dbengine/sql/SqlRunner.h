@@ -20,10 +20,12 @@ struct ResultSet {
 // natively. Anything but reading (ATTACH, PRAGMA, writes) is refused with a DatabaseError.
 // Only the functions a statistics query needs may be called. A run is cancelled when the
 // progress hook returns false; its memory is capped (SQLite's own and the result's).
-ResultSet runSelect(const QString& directory, const QString& sqlText, const std::map<QString, Variant>& params);
+ResultSet runSelect(const QString& directory, const QString& sqlText,
+                    const std::map<QString, Variant>& params);
 
 // Called now and then while a query runs, with the milliseconds since it started, and once with
-// -1 when the run is over; returns false to cancel it. The window layer shows a progress window with a cancel button from it.
+// -1 when the run is over; returns false to cancel it. The window layer shows a progress window with a cancel
+// button from it.
 using ProgressHook = std::function<bool(qint64 elapsedMs)>;
 void setProgressHook(ProgressHook hook);
 
