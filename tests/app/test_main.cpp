@@ -356,14 +356,16 @@ TEST(AppStart, AMemoBlockPastTheEndIsReportedOnceAndEveryTitleIsItsCaption) {
     }
     MessageRecorder messages;
     InitApplication();
-    CreateApplicationForms();
+    struct Forms {
+        Forms() { CreateApplicationForms(); }
+        ~Forms() { DestroyApplicationForms(); }
+    } forms;
     QApplication::processEvents();
-    EXPECT_EQ(messages.texts().size(), 1) << messages.texts().join('|').toStdString();
-    if (!messages.texts().isEmpty()) EXPECT_TRUE(messages.texts()[0].contains("bd_test.DBT"));
+    ASSERT_EQ(messages.texts().size(), 1) << messages.texts().join('|').toStdString();
+    EXPECT_TRUE(messages.texts()[0].contains("bd_test.DBT"));
     // The window system adds a display name to every title: there must be none to add.
     const QString name = QApplication::applicationName();
     QApplication::setApplicationName(QStringLiteral("probe"));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
     QApplication::setApplicationName(name);
-    DestroyApplicationForms();
 }
