@@ -28,5 +28,7 @@ void syncFile(int fd, const std::string& path);
 void truncateFile(int fd, off_t size, const std::string& path);
 void closeFile(int fd, const std::string& path);
 uint64_t fileSize(int fd, const std::string& path);
+// Creates path holding exactly bytes, synced and closed; on any failure no file stays.
+void writeNewFile(const std::string& path, const std::string& bytes, const char* what);
 
 } // namespace dbf

@@ -64,6 +64,24 @@ void closeFile(int fd, const std::string& path) {
     if (os::close(fd) != 0) ioFail("Cannot write", path);
 }
 
+void writeNewFile(const std::string& path, const std::string& bytes, const char* what) {
+    int fd = os::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw DbfError(std::string("Cannot create ") + what + " " + path + ": " + os::reason(errno));
+    try {
+        try {
+            writeAll(fd, bytes.data(), bytes.size(), 0, path);
+            syncFile(fd, path);
+        } catch (...) {
+            os::close(fd);
+            throw;
+        }
+        closeFile(fd, path);
+    } catch (...) {
+        std::remove(path.c_str()); // a half-made file must not pass for a good one
+        throw;
+    }
+}
+
 uint64_t fileSize(int fd, const std::string& path) {
     os::FileInfo info;
     if (os::stat(fd, info) != 0) ioFail("Cannot read", path);
@@ -680,22 +698,14 @@ void DbfFile::create(const std::string& path, std::vector<FieldDef> fields, Code
     }
     h[hlen - 1] = 0x0D;
     h[hlen] = 0x1A;
-    int fd = os::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) throw DbfError("Cannot create table " + path + ": " + os::reason(errno));
-    const std::string memoPath =
-        path.substr(0, path.size() - 4) + (path.compare(path.size() - 3, 3, "DBF") == 0 ? ".DBT" : ".dbt");
+    writeNewFile(path, out, "table");
+    if (!memo) return;
     try {
-        try {
-            writeAll(fd, out.data(), out.size(), 0, path);
-            syncFile(fd, path);
-        } catch (...) {
-            os::close(fd);
-            throw;
-        }
-        closeFile(fd, path);
-        if (memo) MemoFile::create(memoPath, path);
+        MemoFile::create(path.substr(0, path.size() - 4) +
+                             (path.compare(path.size() - 3, 3, "DBF") == 0 ? ".DBT" : ".dbt"),
+                         path);
     } catch (...) {
-        // No half-made table stays behind to be taken for a good one.
+        // No table stays behind without its memo file, to be taken for a good one.
         std::remove(path.c_str());
         throw;
     }

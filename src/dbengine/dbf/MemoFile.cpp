@@ -50,21 +50,7 @@ void MemoFile::create(const std::string& path, const std::string& dbfPath, uint3
     std::memcpy(p + 8, base.data(), base.size());
     p[20] = uint8_t(blockSize);
     p[21] = uint8_t(blockSize >> 8);
-    int fd = os::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) throw DbfError("Cannot create memo file " + path + ": " + os::reason(errno));
-    try {
-        try {
-            writeAll(fd, h.data(), h.size(), 0, path);
-            syncFile(fd, path);
-        } catch (...) {
-            os::close(fd);
-            throw;
-        }
-        closeFile(fd, path);
-    } catch (...) {
-        std::remove(path.c_str());
-        throw;
-    }
+    writeNewFile(path, h, "memo file");
 }
 
 std::string MemoFile::read(uint32_t block) const {
