@@ -51,6 +51,7 @@ void Dataset::close() {
     if (!active()) return;
     buffer_.clear();
     modified_ = false;
+    unlockRow();
     doClose();
     state_ = DataSetState::Inactive;
     pos_ = -1;
@@ -170,9 +171,16 @@ void Dataset::edit() {
         return;
     }
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
-    buffer_.assign(size_t(fields_.size()), Variant());
-    for (qsizetype i = 0; i < fields_.size(); ++i)
-        if (!fields_[i]->isLookup()) buffer_[size_t(i)] = readStored(size_t(pos_), fields_[i]);
+    lockRow(size_t(pos_));
+    try {
+        // Read under the lock: the edit starts from what is stored now.
+        buffer_.assign(size_t(fields_.size()), Variant());
+        for (qsizetype i = 0; i < fields_.size(); ++i)
+            if (!fields_[i]->isLookup()) buffer_[size_t(i)] = readStored(size_t(pos_), fields_[i]);
+    } catch (...) {
+        unlockRow();
+        throw;
+    }
     modified_ = false;
     setState(DataSetState::Edit);
 }
@@ -215,6 +223,7 @@ void Dataset::post() {
 void Dataset::postBuffer() {
     bool inserting = state_ == DataSetState::Insert;
     int newPos = writeBuffer(buffer_, inserting, size_t(std::max(pos_, 0)));
+    unlockRow();
     buffer_.clear();
     modified_ = false;
     state_ = DataSetState::Browse;
@@ -230,6 +239,7 @@ void Dataset::postBuffer() {
 void Dataset::cancel() {
     if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
     bool inserting = state_ == DataSetState::Insert;
+    unlockRow();
     buffer_.clear();
     modified_ = false;
     state_ = DataSetState::Browse;
@@ -258,7 +268,13 @@ void Dataset::deleteRecord() {
         state_ = DataSetState::Browse;
         emit stateChanged();
     }
-    removeRow(size_t(pos_));
+    try {
+        removeRow(size_t(pos_));
+    } catch (...) {
+        unlockRow();
+        throw;
+    }
+    unlockRow();
     int size = int(viewSize());
     pos_ = size == 0 ? -1 : std::min(pos_, size - 1);
     eof_ = bof_ = size == 0;

@@ -115,6 +115,10 @@ protected:
         return -1;
     }
     virtual void removeRow(size_t row) { (void)row; }
+    // An edit holds its row's lock from edit until post, cancel or close; lockRow refuses a row
+    // another user holds.
+    virtual void lockRow(size_t row) { (void)row; }
+    virtual void unlockRow() {}
     virtual void fillMasterFields() {}
     // Fast path for locate; returns -2 when the subclass has none for these fields.
     virtual int locateFast(const std::vector<const Field*>& fields,

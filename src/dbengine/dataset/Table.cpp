@@ -355,6 +355,17 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
     return bytes;
 }
 
+void Table::lockRow(size_t row) {
+    const uint32_t rec = recAt(row);
+    if (!file_->lockRecord(rec)) throw DatabaseError(QStringLiteral("Record locked by another user."));
+    editLock_ = rec;
+}
+
+void Table::unlockRow() {
+    if (editLock_ >= 0 && file_) file_->unlockRecord(uint32_t(editLock_));
+    editLock_ = -1;
+}
+
 void Table::storeRecord(const std::function<void()>& write) {
     // Memo texts a failed record write leaves behind would change the memo file for nothing.
     file_->beginMemoWrites();

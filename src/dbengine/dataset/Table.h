@@ -86,6 +86,8 @@ private:
     int64_t beginStoredWrite();
     void storedWritten(uint32_t rec, int64_t cursorRec);
     // The record's bytes with the buffer's values; only, when given, is the one field written.
+    void lockRow(size_t row) override;
+    void unlockRow() override;
     // Runs a record write; memo texts it wrote are taken back when it fails.
     void storeRecord(const std::function<void()>& write);
     std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting,
@@ -113,6 +115,7 @@ private:
     bool masterKeyNull_ = false;
     double masterKey_ = 0;
     bool defaultFields_ = false;
+    int64_t editLock_ = -1; // the record whose lock an edit holds
 };
 
 } // namespace db

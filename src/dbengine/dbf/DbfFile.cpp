@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <unistd.h>
 
 namespace dbf {
 
@@ -574,7 +575,12 @@ void DbfFile::undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldS
 void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     if (!writable_) fail("is read-only");
     if (bytes.size() != recLen_ || rec >= count_) fail("write outside its records");
-    FileLock lock(fd_, recordLockOffset(rec));
+    if (!lockRecord(rec, 2000)) throw DbfError(std::string("Record locked by another user."));
+    struct Unlock {
+        DbfFile* file;
+        uint32_t rec;
+        ~Unlock() { file->unlockRecord(rec); }
+    } unlock{this, rec};
     const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
     std::string old(recLen_, '\0');
     readExact(fd_, old.data(), old.size(), at, path_);
@@ -590,6 +596,29 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     noteOwnWrite();
     for (auto& ix : indexes_)
         ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
+}
+
+bool DbfFile::lockRecord(uint32_t rec, int waitMs) {
+    if (!writable_) return true; // a read-only descriptor cannot lock, and never writes
+    if (auto it = recordLocks_.find(rec); it != recordLocks_.end()) {
+        ++it->second;
+        return true;
+    }
+    for (int waited = 0;; waited += 5) {
+        if (os::tryLock(fd_, recordLockOffset(rec)) == 0) break;
+        if (errno != EAGAIN && errno != EACCES) break; // no locks on this file system: go on as before
+        if (waited >= waitMs) return false;
+        usleep(5000);
+    }
+    recordLocks_[rec] = 1;
+    return true;
+}
+
+void DbfFile::unlockRecord(uint32_t rec) {
+    auto it = recordLocks_.find(rec);
+    if (it == recordLocks_.end() || --it->second > 0) return;
+    recordLocks_.erase(it);
+    os::unlock(fd_, recordLockOffset(rec));
 }
 
 const KeyIndex* DbfFile::indexWithin(const std::vector<int>& columns) const {

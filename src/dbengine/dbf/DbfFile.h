@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QString>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -82,6 +83,10 @@ public:
     // Stores a memo text; reuses oldBlock when the text fits there. Returns the block number.
     uint32_t writeMemo(const std::string& bytes, uint32_t oldBlock);
     void setDurable(bool durable) { durable_ = durable; }
+    // The dBASE lock of one record, counted within this process (its datasets share this
+    // object): false when another process holds it after waiting up to waitMs.
+    bool lockRecord(uint32_t rec, int waitMs = 0);
+    void unlockRecord(uint32_t rec);
     // Memo texts written since beginMemoWrites are taken back by undoMemoWrites, for a record
     // whose own write then failed; endMemoWrites keeps them.
     void beginMemoWrites();
@@ -125,6 +130,7 @@ private:
     std::unique_ptr<MemoFile> memo_;
     bool journaling_ = false;
     std::vector<MemoUndo> memoUndo_;
+    std::map<uint32_t, int> recordLocks_;
     uint64_t stray_ = 0;
     int64_t seen_ = 0; // modification time after our own last write
     std::vector<std::unique_ptr<KeyIndex>> indexes_;

@@ -137,16 +137,21 @@ void unmap(void* base, size_t size) {
     ::munmap(base, size);
 }
 
-static int setLock(int fd, off_t offset, short type) {
+static int setLock(int fd, off_t offset, short type, bool wait = true) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = offset;
     fl.l_len = 1;
     for (;;) {
-        if (::fcntl(fd, F_OFD_SETLKW, &fl) == 0) return 0;
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return 0;
         if (errno != EINTR) return -1;
     }
+}
+
+int tryLock(int fd, off_t offset) {
+    if (int err = injected(Call::Lock)) return failWith(err);
+    return setLock(fd, offset, F_WRLCK, false);
 }
 
 int lock(int fd, off_t offset) {

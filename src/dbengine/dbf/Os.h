@@ -32,6 +32,8 @@ void unmap(void* base, size_t size);
 
 // Open-file-description write lock on one byte; waits while another holder has it.
 int lock(int fd, off_t offset);
+// The same without waiting: -1 with EAGAIN (or EACCES) while another holder has it.
+int tryLock(int fd, off_t offset);
 int unlock(int fd, off_t offset);
 
 // The reason text of an errno value, for messages.
