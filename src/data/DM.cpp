@@ -98,6 +98,7 @@ TBD::TBD(QObject* parent) : QObject(parent) {
 
     Table_org = table("Table_org", "bd_org.dbf");
     Table_orgNOM_ORG = fld(Table_org, "Table_orgNOM_ORG", "NOM_ORG", FL, 0, "№");
+    Table_org->setUniqueNumber(QStringLiteral("NOM_ORG"));
     Table_orgTIPU = fld(Table_org, "Table_orgTIPU", "TIPU", SI, 0, "Тип");
     Table_orgNAMEU = fld(Table_org, "Table_orgNAMEU", "NAMEU", ST, 50, "Название учреждения");
     Table_orgPODRU = fld(Table_org, "Table_orgPODRU", "PODRU", ST, 30, "Подразделение");
@@ -178,6 +179,8 @@ TBD::TBD(QObject* parent) : QObject(parent) {
 
     // The testees follow the current institution through the index tag NOMU.
     Table_anket->setIndexName(QStringLiteral("NOMU"));
+    // Several workstations may register testees and institutions at once.
+    Table_anket->setUniqueNumber(QStringLiteral("NOMTESTIR"), QStringLiteral("NOMU"));
     Table_anket->setMasterSource(DS_org, QStringLiteral("NOM_ORG"));
 
     auto query = [this](const char* name, const QStringList& text) {

@@ -131,6 +131,12 @@ void Table::doOpen() {
                 throw DatabaseError(QStringLiteral("Key field '%1' not found in %2").arg(name, tableName_));
             keyColumns_.push_back(c);
         }
+        numberColumn_ = numberField_.isEmpty() ? -1 : file_->fieldIndex(numberField_.toStdString());
+        numberScopeColumn_ = numberScope_.isEmpty() ? -1 : file_->fieldIndex(numberScope_.toStdString());
+        if ((!numberField_.isEmpty() && numberColumn_ < 0) ||
+            (!numberScope_.isEmpty() && numberScopeColumn_ < 0))
+            throw DatabaseError(
+                QStringLiteral("Number field '%1' not found in %2").arg(numberField_, tableName_));
         if (master_ && detailColumn_ < 0)
             throw DatabaseError(QStringLiteral("%1: a detail table needs an index tag").arg(objectName()));
         compileFilter(filter()); // the text was only checked for syntax while closed
@@ -355,6 +361,30 @@ std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec
     return bytes;
 }
 
+void Table::giveFreeNumber(std::string& record, uint32_t count) const {
+    auto fieldText = [&](int c) {
+        const dbf::FieldDef& d = file_->fields()[size_t(c)];
+        return std::string_view(record).substr(1 + d.offset, d.length);
+    };
+    double mine = 0, scope = 0;
+    if (!dbf::parseNumber(fieldText(numberColumn_), mine)) return; // no number to keep unique
+    const bool scoped = numberScopeColumn_ >= 0;
+    if (scoped && !dbf::parseNumber(fieldText(numberScopeColumn_), scope)) return;
+    bool taken = false;
+    double top = 0;
+    for (uint32_t r = 0; r < count; ++r) {
+        if (file_->isDeleted(r)) continue;
+        double v = 0, s = 0;
+        if (scoped && (!file_->readNumber(r, numberScopeColumn_, s) || s != scope)) continue;
+        if (!file_->readNumber(r, numberColumn_, v)) continue;
+        taken = taken || v == mine;
+        top = std::max(top, v);
+    }
+    if (!taken) return;
+    const dbf::FieldDef& d = file_->fields()[size_t(numberColumn_)];
+    record.replace(1 + d.offset, d.length, file_->formatNumber(numberColumn_, top + 1));
+}
+
 void Table::lockRow(size_t row) {
     const uint32_t rec = recAt(row);
     if (!file_->lockRecord(rec)) throw DatabaseError(QStringLiteral("Record locked by another user."));
@@ -383,7 +413,9 @@ int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_
     uint32_t rec = inserting ? 0 : recAt(row);
     storeRecord([&] {
         std::string bytes = encodeRecord(buffer, rec, inserting);
-        if (inserting)
+        if (inserting && numberColumn_ >= 0)
+            rec = file_->appendRecord(bytes, [this](std::string& r, uint32_t n) { giveFreeNumber(r, n); });
+        else if (inserting)
             rec = file_->appendRecord(bytes);
         else
             file_->writeRecord(rec, bytes);

@@ -35,6 +35,13 @@ public:
     // Fields of the key the engine indexes for this table, e.g. "NOMU;NOMTESTIR;NOMTESTA": one
     // index then serves every search and filter that names all of them.
     void setKeyIndexFields(const QString& fields) { keyIndexFields_ = fields; }
+    // A new record's number in field keeps its value unless a stored record (with the same
+    // value in scope, when given) already has it; then it gets one more than the largest. This
+    // is decided under the append lock, so two program instances never share a number.
+    void setUniqueNumber(const QString& field, const QString& scope = QString()) {
+        numberField_ = field;
+        numberScope_ = scope;
+    }
 
     // Persistent field objects, declared before opening; without any, the file's columns are used.
     Field* addField(const QString& objectName, const QString& fieldName, FieldKind kind, int size = 0);
@@ -116,6 +123,9 @@ private:
     double masterKey_ = 0;
     bool defaultFields_ = false;
     int64_t editLock_ = -1; // the record whose lock an edit holds
+    QString numberField_, numberScope_;
+    int numberColumn_ = -1, numberScopeColumn_ = -1;
+    void giveFreeNumber(std::string& record, uint32_t count) const;
 };
 
 } // namespace db

@@ -529,7 +529,7 @@ void DbfFile::sync() {
     if (durable_) syncFile(fd_, path_);
 }
 
-uint32_t DbfFile::appendRecord(const std::string& bytes) {
+uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& underLock) {
     if (!writable_) fail("is read-only");
     if (bytes.size() != recLen_) fail("record of wrong length");
     FileLock lock(fd_, kAppendLockOffset);
@@ -539,6 +539,12 @@ uint32_t DbfFile::appendRecord(const std::string& bytes) {
     const off_t at = off_t(hdrLen_) + off_t(n) * recLen_;
     const uint64_t oldSize = fileSize(fd_, path_);
     std::string buf = bytes;
+    if (underLock) {
+        if (uint64_t(at) > oldSize) fail("header claims more records than the file holds");
+        mapFile(size_t(oldSize)); // every record stored so far, ours or another process's
+        underLock(buf, n);
+        if (buf.size() != recLen_) fail("record of wrong length");
+    }
     buf.push_back(0x1A);
     try {
         // Record first, count after: a crash in between leaves the old, readable count.

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -77,7 +78,10 @@ public:
     uint32_t memoBlock(uint32_t rec, int field) const;
 
     // Writes. Each is on disk when it returns (unless durability is switched off for bulk loads).
-    uint32_t appendRecord(const std::string& bytes);
+    // underLock may change the record once the append lock is held and the records stored
+    // so far (count of them) are readable, e.g. to give it a number no one has.
+    using AppendStep = std::function<void(std::string& record, uint32_t count)>;
+    uint32_t appendRecord(const std::string& bytes, const AppendStep& underLock = {});
     void writeRecord(uint32_t rec, const std::string& bytes);
     void setDeleted(uint32_t rec, bool deleted);
     // Stores a memo text; reuses oldBlock when the text fits there. Returns the block number.

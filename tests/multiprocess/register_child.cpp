@@ -1,0 +1,39 @@
+// A program instance registering testees or institutions as the registration windows do: the
+// next number from its own (possibly stale) view, then post.
+//   testees DIR N | institutions DIR N
+#include "data/DM.h"
+#include "dataset/Aliases.h"
+#include "registry/Numbering.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 4) return 2;
+    db::Aliases::bind(QStringLiteral("morv"), QString::fromLocal8Bit(argv[2]));
+    const bool testees = std::strcmp(argv[1], "testees") == 0;
+    const int n = std::atoi(argv[3]);
+    try {
+        TBD bd;
+        bd.Table_org->first();
+        db::Table* t = testees ? bd.Table_anket : bd.Table_org;
+        db::Field* number = testees ? bd.Table_anketNOMTESTIR : bd.Table_orgNOM_ORG;
+        for (int i = 0; i < n; ++i) {
+            t->last();
+            const int64_t next =
+                registry::nextNumber(number->asInteger(), registry::numbersInView(*t, number));
+            t->append();
+            number->setValue(db::Variant(next));
+            t->fieldByName(testees ? "FAMTESTIR" : "NAMEU")
+                ->setValue(QStringLiteral("p%1 %2").arg(getpid()).arg(i));
+            t->post();
+        }
+    } catch (const std::exception& e) {
+        std::printf("%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
