@@ -214,14 +214,15 @@ void TFormTest::ShowVopr() {
 
     const std::vector<db::Variant> key = answerKey();
     Table* rezult = BD->Table_rezult;
-    // Every stored row counts, whatever restriction another window left on the table.
-    const int64_t rec = rezult->findStored(kAnswerKey, key);
-    if (rec >= 0) {
-        answerRec_ = rec;
-        const db::Variant chosen = rezult->storedValue(uint32_t(rec), BD->Table_rezultOTVET);
+    // Every stored row counts, whatever restriction another window left on the table, and
+    // another workstation showing the same question at the same moment makes no second row.
+    bool made = false;
+    const uint32_t rec = rezult->findOrAppendStored(
+        kAnswerKey, key, {key[0], key[1], QDate::currentDate(), key[2], key[3], -1}, &made);
+    answerRec_ = rec;
+    if (!made) {
+        const db::Variant chosen = rezult->storedValue(rec, BD->Table_rezultOTVET);
         RadioGroupOtvet->setItemIndex(chosen.isNull() ? -1 : int(chosen.toInt()));
-    } else {
-        answerRec_ = rezult->appendStored({key[0], key[1], QDate::currentDate(), key[2], key[3], -1});
     }
 }
 
@@ -238,13 +239,10 @@ void TFormTest::RadioGroupOtvetClick() {
             // The question's row could not be made when it was shown (a full or read-only disk):
             // make it now, with this choice, or say why not.
             const std::vector<db::Variant> key = answerKey();
-            const int64_t rec = rezult->findStored(kAnswerKey, key);
-            if (rec < 0) {
-                answerRec_ =
-                    rezult->appendStored({key[0], key[1], QDate::currentDate(), key[2], key[3], chosen});
-                return;
-            }
-            answerRec_ = rec;
+            bool made = false;
+            answerRec_ = rezult->findOrAppendStored(
+                kAnswerKey, key, {key[0], key[1], QDate::currentDate(), key[2], key[3], chosen}, &made);
+            if (made) return;
         }
         rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, chosen);
     } catch (...) {

@@ -627,6 +627,22 @@ uint32_t Table::appendStored(const std::vector<Variant>& values) {
     return rec;
 }
 
+uint32_t Table::findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
+                                   const std::vector<Variant>& values, bool* made) {
+    requireActive();
+    int64_t rec = -1;
+    bool appended = false;
+    file_->underAppendLock([&] {
+        rec = findStored(keyFields, key);
+        if (rec < 0) {
+            rec = appendStored(values);
+            appended = true;
+        }
+    });
+    if (made) *made = appended;
+    return uint32_t(rec);
+}
+
 void Table::storedWritten(uint32_t rec, int64_t cursorRec) {
     placeInView(rec);
     const int row = cursorRec >= 0 ? rowOf(uint32_t(cursorRec)) : -1;

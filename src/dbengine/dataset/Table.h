@@ -63,6 +63,11 @@ public:
     void writeStored(uint32_t rec, Field* f, const Variant& v);
     // Appends a record with the values in field order; returns its record number.
     uint32_t appendStored(const std::vector<Variant>& values);
+    // The stored record whose key fields hold the values (as findStored), or a new one made of
+    // values; one step under the append lock, so two program instances never make two.
+    // *made says which.
+    uint32_t findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
+                                const std::vector<Variant>& values, bool* made = nullptr);
 
 protected:
     void doOpen() override;

@@ -529,10 +529,33 @@ void DbfFile::sync() {
     if (durable_) syncFile(fd_, path_);
 }
 
+// The append lock, counted: a step under it may append without letting it go in between.
+class DbfFile::AppendLock {
+public:
+    explicit AppendLock(DbfFile& f) : f_(f) {
+        if (f_.appendDepth_++ == 0) held_ = os::lock(f_.fd_, kAppendLockOffset) == 0;
+    }
+    ~AppendLock() {
+        if (--f_.appendDepth_ == 0 && held_) os::unlock(f_.fd_, kAppendLockOffset);
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    DbfFile& f_;
+    bool held_ = false;
+};
+
+void DbfFile::underAppendLock(const std::function<void()>& fn) {
+    AppendLock lock(*this);
+    refresh();
+    fn();
+}
+
 uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& underLock) {
     if (!writable_) fail("is read-only");
     if (bytes.size() != recLen_) fail("record of wrong length");
-    FileLock lock(fd_, kAppendLockOffset);
+    AppendLock lock(*this);
     unsigned char h[8];
     readExact(fd_, h, 8, 0, path_);
     const uint32_t n = le32(h + 4); // another process may have appended since we looked

@@ -90,6 +90,9 @@ public:
     // The dBASE lock of one record, counted within this process (its datasets share this
     // object): false when another process holds it after waiting up to waitMs.
     bool lockRecord(uint32_t rec, int waitMs = 0);
+    // Runs fn holding the append lock, with the records other processes stored so far readable:
+    // a find-or-create step in it cannot race another program instance's.
+    void underAppendLock(const std::function<void()>& fn);
     void unlockRecord(uint32_t rec);
     // Memo texts written since beginMemoWrites are taken back by undoMemoWrites, for a record
     // whose own write then failed; endMemoWrites keeps them.
@@ -135,6 +138,8 @@ private:
     bool journaling_ = false;
     std::vector<MemoUndo> memoUndo_;
     std::map<uint32_t, int> recordLocks_;
+    int appendDepth_ = 0; // the append lock is held while above 0
+    class AppendLock;
     uint64_t stray_ = 0;
     int64_t seen_ = 0; // modification time after our own last write
     std::vector<std::unique_ptr<KeyIndex>> indexes_;

@@ -1,11 +1,15 @@
 // A program instance registering testees or institutions as the registration windows do: the
 // next number from its own (possibly stale) view, then post.
 //   testees DIR N | institutions DIR N
+// or answering questions 1..N of test 1 for testee 1 of institution 1, as the testing window
+// does (find or make the question's row, then store the choice):
+//   answers DIR N
 #include "data/DM.h"
 #include "dataset/Aliases.h"
 #include "registry/Numbering.h"
 
 #include <QApplication>
+#include <QDate>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -18,6 +22,17 @@ int main(int argc, char** argv) {
     const int n = std::atoi(argv[3]);
     try {
         TBD bd;
+        if (std::strcmp(argv[1], "answers") == 0) {
+            db::Table* rezult = bd.Table_rezult;
+            for (int q = 1; q <= n; ++q) {
+                const std::vector<db::Variant> key = {1, 1, 1, q};
+                const uint32_t rec =
+                    rezult->findOrAppendStored(QStringLiteral("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR"), key,
+                                               {1, 1, QDate::currentDate(), 1, q, -1});
+                rezult->writeStored(rec, bd.Table_rezultOTVET, int(getpid() % 4));
+            }
+            return 0;
+        }
         bd.Table_org->first();
         db::Table* t = testees ? bd.Table_anket : bd.Table_org;
         db::Field* number = testees ? bd.Table_anketNOMTESTIR : bd.Table_orgNOM_ORG;

@@ -24,7 +24,7 @@ void race(const TestDb& db, const char* what, int each) {
     QProcess a, b;
     for (QProcess* p : {&a, &b}) {
         p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(QStringLiteral(MORV_REGISTER_CHILD),
+        p->start(QStringLiteral(MORV_WORKSTATION_CHILD),
                  {QString::fromLatin1(what), db.dir(), QString::number(each)});
     }
     for (QProcess* p : {&a, &b}) {
@@ -55,4 +55,13 @@ TEST(TwoWorkstations, InstitutionsRegisteredAtOnceNeverShareANumber) {
     EXPECT_EQ(got.size(), size_t(2 * kEach + 1));
     EXPECT_EQ(std::set<int64_t>(got.begin(), got.end()).size(), got.size())
         << "two institutions share a number";
+}
+
+TEST(TwoWorkstations, TheSameTesteeAnsweredAtOnceGetsOneRowPerQuestion) {
+    TestDb db;
+    constexpr int kQuestions = 300;
+    race(db, "answers", kQuestions);
+    const auto got = numbers(db.path("bd_rezult.dbf"), "NOMVOPR");
+    EXPECT_EQ(got.size(), size_t(kQuestions)) << "a question got two rows";
+    EXPECT_EQ(std::set<int64_t>(got.begin(), got.end()).size(), size_t(kQuestions));
 }
