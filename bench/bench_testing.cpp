@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QRadioButton>
 #include <benchmark/benchmark.h>
 
 using namespace bench;
@@ -50,6 +51,22 @@ void BM_ShowQuestion(benchmark::State& state) {
     }
 }
 
+// A click on an option of the shown question: the answer row's record lock, the write and its
+// sync, as the testee waits for them.
+void BM_AnswerClick(benchmark::State& state) {
+    if (!openTestingWindow()) {
+        state.SkipWithError("no testee of the benchmark test");
+        return;
+    }
+    int i = 0;
+    for (auto _ : state) {
+        QAbstractButton* option = FormTest->RadioGroupOtvet->button(i++ % FormTest->RadioGroupOtvet->count());
+        option->click();
+        benchmark::DoNotOptimize(FormTest->RadioGroupOtvet->itemIndex());
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_ShowQuestion)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnswerClick)->Unit(benchmark::kMillisecond);
