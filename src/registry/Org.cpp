@@ -95,6 +95,7 @@ void TFormOrg::FormClose(ui::CloseAction& action) {
 
 void TFormOrg::ButtonNewClick() {
     Table* org = BD->Table_org;
+    org->refresh(); // institutions other workstations registered since the list was shown
     org->last();
     std::optional<int64_t> last;
     if (!org->isEmpty() && !BD->Table_orgNOM_ORG->isNull()) last = BD->Table_orgNOM_ORG->asInteger();

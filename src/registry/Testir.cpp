@@ -76,6 +76,7 @@ void TFormTestir::FormActivate() {
 
 void TFormTestir::ButtonNewTestirClick() {
     Table* anket = BD->Table_anket;
+    anket->refresh(); // testees other workstations registered since the list was shown
     anket->last();
     // An empty list or an unnumbered last testee has no number to go on: the read fails.
     const int64_t last = BD->Table_anketNOMTESTIR->asInteger();

@@ -262,3 +262,17 @@ TEST_F(EmptyAppTest, NoInstitutionOrNoNumberStillClosesAndPinsAnEmptyList) {
     EXPECT_EQ(storedColumn(*db, "bd_anket.dbf", "NOMU"), (QStringList{"0"}));
     EXPECT_TRUE(messages->entries.empty()) << messages->texts().join("; ").toStdString();
 }
+
+TEST_F(EmptyAppTest, ANewNumberCountsInstitutionsAnotherWorkstationStoredAfterTheListWasShown) {
+    addOrg(1, QStringLiteral("У1"));
+    inOrgWindow([&](ui::Form* org) {
+        // Stored elsewhere while the list is on screen, as another workstation would.
+        db->add(QStringLiteral("bd_org.dbf"), {7, db::Variant(), QStringLiteral("У7")});
+        newOrg(org, [&](ui::Form* w) {
+            EXPECT_EQ(BD->Table_orgNOM_ORG->asInteger(), 8);
+            clickButton(w, "Button1");
+        });
+        org->Close();
+    });
+    EXPECT_EQ(storedColumn(*db, "bd_org.dbf", "NOM_ORG"), (QStringList{"1", "7", "8"}));
+}
