@@ -212,23 +212,23 @@ void TFormTest::ShowVopr() {
     const db::Variant kol = BD->Table_voprosKOL->value();
     RadioGroupOtvet->setColumns(kol.isNull() ? 0 : int(kol.toInt()));
 
-    const std::vector<db::Variant> key = answerKey();
-    Table* rezult = BD->Table_rezult;
-    // Every stored row counts, whatever restriction another window left on the table, and
-    // another workstation showing the same question at the same moment makes no second row.
     bool made = false;
-    const uint32_t rec = rezult->findOrAppendStored(
-        kAnswerKey, key, {key[0], key[1], QDate::currentDate(), key[2], key[3], -1}, &made);
-    answerRec_ = rec;
-    if (!made) {
-        const db::Variant chosen = rezult->storedValue(rec, BD->Table_rezultOTVET);
-        RadioGroupOtvet->setItemIndex(chosen.isNull() ? -1 : int(chosen.toInt()));
-    }
+    answerRec_ = findOrMakeAnswerRow(-1, made);
+    if (!made) RadioGroupOtvet->setItemIndex(storedChoice(uint32_t(answerRec_)));
 }
 
-std::vector<db::Variant> TFormTest::answerKey() const {
-    return {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
-            BD->Table_testNTEST->asInteger(), BD->Table_voprosNVOPR->asInteger()};
+uint32_t TFormTest::findOrMakeAnswerRow(int answer, bool& made) {
+    const std::vector<db::Variant> key = {
+        BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
+        BD->Table_testNTEST->asInteger(), BD->Table_voprosNVOPR->asInteger()};
+    // Every stored row counts, whatever restriction another window left on the table.
+    return BD->Table_rezult->findOrAppendStored(
+        kAnswerKey, key, {key[0], key[1], QDate::currentDate(), key[2], key[3], answer}, &made);
+}
+
+int TFormTest::storedChoice(uint32_t rec) const {
+    const db::Variant stored = BD->Table_rezult->storedValue(rec, BD->Table_rezultOTVET);
+    return stored.isNull() ? -1 : int(stored.toInt());
 }
 
 void TFormTest::RadioGroupOtvetClick() {
@@ -238,10 +238,8 @@ void TFormTest::RadioGroupOtvetClick() {
         if (answerRec_ < 0) {
             // The question's row could not be made when it was shown (a full or read-only disk):
             // make it now, with this choice, or say why not.
-            const std::vector<db::Variant> key = answerKey();
             bool made = false;
-            answerRec_ = rezult->findOrAppendStored(
-                kAnswerKey, key, {key[0], key[1], QDate::currentDate(), key[2], key[3], chosen}, &made);
+            answerRec_ = findOrMakeAnswerRow(chosen, made);
             if (made) return;
         }
         rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, chosen);
@@ -250,8 +248,7 @@ void TFormTest::RadioGroupOtvetClick() {
         int shown = -1;
         if (answerRec_ >= 0) {
             try {
-                const db::Variant stored = rezult->storedValue(uint32_t(answerRec_), BD->Table_rezultOTVET);
-                shown = stored.isNull() ? -1 : int(stored.toInt());
+                shown = storedChoice(uint32_t(answerRec_));
             } catch (...) {
             }
         }

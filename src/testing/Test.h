@@ -1,9 +1,7 @@
 #pragma once
-#include "dataset/Variant.h"
 #include "widgets/Form.h"
 
 #include <cstdint>
-#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -54,8 +52,11 @@ private:
     void setAnswerFont(int points);
     // The question numbered as the jump box says, shown; false when the number is out of range.
     bool jump();
-    // The shown question's key in the answer table: institution, testee, test, question.
-    std::vector<db::Variant> answerKey() const;
+    // The shown question's answer row, found or made with the given answer as one step, so
+    // another workstation showing it at the same moment makes no second row; made says which.
+    uint32_t findOrMakeAnswerRow(int answer, bool& made);
+    // The option a stored answer row selects, -1 for none.
+    int storedChoice(uint32_t rec) const;
 
     int answerPoints_ = 10;
     int64_t answerRec_ = -1;

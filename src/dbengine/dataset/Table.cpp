@@ -387,7 +387,7 @@ void Table::giveFreeNumber(std::string& record, uint32_t count) const {
 
 void Table::lockRow(size_t row) {
     const uint32_t rec = recAt(row);
-    if (!file_->lockRecord(rec)) throw DatabaseError(QStringLiteral("Record locked by another user."));
+    if (!file_->lockRecord(rec)) throw DatabaseError(QString::fromLatin1(dbf::kRecordLocked));
     editLock_ = rec;
 }
 

@@ -399,10 +399,27 @@ void DbfFile::parseHeader(const unsigned char* h, size_t size) {
     if (offset + 1 > recLen_) fail("has fields wider than its record length");
 }
 
+// The append lock, counted: a step under it may append without letting it go in between.
+class DbfFile::AppendLock {
+public:
+    explicit AppendLock(DbfFile& f) : f_(f) {
+        if (f_.appendDepth_++ == 0) held_ = os::lock(f_.fd_, kAppendLockOffset) == 0;
+    }
+    ~AppendLock() {
+        if (--f_.appendDepth_ == 0 && held_) os::unlock(f_.fd_, kAppendLockOffset);
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    DbfFile& f_;
+    bool held_ = false;
+};
+
 void DbfFile::repairTail() {
     // A writer killed between writing a record and updating the count leaves bytes past the last
     // record; cut them so every reader sees a well-formed file again.
-    FileLock lock(fd_, kAppendLockOffset);
+    AppendLock lock(*this);
     unsigned char c[4];
     readExact(fd_, c, 4, 4, path_);
     count_ = le32(c);
@@ -529,23 +546,6 @@ void DbfFile::sync() {
     if (durable_) syncFile(fd_, path_);
 }
 
-// The append lock, counted: a step under it may append without letting it go in between.
-class DbfFile::AppendLock {
-public:
-    explicit AppendLock(DbfFile& f) : f_(f) {
-        if (f_.appendDepth_++ == 0) held_ = os::lock(f_.fd_, kAppendLockOffset) == 0;
-    }
-    ~AppendLock() {
-        if (--f_.appendDepth_ == 0 && held_) os::unlock(f_.fd_, kAppendLockOffset);
-    }
-    AppendLock(const AppendLock&) = delete;
-    AppendLock& operator=(const AppendLock&) = delete;
-
-private:
-    DbfFile& f_;
-    bool held_ = false;
-};
-
 void DbfFile::underAppendLock(const std::function<void()>& fn) {
     AppendLock lock(*this);
     refresh();
@@ -604,7 +604,7 @@ void DbfFile::undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldS
 void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     if (!writable_) fail("is read-only");
     if (bytes.size() != recLen_ || rec >= count_) fail("write outside its records");
-    if (!lockRecord(rec, 2000)) throw DbfError(std::string("Record locked by another user."));
+    if (!lockRecord(rec, 2000)) throw DbfError(std::string(kRecordLocked));
     struct Unlock {
         DbfFile* file;
         uint32_t rec;

@@ -16,6 +16,9 @@
 
 namespace dbf {
 
+// What an edit or write of a record another process holds is told, as dBASE programs say it.
+inline constexpr char kRecordLocked[] = "Record locked by another user.";
+
 // Any fault of a table or memo file; the message names the file.
 class DbfError : public db::DatabaseError {
 public:

@@ -135,14 +135,18 @@ uint32_t MemoFile::write(const std::string& bytes, uint32_t oldBlock, bool durab
         sync();
     } catch (...) {
         // The header may or may not hold the new pointer: put the old one back regardless.
-        unsigned char old[4];
-        put32(old, undo.oldNext);
-        os::pwrite(fd_, old, 4, 0);
-        os::truncate(fd_, off_t(undo.oldSize));
+        restoreEnd(undo);
         os::sync(fd_);
         throw;
     }
     return next;
+}
+
+void MemoFile::restoreEnd(const MemoUndo& u) {
+    unsigned char h[4];
+    put32(h, u.oldNext);
+    os::pwrite(fd_, h, 4, 0);
+    os::truncate(fd_, off_t(u.oldSize));
 }
 
 void MemoFile::undo(const MemoUndo& u, bool durable) {
@@ -156,9 +160,7 @@ void MemoFile::undoLocked(const MemoUndo& u, bool durable) {
     } else {
         unsigned char h[4];
         if (os::pread(fd_, h, 4, 0) != 4 || le32(h) != u.newNext) return; // another writer came after
-        put32(h, u.oldNext);
-        os::pwrite(fd_, h, 4, 0);
-        os::truncate(fd_, off_t(u.oldSize));
+        restoreEnd(u);
     }
     if (durable) os::sync(fd_);
 }

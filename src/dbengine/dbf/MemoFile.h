@@ -34,6 +34,8 @@ public:
 
 private:
     void undoLocked(const MemoUndo& undo, bool durable);
+    // Best effort: the next free block and the length an append found.
+    void restoreEnd(const MemoUndo& undo);
     uint32_t blocksFor(size_t bytes) const { return uint32_t((bytes + 8 + blockSize_ - 1) / blockSize_); }
     std::string path_;
     int fd_ = -1;
