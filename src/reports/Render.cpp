@@ -139,11 +139,14 @@ public:
         footer_ = u_.pt(28);
         page_ = QSizeF(paint.width(), paint.height() - footer_);
         chart_.setWidth(page_.width() * 0.9);
-        doc_.documentLayout()->setPaintDevice(device);
+        doc_.setUndoRedoEnabled(false);
         doc_.setDocumentMargin(0);
         doc_.setDefaultFont(font(kSerif, 11));
+        doc_.documentLayout()->setPaintDevice(device);
         doc_.setPageSize(page_);
         doc_.documentLayout()->registerHandler(kChartObject, &chart_);
+        // In one edit block, so that it is laid out once, when complete: a table grown cell by
+        // cell would be laid out again at every cell.
         build(report);
     }
 
@@ -154,6 +157,8 @@ public:
 
     void drawPage(QPainter* p, int i) {
         p->save();
+        // A table row that runs over a page break would draw its borders into the footer.
+        p->setClipRect(QRectF(0, 0, page_.width(), page_.height()));
         p->translate(0, -i * page_.height());
         QAbstractTextDocumentLayout::PaintContext ctx;
         ctx.clip = QRectF(0, i * page_.height(), page_.width(), page_.height());
@@ -166,6 +171,7 @@ public:
 private:
     void build(const Report& report) {
         QTextCursor c(&doc_);
+        c.beginEditBlock();
         bool first = true;
         bool breakNext = false;
         auto block = [&](const QTextBlockFormat& bf, const QTextCharFormat& cf) {
@@ -224,6 +230,7 @@ private:
                 breakNext = true;
             }
         }
+        c.endEditBlock();
     }
 
     template <typename BlockFn> void table(QTextCursor& c, BlockFn& block, const Table& t, bool ruled) {
@@ -241,46 +248,49 @@ private:
         tf.setColumnWidthConstraints(widths);
         tf.setCellSpacing(0);
         tf.setCellPadding(Units::fmt(ruled ? 2.5 : 1.5));
-        tf.setBorder(ruled ? Units::fmt(0.75) : 0);
+        tf.setBorder(ruled ? Units::fmt(0.4) : 0);
         tf.setBorderBrush(Qt::black);
         tf.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
-        tf.setBorderCollapse(true);
+        // Separate cell borders: collapsing them makes Qt look up each cell's neighbours, which
+        // took most of the time of a long table.
+        tf.setBorderCollapse(false);
         tf.setHeaderRowCount(t.header.isEmpty() ? 0 : 1);
         tf.setTopMargin(Units::fmt(2));
         tf.setBottomMargin(Units::fmt(4));
         QTextTable* table = c.insertTable(rows, cols, tf);
         QTextCharFormat body;
-        body.setFont(font(kSerif, ruled ? 10 : 11));
+        body.setFont(font(kSerif, !ruled ? 11 : t.small ? 8.5 : 10));
         QTextCharFormat head;
         head.setFont(font(kSans, 9.5, true));
         QTextCharFormat label;
         label.setFont(font(kSerif, 11, true));
-        auto put = [&](int r, int col, const QString& text, const QTextCharFormat& f) {
-            QTextTableCell cell = table->cellAt(r, col);
-            if (r == 0 && !t.header.isEmpty()) {
+        // Filled cell after cell with one cursor: looking a cell up by row and column is slow in
+        // a long table. An empty cell is one empty block, so the next cell starts one position
+        // after the end of this one's text.
+        if (!t.header.isEmpty())
+            for (int col = 0; col < cols; ++col) {
+                QTextTableCell cell = table->cellAt(0, col);
                 QTextCharFormat shade = cell.format();
                 shade.setBackground(QColor(230, 230, 230));
                 cell.setFormat(shade);
             }
-            QTextCursor at = cell.firstCursorPosition();
-            if (std::find(t.numeric.begin(), t.numeric.end(), col) != t.numeric.end()) {
-                QTextBlockFormat centre;
-                centre.setAlignment(Qt::AlignHCenter);
-                at.setBlockFormat(centre);
+        QTextBlockFormat centre;
+        centre.setAlignment(Qt::AlignHCenter);
+        std::vector<bool> numeric(size_t(cols), false);
+        for (int col : t.numeric)
+            if (col >= 0 && col < cols) numeric[size_t(col)] = true;
+        QTextCursor at = table->cellAt(0, 0).firstCursorPosition();
+        auto fill = [&](const QStringList& row, bool header) {
+            for (int col = 0; col < cols; ++col) {
+                if (numeric[size_t(col)]) at.setBlockFormat(centre);
+                if (col < row.size())
+                    at.insertText(row[col], header ? head : !ruled && col == 0 ? label : body);
+                at.setPosition(at.position() + 1);
             }
-            at.insertText(text, f);
         };
-        int r = 0;
-        if (!t.header.isEmpty()) {
-            for (int col = 0; col < cols && col < t.header.size(); ++col)
-                put(0, col, t.header[col], head);
-            r = 1;
-        }
-        for (const QStringList& row : t.rows) {
-            for (int col = 0; col < cols && col < row.size(); ++col)
-                put(r, col, row[col], !ruled && col == 0 ? label : body);
-            ++r;
-        }
+        if (!t.header.isEmpty()) fill(t.header, true);
+        for (const QStringList& row : t.rows)
+            fill(row, false);
         c.movePosition(QTextCursor::End);
     }
 

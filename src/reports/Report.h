@@ -32,6 +32,7 @@ struct Table {
     std::vector<int> widths;  // percent of the text width, one per column
     std::vector<int> numeric; // columns of numbers, centred
     std::vector<QStringList> rows;
+    bool small = false; // a smaller type, for many columns
 };
 // A bar chart of criterion scores, drawn as vector graphics.
 struct BarChart {

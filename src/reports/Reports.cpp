@@ -229,10 +229,10 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
                     {QStringLiteral("Тестируемых"), QString::number(runs.size())},
                     {QStringLiteral("Дата отчёта"), dateText(QDate::currentDate())}}});
 
-    // Name and date take a third of the width; the criteria share the rest.
+    // The criteria share about two thirds of the width; the name takes what is left.
     Table t;
     t.header = {QStringLiteral("№"), QStringLiteral("Тестируемый"), QStringLiteral("Дата")};
-    const int each = std::clamp(66 / test.criteria, 5, 30);
+    const int each = std::clamp(70 / test.criteria, 5, 30);
     t.widths = {5, 100 - 5 - 11 - each * test.criteria, 11};
     if (t.widths[1] < 12) t.widths[1] = 12;
     for (int k = 1; k <= test.criteria; ++k) {
@@ -240,6 +240,7 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
         t.widths.push_back(each);
     }
     t.numeric = {0};
+    t.small = test.criteria > 3;
     std::vector<std::vector<stats::Real>> scores(size_t(test.criteria));
     for (const RunResult& r : runs) {
         const auto who = people.find(r.key.testee);

@@ -42,7 +42,8 @@ struct Archive::Tables {
             auto* t = new db::Table(&owner);
             t->setDatabaseName(alias);
             t->setTableName(QString::fromLatin1(file));
-            t->setReadOnly(true);
+            // Opened as the program opens them, so that both share one file object and its key
+            // indexes; nothing here writes.
             t->open();
             return t;
         };

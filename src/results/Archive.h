@@ -60,7 +60,7 @@ struct RunResult {
     bool scored() const;
 };
 
-// Read-only access to the stored runs through tables of its own, so that reading never moves
+// Reading the stored runs through tables of its own, so that reading never moves
 // the cursors or filters the windows stand on. Opens the tables of alias on construction.
 class Archive {
 public:
