@@ -362,10 +362,10 @@ const std::vector<StatRow> kStat = {
 // Appends rows through the engine, as the program itself writes them.
 class TableWriter {
 public:
-    TableWriter(const QString& dir, const QString& file) {
+    TableWriter(const QString& dir, const QString& file, bool durable = false) {
         table_.setTableName(QDir(dir).filePath(file));
         table_.open();
-        table_.file()->setDurable(false); // a generated database: no sync per row
+        table_.file()->setDurable(durable); // a generated database: no sync per row
     }
 
     void add(const std::vector<db::Variant>& values) {
@@ -482,6 +482,12 @@ const std::vector<DictEntry>& dictionary() {
 
 const NamePool& namePool(bool female) {
     return female ? kWomen : kMen;
+}
+
+void fillDictionaries(const QString& dir) {
+    TableWriter sprav(dir, QStringLiteral("bd_sprav.dbf"), true);
+    for (const auto& d : kDictionary)
+        sprav.add({d.kind, d.code, d.text});
 }
 
 void fill(const QString& dir) {

@@ -19,6 +19,10 @@ struct NamePool {
 };
 const NamePool& namePool(bool female);
 
+// Writes the standard dictionaries into the empty bd_sprav of dir, each row synced: the start
+// of a user's own database.
+void fillDictionaries(const QString& dir);
+
 // Fills an empty database in dir (as schema::createDatabase leaves it) with the sample
 // content, and writes bd_stat.dbf beside it for the statistics window.
 void fill(const QString& dir);

@@ -9,11 +9,16 @@
 QPixmap ProgramPicture() {
     QPixmap pm(237, 317);
     QPainter p(&pm);
+    PaintProgramPicture(p);
+    return pm;
+}
+
+void PaintProgramPicture(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 0, 317);
     sky.setColorAt(0, QColor(18, 32, 86));
     sky.setColorAt(1, QColor(36, 120, 130));
-    p.fillRect(pm.rect(), sky);
+    p.fillRect(QRect(0, 0, 237, 317), sky);
 
     // A head in profile, facing right, with the letter psi where the mind is.
     QPainterPath head;
@@ -43,5 +48,32 @@ QPixmap ProgramPicture() {
     p.setPen(QColor(240, 240, 240));
     p.setFont(ui::font(QStringLiteral("Arial"), 18, ui::Bold));
     p.drawText(QRect(0, 286, 237, 28), Qt::AlignCenter, QStringLiteral("ПСИХОТЕСТ"));
-    return pm;
+}
+
+void PaintProgramIcon(QPainter& p, int size) {
+    // The square of the picture that holds the head and its letter, rounded at the corners;
+    // the caption below is too small to read at icon sizes.
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    const double scale = size / 237.0;
+    QPainterPath frame;
+    frame.addRoundedRect(QRectF(0, 0, size, size), size * 0.12, size * 0.12);
+    p.setClipPath(frame);
+    p.scale(scale, scale);
+    p.translate(0, -30);
+    PaintProgramPicture(p);
+    p.restore();
+}
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        PaintProgramIcon(p, size);
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
 }

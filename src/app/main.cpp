@@ -1,5 +1,7 @@
 #include "app/Main.h"
+#include "app/FirstStart.h"
 #include "app/Fist.h"
+#include "app/Picture.h"
 #include "app/Startup.h"
 #include "widgets/Application.h"
 #include "widgets/Messages.h"
@@ -10,6 +12,10 @@
 int main(int argc, char** argv) {
     ui::Application app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
+    app.setWindowIcon(ProgramIcon());
+
+    // Started from the desktop entry with no database bound yet: ask where it is, once.
+    if (app.arguments().contains(QStringLiteral("--desktop")) && !EnsureDatabaseChosen()) return 0;
 
     // The splash window is on screen while the tables open and the windows are built.
     auto* splash = new TFistForm;

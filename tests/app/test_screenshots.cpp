@@ -2,8 +2,10 @@
 #include "AppFixture.h"
 
 #include "app/About.h"
+#include "app/FirstStart.h"
 #include "app/Fist.h"
 #include "app/Main.h"
+#include "app/Picture.h"
 #include "catalogue/CreateTest.h"
 #include "catalogue/NameTest.h"
 #include "catalogue/TipTest.h"
@@ -156,4 +158,10 @@ TEST_F(AppTest, ScreenshotsOfTheCharts) {
     EXPECT_EQ(FormDiagr->DBChart1->points().size(), 3);
     EXPECT_EQ(FormDiagr1->DBChart1->points().size(), 3);
     EXPECT_TRUE(messages->texts().isEmpty());
+}
+
+TEST_F(AppTest, ScreenshotsOfTheFirstStartWindowAndTheIcon) {
+    TFormFirstStart w;
+    EXPECT_EQ(shoot(&w, QStringLiteral("FormFirstStart")).size(), QSize(460, 236));
+    EXPECT_TRUE(ProgramIcon().pixmap(128, 128).save(shotDir() + QStringLiteral("/ProgramIcon.png")));
 }

@@ -76,6 +76,7 @@ void Dataset::goTo(int pos) {
 void Dataset::first() {
     requireActive();
     checkBrowseMode();
+    noticeStoredChanges();
     goTo(viewSize() ? 0 : -1);
     bof_ = true;
     eof_ = viewSize() == 0;
@@ -84,6 +85,7 @@ void Dataset::first() {
 void Dataset::last() {
     requireActive();
     checkBrowseMode();
+    noticeStoredChanges();
     goTo(int(viewSize()) - 1);
     eof_ = true;
     bof_ = viewSize() == 0;
@@ -92,6 +94,7 @@ void Dataset::last() {
 void Dataset::next() {
     requireActive();
     checkBrowseMode();
+    noticeStoredChanges();
     if (pos_ + 1 < int(viewSize())) {
         goTo(pos_ + 1);
         eof_ = bof_ = false;
@@ -103,6 +106,7 @@ void Dataset::next() {
 void Dataset::prior() {
     requireActive();
     checkBrowseMode();
+    noticeStoredChanges();
     if (pos_ > 0) {
         goTo(pos_ - 1);
         eof_ = bof_ = false;
@@ -114,6 +118,7 @@ void Dataset::prior() {
 int Dataset::moveBy(int n) {
     requireActive();
     checkBrowseMode();
+    noticeStoredChanges();
     int size = int(viewSize());
     if (size == 0 || n == 0) {
         eof_ = eof_ || size == 0;

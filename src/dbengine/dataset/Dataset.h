@@ -119,6 +119,9 @@ protected:
     // another user holds.
     virtual void lockRow(size_t row) { (void)row; }
     virtual void unlockRow() {}
+    // Before a move: a subclass whose stored rows another program changed underneath rebuilds its
+    // view and says so (throws).
+    virtual void noticeStoredChanges() {}
     virtual void fillMasterFields() {}
     // Fast path for locate; returns -2 when the subclass has none for these fields.
     virtual int locateFast(const std::vector<const Field*>& fields,

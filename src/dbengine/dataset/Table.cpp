@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 
@@ -193,6 +194,7 @@ bool Table::inOrder(uint32_t a, uint32_t b) const {
 
 void Table::rebuildView() {
     file_->refresh();
+    cutsSeen_ = file_->cuts();
     Variant mv = masterValue();
     masterKeyNull_ = mv.isNull();
     masterKey_ = 0;
@@ -389,6 +391,35 @@ void Table::lockRow(size_t row) {
     const uint32_t rec = recAt(row);
     if (!file_->lockRecord(rec)) throw DatabaseError(QString::fromLatin1(dbf::kRecordLocked));
     editLock_ = rec;
+    try {
+        file_->reloadRecord(rec); // the edit starts from what is stored now
+    } catch (...) {
+        unlockRow();
+        if (file_->cuts() != cutsSeen_) noticeStoredChanges();
+        throw;
+    }
+}
+
+void Table::noticeStoredChanges() {
+    // A look costs a stat; a loop of moves looks at most every 20 ms.
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    if (file_->cuts() == cutsSeen_) {
+        if (now - lastLook_ < 20) return;
+        lastLook_ = now;
+        file_->refresh();
+        if (file_->cuts() == cutsSeen_) return;
+    }
+    rebuildView();
+    resetCursor();
+    emit dataSetChanged();
+    if (file_->detached())
+        throw DatabaseError(QStringLiteral("Table %1 %2; close the window and open it again")
+                                .arg(tableName_, QString::fromStdString(file_->detachedReason())));
+    throw DatabaseError(QStringLiteral("Table %1 was changed by another program: records were removed. The "
+                                       "view now shows what is stored")
+                            .arg(tableName_));
 }
 
 void Table::unlockRow() {

@@ -100,6 +100,7 @@ private:
     // The record's bytes with the buffer's values; only, when given, is the one field written.
     void lockRow(size_t row) override;
     void unlockRow() override;
+    void noticeStoredChanges() override;
     // Runs a record write; memo texts it wrote are taken back when it fails.
     void storeRecord(const std::function<void()>& write);
     std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting,
@@ -128,6 +129,8 @@ private:
     double masterKey_ = 0;
     bool defaultFields_ = false;
     int64_t editLock_ = -1; // the record whose lock an edit holds
+    uint32_t cutsSeen_ = 0; // the file's cuts when the view was built
+    int64_t lastLook_ = 0;  // steady-clock ms of the last look at the file from a move
     QString numberField_, numberScope_;
     int numberColumn_ = -1, numberScopeColumn_ = -1;
     void giveFreeNumber(std::string& record, uint32_t count) const;

@@ -346,8 +346,14 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     if (body > size)
         f->fail("header claims " + std::to_string(f->count_) + " records, more than the file holds");
     f->stray_ = size > body + 1 ? size - body - 1 : 0;
-    f->mapFile(size);
+    // Chunks of about 128 KiB, a power of two records each so that finding one is a shift.
+    while (f->chunkShift_ < 16 && (size_t(f->recLen_) << (f->chunkShift_ + 1)) <= 128 * 1024)
+        ++f->chunkShift_;
+    f->chunkMask_ = (1u << f->chunkShift_) - 1;
+    f->blank_.reset(new char[f->kChunkPad * 2 + f->recLen_]);
+    std::memset(f->blank_.get(), ' ', f->kChunkPad * 2 + f->recLen_);
     f->seen_ = st.mtimeNs;
+    f->seenSize_ = st.size;
     bool needMemo =
         std::any_of(f->fields_.begin(), f->fields_.end(), [](const FieldDef& d) { return d.type == 'M'; });
     if (needMemo) f->memo_ = std::make_unique<MemoFile>(memoPathFor(path), f->writable_);
@@ -432,20 +438,69 @@ void DbfFile::repairTail() {
     }
 }
 
-void DbfFile::mapFile(size_t size) {
-    if (size == 0) size = 1;
-    if (base_ && size <= mapped_) return;
-    size_t want = std::max(size, mapped_ + mapped_ / 4); // grow geometrically for appends
-    // Mapping past the end of the file is fine as long as we never touch those pages.
-    void* p = os::map(fd_, want);
-    if (!p) fail("cannot be mapped: " + os::reason(errno));
-    if (base_) os::unmap(base_, mapped_);
-    base_ = static_cast<char*>(p);
-    mapped_ = want;
+const char* DbfFile::loadChunk(uint32_t rec) const {
+    if (rec >= count_) return blank_.get() + kChunkPad;
+    const size_t c = rec >> chunkShift_;
+    if (c >= chunks_.size()) chunks_.resize(c + 1);
+    const uint32_t first = uint32_t(c) << chunkShift_;
+    const size_t per = size_t(chunkMask_) + 1;
+    const size_t want = std::min<size_t>(per, count_ - first) * recLen_;
+    std::unique_ptr<char[]> chunk(new char[kChunkPad * 2 + per * recLen_]);
+    char* data = chunk.get() + kChunkPad;
+    size_t got = 0;
+    while (got < want) {
+        ssize_t r =
+            os::pread(fd_, data + got, want - got, off_t(hdrLen_) + off_t(first) * recLen_ + off_t(got));
+        if (r <= 0) break;
+        got += size_t(r);
+    }
+    // Past what the file gave: blanks. A short read means the file was cut (or the disk failed)
+    // under us; the next refresh must look at the file again.
+    std::memset(chunk.get(), ' ', kChunkPad);
+    std::memset(data + got, ' ', per * recLen_ - got + kChunkPad);
+    if (got < want) seen_ = -1;
+    chunks_[c] = std::move(chunk);
+    return data + size_t(rec & chunkMask_) * recLen_;
+}
+
+void DbfFile::forgetChunksFrom(uint32_t rec) {
+    const size_t c = rec >> chunkShift_;
+    if (c < chunks_.size()) chunks_.resize(c);
+}
+
+void DbfFile::keepInChunk(uint32_t rec, const std::string& bytes) {
+    const size_t c = rec >> chunkShift_;
+    if (c < chunks_.size() && chunks_[c])
+        std::memcpy(chunks_[c].get() + kChunkPad + size_t(rec & chunkMask_) * recLen_, bytes.data(), recLen_);
+}
+
+bool DbfFile::replacedElsewhere() const {
+    // A file put in the table's place (a copy renamed over it) leaves ours unlinked: writes to it
+    // would be lost.
+    os::FileInfo mine, named;
+    return os::stat(fd_, mine) == 0 && os::stat(path_, named) == 0 &&
+           (named.device != mine.device || named.inode != mine.inode);
+}
+
+uint32_t DbfFile::storedCount(unsigned char* header) {
+    if (detached_.empty() && replacedElsewhere()) detach("was replaced by another program");
+    if (!detached_.empty()) fail(detached_ + "; open it again");
+    unsigned char own[12];
+    unsigned char* h = header ? header : own;
+    readExact(fd_, h, 12, 0, path_);
+    if (le16(h + 8) != hdrLen_ || le16(h + 10) != recLen_) {
+        detach("was rewritten by another program with another structure");
+        fail(detached_ + "; open it again");
+    }
+    return le32(h + 4);
+}
+
+bool DbfFile::unchangedSinceSeen() const {
+    os::FileInfo st;
+    return os::stat(fd_, st) == 0 && st.mtimeNs == seen_ && st.size == seenSize_;
 }
 
 DbfFile::~DbfFile() {
-    if (base_) os::unmap(base_, mapped_);
     // Every write was synced when it was made: a close has nothing left to report.
     if (fd_ >= 0) os::close(fd_);
 }
@@ -461,35 +516,76 @@ int DbfFile::fieldIndex(std::string_view name) const {
     return -1;
 }
 
-void DbfFile::noteOwnWrite() {
+void DbfFile::noteOwnWrite(uint64_t expectedSize) {
     os::FileInfo st;
-    if (os::stat(fd_, st) == 0) seen_ = st.mtimeNs;
-}
-
-void DbfFile::dropIndexesIfChangedElsewhere() {
-    // File times tick in steps of a few milliseconds: a change another process makes within
-    // the same step as our own last write goes unseen until the table is opened again.
-    os::FileInfo st;
-    if (os::stat(fd_, st) != 0) return;
-    if (st.mtimeNs != seen_) {
-        indexes_.clear();
-        seen_ = st.mtimeNs;
-    }
+    if (os::stat(fd_, st) != 0 || (expectedSize && st.size != expectedSize)) return;
+    seen_ = st.mtimeNs;
+    seenSize_ = st.size;
 }
 
 bool DbfFile::refresh() {
-    dropIndexesIfChangedElsewhere();
-    unsigned char c[4];
-    if (os::pread(fd_, c, 4, 4) != 4) return false;
-    uint32_t n = le32(c);
-    if (n == count_) return false;
-    if (n < count_) indexes_.clear(); // packed by another program
+    // File times tick in steps of a few milliseconds: a change another process makes within the
+    // same step as our own last write goes unseen until a later change or an edit's re-read.
     os::FileInfo st;
-    if (os::stat(fd_, st) != 0) return false;
-    if (size_t(hdrLen_) + size_t(n) * recLen_ > size_t(st.size)) return false; // mid-append elsewhere
-    mapFile(size_t(st.size));
+    if (os::stat(fd_, st) != 0 || !detached_.empty()) return false;
+    if (replacedElsewhere()) {
+        detach("was replaced by another program");
+        return true;
+    }
+    if (st.mtimeNs == seen_ && st.size == seenSize_) return false;
+    unsigned char h[12];
+    if (os::pread(fd_, h, sizeof h, 0) != ssize_t(sizeof h)) return false;
+    // What we hold may be stale anywhere: records and keys are read again when next needed.
+    chunks_.clear();
+    indexes_.clear();
+    const uint32_t before = count_;
+    if (le16(h + 8) != hdrLen_ || le16(h + 10) != recLen_) {
+        detach("was rewritten by another program with another structure");
+        return before != 0;
+    }
+    uint32_t n = le32(h + 4);
+    if (uint64_t(hdrLen_) + uint64_t(n) * recLen_ > st.size) {
+        // The count is written after the record, so this is a cut, not an append in progress:
+        // take the whole records the file holds.
+        n = st.size > hdrLen_ ? uint32_t((st.size - hdrLen_) / recLen_) : 0;
+    }
+    if (n < count_) ++cuts_;
     count_ = n;
-    return true;
+    seen_ = st.mtimeNs;
+    seenSize_ = st.size;
+    return n != before;
+}
+
+void DbfFile::adoptCount(uint32_t n) {
+    // Records others appended are read when first used; fewer records than we knew is a cut.
+    if (n < count_) {
+        ++cuts_;
+        indexes_.clear();
+    }
+    forgetChunksFrom(std::min(n, count_));
+    count_ = n;
+}
+
+void DbfFile::detach(const std::string& why) {
+    // None of what we know of its fields holds any more.
+    detached_ = why;
+    chunks_.clear();
+    indexes_.clear();
+    count_ = 0;
+    ++cuts_;
+}
+
+void DbfFile::reloadRecord(uint32_t rec) {
+    refresh();
+    if (!detached_.empty()) fail(detached_ + "; open it again");
+    if (rec >= count_ || rec >= storedCount())
+        fail("record " + std::to_string(rec + 1) + " is no longer stored: another program changed the table");
+    // Another workstation's write shows only in what is read after taking the lock.
+    const size_t c = rec >> chunkShift_;
+    if (c >= chunks_.size() || !chunks_[c]) return; // read from the file when first used
+    std::string fresh(recLen_, '\0');
+    readExact(fd_, fresh.data(), fresh.size(), off_t(hdrLen_) + off_t(rec) * recLen_, path_);
+    keepInChunk(rec, fresh);
 }
 
 QString DbfFile::readString(uint32_t rec, int field) const {
@@ -556,18 +652,21 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
     if (!writable_) fail("is read-only");
     if (bytes.size() != recLen_) fail("record of wrong length");
     AppendLock lock(*this);
-    unsigned char h[8];
-    readExact(fd_, h, 8, 0, path_);
-    const uint32_t n = le32(h + 4); // another process may have appended since we looked
+    if (underLock) refresh(); // every record stored so far, ours or another process's, as stored now
+    unsigned char h[12];
+    const uint32_t n = storedCount(h); // another process may have appended since we looked
     const off_t at = off_t(hdrLen_) + off_t(n) * recLen_;
-    const uint64_t oldSize = fileSize(fd_, path_);
+    os::FileInfo st;
+    if (os::stat(fd_, st) != 0) ioFail("Cannot read", path_);
+    const uint64_t oldSize = st.size;
+    if (uint64_t(at) > oldSize) fail("header claims more records than the file holds");
+    if (n != count_) adoptCount(n);
     std::string buf = bytes;
     if (underLock) {
-        if (uint64_t(at) > oldSize) fail("header claims more records than the file holds");
-        mapFile(size_t(oldSize)); // every record stored so far, ours or another process's
         underLock(buf, n);
         if (buf.size() != recLen_) fail("record of wrong length");
     }
+    const bool clean = st.mtimeNs == seen_ && st.size == seenSize_;
     buf.push_back(0x1A);
     try {
         // Record first, count after: a crash in between leaves the old, readable count.
@@ -584,9 +683,9 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         undoAppend(h, at, oldSize);
         throw;
     }
-    noteOwnWrite();
-    mapFile(size_t(at) + buf.size());
     count_ = n + 1;
+    keepInChunk(n, buf);
+    if (clean) noteOwnWrite(uint64_t(at) + buf.size()); // else the next refresh reads the others' work
     return n;
 }
 
@@ -610,6 +709,10 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
         uint32_t rec;
         ~Unlock() { file->unlockRecord(rec); }
     } unlock{this, rec};
+    // The header as stored now: a record another program packed away must not be written back.
+    if (rec >= storedCount())
+        fail("record " + std::to_string(rec + 1) + " is no longer stored: another program changed the table");
+    const bool clean = unchangedSinceSeen();
     const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
     std::string old(recLen_, '\0');
     readExact(fd_, old.data(), old.size(), at, path_);
@@ -622,7 +725,10 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
         os::sync(fd_);
         throw;
     }
-    noteOwnWrite();
+    keepInChunk(rec, bytes);
+    // A record write keeps the length: a longer file means another process appended meanwhile,
+    // which the next refresh must still see.
+    if (clean) noteOwnWrite(seenSize_);
     for (auto& ix : indexes_)
         ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));
 }
@@ -662,7 +768,7 @@ const KeyIndex* DbfFile::indexWithin(const std::vector<int>& columns) const {
 }
 
 KeyIndex& DbfFile::keyIndex(const std::vector<int>& columns) {
-    dropIndexesIfChangedElsewhere();
+    refresh(); // keys another process stored, or changed, count too
     for (auto& ix : indexes_)
         if (ix->columns() == columns) {
             ix->catchUp(*this);

@@ -38,7 +38,9 @@ struct MemoUndo;
 class KeyIndex;
 
 // One .dbf file (and its .dbt), shared by every dataset that opens the same path.
-// Reads go through a shared mapping; writes are pwrite + fdatasync under OFD locks.
+// Records are read with pread into memory of our own, a chunk at a time on first use: a file
+// another program cuts or rewrites can make what we hold stale, never unreadable. Writes are
+// pwrite + fdatasync under OFD locks.
 class DbfFile {
 public:
     // Opening for writing also cuts bytes a writer killed mid-append left past the last record;
@@ -63,10 +65,27 @@ public:
     // Bytes past the last record and its end mark, as found when opened read-only.
     uint64_t strayBytes() const { return stray_; }
 
-    // Picks up records appended by other processes; true when the count changed.
+    // Picks up what other processes stored since we last looked (appended and changed records,
+    // a cut-off or rewritten file); true when the count changed.
     bool refresh();
+    // Bumped each time the file is found to hold fewer records than before, or another structure:
+    // views over it must be built again.
+    uint32_t cuts() const { return cuts_; }
+    // What we hold is no longer the table as stored: another program rewrote it with another
+    // header or record length, or put another file in its place. Nothing more is read or written.
+    bool detached() const { return !detached_.empty(); }
+    const std::string& detachedReason() const { return detached_; }
+    // Reads one record again from the file; for an edit taken under its lock. Fails when the
+    // record is no longer stored.
+    void reloadRecord(uint32_t rec);
 
-    const char* record(uint32_t rec) const { return base_ + hdrLen_ + size_t(rec) * recLen_; }
+    // A record past the stored count reads as blank.
+    const char* record(uint32_t rec) const {
+        const size_t c = rec >> chunkShift_;
+        if (c < chunks_.size() && chunks_[c]) [[likely]]
+            return chunks_[c].get() + kChunkPad + size_t(rec & chunkMask_) * recLen_;
+        return loadChunk(rec);
+    }
     bool isDeleted(uint32_t rec) const { return record(rec)[0] == '*'; }
     std::string_view raw(uint32_t rec, int field) const {
         const FieldDef& f = fields_[size_t(field)];
@@ -116,21 +135,32 @@ public:
 private:
     DbfFile() = default;
     void parseHeader(const unsigned char* h, size_t size);
-    void mapFile(size_t size);
+    const char* loadChunk(uint32_t rec) const;
+    void forgetChunksFrom(uint32_t rec);
+    void adoptCount(uint32_t n);
+    void keepInChunk(uint32_t rec, const std::string& bytes);
+    // Reads the header's count and lengths, failing when another program changed the structure.
+    // header, when given, gets the header's first 12 bytes.
+    uint32_t storedCount(unsigned char* header = nullptr);
+    bool unchangedSinceSeen() const;
+    bool replacedElsewhere() const;
     void repairTail();
     void undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldSize);
     void sync();
-    // Key indexes hold keys as this process last saw them: another writer's changes drop them.
-    void dropIndexesIfChangedElsewhere();
-    void noteOwnWrite();
+    // Takes the file as it is now for what we last saw; 0 = whatever its length.
+    void noteOwnWrite(uint64_t expectedSize = 0);
     [[noreturn]] void fail(const std::string& what) const;
 
     std::string path_;
     int fd_ = -1;
     bool writable_ = false;
     bool durable_ = true;
-    char* base_ = nullptr;
-    size_t mapped_ = 0;
+    // Bytes before and after each chunk: number parsing reads whole 8-byte words around a field.
+    static constexpr size_t kChunkPad = 16;
+    mutable std::vector<std::unique_ptr<char[]>> chunks_;
+    std::unique_ptr<char[]> blank_;
+    int chunkShift_ = 0;
+    uint32_t chunkMask_ = 0;
     uint32_t count_ = 0;
     uint16_t hdrLen_ = 0;
     uint16_t recLen_ = 0;
@@ -144,7 +174,13 @@ private:
     int appendDepth_ = 0; // the append lock is held while above 0
     class AppendLock;
     uint64_t stray_ = 0;
-    int64_t seen_ = 0; // modification time after our own last write
+    // The file as we last looked at it (or after our own last write); mutable so that a read
+    // which finds the file cut makes the next refresh look again.
+    mutable int64_t seen_ = 0;
+    uint64_t seenSize_ = 0;
+    uint32_t cuts_ = 0;
+    std::string detached_;
+    void detach(const std::string& why);
     std::vector<std::unique_ptr<KeyIndex>> indexes_;
 };
 

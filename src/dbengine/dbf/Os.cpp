@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,13 +105,27 @@ int close(int fd) {
     return ::close(fd);
 }
 
+static void fill(const struct stat& st, FileInfo& out) {
+    out.size = uint64_t(st.st_size);
+    out.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.regular = S_ISREG(st.st_mode);
+    out.device = uint64_t(st.st_dev);
+    out.inode = uint64_t(st.st_ino);
+}
+
 int stat(int fd, FileInfo& out) {
     if (int err = injected(Call::Stat)) return failWith(err);
     struct stat st {};
     if (::fstat(fd, &st) != 0) return -1;
-    out.size = uint64_t(st.st_size);
-    out.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    out.regular = S_ISREG(st.st_mode);
+    fill(st, out);
+    return 0;
+}
+
+int stat(const std::string& path, FileInfo& out) {
+    if (int err = injected(Call::Stat)) return failWith(err);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    fill(st, out);
     return 0;
 }
 
@@ -122,19 +135,6 @@ bool exists(const std::string& path) {
 
 int reachError(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0 ? 0 : errno;
-}
-
-void* map(int fd, size_t size) {
-    if (int err = injected(Call::Map)) {
-        errno = err;
-        return nullptr;
-    }
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    return p == MAP_FAILED ? nullptr : p;
-}
-
-void unmap(void* base, size_t size) {
-    ::munmap(base, size);
 }
 
 static int setLock(int fd, off_t offset, short type, bool wait = true) {

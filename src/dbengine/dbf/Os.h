@@ -7,7 +7,7 @@
 // Os.cpp, not changes across the engine. Calls return -1 and set errno as POSIX does.
 namespace dbf::os {
 
-enum class Call { Open, Read, Write, Sync, Truncate, Close, Stat, Map, Lock, Count };
+enum class Call { Open, Read, Write, Sync, Truncate, Close, Stat, Lock, Count };
 
 int open(const std::string& path, int flags, unsigned mode = 0);
 ssize_t pread(int fd, void* buf, size_t n, off_t at);
@@ -20,15 +20,13 @@ struct FileInfo {
     uint64_t size = 0;
     int64_t mtimeNs = 0; // modification time, nanoseconds since the epoch
     bool regular = false;
+    uint64_t device = 0, inode = 0;
 };
 int stat(int fd, FileInfo& out);
+int stat(const std::string& path, FileInfo& out);
 bool exists(const std::string& path);
 // 0 when the path can be reached, else the errno that says why not (ENOENT, EACCES, ...).
 int reachError(const std::string& path);
-
-// A read-only shared view of the file's first size bytes; null (with errno) on failure.
-void* map(int fd, size_t size);
-void unmap(void* base, size_t size);
 
 // Open-file-description write lock on one byte; waits while another holder has it.
 int lock(int fd, off_t offset);
