@@ -66,12 +66,14 @@ void OutputFile::flush() {
 }
 
 void OutputFile::write(const char* data, size_t n) {
+    if (!failure_.isEmpty()) throw ExportError(failure_);
     if (fd_ < 0) fail(EBADF);
     buffer_.append(data, n);
     if (buffer_.size() >= kBufferBytes) flush();
 }
 
 void OutputFile::commit() {
+    if (!failure_.isEmpty()) throw ExportError(failure_);
     if (fd_ < 0) {
         // Written by a library under the temporary name: open it again to sync it.
         fd_ = dbf::os::open(temp_, O_RDONLY | O_CLOEXEC);
@@ -98,8 +100,10 @@ void OutputFile::fail(int err) const {
 }
 
 void OutputFile::fail(const QString& reason) const {
-    throw ExportError(
-        QStringLiteral("Не удалось записать файл %1: %2").arg(QDir::toNativeSeparators(target_), reason));
+    if (!failure_.isEmpty()) throw ExportError(failure_);
+    failure_ =
+        QStringLiteral("Не удалось записать файл %1: %2").arg(QDir::toNativeSeparators(target_), reason);
+    throw ExportError(failure_);
 }
 
 } // namespace exporting

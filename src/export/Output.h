@@ -42,6 +42,8 @@ private:
     off_t written_ = 0;
     std::string buffer_;
     bool committed_ = false;
+    // The first failure: a library that does not stop at a failed write still never commits.
+    mutable QString failure_;
 };
 
 } // namespace exporting
