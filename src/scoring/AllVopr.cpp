@@ -1,6 +1,7 @@
 #include "scoring/AllVopr.h"
 
 #include "data/DM.h"
+#include "results/Scoring.h"
 #include "scoring/Diagr.h"
 #include "scoring/Rezult.h"
 #include "scoring/Run.h"
@@ -41,7 +42,11 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
 using scoring::number;
 
 void restrictQuestions() {
-    BD->Table_vopros->filterBy(QStringLiteral("NTEST=") + QString::number(number(BD->Table_testNTEST)));
+    BD->Table_vopros->filterBy(results::questionsFilter(number(BD->Table_testNTEST)));
+}
+
+results::RunTables runTables() {
+    return {BD->Table_vopros, BD->Table_otvet, BD->Table_rezult, BD->Table_summa, BD->Table_rez};
 }
 
 } // namespace
@@ -124,14 +129,11 @@ void TFormAllVopr::Button3Click() {
     PB->setRange(f, l);
 
     Table* rezult = BD->Table_rezult;
-    rezult->filterBy(scoring::runFilter());
+    rezult->filterBy(results::runFilter(scoring::currentRun()));
     bool all = true;
     for (int q = PB->min(); q <= PB->max(); ++q) {
-        bool answered = false;
-        if (rezult->locate(QStringLiteral("NOMVOPR"), {q})) {
-            const db::Variant a = BD->Table_rezultOTVET->value();
-            answered = !a.isNull() && a.toInt() != -1;
-        }
+        const bool answered = rezult->locate(QStringLiteral("NOMVOPR"), {q}) &&
+                              results::isAnswer(BD->Table_rezultOTVET->value());
         if (answered) {
             PB->stepBy(1);
         } else {
@@ -150,59 +152,12 @@ void TFormAllVopr::Button3Click() {
     Button3->hide();
 }
 
-// Points of the option the testee chose for a question. No answer row, no choice, or a number
-// that is no question of the test adds nothing: the cursors would otherwise stand on some
-// unrelated row. An index past the last option counts as the last option.
-int TFormAllVopr::answerPoints(int question) {
-    if (!BD->Table_rezult->locate(QStringLiteral("NOMVOPR"), {question})) return 0;
-    const db::Variant a = BD->Table_rezultOTVET->value();
-    if (a.isNull() || a.toInt() < 0) return 0;
-    if (!BD->Table_vopros->locate(QStringLiteral("NVOPR"), {question})) return 0;
-    if (!scoring::narrowToAnswerSet()) return 0;
-    Table* otvet = BD->Table_otvet;
-    if (otvet->isEmpty()) return 0;
-    otvet->moveBy(int(a.toInt()));
-    const db::Variant points = BD->Table_otvetBOTVET->value();
-    return points.isNull() ? 0 : int(points.toInt());
-}
-
 int TFormAllVopr::ScoreAnswers() {
     restrictQuestions();
-    const int org = number(BD->Table_orgNOM_ORG);
-    const int testee = number(BD->Table_anketNOMTESTIR);
-    const int test = number(BD->Table_testNTEST);
-    const QString run = scoring::runFilter();
-    BD->Table_rezult->filterBy(run);
-    Table* rez = BD->Table_rez;
-    rez->filterBy(run);
+    const results::RunKey run = scoring::currentRun();
     PB->setPosition(0);
-
     const int criteria = number(BD->Table_testKOLKRIT);
-    Table* summa = BD->Table_summa;
-    for (int k = 1; k <= criteria; ++k) {
-        int sum = 0;
-        // No blank before "and": the filter reads "<n>and" as a number and a word.
-        summa->filterBy(QStringLiteral("NOMTESTA=%1and KRIT=%2").arg(test).arg(k));
-        for (summa->first(); !summa->eof(); summa->next()) {
-            PB->stepBy(1);
-            sum += answerPoints(number(BD->Table_summaSUMVOPR));
-        }
-        if (rez->locate(QStringLiteral("KRIT"), {k})) {
-            rez->edit();
-            BD->Table_rezBALL->setValue(double(sum));
-        } else {
-            rez->append();
-            rez->setFields({double(org), double(testee), QDate::currentDate(), test, k, double(sum)});
-        }
-        try {
-            rez->post();
-        } catch (...) {
-            // Nobody can correct a score by hand here; a pending row would fail again at every
-            // later move of the table.
-            rez->cancel();
-            throw;
-        }
-    }
+    results::scoreRun(runTables(), run, criteria, QDate::currentDate(), [this] { PB->stepBy(1); });
     return criteria;
 }
 

@@ -32,9 +32,6 @@ public:
 
 protected:
     void FormActivate() override;
-
-private:
-    int answerPoints(int question);
 };
 
 extern TFormAllVopr* FormAllVopr;

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "data/DM.h"
+#include "results/Level.h"
 #include "scoring/Run.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
@@ -87,8 +88,7 @@ void TFormRezult::FormActivate() {
         throw db::ConversionError(); // as reading the missing score would
     }
     ball = number(BD->Table_rezBALL);
-    BD->Table_analiz->filterBy(
-        QStringLiteral("NOMTESTA=%1 and KRIT=%2 and MIN<=%3 and MAX>=%3").arg(test).arg(krit).arg(ball));
+    results::narrowToLevel(BD->Table_analiz, test, krit, ball);
 }
 
 void TFormRezult::ButtonCloseClick() {

@@ -8,24 +8,16 @@ int number(const db::Field* f) {
     return int(f->asInteger());
 }
 
+results::RunKey currentRun() {
+    return {number(BD->Table_orgNOM_ORG), number(BD->Table_anketNOMTESTIR), number(BD->Table_testNTEST)};
+}
+
 QString runFilter() {
-    return QStringLiteral("NOMU=%1 and NOMTESTIR=%2 and NOMTESTA=%3")
-        .arg(number(BD->Table_orgNOM_ORG))
-        .arg(number(BD->Table_anketNOMTESTIR))
-        .arg(number(BD->Table_testNTEST));
+    return results::runFilter(currentRun());
 }
 
 bool narrowToAnswerSet() {
-    const db::Variant set = BD->Table_voprosNOTV->value();
-    if (set.isNull()) return false;
-    db::Table* otvet = BD->Table_otvet;
-    const QString filter = QStringLiteral("NOMOTV=") + QString::number(set.toInt());
-    // Refiltering is a rebuild of the view; most questions share their set with the one before.
-    if (otvet->filtered() && otvet->filter() == filter)
-        otvet->first();
-    else
-        otvet->filterBy(filter);
-    return true;
+    return results::narrowToAnswerSet(BD->Table_otvet, BD->Table_voprosNOTV->value());
 }
 
 } // namespace scoring

@@ -1,5 +1,5 @@
 #pragma once
-#include <QString>
+#include "results/Run.h"
 
 namespace db {
 class Field;
@@ -10,12 +10,14 @@ namespace scoring {
 // A number field of the current row as a whole number.
 int number(const db::Field* f);
 
+// The current institution, testee and test of the data module.
+results::RunKey currentRun();
+
 // The restriction of the answer and score rows to the current testee in the current test.
 QString runFilter();
 
-// Narrows the answer table to the answer set of the current question, in stored order, and
-// stands on its first option; false, leaving the table alone, when the question names no set.
-// The testing window and the scoring read a question's options through this one rule.
+// The answer set of the current question, through the one rule the testing window and the
+// scoring share.
 bool narrowToAnswerSet();
 
 } // namespace scoring

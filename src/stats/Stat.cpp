@@ -1,7 +1,7 @@
 #include "stats/Stat.h"
 
 #include "data/DM.h"
-#include "stats/Numbers.h"
+#include "stats/Descriptive.h"
 #include "stats/X.h"
 #include "widgets/DBGrid.h"
 #include "widgets/Fonts.h"
@@ -14,7 +14,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <cmath>
 
 TFormStat* FormStat = nullptr;
 
@@ -201,34 +200,33 @@ void TFormStat::mean(const Series& s) {
     // Summed as reals: rounding the running sum to a whole number would lose every fraction.
     Real sum = 0;
     const int n =
-        eachValue(s.query, s.number, [&](const db::Variant& v) { sum = store(sum + v.toDouble()); });
+        eachValue(s.query, s.number, [&](const db::Variant& v) { sum = stats::addValue(sum, v.toDouble()); });
     if (n == 0) throw NumberError(noRows(s.number, QStringLiteral("средняя")));
-    s.sred->setText(stats::fixed4(store(sum / n)));
+    s.sred->setText(stats::fixed4(stats::mean(sum, n)));
 }
 
 void TFormStat::meanDeviation(const Series& s) {
     const Real m = readEdit(s.sred, QStringLiteral("Средняя ") + seriesText(s.number));
     Real total = 0;
-    const int n = eachValue(
-        s.query, s.number, [&](const db::Variant& v) { total = store(total + std::fabs(v.toDouble() - m)); });
+    const int n = eachValue(s.query, s.number, [&](const db::Variant& v) {
+        total = stats::addAbsDeviation(total, v.toDouble(), m);
+    });
     if (n == 0) throw NumberError(noRows(s.number, QStringLiteral("среднее отклонение")));
-    s.so->setText(stats::fixed4(store(total / n)));
+    s.so->setText(stats::fixed4(stats::meanDeviation(total, n)));
 }
 
 void TFormStat::variance(const Series& s) {
     const Real m = readEdit(s.sred, QStringLiteral("Средняя ") + seriesText(s.number));
     Real total = 0;
     const int n = eachValue(s.query, s.number, [&](const db::Variant& v) {
-        const Real d = v.toDouble() - m;
-        total = store(total + d * d);
+        total = stats::addSquaredDeviation(total, v.toDouble(), m);
     });
     if (n == 1)
         throw NumberError(
             QStringLiteral("Запрос %1 вернул одну строку: дисперсия по одному значению не определена.")
                 .arg(s.number));
     // Below 30 rows the sample estimate; no rows divide 0 by -1 and show 0.0000.
-    const Real var = store(n < 30 ? total / (n - 1) : total / n);
-    s.disp->setText(stats::fixed4(var));
+    s.disp->setText(stats::fixed4(stats::variance(total, n)));
 }
 
 void TFormStat::standardDeviation(const Series& s) {
@@ -236,7 +234,7 @@ void TFormStat::standardDeviation(const Series& s) {
     if (v < 0)
         throw NumberError(QStringLiteral("Дисперсия %1 отрицательна: корень из неё не извлекается.")
                               .arg(seriesText(s.number)));
-    s.sto->setText(stats::fixed4(store(std::sqrt(v))));
+    s.sto->setText(stats::fixed4(stats::standardDeviation(v)));
 }
 
 void TFormStat::ButtonExec1Click() {
@@ -292,10 +290,9 @@ void TFormStat::Button5Click() {
     const Real my = readEdit(EditSred2, QStringLiteral("Средняя второго запроса"));
     const Real sx = readEdit(EditSto, QStringLiteral("Стандартное отклонение первого запроса"));
     const Real sy = readEdit(EditStO2, QStringLiteral("Стандартное отклонение второго запроса"));
-    const Real divisor = sx * sy * (n - 1);
-    if (divisor == 0)
-        throw NumberError(QStringLiteral("Стандартное отклонение равно 0: коэффициент не определён."));
-    EditR->setText(stats::fixed4(store((sum - my * (mx * n)) / divisor)));
+    const std::optional<Real> r = stats::correlation(sum, mx, my, sx, sy, n);
+    if (!r) throw NumberError(QStringLiteral("Стандартное отклонение равно 0: коэффициент не определён."));
+    EditR->setText(stats::fixed4(*r));
 }
 
 void TFormStat::Button6Click() {

@@ -1,6 +1,6 @@
 #include "stats/X.h"
 
-#include "stats/Numbers.h"
+#include "stats/Descriptive.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Panel.h"
@@ -199,7 +199,8 @@ void TFormX::StringGrid1SetEditText() {
         for (int r = 1; r <= k2; ++r)
             // A zero grand total has no expected frequencies: the cells stay empty while typing,
             // and the chi-square button says why.
-            StringGrid2->setCell(c, r, n != 0 ? stats::fixed4(store(col * rowTotals[r] / n)) : QString());
+            StringGrid2->setCell(
+                c, r, n != 0 ? stats::fixed4(stats::expectedFrequency(col, rowTotals[r], n)) : QString());
     }
     for (int c = 1; c <= k1 + 1; ++c)
         StringGrid2->setCell(c, k2 + 1, g->cell(c, k2 + 1));
@@ -252,14 +253,13 @@ void TFormX::Button2Click() {
                         .arg(StringGrid2->cell(c, r)));
             const Real observed = store(Real(*count++));
             const Real expected = store(*e);
-            const Real d = observed - expected;
-            chi = store(chi + d * d / expected);
+            chi = stats::addChiSquareTerm(chi, observed, expected);
         }
     // The degrees of freedom take the category texts as decimals, while the grid took them as
     // whole numbers: "3.0" counts 3 here.
     const Real a = stats::readNumber(Edit1->text(), Label1->text());
     const Real b = stats::readNumber(Edit2->text(), Label2->text());
-    const Real df = store((a - 1) * (b - 1));
+    const Real df = stats::degreesOfFreedom(a, b);
     EditX->setText(stats::fixed4(chi));
     EditN->setText(stats::width2(df));
 }
