@@ -4,9 +4,12 @@
 #include "dataset/Table.h"
 #include "dataset/Variant.h"
 #include "dbf/DbfFile.h"
+#include "results/Level.h"
+#include "results/Run.h"
 
 #include <QDir>
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <unordered_map>
 
@@ -70,8 +73,8 @@ TestInfo findTest(const QString& dir, int test) {
 // A tested testee: the row of the sheet and the cells of its scores or answers.
 struct Run {
     int64_t org = 0, testee = 0;
-    qint64 firstDay = 0; // Julian day of the earliest row; 0 when no row has a date
-    size_t cells = 0;    // offset into the cell array
+    qint64 day = 0;   // Julian day of the run (see runDay); 0 when no row has a date
+    size_t cells = 0; // offset into the cell array
 };
 
 class Runs {
@@ -87,9 +90,9 @@ public:
         return runs_[it->second];
     }
     double& cell(const Run& run, size_t i) { return cells_[run.cells + i]; }
-    static void noteDate(Run& run, const QDate& d) {
-        if (d.isValid() && (run.firstDay == 0 || d.toJulianDay() < run.firstDay))
-            run.firstDay = d.toJulianDay();
+    Run* find(int64_t org, int64_t testee) {
+        auto it = index_.find(keyOf(org, testee));
+        return it == index_.end() ? nullptr : &runs_[it->second];
     }
     std::vector<Run>& list() { return runs_; }
     const std::vector<double>& cells() const { return cells_; }
@@ -161,7 +164,7 @@ void addPeople(const QString& dir, Sheet& sheet, const std::vector<Run>& runs) {
         org.numbers[i] = double(runs[i].org);
         testee.numbers[i] = double(runs[i].testee);
         if (auto it = orgNames.find(runs[i].org); it != orgNames.end()) orgName.texts[i] = it->second;
-        if (runs[i].firstDay) date.numbers[i] = double(runs[i].firstDay);
+        if (runs[i].day) date.numbers[i] = double(runs[i].day);
     }
     Reader a(dir, "bd_anket.dbf");
     const int nt = a.column("NOMTESTIR"), nu = a.column("NOMU"), cf = a.column("FAMTESTIR"),
@@ -214,33 +217,92 @@ void checkOrg(const QString& dir, const Request& request) {
     throw ExportError(QStringLiteral("Учреждения № %1 нет в базе данных.").arg(*request.org));
 }
 
-struct Level {
-    double min, max;
-    QString name;
+// The date of a run as the archive of results gives it: the newest date of its score rows, or
+// of its answer rows when none is dated. A scan of the other table runs only when needed.
+void dateRuns(const QString& dir, const Request& request, Runs& runs, const char* first, const char* second) {
+    for (const char* file : {first, second}) {
+        bool undated = false;
+        for (const Run& run : runs.list())
+            undated = undated || run.day == 0;
+        if (!undated) return;
+        std::unordered_map<uint64_t, qint64> newest;
+        Reader t(dir, file);
+        const int nu = t.column("NOMU"), nt = t.column("NOMTESTIR"), na = t.column("NOMTESTA"),
+                  dt = t.column("DATA");
+        for (uint32_t r = 0; r < t.count(); ++r) {
+            if (!t.live(r) || t.whole(r, na) != request.test) continue;
+            auto u = t.whole(r, nu), n = t.whole(r, nt);
+            if (!u || !n || (request.org && *u != *request.org)) continue;
+            Run* run = runs.find(*u, *n);
+            const QDate d = t.date(r, dt);
+            if (!run || run->day != 0 || !d.isValid()) continue;
+            qint64& day = newest[keyOf(*u, *n)];
+            day = std::max(day, d.toJulianDay());
+        }
+        for (Run& run : runs.list())
+            if (auto it = newest.find(keyOf(run.org, run.testee)); run.day == 0 && it != newest.end())
+                run.day = it->second;
+    }
+}
+
+// A table of the directory opened as the windows' tables are, for the shared rules that work on one.
+std::unique_ptr<db::Table> openTable(const QString& dir, const char* file) {
+    auto t = std::make_unique<db::Table>();
+    t->setTableName(QDir(dir).filePath(QLatin1String(file)));
+    t->setReadOnly(true);
+    t->open();
+    return t;
+}
+
+// The level names of the scores of a test, by the shared rule of a score's level; a test has
+// few distinct scores per criterion, so each is looked up once.
+class Levels {
+public:
+    Levels(const QString& dir, int test) : analiz_(openTable(dir, "bd_analiz.dbf")), test_(test) {}
+    QString name(int krit, int score) {
+        auto [it, made] = names_.try_emplace({krit, score});
+        if (made)
+            if (const auto level = results::levelOf(analiz_.get(), test_, krit, score))
+                it->second = level->name;
+        return it->second;
+    }
+
+private:
+    std::unique_ptr<db::Table> analiz_;
+    int test_;
+    std::map<std::pair<int, int>, QString> names_;
 };
 
-// The level of a score is the first range of its criterion, in stored order, that holds it,
-// both bounds included: what the result window shows.
-std::vector<std::vector<Level>> levelsOf(const QString& dir, int test, int criteria) {
-    std::vector<std::vector<Level>> levels(static_cast<size_t>(criteria));
-    Reader an(dir, "bd_analiz.dbf");
-    const int nt = an.column("NOMTESTA"), kr = an.column("KRIT"), ur = an.column("UROV"),
-              mn = an.column("MIN"), mx = an.column("MAX");
-    for (uint32_t r = 0; r < an.count(); ++r) {
-        if (!an.live(r) || an.whole(r, nt) != test) continue;
-        auto k = an.whole(r, kr);
-        if (!k || *k < 1 || *k > criteria) continue;
-        levels[size_t(*k - 1)].push_back({an.number(r, mn), an.number(r, mx), an.text(r, ur)});
-    }
-    return levels;
-}
+struct Option {
+    double points;
+    QString text;
+};
 
-QString levelName(const std::vector<Level>& levels, double ball) {
-    const double b = double(db::roundHalfEven(ball));
-    for (const Level& l : levels)
-        if (l.min <= b && b <= l.max) return l.name; // a blank bound holds nothing
-    return {};
-}
+// The options of each answer set in the order the testing window shows them, read once per set
+// through the shared narrowing to a set.
+class Options {
+public:
+    explicit Options(const QString& dir) : otvet_(openTable(dir, "bd_otvet.dbf")) {}
+    const std::vector<Option>& of(const std::optional<int64_t>& set) {
+        static const std::vector<Option> none;
+        if (!set) return none;
+        auto [it, made] = sets_.try_emplace(*set);
+        if (made && results::narrowToAnswerSet(otvet_.get(), db::Variant(*set))) {
+            const db::Field* text = otvet_->fieldByName(QStringLiteral("OTVET"));
+            const db::Field* points = otvet_->fieldByName(QStringLiteral("BOTVET"));
+            for (; !otvet_->eof(); otvet_->next()) {
+                const db::Variant p = points->value();
+                // A blank is no points, as the scoring counts it.
+                it->second.push_back({p.isNull() ? 0.0 : double(p.toInt()), text->value().toString()});
+            }
+        }
+        return it->second;
+    }
+
+private:
+    std::unique_ptr<db::Table> otvet_;
+    std::unordered_map<int64_t, std::vector<Option>> sets_;
+};
 
 Sheet collectScores(const QString& dir, const Request& request, const TestInfo& test,
                     const Progress& progress) {
@@ -248,8 +310,8 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
     Runs runs{size_t(K)};
     {
         Reader rez(dir, "bd_rez.dbf");
-        const int nu = rez.column("NOMU"), nt = rez.column("NOMTESTIR"), dt = rez.column("DATA"),
-                  na = rez.column("NOMTESTA"), kr = rez.column("KRIT"), ball = rez.column("BALL");
+        const int nu = rez.column("NOMU"), nt = rez.column("NOMTESTIR"), na = rez.column("NOMTESTA"),
+                  kr = rez.column("KRIT"), ball = rez.column("BALL");
         const uint32_t n = rez.count();
         for (uint32_t r = 0; r < n; ++r) {
             if (progress && (r & 0xFFFF) == 0) progress(r, n);
@@ -257,22 +319,23 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
             auto u = rez.whole(r, nu), t = rez.whole(r, nt);
             if (!u || !t || (request.org && *u != *request.org)) continue;
             Run& run = runs.of(*u, *t);
-            Runs::noteDate(run, rez.date(r, dt));
             auto k = rez.whole(r, kr);
             // Criteria beyond the test's count take no part in its result.
             if (!k || *k < 1 || *k > K) continue;
             double& cell = runs.cell(run, size_t(*k - 1));
-            if (std::isnan(cell)) cell = rez.number(r, ball); // one score row per criterion; the first counts
+            // The first score row of a criterion counts, as a search finds it; a score is whole.
+            if (auto b = rez.whole(r, ball); std::isnan(cell) && b) cell = double(*b);
         }
     }
     if (runs.list().empty()) nobody(request, test);
+    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
 
     const std::vector<Run> order = sorted(runs.list());
     Sheet sheet;
     sheet.title = test.name;
     sheet.rows = order.size();
     addPeople(dir, sheet, order);
-    const auto levels = levelsOf(dir, request.test, K);
+    Levels levels(dir, request.test);
     for (int k = 1; k <= K; ++k) {
         Column score;
         score.name = QStringLiteral("KRIT%1").arg(k);
@@ -288,7 +351,7 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
         for (const Run& run : order) {
             const double b = runs.cells()[run.cells + size_t(k - 1)];
             score.numbers.push_back(b);
-            level.texts.push_back(std::isnan(b) ? QString() : levelName(levels[size_t(k - 1)], b));
+            level.texts.push_back(std::isnan(b) ? QString() : levels.name(k, int(b)));
         }
         sheet.columns.push_back(std::move(score));
         sheet.columns.push_back(std::move(level));
@@ -313,25 +376,13 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
         for (uint32_t r = 0; r < v.count(); ++r) {
             if (!v.live(r) || v.whole(r, nt) != request.test) continue;
             auto q = v.whole(r, nv);
+            // A question number stored twice is one column: a search finds its first row.
             if (!q || columnOf.count(*q)) continue;
             columnOf.emplace(*q, questions.size());
             questions.push_back({*q, v.text(r, tx), v.whole(r, no)});
         }
     }
-    // The options of each answer set in stored order: an answer index counts from 0 there.
-    std::unordered_map<int64_t, std::vector<std::pair<double, QString>>> sets;
-    {
-        Reader o(dir, "bd_otvet.dbf");
-        const int ns = o.column("NOMOTV"), tx = o.column("OTVET"), pts = o.column("BOTVET");
-        for (uint32_t r = 0; r < o.count(); ++r)
-            if (auto s = o.whole(r, ns); o.live(r) && s)
-                sets[*s].emplace_back(o.number(r, pts), o.text(r, tx));
-    }
-    auto optionsOf = [&](const Question& q) -> const std::vector<std::pair<double, QString>>* {
-        if (!q.set) return nullptr;
-        auto it = sets.find(*q.set);
-        return it == sets.end() || it->second.empty() ? nullptr : &it->second;
-    };
+    Options options(dir);
 
     const bool points = request.content == Content::AnswerPoints;
     // Positions keep "shown, not answered" apart from "never shown" (a blank).
@@ -339,35 +390,39 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
     Runs runs{questions.size()};
     {
         Reader rz(dir, "bd_rezult.dbf");
-        const int nu = rz.column("NOMU"), nt = rz.column("NOMTESTIR"), dt = rz.column("DATA"),
-                  na = rz.column("NOMTESTA"), nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
+        const int nu = rz.column("NOMU"), nt = rz.column("NOMTESTIR"), na = rz.column("NOMTESTA"),
+                  nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
         const uint32_t n = rz.count();
+        std::vector<bool> seen;
         for (uint32_t r = 0; r < n; ++r) {
             if (progress && (r & 0xFFFF) == 0) progress(r, n);
             if (!rz.live(r) || rz.whole(r, na) != request.test) continue;
             auto u = rz.whole(r, nu), t = rz.whole(r, nt);
             if (!u || !t || (request.org && *u != *request.org)) continue;
             Run& run = runs.of(*u, *t);
-            Runs::noteDate(run, rz.date(r, dt));
             auto q = rz.whole(r, nv);
             auto col = q ? columnOf.find(*q) : columnOf.end();
             if (col == columnOf.end()) continue; // not a question of this test
+            // One answer row per question: the first in stored order counts, as a search finds it.
+            const size_t at = run.cells + col->second;
+            if (seen.size() <= at) seen.resize(runs.cells().size());
+            if (seen[at]) continue;
+            seen[at] = true;
             double& cell = runs.cell(run, col->second);
-            if (!std::isnan(cell)) continue; // one answer row per question; the first counts
+            // The shared rule of a choice: none for a blank or negative index, or for a question
+            // whose set has no options; an index past the last option is the last option.
             const auto a = rz.whole(r, ot);
-            if (!a || *a < 0) {
+            const std::vector<Option>& set = options.of(questions[col->second].set);
+            if (!a || *a < 0 || set.empty()) {
                 if (!points) cell = kNotAnswered;
                 continue;
             }
-            if (!points) {
-                cell = double(*a + 1);
-            } else if (const auto* options = optionsOf(questions[col->second])) {
-                // An index past the last option stands on the last, as the scoring moves.
-                cell = (*options)[size_t(std::min<int64_t>(*a, int64_t(options->size()) - 1))].first;
-            }
+            const size_t chosen = size_t(std::min<int64_t>(*a, int64_t(set.size()) - 1));
+            cell = points ? set[chosen].points : double(chosen + 1);
         }
     }
     if (runs.list().empty()) nobody(request, test);
+    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
 
     const std::vector<Run> order = sorted(runs.list());
     Sheet sheet;
@@ -390,9 +445,9 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
             c.measure = Measure::Ordinal;
             c.missingCode = kNotAnswered;
             c.numberLabels.emplace_back(kNotAnswered, QStringLiteral("нет ответа"));
-            if (const auto* options = optionsOf(q))
-                for (size_t o = 0; o < options->size(); ++o)
-                    c.numberLabels.emplace_back(double(o + 1), (*options)[o].second);
+            const std::vector<Option>& set = options.of(q.set);
+            for (size_t o = 0; o < set.size(); ++o)
+                c.numberLabels.emplace_back(double(o + 1), set[o].text);
         }
         c.numbers.reserve(order.size());
         for (const Run& run : order)
