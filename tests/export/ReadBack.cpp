@@ -18,17 +18,6 @@ QJsonObject readBack(const QString& path, const QString& csvSeparator) {
     return doc.object();
 }
 
-QJsonArray rowStarting(const QJsonObject& file, const QStringList& first) {
-    for (const QJsonValue& row : file[QStringLiteral("rows")].toArray()) {
-        const QJsonArray cells = row.toArray();
-        bool match = cells.size() >= first.size();
-        for (qsizetype i = 0; match && i < first.size(); ++i)
-            match = cells[i].toVariant().toString() == first[i];
-        if (match) return cells;
-    }
-    return {};
-}
-
 QStringList filesIn(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }

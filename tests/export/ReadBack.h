@@ -7,8 +7,5 @@
 // .sav, openpyxl for .xlsx, Python's csv module for CSV. Fails the test when the reader fails.
 QJsonObject readBack(const QString& path, const QString& csvSeparator = QStringLiteral(";"));
 
-// The row of a read-back table whose first cells are the given texts; empty when none.
-QJsonArray rowStarting(const QJsonObject& file, const QStringList& first);
-
 // The files a folder holds, hidden ones too: an export that failed must leave none behind.
 QStringList filesIn(const QString& dir);
