@@ -1,4 +1,5 @@
 #include "app/Main.h"
+#include "export/window/Export.h"
 
 #include "app/About.h"
 #include "catalogue/TipTest.h"
@@ -7,6 +8,7 @@
 #include "registry/Org.h"
 #include "registry/Testir.h"
 #include "scoring/AllVopr.h"
+#include "scoring/Printing.h"
 #include "testing/Test.h"
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
@@ -172,6 +174,24 @@ void TFormMain::buildMenu() {
     MenuRezult = item(nullptr, "MenuRezult", QStringLiteral("Результаты"),
                       QStringLiteral("Вывод результатов тестирования"), &TFormMain::MenuRezultClick);
 
+    MenuReportsMenu = new QMenu(QStringLiteral("Отчёты"), this);
+    MenuReportsMenu->setObjectName(QStringLiteral("MenuReportsMenu"));
+    MenuReports = MenuReportsMenu->menuAction();
+    MenuReports->setObjectName(QStringLiteral("MenuReports"));
+    MenuReports->setStatusTip(QStringLiteral("Печать и сохранение в PDF отчётов о результатах"));
+    MainMenu->addAction(MenuReports);
+    MenuReportRun = item(MenuReportsMenu, "MenuReportRun", QStringLiteral("Результат тестирования…"),
+                         QStringLiteral("Отчёт о прохождении выбранного теста выбранным тестируемым"),
+                         &TFormMain::MenuReportRunClick);
+    MenuReportTestee = item(MenuReportsMenu, "MenuReportTestee", QStringLiteral("История тестируемого…"),
+                            QStringLiteral("Все тесты, пройденные выбранным тестируемым"),
+                            &TFormMain::MenuReportTesteeClick);
+    MenuReportGroup = item(MenuReportsMenu, "MenuReportGroup", QStringLiteral("Группа…"),
+                           QStringLiteral("Результаты выбранного теста по всем тестируемым учреждения"),
+                           &TFormMain::MenuReportGroupClick);
+    MenuReportsMenu->addSeparator()->setObjectName(QStringLiteral("N15"));
+    MenuExport = AddExportItem(MenuReportsMenu);
+
     MenuHelpMenu = new QMenu(QStringLiteral("Справка"), this);
     MenuHelpMenu->setObjectName(QStringLiteral("MenuHelpMenu"));
     MenuHelp = MenuHelpMenu->menuAction();
@@ -222,6 +242,9 @@ void TFormMain::FormCreate() {
     N3->setEnabled(false);
     MenuTest->setEnabled(false);
     MenuRezult->setEnabled(false);
+    MenuReports->setEnabled(false);
+    MenuReportRun->setEnabled(false);
+    MenuReportGroup->setEnabled(false);
     NewOrgState = 0;
 }
 
@@ -250,11 +273,14 @@ void TFormMain::TesteeWindowActivated() {
     for (ui::DBText* t : testirTexts())
         t->setVisible(true);
     N3->setEnabled(true);
+    MenuReports->setEnabled(true);
 }
 
 void TFormMain::TestChosen() {
     MenuTest->setEnabled(true);
     MenuRezult->setEnabled(true);
+    MenuReportRun->setEnabled(true);
+    MenuReportGroup->setEnabled(true);
     DBText1->setVisible(true);
 }
 
@@ -285,6 +311,15 @@ void TFormMain::MenuTestClick() {
 }
 void TFormMain::MenuRezultClick() {
     FormAllVopr->ShowModal();
+}
+void TFormMain::MenuReportRunClick() {
+    scoring::printRunReport(this);
+}
+void TFormMain::MenuReportTesteeClick() {
+    scoring::printTesteeReport(this);
+}
+void TFormMain::MenuReportGroupClick() {
+    scoring::printGroupReport(this);
 }
 void TFormMain::MenuHelpCallClick() {
     ui::help::showContents();

@@ -1,6 +1,7 @@
 #include "scoring/ChartWindow.h"
 
 #include "data/DM.h"
+#include "scoring/Printing.h"
 #include "scoring/Run.h"
 #include "widgets/DBChart.h"
 #include "widgets/DBGrid.h"
@@ -75,6 +76,10 @@ ChartWindow::ChartWindow(const char* name, bool pie, QWidget* parent) : ui::Form
     ButtonClose->setObjectName(QStringLiteral("ButtonClose"));
     ButtonClose->setGeometry(495, 8, 131, 25);
     setDefaultButton(ButtonClose);
+    ButtonPrint = new QPushButton(QStringLiteral("Печать…"), Panel2);
+    ButtonPrint->setObjectName(QStringLiteral("ButtonPrint"));
+    ButtonPrint->setStatusTip(QStringLiteral("Напечатать или сохранить в PDF отчёт о тестировании"));
+    ButtonPrint->setGeometry(24, 8, 131, 25);
 
     auto* lay = ui::column(this);
     lay->addWidget(Panel1);
@@ -82,6 +87,7 @@ ChartWindow::ChartWindow(const char* name, bool pie, QWidget* parent) : ui::Form
     lay->addWidget(Panel2);
 
     ui::on(ButtonClose, &QPushButton::clicked, this, [this] { ButtonCloseClick(); });
+    ui::on(ButtonPrint, &QPushButton::clicked, this, [this] { ButtonPrintClick(); });
 }
 
 void ChartWindow::FormActivate() {
@@ -93,6 +99,10 @@ void ChartWindow::FormActivate() {
 
 void ChartWindow::ButtonCloseClick() {
     Close();
+}
+
+void ChartWindow::ButtonPrintClick() {
+    printRunReport(this);
 }
 
 } // namespace scoring

@@ -21,11 +21,12 @@ public:
 
     ui::Panel *Panel1, *Panel2, *Panel3, *Panel4;
     ui::DBText* DBText1;
-    QPushButton* ButtonClose;
+    QPushButton *ButtonClose, *ButtonPrint;
     ui::DBChart* DBChart1;
     ui::DBGrid* DBGrid1;
 
     void ButtonCloseClick();
+    void ButtonPrintClick();
 
 protected:
     // Restricts the scores to the current run and reopens the levels of the current test; the

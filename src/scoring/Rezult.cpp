@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "data/DM.h"
 #include "results/Level.h"
+#include "scoring/Printing.h"
 #include "scoring/Run.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
@@ -68,6 +69,10 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     ButtonClose->setStatusTip(QStringLiteral("Закрыть форму с результатами"));
     ButtonClose->setGeometry((691 - 131) / 2, 8, 131, 25);
     setCancelButton(ButtonClose);
+    ButtonPrint = new QPushButton(QStringLiteral("Печать…"), Panel2);
+    ButtonPrint->setObjectName(QStringLiteral("ButtonPrint"));
+    ButtonPrint->setStatusTip(QStringLiteral("Напечатать или сохранить в PDF отчёт о тестировании"));
+    ButtonPrint->setGeometry(8, 8, 131, 25);
 
     auto* lay = ui::column(this);
     lay->addWidget(Panel1);
@@ -75,6 +80,7 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     lay->addWidget(Panel2);
 
     ui::on(ButtonClose, &QPushButton::clicked, this, [this] { ButtonCloseClick(); });
+    ui::on(ButtonPrint, &QPushButton::clicked, this, [this] { ButtonPrintClick(); });
 }
 
 void TFormRezult::FormActivate() {
@@ -93,4 +99,8 @@ void TFormRezult::FormActivate() {
 
 void TFormRezult::ButtonCloseClick() {
     Close();
+}
+
+void TFormRezult::ButtonPrintClick() {
+    scoring::printRunReport(this);
 }

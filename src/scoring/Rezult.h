@@ -20,9 +20,10 @@ public:
     QLabel *Label1, *Label2;
     ui::DBText *DBText1, *DBText2;
     ui::DBMemo* DBMemo1;
-    QPushButton* ButtonClose;
+    QPushButton *ButtonClose, *ButtonPrint;
 
     void ButtonCloseClick();
+    void ButtonPrintClick();
 
     int krit = 1; // the criterion shown
     int ball = 0; // its score

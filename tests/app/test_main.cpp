@@ -148,8 +148,8 @@ TEST_F(AppTest, MenuStartsWithOnlyInstitutionHelpAndExit) {
     EXPECT_EQ(m->CurTipTest, 0);
     EXPECT_FALSE(m->OrgChosen);
     EXPECT_EQ(m->NewOrgState, 0);
-    const QStringList top = {"Учреждение", "Тестируемый", "Тест",  "Тестирование",
-                             "Результаты", "Справка",     "Выход", "Табл"};
+    const QStringList top = {"Учреждение", "Тестируемый", "Тест",  "Тестирование", "Результаты",
+                             "Отчёты",     "Справка",     "Выход", "Табл"};
     QStringList seen;
     for (QAction* a : m->MainMenu->actions())
         seen << a->text();

@@ -22,11 +22,10 @@ namespace {
 class ExportWindow : public AppTest {
 protected:
     QTemporaryDir out;
-    QMenu menu;
     QAction* item = nullptr;
     void SetUp() override {
         AppTest::SetUp();
-        item = AddExportItem(&menu);
+        item = FormMain->MenuExport;
     }
     // Opens the window from its menu item and runs step in it.
     void inWindow(const std::function<void(TFormExport*)>& step) {
@@ -44,6 +43,7 @@ TEST_F(ExportWindow, WritesTheCurrentInstitutionsAnswersOfTheCurrentTest) {
     FormMain->InstitutionWindowActivated();
     EXPECT_EQ(item->text(), "Экспорт…");
     EXPECT_EQ(item->objectName(), "MenuExport");
+    EXPECT_TRUE(FormMain->MenuReportsMenu->actions().contains(item)) << "an item of the menu \"Отчёты\"";
     const QString file = out.filePath("ответы.xlsx");
     inWindow([&](TFormExport* f) {
         EXPECT_EQ(f->windowTitle(), "Экспорт результатов");

@@ -1,0 +1,373 @@
+#include "reports/Render.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QDir>
+#include <QFileInfo>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextObjectInterface>
+#include <QTextTable>
+#include <algorithm>
+#include <cmath>
+
+namespace reports {
+
+namespace {
+
+const QString kSerif = QStringLiteral("Liberation Serif");
+const QString kSans = QStringLiteral("Liberation Sans");
+constexpr int kChartObject = QTextFormat::UserObject + 1;
+constexpr int kChartBars = QTextFormat::UserProperty + 1;
+
+QPageLayout a4(const Report& r) {
+    return QPageLayout(QPageSize(QPageSize::A4), r.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+                       QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter);
+}
+
+// Lengths in points on a device of any resolution. The text layout takes the lengths of its
+// formats (margins, padding, borders) in pixels of 96 to the inch and scales them to the
+// device itself; what is painted directly is in device pixels.
+struct Units {
+    double dpi;
+    double pt(double points) const { return points * dpi / 72.0; }
+    static double fmt(double points) { return points * 96.0 / 72.0; }
+};
+
+QFont font(const QString& family, double points, bool bold = false, bool italic = false) {
+    QFont f(family);
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    f.setItalic(italic);
+    // Kerning and hinting off: the layout and the painting then agree on every device.
+    f.setKerning(false);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    return f;
+}
+
+// The bar chart inside the text: one bar per criterion at its number, the score above it.
+class ChartObject : public QObject, public QTextObjectInterface {
+    Q_OBJECT
+    Q_INTERFACES(QTextObjectInterface)
+public:
+    explicit ChartObject(Units u) : u_(u) {}
+    void setWidth(double w) { width_ = w; }
+
+    QSizeF intrinsicSize(QTextDocument*, int, const QTextFormat&) override { return {width_, u_.pt(190)}; }
+
+    void drawObject(QPainter* p, const QRectF& rect, QTextDocument*, int,
+                    const QTextFormat& format) override {
+        const QVariantList list = format.property(kChartBars).toList();
+        if (list.isEmpty()) return;
+        double lo = 0, hi = 0;
+        for (const QVariant& v : list) {
+            lo = std::min(lo, v.toPointF().y());
+            hi = std::max(hi, v.toPointF().y());
+        }
+        if (hi == lo) hi = lo + 1;
+        const double step = niceStep((hi - lo) / 5);
+        lo = std::floor(lo / step) * step;
+        hi = std::ceil(hi / step) * step;
+
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        const QFont small = font(kSans, 8);
+        p->setFont(small);
+        const QFontMetricsF fm(small, p->device());
+        const QRectF plot = rect.adjusted(u_.pt(34), u_.pt(16), -u_.pt(6), -u_.pt(22));
+        auto yOf = [&](double v) { return plot.bottom() - (v - lo) / (hi - lo) * plot.height(); };
+
+        p->fillRect(plot, QColor(255, 255, 224));
+        p->setPen(QPen(QColor(200, 200, 200), u_.pt(0.4)));
+        for (double v = lo; v <= hi + step / 2; v += step) {
+            p->drawLine(QPointF(plot.left(), yOf(v)), QPointF(plot.right(), yOf(v)));
+            const QString label = QString::number(v, 'g', 6);
+            p->setPen(Qt::black);
+            p->drawText(QRectF(rect.left(), yOf(v) - fm.height() / 2, u_.pt(30), fm.height()),
+                        Qt::AlignRight | Qt::AlignVCenter, label);
+            p->setPen(QPen(QColor(200, 200, 200), u_.pt(0.4)));
+        }
+        p->setPen(QPen(Qt::black, u_.pt(0.6)));
+        p->drawLine(plot.bottomLeft(), plot.topLeft());
+        p->drawLine(QPointF(plot.left(), yOf(0)), QPointF(plot.right(), yOf(0)));
+
+        static const QColor palette[] = {QColor(220, 50, 47),  QColor(38, 139, 210),  QColor(133, 153, 0),
+                                         QColor(181, 137, 0),  QColor(108, 113, 196), QColor(42, 161, 152),
+                                         QColor(211, 54, 130), QColor(203, 75, 22),   QColor(88, 110, 117),
+                                         QColor(0, 128, 0)};
+        const double slot = plot.width() / list.size();
+        const double barWidth = std::min(slot * 0.6, u_.pt(40));
+        for (int i = 0; i < list.size(); ++i) {
+            const QPointF bar = list[i].toPointF();
+            const double x = plot.left() + slot * i + (slot - barWidth) / 2;
+            const QRectF r = QRectF(QPointF(x, yOf(std::max(bar.y(), 0.0))),
+                                    QPointF(x + barWidth, yOf(std::min(bar.y(), 0.0))));
+            p->fillRect(r, palette[i % std::size(palette)]);
+            p->setPen(QPen(Qt::black, u_.pt(0.4)));
+            p->drawRect(r);
+            p->drawText(QRectF(x - slot, r.top() - fm.height() - u_.pt(1), barWidth + 2 * slot, fm.height()),
+                        Qt::AlignHCenter | Qt::AlignBottom, QString::number(bar.y(), 'g', 10));
+            p->drawText(QRectF(x - slot, plot.bottom() + u_.pt(2), barWidth + 2 * slot, fm.height()),
+                        Qt::AlignHCenter | Qt::AlignTop, QString::number(int(bar.x())));
+        }
+        p->drawText(QRectF(plot.left(), rect.bottom() - fm.height(), plot.width(), fm.height()),
+                    Qt::AlignHCenter, QStringLiteral("Критерий"));
+        p->restore();
+    }
+
+private:
+    static double niceStep(double raw) {
+        const double mag = std::pow(10, std::floor(std::log10(raw)));
+        for (double m : {1.0, 2.0, 5.0})
+            if (raw <= m * mag) return m * mag;
+        return 10 * mag;
+    }
+    Units u_;
+    double width_ = 0;
+};
+
+// The report as a text document laid out for one device.
+class Layout {
+public:
+    Layout(const Report& report, QPagedPaintDevice* device) : u_{double(device->logicalDpiY())}, chart_(u_) {
+        const QRectF paint = device->pageLayout().paintRectPixels(device->logicalDpiY()).toRectF();
+        footer_ = u_.pt(28);
+        page_ = QSizeF(paint.width(), paint.height() - footer_);
+        chart_.setWidth(page_.width() * 0.9);
+        doc_.documentLayout()->setPaintDevice(device);
+        doc_.setDocumentMargin(0);
+        doc_.setDefaultFont(font(kSerif, 11));
+        doc_.setPageSize(page_);
+        doc_.documentLayout()->registerHandler(kChartObject, &chart_);
+        build(report);
+    }
+
+    int pages() const { return doc_.pageCount(); }
+    double pageHeight() const { return page_.height(); }
+    double footerHeight() const { return footer_; }
+    double width() const { return page_.width(); }
+
+    void drawPage(QPainter* p, int i) {
+        p->save();
+        p->translate(0, -i * page_.height());
+        QAbstractTextDocumentLayout::PaintContext ctx;
+        ctx.clip = QRectF(0, i * page_.height(), page_.width(), page_.height());
+        doc_.documentLayout()->draw(p, ctx);
+        p->restore();
+    }
+
+    Units units() const { return u_; }
+
+private:
+    void build(const Report& report) {
+        QTextCursor c(&doc_);
+        bool first = true;
+        bool breakNext = false;
+        auto block = [&](const QTextBlockFormat& bf, const QTextCharFormat& cf) {
+            QTextBlockFormat f = bf;
+            if (breakNext) f.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+            breakNext = false;
+            if (first) {
+                c.setBlockFormat(f);
+                c.setBlockCharFormat(cf);
+                c.setCharFormat(cf);
+            } else {
+                c.insertBlock(f, cf);
+            }
+            first = false;
+        };
+        for (const Block& b : report.blocks) {
+            if (const auto* h = std::get_if<Heading>(&b)) {
+                QTextBlockFormat bf;
+                bf.setTopMargin(Units::fmt(h->level == 1 ? 0 : 12));
+                bf.setBottomMargin(Units::fmt(6));
+                if (h->level == 1) bf.setAlignment(Qt::AlignHCenter);
+                QTextCharFormat cf;
+                cf.setFont(font(kSans, h->level == 1 ? 15 : 12.5, true));
+                block(bf, cf);
+                c.insertText(h->text, cf);
+            } else if (const auto* para = std::get_if<Paragraph>(&b)) {
+                QTextBlockFormat bf;
+                bf.setTopMargin(Units::fmt(3));
+                bf.setBottomMargin(Units::fmt(3));
+                QTextCharFormat cf;
+                cf.setFont(font(kSerif, 11, false, para->emphasis));
+                block(bf, cf);
+                c.insertText(para->text, cf);
+            } else if (const auto* fields = std::get_if<Fields>(&b)) {
+                Table t;
+                t.widths = {30, 70};
+                for (const auto& [label, value] : fields->rows)
+                    t.rows.push_back({label, value});
+                table(c, block, t, false);
+            } else if (const auto* t = std::get_if<Table>(&b)) {
+                table(c, block, *t, true);
+            } else if (const auto* chart = std::get_if<BarChart>(&b)) {
+                QTextBlockFormat bf;
+                bf.setAlignment(Qt::AlignHCenter);
+                bf.setTopMargin(Units::fmt(6));
+                bf.setBottomMargin(Units::fmt(6));
+                block(bf, QTextCharFormat());
+                QTextCharFormat cf;
+                cf.setObjectType(kChartObject);
+                QVariantList bars;
+                for (const auto& [krit, score] : chart->bars)
+                    bars << QPointF(krit, score);
+                cf.setProperty(kChartBars, bars);
+                c.insertText(QString(QChar::ObjectReplacementCharacter), cf);
+            } else if (std::holds_alternative<PageBreak>(b)) {
+                breakNext = true;
+            }
+        }
+    }
+
+    template <typename BlockFn> void table(QTextCursor& c, BlockFn& block, const Table& t, bool ruled) {
+        QTextBlockFormat bf;
+        bf.setTopMargin(Units::fmt(2));
+        block(bf, QTextCharFormat());
+        const int rows = int(t.rows.size()) + (t.header.isEmpty() ? 0 : 1);
+        const int cols = int(t.widths.size());
+        if (rows == 0 || cols == 0) return;
+        QTextTableFormat tf;
+        tf.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+        QList<QTextLength> widths;
+        for (int w : t.widths)
+            widths << QTextLength(QTextLength::PercentageLength, w);
+        tf.setColumnWidthConstraints(widths);
+        tf.setCellSpacing(0);
+        tf.setCellPadding(Units::fmt(ruled ? 2.5 : 1.5));
+        tf.setBorder(ruled ? Units::fmt(0.75) : 0);
+        tf.setBorderBrush(Qt::black);
+        tf.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+        tf.setBorderCollapse(true);
+        tf.setHeaderRowCount(t.header.isEmpty() ? 0 : 1);
+        tf.setTopMargin(Units::fmt(2));
+        tf.setBottomMargin(Units::fmt(4));
+        QTextTable* table = c.insertTable(rows, cols, tf);
+        QTextCharFormat body;
+        body.setFont(font(kSerif, ruled ? 10 : 11));
+        QTextCharFormat head;
+        head.setFont(font(kSans, 9.5, true));
+        QTextCharFormat label;
+        label.setFont(font(kSerif, 11, true));
+        auto put = [&](int r, int col, const QString& text, const QTextCharFormat& f) {
+            QTextTableCell cell = table->cellAt(r, col);
+            if (r == 0 && !t.header.isEmpty()) {
+                QTextCharFormat shade = cell.format();
+                shade.setBackground(QColor(230, 230, 230));
+                cell.setFormat(shade);
+            }
+            QTextCursor at = cell.firstCursorPosition();
+            if (std::find(t.numeric.begin(), t.numeric.end(), col) != t.numeric.end()) {
+                QTextBlockFormat centre;
+                centre.setAlignment(Qt::AlignHCenter);
+                at.setBlockFormat(centre);
+            }
+            at.insertText(text, f);
+        };
+        int r = 0;
+        if (!t.header.isEmpty()) {
+            for (int col = 0; col < cols && col < t.header.size(); ++col)
+                put(0, col, t.header[col], head);
+            r = 1;
+        }
+        for (const QStringList& row : t.rows) {
+            for (int col = 0; col < cols && col < row.size(); ++col)
+                put(r, col, row[col], !ruled && col == 0 ? label : body);
+            ++r;
+        }
+        c.movePosition(QTextCursor::End);
+    }
+
+    Units u_;
+    ChartObject chart_;
+    QTextDocument doc_;
+    QSizeF page_;
+    double footer_ = 0;
+};
+
+void drawFooter(QPainter* p, const Report& report, const Layout& layout, int page, int pages) {
+    const Units u = layout.units();
+    const double top = layout.pageHeight() + u.pt(8);
+    const double w = layout.width();
+    p->save();
+    p->setPen(QPen(Qt::black, u.pt(0.5)));
+    p->drawLine(QPointF(0, top), QPointF(w, top));
+    const QFont f = font(kSerif, 9);
+    p->setFont(f);
+    const QFontMetricsF fm(f, p->device());
+    const QRectF line(0, top + u.pt(3), w, fm.height());
+    p->drawText(line, Qt::AlignRight | Qt::AlignVCenter,
+                QStringLiteral("Страница %1 из %2").arg(page).arg(pages));
+    QString left = report.footer;
+    if (report.signatureLine) {
+        const QString caption = QStringLiteral("Психолог:");
+        p->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, caption);
+        const double x = fm.horizontalAdvance(caption) + u.pt(4);
+        const double y = line.bottom() - u.pt(1);
+        p->drawLine(QPointF(x, y), QPointF(x + u.pt(150), y));
+        p->drawText(QRectF(x, y, u.pt(150), fm.height()), Qt::AlignHCenter | Qt::AlignTop,
+                    QStringLiteral("(подпись)"));
+        const double x2 = x + u.pt(165);
+        p->drawLine(QPointF(x2, y), QPointF(x2 + u.pt(110), y));
+        p->drawText(QRectF(x2, y, u.pt(110), fm.height()), Qt::AlignHCenter | Qt::AlignTop,
+                    QStringLiteral("(дата)"));
+    } else if (!left.isEmpty()) {
+        p->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, left);
+    }
+    p->restore();
+}
+
+} // namespace
+
+void setUpPrinter(QPrinter* printer, const Report& report) {
+    printer->setPageLayout(a4(report));
+}
+
+int paint(const Report& report, QPagedPaintDevice* device) {
+    Layout layout(report, device);
+    QPainter p;
+    if (!p.begin(device)) throw ReportError(QStringLiteral("Не удалось начать печать отчёта."));
+    const int pages = std::max(1, layout.pages());
+    for (int i = 0; i < pages; ++i) {
+        if (i > 0 && !device->newPage())
+            throw ReportError(QStringLiteral("Не удалось начать новую страницу отчёта."));
+        layout.drawPage(&p, i);
+        drawFooter(&p, report, layout, i + 1, pages);
+    }
+    if (!p.end()) throw ReportError(QStringLiteral("Не удалось закончить печать отчёта."));
+    return pages;
+}
+
+void savePdf(const Report& report, const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    if (QFileInfo(path).isDir())
+        throw ReportError(QStringLiteral("Отчёт не сохранён: %1 — это папка.").arg(shown));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw ReportError(QStringLiteral("Отчёт не сохранён в %1: %2").arg(shown, file.errorString()));
+    {
+        QPdfWriter writer(&file);
+        writer.setPageLayout(a4(report));
+        writer.setResolution(600);
+        writer.setTitle(report.title);
+        writer.setCreator(QStringLiteral("Программа психологического тестирования"));
+        try {
+            paint(report, &writer);
+        } catch (...) {
+            file.cancelWriting();
+            throw;
+        }
+    }
+    if (!file.commit())
+        throw ReportError(QStringLiteral("Отчёт не сохранён в %1: %2").arg(shown, file.errorString()));
+}
+
+} // namespace reports
+
+#include "Render.moc"

@@ -1,0 +1,54 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+#include <variant>
+#include <vector>
+
+// A printed report as content, laid out on pages only when printed or saved, so that one report
+// gives the same pages on the printer, in the preview and in a PDF.
+namespace reports {
+
+// A report that cannot be made; the message says why, for the user.
+class ReportError : public std::runtime_error {
+public:
+    explicit ReportError(const QString& msg) : std::runtime_error(msg.toStdString()) {}
+};
+
+struct Heading {
+    QString text;
+    int level = 1; // 1 the title, 2 a section
+};
+struct Paragraph {
+    QString text;
+    bool emphasis = false; // a notice: what is missing or not as expected
+};
+// Label and value lines, such as the testee's particulars.
+struct Fields {
+    std::vector<std::pair<QString, QString>> rows;
+};
+struct Table {
+    QStringList header;
+    std::vector<int> widths;  // percent of the text width, one per column
+    std::vector<int> numeric; // columns of numbers, centred
+    std::vector<QStringList> rows;
+};
+// A bar chart of criterion scores, drawn as vector graphics.
+struct BarChart {
+    std::vector<std::pair<int, double>> bars; // criterion, score; in criterion order
+};
+struct PageBreak {};
+
+using Block = std::variant<Heading, Paragraph, Fields, Table, BarChart, PageBreak>;
+
+struct Report {
+    QString title;              // for the preview's caption and the suggested file name
+    QString footer;             // left of the page number on every page
+    bool signatureLine = false; // a line for the psychologist's signature in the footer
+    bool landscape = false;     // for tables too wide for a portrait page
+    std::vector<Block> blocks;
+
+    template <typename T> void add(T block) { blocks.emplace_back(std::move(block)); }
+};
+
+} // namespace reports
