@@ -3,6 +3,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <xlsxwriter.h>
 
 namespace exporting {
@@ -107,7 +108,12 @@ void writeXlsx(const Sheet& sheet, const QString& path, const Progress& progress
     }
     lxw_workbook* closing = book;
     book = nullptr;
-    check(workbook_close(closing));
+    // The library names only its zip step; the system's reason (a full disk) says more.
+    errno = 0;
+    if (const lxw_error e = workbook_close(closing); e != LXW_NO_ERROR) {
+        if (errno != 0) out.fail(errno);
+        out.fail(QString::fromUtf8(lxw_strerror(e)));
+    }
     out.commit();
 }
 
