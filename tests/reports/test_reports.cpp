@@ -242,4 +242,51 @@ TEST_F(SampleReports, AFailedSaveLeavesNoFileAndKeepsTheOldOne) {
     QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+// A database made for the edges: scores on the bounds of their ranges, a score in no range, a
+// criterion never scored, a testee without a name, a test without criteria.
+class EdgeReports : public ::testing::Test {
+protected:
+    TestDb db;
+    void SetUp() override {
+        if (!havePoppler()) GTEST_SKIP() << "poppler-utils (pdftotext) is not installed: scripts/deps.sh";
+        db.add("bd_org.dbf", {1.0, 1, QStringLiteral("Лицей")});
+        db.add("bd_anket.dbf", {1.0, 1.0}); // no name, no particulars
+        db.add("bd_test.DBF", {1, 5, QStringLiteral("Границы"), 5});
+        db.add("bd_test.DBF", {1, 6, QStringLiteral("Без критериев"), 0});
+        for (int k = 1; k <= 4; ++k) {
+            db.add("bd_analiz.dbf",
+                   {5, k, QStringLiteral("Низкий %1").arg(k), 0.0, 10.0, QStringLiteral("Мало")});
+            db.add("bd_analiz.dbf",
+                   {5, k, QStringLiteral("Высокий %1").arg(k), 11.0, 20.0, QStringLiteral("Много")});
+        }
+        const double scores[] = {0, 10, 11, 21}; // criterion 5 has no score
+        for (int k = 1; k <= 4; ++k)
+            db.add("bd_rez.dbf", {1.0, 1.0, QDate(2025, 3, 4), 5, k, scores[k - 1]});
+        db.add("bd_rezult.dbf", {1.0, 1.0, QDate(2025, 3, 4), 6, 1, 0});
+    }
+};
+
+TEST_F(EdgeReports, BoundsMissingScoresAndMissingNamesAreSaidOnThePage) {
+    Archive a;
+    const QString pdf = db.path(QStringLiteral("edges.pdf"));
+    reports::savePdf(reports::runReport(a, {1, 1, 5}), pdf);
+    const QString text = pdfText(pdf);
+    for (const char* s :
+         {"1 0 Низкий 1", "2 10 Низкий 2", "3 11 Высокий 3", "4 21 вне диапазонов", "5 нет балла",
+          "Критерий 4: балл 21 не попадает ни в один диапазон уровней теста.",
+          "Критерий 5: балла нет — критерий не подсчитан.", "тестируемый № 1 (фамилия и имя не указаны)",
+          "Пол не указан", "Образование не указано", "04.03.2025", "В тесте нет ни одного вопроса."})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(s))) << s << "\n" << text.toStdString();
+
+    reports::savePdf(reports::runReport(a, {1, 1, 6}), pdf);
+    EXPECT_TRUE(
+        pdfText(pdf).contains(QStringLiteral("У теста не указано ни одного критерия: оценивать нечего.")));
+    EXPECT_THROW(reports::groupReport(a, 1, 6), ReportError);
+    // The history names both tests, the one without criteria saying so.
+    reports::savePdf(reports::testeeReport(a, 1, 1), pdf);
+    const QString history = pdfText(pdf);
+    EXPECT_TRUE(history.contains(QStringLiteral("04.03.2025 — Границы (№ 5)")));
+    EXPECT_TRUE(history.contains(QStringLiteral("04.03.2025 — Без критериев (№ 6)")));
+}
+
 } // namespace
