@@ -7,6 +7,8 @@
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
+#include "export/Collect.h"
+#include "export/Writers.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -44,6 +46,16 @@ Commands:
   check DIR              read every table of DIR, every record and field, memo texts
                          included, and report each table; also names program tables
                          that are missing
+  export DIR --test N [--org N] [--answers [--points]] --format sav|xlsx|csv
+             [--plain] --output FILE
+                         write the results of test N for research, one row per tested
+                         testee (institution, testee, questionnaire, date of the run):
+                         each criterion's score and level, or with --answers each
+                         question's chosen option counted from 1 (--points: its
+                         points); --org N takes only institution N. CSV is UTF-8 with
+                         ';' and a decimal comma for a Russian Excel; --plain writes
+                         ',' and a point with the variable names as headings, for R.
+                         The file is replaced only when it was written completely.
   help, --help           show this text
 
 create, sample and large refuse a directory that already holds any of the program's
@@ -410,6 +422,54 @@ int check(const QStringList& args) {
     return report(checkDirectory(existingDirectory(cl.positional[0]))) ? 0 : 1;
 }
 
+int wholeOption(const CommandLine& cl, const QString& name) {
+    bool ok = false;
+    const int v = cl.values[name].toInt(&ok);
+    if (!ok) throw UsageError(QStringLiteral("%1 needs a whole number, not '%2'").arg(name, cl.values[name]));
+    return v;
+}
+
+int exportDb(const QStringList& args) {
+    CommandLine cl =
+        parse(QStringLiteral("export"), args,
+              {QStringLiteral("--answers"), QStringLiteral("--points"), QStringLiteral("--plain")},
+              {QStringLiteral("--test"), QStringLiteral("--org"), QStringLiteral("--format"),
+               QStringLiteral("--output")});
+    expectArgs(QStringLiteral("export"), cl, {QStringLiteral("DIR")});
+    for (const char* needed : {"--test", "--format", "--output"})
+        if (!cl.values.contains(QLatin1String(needed)))
+            throw UsageError(QStringLiteral("export needs %1").arg(QLatin1String(needed)));
+    const auto format = exporting::formatNamed(cl.values[QStringLiteral("--format")]);
+    if (!format)
+        throw UsageError(QStringLiteral("--format must be sav, xlsx or csv, not '%1'")
+                             .arg(cl.values[QStringLiteral("--format")]));
+    if (cl.flags.contains(QStringLiteral("--points")) && !cl.flags.contains(QStringLiteral("--answers")))
+        throw UsageError(QStringLiteral("--points goes with --answers"));
+    if (cl.flags.contains(QStringLiteral("--plain")) && *format != exporting::Format::Csv)
+        throw UsageError(QStringLiteral("--plain is for --format csv"));
+
+    exporting::Request request;
+    request.test = wholeOption(cl, QStringLiteral("--test"));
+    if (cl.values.contains(QStringLiteral("--org"))) request.org = wholeOption(cl, QStringLiteral("--org"));
+    if (cl.flags.contains(QStringLiteral("--answers")))
+        request.content = cl.flags.contains(QStringLiteral("--points")) ? exporting::Content::AnswerPoints
+                                                                        : exporting::Content::AnswerPositions;
+    const QString dir = existingDirectory(cl.positional[0]), output = cl.values[QStringLiteral("--output")];
+
+    QElapsedTimer clock;
+    clock.start();
+    const exporting::Sheet sheet = exporting::collect(dir, request);
+    const double read = double(clock.nsecsElapsed()) / 1e9;
+    exporting::write(sheet, *format, output, {!cl.flags.contains(QStringLiteral("--plain"))});
+    say(QStringLiteral("%1: %2 rows, %3 columns; read in %4 s, written in %5 s")
+            .arg(output)
+            .arg(sheet.rows)
+            .arg(sheet.columns.size())
+            .arg(read, 0, 'f', 2)
+            .arg(double(clock.nsecsElapsed()) / 1e9 - read, 0, 'f', 2));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -429,6 +489,7 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("large")) return largeDb(args);
         if (command == QLatin1String("alias")) return alias(args);
         if (command == QLatin1String("check")) return check(args);
+        if (command == QLatin1String("export")) return exportDb(args);
         throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
         complain(QString::fromUtf8(e.what()));

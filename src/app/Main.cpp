@@ -1,4 +1,5 @@
 #include "app/Main.h"
+#include "export/window/Export.h"
 
 #include "app/About.h"
 #include "catalogue/TipTest.h"
@@ -188,6 +189,8 @@ void TFormMain::buildMenu() {
     MenuReportGroup = item(MenuReportsMenu, "MenuReportGroup", QStringLiteral("Группа…"),
                            QStringLiteral("Результаты выбранного теста по всем тестируемым учреждения"),
                            &TFormMain::MenuReportGroupClick);
+    MenuReportsMenu->addSeparator()->setObjectName(QStringLiteral("N15"));
+    MenuExport = AddExportItem(MenuReportsMenu);
 
     MenuHelpMenu = new QMenu(QStringLiteral("Справка"), this);
     MenuHelpMenu->setObjectName(QStringLiteral("MenuHelpMenu"));

@@ -6,6 +6,7 @@
 #include "catalogue/NameTest.h"
 #include "catalogue/TipTest.h"
 #include "data/DM.h"
+#include "export/window/Export.h"
 #include "maintenance/Password.h"
 #include "maintenance/Table.h"
 #include "maintenance/Unit1.h"
@@ -58,6 +59,7 @@ void CreateApplicationForms() {
     Form_bdanaliz = new TForm_bdanaliz;
     FormCreateTest = new TFormCreateTest;
     FormDiagr1 = new TFormDiagr1;
+    FormExport = new TFormExport;
 }
 
 namespace {
@@ -69,6 +71,7 @@ template <typename T> void destroy(T*& instance) {
 
 void DestroyApplicationForms() {
     ui::help::closeAll();
+    destroy(FormExport);
     destroy(FormDiagr1);
     destroy(FormCreateTest);
     destroy(Form_bdanaliz);

@@ -1,0 +1,72 @@
+// Research export on a database where one test has 100,000 scored runs and 5,000 runs with all
+// 200 answers (1,000,000 score rows, 1,000,000 answer rows): reading the rows and writing each
+// format, as morv-db export and the export window do.
+//   MORV_EXPORT_BENCH_DB names the database; by default it is made once in /tmp/morv-export-bench.
+#include "export/Collect.h"
+#include "export/Writers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+QString database() {
+    static const QString dir = [] {
+        const QString d =
+            qEnvironmentVariable("MORV_EXPORT_BENCH_DB", QStringLiteral("/tmp/morv-export-bench"));
+        if (!QFileInfo::exists(QDir(d).filePath("bd_rez.dbf"))) {
+            std::fprintf(stderr, "Generating the export benchmark database in %s ...\n", qPrintable(d));
+            QProcess::execute(QStringLiteral(MORV_DB_TOOL),
+                              {"large", d, "--force", "--tests", "1", "--testees", "100000", "--answers",
+                               "1000000", "--scores", "1000000"});
+        }
+        return d;
+    }();
+    return dir;
+}
+
+void exportOnce(benchmark::State& state, exporting::Content content, exporting::Format format,
+                const char* ext) {
+    QTemporaryDir out;
+    const QString file = out.filePath(QStringLiteral("export.") + ext);
+    size_t rows = 0, columns = 0;
+    for (auto _ : state) {
+        const exporting::Sheet sheet = exporting::collect(database(), {1, std::nullopt, content});
+        exporting::write(sheet, format, file);
+        rows = sheet.rows;
+        columns = sheet.columns.size();
+    }
+    state.counters["rows"] = double(rows);
+    state.counters["columns"] = double(columns);
+    state.counters["MB"] = double(QFileInfo(file).size()) / (1024.0 * 1024.0);
+}
+
+void BM_ExportScoresSav(benchmark::State& state) {
+    exportOnce(state, exporting::Content::Scores, exporting::Format::Sav, "sav");
+}
+void BM_ExportScoresXlsx(benchmark::State& state) {
+    exportOnce(state, exporting::Content::Scores, exporting::Format::Xlsx, "xlsx");
+}
+void BM_ExportScoresCsv(benchmark::State& state) {
+    exportOnce(state, exporting::Content::Scores, exporting::Format::Csv, "csv");
+}
+void BM_ExportAnswersSav(benchmark::State& state) {
+    exportOnce(state, exporting::Content::AnswerPositions, exporting::Format::Sav, "sav");
+}
+// The reading alone, to tell it from the writing.
+void BM_ExportCollectScores(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            exporting::collect(database(), {1, std::nullopt, exporting::Content::Scores}).rows);
+}
+
+} // namespace
+
+BENCHMARK(BM_ExportCollectScores)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExportScoresSav)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExportScoresXlsx)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ExportScoresCsv)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExportAnswersSav)->Unit(benchmark::kMillisecond)->Iterations(3);

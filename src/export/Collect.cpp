@@ -1,0 +1,478 @@
+#include "Collect.h"
+#include "Output.h"
+
+#include "dataset/Table.h"
+#include "dataset/Variant.h"
+#include "dbf/DbfFile.h"
+#include "results/Level.h"
+#include "results/Run.h"
+
+#include <QDir>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+namespace exporting {
+
+namespace {
+
+// One table of the directory read straight from its file: a scan of a million records through
+// a dataset's cursor would convert every field it passes.
+class Reader {
+public:
+    Reader(const QString& dir, const char* file) {
+        db::Table locate; // finds the file whatever the letter case on disk, or says why not
+        locate.setTableName(QDir(dir).filePath(QLatin1String(file)));
+        file_ = dbf::DbfFile::open(locate.filePath().toStdString(), true);
+    }
+    int column(const char* name) const {
+        const int c = file_->fieldIndex(name);
+        if (c < 0)
+            throw ExportError(QStringLiteral("В таблице %1 нет поля %2.")
+                                  .arg(QDir::toNativeSeparators(QString::fromStdString(file_->path())),
+                                       QLatin1String(name)));
+        return c;
+    }
+    uint32_t count() const { return file_->recordCount(); }
+    bool live(uint32_t r) const { return !file_->isDeleted(r); }
+    double number(uint32_t r, int c) const {
+        double v;
+        return file_->readNumber(r, c, v) ? v : kMissing;
+    }
+    // A number field as the windows read a whole number: halves to the even neighbour.
+    std::optional<int64_t> whole(uint32_t r, int c) const {
+        double v;
+        if (!file_->readNumber(r, c, v)) return std::nullopt;
+        return db::roundHalfEven(v);
+    }
+    QString text(uint32_t r, int c) const { return file_->readString(r, c); }
+    QDate date(uint32_t r, int c) const { return file_->readDate(r, c); }
+
+private:
+    std::shared_ptr<dbf::DbfFile> file_;
+};
+
+uint64_t keyOf(int64_t org, int64_t testee) {
+    return (uint64_t(uint32_t(org)) << 32) | uint32_t(testee);
+}
+
+struct TestInfo {
+    QString name;
+    int criteria = 0;
+};
+
+TestInfo findTest(const QString& dir, int test) {
+    Reader t(dir, "bd_test.DBF");
+    const int nt = t.column("NTEST"), name = t.column("NAME"), kol = t.column("KOLKRIT");
+    for (uint32_t r = 0; r < t.count(); ++r)
+        if (t.live(r) && t.whole(r, nt) == test) return {t.text(r, name), int(t.whole(r, kol).value_or(0))};
+    throw ExportError(QStringLiteral("Теста № %1 нет в базе данных.").arg(test));
+}
+
+// A tested testee: the row of the sheet and the cells of its scores or answers.
+struct Run {
+    int64_t org = 0, testee = 0;
+    qint64 day = 0;   // Julian day of the run (see runDay); 0 when no row has a date
+    size_t cells = 0; // offset into the cell array
+};
+
+class Runs {
+public:
+    explicit Runs(size_t width) : width_(width) {}
+    // The run of a testee, made on first sight.
+    Run& of(int64_t org, int64_t testee) {
+        auto [it, made] = index_.try_emplace(keyOf(org, testee), runs_.size());
+        if (made) {
+            runs_.push_back({org, testee, 0, cells_.size()});
+            cells_.resize(cells_.size() + width_, kMissing);
+        }
+        return runs_[it->second];
+    }
+    double& cell(const Run& run, size_t i) { return cells_[run.cells + i]; }
+    Run* find(int64_t org, int64_t testee) {
+        auto it = index_.find(keyOf(org, testee));
+        return it == index_.end() ? nullptr : &runs_[it->second];
+    }
+    std::vector<Run>& list() { return runs_; }
+    const std::vector<double>& cells() const { return cells_; }
+
+private:
+    size_t width_;
+    std::vector<Run> runs_;
+    std::vector<double> cells_;
+    std::unordered_map<uint64_t, size_t> index_;
+};
+
+// The columns every row begins with: who was tested where, and when.
+void addPeople(const QString& dir, Sheet& sheet, const std::vector<Run>& runs) {
+    std::unordered_map<int64_t, QString> orgNames;
+    {
+        Reader o(dir, "bd_org.dbf");
+        const int nom = o.column("NOM_ORG"), name = o.column("NAMEU");
+        for (uint32_t r = 0; r < o.count(); ++r)
+            if (auto n = o.whole(r, nom); o.live(r) && n) orgNames.try_emplace(*n, o.text(r, name));
+    }
+    std::vector<std::pair<double, QString>> education;
+    {
+        Reader s(dir, "bd_sprav.dbf");
+        const int kind = s.column("SPRAV"), code = s.column("KOD"), text = s.column("TEXT");
+        for (uint32_t r = 0; r < s.count(); ++r) {
+            if (!s.live(r) || s.whole(r, kind) != 2) continue;
+            auto c = s.whole(r, code);
+            // The first entry of a code is the one the program's lookup shows.
+            if (c && std::none_of(education.begin(), education.end(),
+                                  [&](const auto& e) { return e.first == *c; }))
+                education.emplace_back(double(*c), s.text(r, text));
+        }
+        std::sort(education.begin(), education.end());
+    }
+
+    // The references below stay valid only while the vector does not grow past this.
+    sheet.columns.reserve(sheet.columns.size() + 11);
+    auto column = [&](const char* name, const char* title, ColumnType type, Measure m) -> Column& {
+        Column c;
+        c.name = QLatin1String(name);
+        c.title = QString::fromUtf8(title);
+        c.type = type;
+        c.measure = m;
+        if (type == ColumnType::Text)
+            c.texts.resize(runs.size());
+        else
+            c.numbers.resize(runs.size(), kMissing);
+        sheet.columns.push_back(std::move(c));
+        return sheet.columns.back();
+    };
+    Column& org = column("NOMU", "№ учреждения", ColumnType::Number, Measure::Nominal);
+    Column& orgName = column("NAMEU", "Учреждение", ColumnType::Text, Measure::Nominal);
+    Column& testee = column("NOMTESTIR", "№ тестируемого", ColumnType::Number, Measure::Nominal);
+    Column& fam = column("FAMTESTIR", "Фамилия", ColumnType::Text, Measure::Nominal);
+    Column& nam = column("NAMETESTIR", "Имя", ColumnType::Text, Measure::Nominal);
+    Column& otch = column("OTCHTESTIR", "Отчество", ColumnType::Text, Measure::Nominal);
+    Column& pol = column("POLTESTIR", "Пол", ColumnType::Text, Measure::Nominal);
+    pol.textLabels = {{QStringLiteral("М"), QStringLiteral("мужской")},
+                      {QStringLiteral("Ж"), QStringLiteral("женский")}};
+    Column& born = column("GRTESTIR", "Год рождения", ColumnType::Number, Measure::Scale);
+    Column& obr = column("OBRTESTIR", "Образование (код)", ColumnType::Number, Measure::Ordinal);
+    obr.numberLabels = education;
+    Column& obrText = column("OBR", "Образование", ColumnType::Text, Measure::Ordinal);
+    Column& date = column("DATA", "Дата тестирования", ColumnType::Date, Measure::Scale);
+
+    std::unordered_map<uint64_t, size_t> rowOf;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        rowOf.emplace(keyOf(runs[i].org, runs[i].testee), i);
+        org.numbers[i] = double(runs[i].org);
+        testee.numbers[i] = double(runs[i].testee);
+        if (auto it = orgNames.find(runs[i].org); it != orgNames.end()) orgName.texts[i] = it->second;
+        if (runs[i].day) date.numbers[i] = double(runs[i].day);
+    }
+    Reader a(dir, "bd_anket.dbf");
+    const int nt = a.column("NOMTESTIR"), nu = a.column("NOMU"), cf = a.column("FAMTESTIR"),
+              cn = a.column("NAMETESTIR"), co = a.column("OTCHTESTIR"), cp = a.column("POLTESTIR"),
+              cg = a.column("GRTESTIR"), cb = a.column("OBRTESTIR");
+    std::vector<bool> filled(runs.size());
+    for (uint32_t r = 0; r < a.count(); ++r) {
+        if (!a.live(r)) continue;
+        auto u = a.whole(r, nu), t = a.whole(r, nt);
+        if (!u || !t) continue;
+        auto it = rowOf.find(keyOf(*u, *t));
+        if (it == rowOf.end() || filled[it->second]) continue;
+        const size_t i = it->second;
+        filled[i] = true;
+        fam.texts[i] = a.text(r, cf);
+        nam.texts[i] = a.text(r, cn);
+        otch.texts[i] = a.text(r, co);
+        pol.texts[i] = a.text(r, cp);
+        born.numbers[i] = a.number(r, cg);
+        obr.numbers[i] = a.number(r, cb);
+        if (!std::isnan(obr.numbers[i]))
+            for (const auto& [code, text] : education)
+                if (code == obr.numbers[i]) obrText.texts[i] = text;
+    }
+}
+
+// Rows in the order of institution and testee numbers.
+std::vector<Run> sorted(std::vector<Run> runs) {
+    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
+        return std::tie(a.org, a.testee) < std::tie(b.org, b.testee);
+    });
+    return runs;
+}
+
+[[noreturn]] void nobody(const Request& request, const TestInfo& test) {
+    if (request.org)
+        throw ExportError(QStringLiteral("В учреждении № %1 тест № %2 «%3» никто не проходил.")
+                              .arg(*request.org)
+                              .arg(request.test)
+                              .arg(test.name));
+    throw ExportError(QStringLiteral("Тест № %1 «%2» никто не проходил.").arg(request.test).arg(test.name));
+}
+
+void checkOrg(const QString& dir, const Request& request) {
+    if (!request.org) return;
+    Reader o(dir, "bd_org.dbf");
+    const int nom = o.column("NOM_ORG");
+    for (uint32_t r = 0; r < o.count(); ++r)
+        if (o.live(r) && o.whole(r, nom) == *request.org) return;
+    throw ExportError(QStringLiteral("Учреждения № %1 нет в базе данных.").arg(*request.org));
+}
+
+// The date of a run as the archive of results gives it: the newest date of its score rows, or
+// of its answer rows when none is dated. A scan of the other table runs only when needed.
+void dateRuns(const QString& dir, const Request& request, Runs& runs, const char* first, const char* second) {
+    for (const char* file : {first, second}) {
+        bool undated = false;
+        for (const Run& run : runs.list())
+            undated = undated || run.day == 0;
+        if (!undated) return;
+        std::unordered_map<uint64_t, qint64> newest;
+        Reader t(dir, file);
+        const int nu = t.column("NOMU"), nt = t.column("NOMTESTIR"), na = t.column("NOMTESTA"),
+                  dt = t.column("DATA");
+        for (uint32_t r = 0; r < t.count(); ++r) {
+            if (!t.live(r) || t.whole(r, na) != request.test) continue;
+            auto u = t.whole(r, nu), n = t.whole(r, nt);
+            if (!u || !n || (request.org && *u != *request.org)) continue;
+            Run* run = runs.find(*u, *n);
+            const QDate d = t.date(r, dt);
+            if (!run || run->day != 0 || !d.isValid()) continue;
+            qint64& day = newest[keyOf(*u, *n)];
+            day = std::max(day, d.toJulianDay());
+        }
+        for (Run& run : runs.list())
+            if (auto it = newest.find(keyOf(run.org, run.testee)); run.day == 0 && it != newest.end())
+                run.day = it->second;
+    }
+}
+
+// A table of the directory opened as the windows' tables are, for the shared rules that work on one.
+std::unique_ptr<db::Table> openTable(const QString& dir, const char* file) {
+    auto t = std::make_unique<db::Table>();
+    t->setTableName(QDir(dir).filePath(QLatin1String(file)));
+    t->setReadOnly(true);
+    t->open();
+    return t;
+}
+
+// The level names of the scores of a test, by the shared rule of a score's level; a test has
+// few distinct scores per criterion, so each is looked up once.
+class Levels {
+public:
+    Levels(const QString& dir, int test) : analiz_(openTable(dir, "bd_analiz.dbf")), test_(test) {}
+    QString name(int krit, int score) {
+        auto [it, made] = names_.try_emplace({krit, score});
+        if (made)
+            if (const auto level = results::levelOf(analiz_.get(), test_, krit, score))
+                it->second = level->name;
+        return it->second;
+    }
+
+private:
+    std::unique_ptr<db::Table> analiz_;
+    int test_;
+    std::map<std::pair<int, int>, QString> names_;
+};
+
+struct Option {
+    double points;
+    QString text;
+};
+
+// The options of each answer set in the order the testing window shows them, read once per set
+// through the shared narrowing to a set.
+class Options {
+public:
+    explicit Options(const QString& dir) : otvet_(openTable(dir, "bd_otvet.dbf")) {}
+    const std::vector<Option>& of(const std::optional<int64_t>& set) {
+        static const std::vector<Option> none;
+        if (!set) return none;
+        auto [it, made] = sets_.try_emplace(*set);
+        if (made && results::narrowToAnswerSet(otvet_.get(), db::Variant(*set))) {
+            const db::Field* text = otvet_->fieldByName(QStringLiteral("OTVET"));
+            const db::Field* points = otvet_->fieldByName(QStringLiteral("BOTVET"));
+            for (; !otvet_->eof(); otvet_->next()) {
+                const db::Variant p = points->value();
+                // A blank is no points, as the scoring counts it.
+                it->second.push_back({p.isNull() ? 0.0 : double(p.toInt()), text->value().toString()});
+            }
+        }
+        return it->second;
+    }
+
+private:
+    std::unique_ptr<db::Table> otvet_;
+    std::unordered_map<int64_t, std::vector<Option>> sets_;
+};
+
+Sheet collectScores(const QString& dir, const Request& request, const TestInfo& test,
+                    const Progress& progress) {
+    const int K = std::max(0, test.criteria);
+    Runs runs{size_t(K)};
+    {
+        Reader rez(dir, "bd_rez.dbf");
+        const int nu = rez.column("NOMU"), nt = rez.column("NOMTESTIR"), na = rez.column("NOMTESTA"),
+                  kr = rez.column("KRIT"), ball = rez.column("BALL");
+        const uint32_t n = rez.count();
+        for (uint32_t r = 0; r < n; ++r) {
+            if (progress && (r & 0xFFFF) == 0) progress(r, n);
+            if (!rez.live(r) || rez.whole(r, na) != request.test) continue;
+            auto u = rez.whole(r, nu), t = rez.whole(r, nt);
+            if (!u || !t || (request.org && *u != *request.org)) continue;
+            Run& run = runs.of(*u, *t);
+            auto k = rez.whole(r, kr);
+            // Criteria beyond the test's count take no part in its result.
+            if (!k || *k < 1 || *k > K) continue;
+            double& cell = runs.cell(run, size_t(*k - 1));
+            // The first score row of a criterion counts, as a search finds it; a score is whole.
+            if (auto b = rez.whole(r, ball); std::isnan(cell) && b) cell = double(*b);
+        }
+    }
+    if (runs.list().empty()) nobody(request, test);
+    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
+
+    const std::vector<Run> order = sorted(runs.list());
+    Sheet sheet;
+    sheet.title = test.name;
+    sheet.rows = order.size();
+    addPeople(dir, sheet, order);
+    Levels levels(dir, request.test);
+    for (int k = 1; k <= K; ++k) {
+        Column score;
+        score.name = QStringLiteral("KRIT%1").arg(k);
+        score.title = QStringLiteral("Критерий %1: балл").arg(k);
+        score.measure = Measure::Scale;
+        Column level;
+        level.name = QStringLiteral("KRIT%1_UR").arg(k);
+        level.title = QStringLiteral("Критерий %1: уровень").arg(k);
+        level.type = ColumnType::Text;
+        level.measure = Measure::Ordinal;
+        score.numbers.reserve(order.size());
+        level.texts.reserve(order.size());
+        for (const Run& run : order) {
+            const double b = runs.cells()[run.cells + size_t(k - 1)];
+            score.numbers.push_back(b);
+            level.texts.push_back(std::isnan(b) ? QString() : levels.name(k, int(b)));
+        }
+        sheet.columns.push_back(std::move(score));
+        sheet.columns.push_back(std::move(level));
+    }
+    return sheet;
+}
+
+struct Question {
+    int64_t number;
+    QString text;
+    std::optional<int64_t> set;
+};
+
+Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo& test,
+                     const Progress& progress) {
+    std::vector<Question> questions;
+    std::unordered_map<int64_t, size_t> columnOf;
+    {
+        Reader v(dir, "bd_vopros.DBF");
+        const int nt = v.column("NTEST"), nv = v.column("NVOPR"), tx = v.column("TEXTV"),
+                  no = v.column("NOTV");
+        for (uint32_t r = 0; r < v.count(); ++r) {
+            if (!v.live(r) || v.whole(r, nt) != request.test) continue;
+            auto q = v.whole(r, nv);
+            // A question number stored twice is one column: a search finds its first row.
+            if (!q || columnOf.count(*q)) continue;
+            columnOf.emplace(*q, questions.size());
+            questions.push_back({*q, v.text(r, tx), v.whole(r, no)});
+        }
+    }
+    Options options(dir);
+
+    const bool points = request.content == Content::AnswerPoints;
+    // Positions keep "shown, not answered" apart from "never shown" (a blank).
+    constexpr double kNotAnswered = 0;
+    Runs runs{questions.size()};
+    {
+        Reader rz(dir, "bd_rezult.dbf");
+        const int nu = rz.column("NOMU"), nt = rz.column("NOMTESTIR"), na = rz.column("NOMTESTA"),
+                  nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
+        const uint32_t n = rz.count();
+        std::vector<bool> seen;
+        for (uint32_t r = 0; r < n; ++r) {
+            if (progress && (r & 0xFFFF) == 0) progress(r, n);
+            if (!rz.live(r) || rz.whole(r, na) != request.test) continue;
+            auto u = rz.whole(r, nu), t = rz.whole(r, nt);
+            if (!u || !t || (request.org && *u != *request.org)) continue;
+            Run& run = runs.of(*u, *t);
+            auto q = rz.whole(r, nv);
+            auto col = q ? columnOf.find(*q) : columnOf.end();
+            if (col == columnOf.end()) continue; // not a question of this test
+            // One answer row per question: the first in stored order counts, as a search finds it.
+            const size_t at = run.cells + col->second;
+            if (seen.size() <= at) seen.resize(runs.cells().size());
+            if (seen[at]) continue;
+            seen[at] = true;
+            double& cell = runs.cell(run, col->second);
+            // The shared rule of a choice: none for a blank or negative index, or for a question
+            // whose set has no options; an index past the last option is the last option.
+            const auto a = rz.whole(r, ot);
+            const std::vector<Option>& set = options.of(questions[col->second].set);
+            if (!a || *a < 0 || set.empty()) {
+                if (!points) cell = kNotAnswered;
+                continue;
+            }
+            const size_t chosen = size_t(std::min<int64_t>(*a, int64_t(set.size()) - 1));
+            cell = points ? set[chosen].points : double(chosen + 1);
+        }
+    }
+    if (runs.list().empty()) nobody(request, test);
+    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
+
+    const std::vector<Run> order = sorted(runs.list());
+    Sheet sheet;
+    sheet.title = test.name;
+    sheet.rows = order.size();
+    addPeople(dir, sheet, order);
+    int64_t widest = 1;
+    for (const Question& q : questions)
+        widest = std::max(widest, std::abs(q.number));
+    const int digits = std::max(3, int(QString::number(widest).size()));
+    for (size_t i = 0; i < questions.size(); ++i) {
+        const Question& q = questions[i];
+        Column c;
+        c.name = (q.number < 0 ? QStringLiteral("QM") : QStringLiteral("Q")) +
+                 QStringLiteral("%1").arg(std::abs(q.number), digits, 10, QLatin1Char('0'));
+        c.title = QStringLiteral("Вопрос %1: %2").arg(q.number).arg(q.text);
+        if (points) {
+            c.measure = Measure::Scale;
+        } else {
+            c.measure = Measure::Ordinal;
+            c.missingCode = kNotAnswered;
+            c.numberLabels.emplace_back(kNotAnswered, QStringLiteral("нет ответа"));
+            const std::vector<Option>& set = options.of(q.set);
+            for (size_t o = 0; o < set.size(); ++o)
+                c.numberLabels.emplace_back(double(o + 1), set[o].text);
+        }
+        c.numbers.reserve(order.size());
+        for (const Run& run : order)
+            c.numbers.push_back(runs.cells()[run.cells + i]);
+        sheet.columns.push_back(std::move(c));
+    }
+    return sheet;
+}
+
+} // namespace
+
+Sheet collect(const QString& dir, const Request& request, const Progress& progress) {
+    const TestInfo test = findTest(dir, request.test);
+    checkOrg(dir, request);
+    return request.content == Content::Scores ? collectScores(dir, request, test, progress)
+                                              : collectAnswers(dir, request, test, progress);
+}
+
+std::vector<TestEntry> tests(const QString& dir) {
+    std::vector<TestEntry> list;
+    Reader t(dir, "bd_test.DBF");
+    const int nt = t.column("NTEST"), name = t.column("NAME");
+    for (uint32_t r = 0; r < t.count(); ++r)
+        if (auto n = t.whole(r, nt); t.live(r) && n) list.push_back({int(*n), t.text(r, name)});
+    return list;
+}
+
+} // namespace exporting

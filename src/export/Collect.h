@@ -1,0 +1,33 @@
+#pragma once
+#include "Sheet.h"
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+// The research data of one test, read from the database directory: one row per tested testee.
+namespace exporting {
+
+enum class Content {
+    Scores,          // each criterion's score and level
+    AnswerPositions, // each question's chosen option, counted from 1
+    AnswerPoints,    // each question's points of the chosen option
+};
+
+struct Request {
+    int test = 0;
+    std::optional<int> org; // every institution when empty
+    Content content = Content::Scores;
+};
+
+// Throws ExportError for a test or institution that is not there, or a test nobody took there.
+Sheet collect(const QString& dir, const Request& request, const Progress& progress = {});
+
+struct TestEntry {
+    int number = 0;
+    QString name;
+};
+// The tests of the database in stored order, for choosing one.
+std::vector<TestEntry> tests(const QString& dir);
+
+} // namespace exporting
