@@ -160,6 +160,20 @@ TEST_F(AppTest, MenuStartsWithOnlyInstitutionHelpAndExit) {
     EXPECT_EQ(help, (QStringList{"Помощь", "—", "О программе", "—", "Для психолога"}));
 }
 
+TEST_F(AppTest, EveryTopMenuItemFitsTheMenuBarAtTheWindowsSize) {
+    // The added «Отчёты» must not push «Табл» into the bar's overflow at 679 pixels.
+    TFormMain* m = FormMain;
+    m->N1->setVisible(true);
+    m->show();
+    settle();
+    ASSERT_EQ(m->width(), 679);
+    for (QAction* a : m->MainMenu->actions()) {
+        const QRect r = m->MainMenu->actionGeometry(a);
+        EXPECT_TRUE(!r.isEmpty() && r.right() < m->MainMenu->width())
+            << a->text().toStdString() << r.left() << ".." << r.right() << " of " << m->MainMenu->width();
+    }
+}
+
 TEST_F(AppTest, EnablingChainGrowsAndNeverShrinks) {
     TFormMain* m = FormMain;
     m->show();
