@@ -3,6 +3,7 @@
 #include "Bytes.h"
 #include "FileLock.h"
 #include "KeyIndex.h"
+#include "Mdx.h"
 #include "MemoFile.h"
 #include "Os.h"
 
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <unistd.h>
 
 namespace dbf {
@@ -354,6 +356,7 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     if (f->version_ == 0x03 || head[29] == 0) {
         if (sidecarSays1251(path)) f->cp_ = CodePage::Cp1251;
     }
+    if (head[28] & 0x01) f->openIndex(); // the header says there is a production index
     return f;
 }
 
@@ -553,7 +556,7 @@ void DbfFile::underAppendLock(const std::function<void()>& fn) {
 }
 
 uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& underLock) {
-    if (!writable_) fail("is read-only");
+    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
     if (bytes.size() != recLen_) fail("record of wrong length");
     AppendLock lock(*this);
     unsigned char h[8];
@@ -568,12 +571,22 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         underLock(buf, n);
         if (buf.size() != recLen_) fail("record of wrong length");
     }
+    if (mdx_) {
+        // The index is marked busy from here until after the count: a writer killed in
+        // between leaves the mark, and the next one rebuilds the index.
+        mapFile(size_t(oldSize));
+        mdx_->begin(n, recordAt(), durable_);
+    }
     buf.push_back(0x1A);
     try {
         // Record first, count after: a crash in between leaves the old, readable count.
         writeAll(fd_, buf.data(), buf.size(), at, path_);
         if (oldSize > uint64_t(at) + buf.size()) truncateFile(fd_, at + off_t(buf.size()), path_);
         sync();
+        if (mdx_) {
+            mdx_->add(n, buf.data());
+            mdx_->flush(durable_);
+        }
         unsigned char nh[8];
         std::memcpy(nh, h, 8);
         stampDate(nh);
@@ -581,12 +594,14 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         writeAll(fd_, nh, 8, 0, path_);
         sync();
     } catch (...) {
+        if (mdx_) mdx_->abandon();
         undoAppend(h, at, oldSize);
         throw;
     }
     noteOwnWrite();
     mapFile(size_t(at) + buf.size());
     count_ = n + 1;
+    endIndexStep();
     return n;
 }
 
@@ -602,7 +617,7 @@ void DbfFile::undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldS
 }
 
 void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
-    if (!writable_) fail("is read-only");
+    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
     if (bytes.size() != recLen_ || rec >= count_) fail("write outside its records");
     if (!lockRecord(rec, 2000)) throw DbfError(std::string(kRecordLocked));
     struct Unlock {
@@ -610,18 +625,31 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
         uint32_t rec;
         ~Unlock() { file->unlockRecord(rec); }
     } unlock{this, rec};
+    // The index is one tree for the whole file: its changes go under the append lock.
+    std::optional<AppendLock> indexLock;
+    if (mdx_) {
+        indexLock.emplace(*this);
+        refresh();
+        mdx_->begin(count_, recordAt(), durable_);
+    }
     const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
     std::string old(recLen_, '\0');
     readExact(fd_, old.data(), old.size(), at, path_);
     try {
         writeAll(fd_, bytes.data(), bytes.size(), at, path_);
         sync();
+        if (mdx_) {
+            mdx_->update(rec, old.data(), bytes.data());
+            mdx_->flush(durable_);
+        }
     } catch (...) {
         // Half a record is worse than the old one: put the old bytes back.
         os::pwrite(fd_, old.data(), old.size(), at);
         os::sync(fd_);
+        if (mdx_) mdx_->abandon();
         throw;
     }
+    endIndexStep();
     noteOwnWrite();
     for (auto& ix : indexes_)
         ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));

@@ -36,6 +36,8 @@ struct FieldDef {
 class MemoFile;
 struct MemoUndo;
 class KeyIndex;
+class MdxFile;
+struct TagSpec;
 
 // One .dbf file (and its .dbt), shared by every dataset that opens the same path.
 // Reads go through a shared mapping; writes are pwrite + fdatasync under OFD locks.
@@ -108,6 +110,22 @@ public:
     // The widest index already built whose columns are all among the given ones, or null.
     const KeyIndex* indexWithin(const std::vector<int>& columns) const;
 
+    // The production index (.MDX), when the header says the table has one.
+    MdxFile* productionIndex() const { return mdx_.get(); }
+    // Why a table we may write opened read-only (an index tag we cannot keep); empty otherwise.
+    const std::string& readOnlyReason() const { return readOnlyReason_; }
+    // 0-based record numbers in the order of an index tag; false when there is no such tag
+    // or its index is being repaired by someone who cannot write it.
+    bool tagOrder(const std::string& tag, std::vector<uint32_t>& out);
+    // Rebuilds every tag of the production index from the records.
+    void reindex();
+    // Every fault of every tag; empty when the index is sound or there is none.
+    std::vector<std::string> checkIndex();
+    // Gives an existing table a new production index with these tags, built from its records.
+    static void createIndex(const std::string& path, const std::vector<TagSpec>& tags);
+    // Where the production index of a table is, or would be.
+    static std::string indexPathFor(const std::string& path);
+
     // Field text for a value; throws DbfError with a message for the user when it does not fit.
     std::string formatNumber(int field, double v) const;
     static std::string formatDate(const QDate& d);
@@ -146,6 +164,12 @@ private:
     uint64_t stray_ = 0;
     int64_t seen_ = 0; // modification time after our own last write
     std::vector<std::unique_ptr<KeyIndex>> indexes_;
+    // Production index hooks (DbfIndex.cpp).
+    void openIndex();
+    void endIndexStep();
+    std::function<const char*(uint32_t)> recordAt() const;
+    std::unique_ptr<MdxFile> mdx_;
+    std::string readOnlyReason_;
 };
 
 // Parses the text of a numeric field; false for blanks and garbage.
