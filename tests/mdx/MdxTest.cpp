@@ -97,7 +97,7 @@ void patchTagExpression(const std::string& mdx, int tag, const std::string& expr
     f.close();
 }
 
-void spoilFirstLeafAndMarkBusy(const std::string& mdx) {
+void spoilRoot(const std::string& mdx, bool busy) {
     QFile f(QString::fromStdString(mdx));
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     QByteArray all = f.readAll();
@@ -108,7 +108,7 @@ void spoilFirstLeafAndMarkBusy(const std::string& mdx) {
     ASSERT_GE(dbf::le32(h + at), 2u);
     for (int i = 0; i < 4; ++i)
         std::swap(h[at + 8 + i], h[at + 8 + item + i]); // two record numbers change places
-    h[47] = 1;
+    if (busy) h[47] = 1;
     f.seek(0);
     f.write(all);
     f.close();

@@ -16,7 +16,8 @@ std::string randomRecord(const dbf::DbfFile& f, std::mt19937& rng);
 std::vector<uint32_t> expectedOrder(const dbf::DbfFile& f, const dbf::TagSpec& tag);
 // Overwrites the expression of the nth tag in the file, as another program's tag would read.
 void patchTagExpression(const std::string& mdx, int tag, const std::string& expr);
-// Swaps two keys of the first tag's first leaf and leaves the busy mark of an unfinished change.
-void spoilFirstLeafAndMarkBusy(const std::string& mdx);
+// Swaps two record numbers (or children) in the first tag's root node, as a program that
+// broke the index would leave it; with busy, also the mark of an unfinished change.
+void spoilRoot(const std::string& mdx, bool busy);
 // ../shared/tools/mdx-peer, or empty.
 QString mdxPeer();

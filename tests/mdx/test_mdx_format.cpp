@@ -179,7 +179,7 @@ TEST(MdxFile, AnUnfinishedChangeIsRepairedByTheNextWriter) {
     makeTable(path, 300, 5);
     DbfFile::createIndex(path, {{"QTY", "QTY", "", false, false}});
     std::string mdx = DbfFile::indexPathFor(path);
-    spoilFirstLeafAndMarkBusy(mdx);
+    spoilRoot(mdx, true);
     {
         auto reader = DbfFile::open(path, true);
         std::vector<uint32_t> order;

@@ -325,6 +325,10 @@ std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path, bool readO
 }
 
 std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
+    return openFile(path, readOnly, true);
+}
+
+std::shared_ptr<DbfFile> DbfFile::openFile(const std::string& path, bool readOnly, bool withIndex) {
     std::shared_ptr<DbfFile> f(new DbfFile);
     f->path_ = path;
     if (!readOnly) f->fd_ = os::open(path, O_RDWR);
@@ -356,7 +360,7 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     if (f->version_ == 0x03 || head[29] == 0) {
         if (sidecarSays1251(path)) f->cp_ = CodePage::Cp1251;
     }
-    if (head[28] & 0x01) f->openIndex(); // the header says there is a production index
+    if (withIndex && (head[28] & 0x01)) f->openIndex(); // the header says there is a production index
     return f;
 }
 

@@ -46,6 +46,8 @@ public:
     // Opening for writing also cuts bytes a writer killed mid-append left past the last record;
     // a read-only open changes nothing.
     static std::shared_ptr<DbfFile> open(const std::string& path, bool readOnly = false);
+    // The same without its production index, for the tools that make one anew.
+    static std::shared_ptr<DbfFile> openWithoutIndex(const std::string& path);
     // Every component opening the same file gets the same object.
     static std::shared_ptr<DbfFile> openShared(const std::string& path, bool readOnly = false);
     static void create(const std::string& path, std::vector<FieldDef> fields, CodePage cp = CodePage::Cp866);
@@ -123,6 +125,9 @@ public:
     std::vector<std::string> checkIndex();
     // Gives an existing table a new production index with these tags, built from its records.
     static void createIndex(const std::string& path, const std::vector<TagSpec>& tags);
+    // Rebuilds a table's production index under its append lock; one that is missing or cannot
+    // be read is made anew with the given tags. Returns what was done, for a report.
+    static std::string reindexFile(const std::string& path, const std::vector<TagSpec>& tagsIfNone);
     // Where the production index of a table is, or would be.
     static std::string indexPathFor(const std::string& path);
 
@@ -165,6 +170,7 @@ private:
     int64_t seen_ = 0; // modification time after our own last write
     std::vector<std::unique_ptr<KeyIndex>> indexes_;
     // Production index hooks (DbfIndex.cpp).
+    static std::shared_ptr<DbfFile> openFile(const std::string& path, bool readOnly, bool withIndex);
     void openIndex();
     void endIndexStep();
     std::function<const char*(uint32_t)> recordAt() const;

@@ -82,8 +82,33 @@ std::vector<std::string> DbfFile::checkIndex() {
     return faults;
 }
 
+std::shared_ptr<DbfFile> DbfFile::openWithoutIndex(const std::string& path) {
+    return openFile(path, false, false);
+}
+
+std::string DbfFile::reindexFile(const std::string& path, const std::vector<TagSpec>& tagsIfNone) {
+    std::shared_ptr<DbfFile> f;
+    try {
+        f = open(path);
+    } catch (const DbfError& e) {
+        // A missing or unreadable index: make it anew when we know its tags.
+        if (tagsIfNone.empty()) throw;
+        openWithoutIndex(path); // the table itself must be sound
+        createIndex(path, tagsIfNone);
+        return "made anew (" + std::string(e.what()) + ")";
+    }
+    if (!f->mdx_) {
+        if (tagsIfNone.empty()) return "has no production index";
+        f.reset();
+        createIndex(path, tagsIfNone);
+        return "made";
+    }
+    f->reindex();
+    return "rebuilt " + std::to_string(f->mdx_->tags().size()) + " tags";
+}
+
 void DbfFile::createIndex(const std::string& path, const std::vector<TagSpec>& tags) {
-    auto f = open(path);
+    auto f = openWithoutIndex(path);
     if (!f->writable_) f->fail("is read-only");
     f->underAppendLock([&] {
         std::string base = path.substr(0, path.size() - 4);
