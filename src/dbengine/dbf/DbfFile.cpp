@@ -469,6 +469,7 @@ int DbfFile::fieldIndex(std::string_view name) const {
 }
 
 void DbfFile::noteOwnWrite() {
+    tagOrders_.clear();
     os::FileInfo st;
     if (os::stat(fd_, st) == 0) seen_ = st.mtimeNs;
 }
@@ -480,6 +481,7 @@ void DbfFile::dropIndexesIfChangedElsewhere() {
     if (os::stat(fd_, st) != 0) return;
     if (st.mtimeNs != seen_) {
         indexes_.clear();
+        tagOrders_.clear();
         seen_ = st.mtimeNs;
     }
 }
@@ -491,6 +493,7 @@ bool DbfFile::refresh() {
     uint32_t n = le32(c);
     if (n == count_) return false;
     if (n < count_) indexes_.clear(); // packed by another program
+    tagOrders_.clear();
     os::FileInfo st;
     if (os::stat(fd_, st) != 0) return false;
     if (size_t(hdrLen_) + size_t(n) * recLen_ > size_t(st.size)) return false; // mid-append elsewhere
@@ -629,20 +632,22 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
         uint32_t rec;
         ~Unlock() { file->unlockRecord(rec); }
     } unlock{this, rec};
-    // The index is one tree for the whole file: its changes go under the append lock.
+    const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
+    std::string old(recLen_, '\0');
+    readExact(fd_, old.data(), old.size(), at, path_);
+    // Only a write that changes a key touches the index, which is one tree for the whole file:
+    // that change goes under the append lock.
+    const bool indexed = mdx_ && mdx_->changesKeys(old.data(), bytes.data());
     std::optional<AppendLock> indexLock;
-    if (mdx_) {
+    if (indexed) {
         indexLock.emplace(*this);
         refresh();
         mdx_->begin(count_, recordAt(), durable_);
     }
-    const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
-    std::string old(recLen_, '\0');
-    readExact(fd_, old.data(), old.size(), at, path_);
     try {
         writeAll(fd_, bytes.data(), bytes.size(), at, path_);
         sync();
-        if (mdx_) {
+        if (indexed) {
             mdx_->update(rec, old.data(), bytes.data());
             mdx_->flush(durable_);
         }
@@ -650,10 +655,10 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
         // Half a record is worse than the old one: put the old bytes back.
         os::pwrite(fd_, old.data(), old.size(), at);
         os::sync(fd_);
-        if (mdx_) mdx_->abandon();
+        if (indexed) mdx_->abandon();
         throw;
     }
-    endIndexStep();
+    if (indexed) endIndexStep();
     noteOwnWrite();
     for (auto& ix : indexes_)
         ix->noteRewrite(rec, ix->hashRecord(*this, bytes.data()));

@@ -176,6 +176,8 @@ private:
     std::function<const char*(uint32_t)> recordAt() const;
     std::unique_ptr<MdxFile> mdx_;
     std::string readOnlyReason_;
+    // Tag orders as last read, dropped with the key indexes whenever the file changed.
+    std::map<std::string, std::vector<uint32_t>> tagOrders_;
 };
 
 // Parses the text of a numeric field; false for blanks and garbage.

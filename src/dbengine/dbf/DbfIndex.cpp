@@ -54,6 +54,10 @@ bool DbfFile::tagOrder(const std::string& tag, std::vector<uint32_t>& out) {
     if (!mdx_ || !mdx_->tag(tag)) return false;
     bool ok = true;
     underAppendLock([&] {
+        if (auto it = tagOrders_.find(tag); it != tagOrders_.end()) {
+            out = it->second;
+            return;
+        }
         if (mdx_->interrupted()) {
             if (!writable_) {
                 ok = false;
@@ -62,6 +66,7 @@ bool DbfFile::tagOrder(const std::string& tag, std::vector<uint32_t>& out) {
             mdx_->rebuild(count_, recordAt(), durable_);
         }
         out = mdx_->order(tag);
+        tagOrders_[tag] = out;
     });
     if (!ok) return false;
     const uint32_t n = count_;

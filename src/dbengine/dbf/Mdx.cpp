@@ -264,6 +264,9 @@ namespace {
 
 Node decode(const unsigned char* b, const MdxFile::Tag& t, uint32_t blockBytes, const std::string& path) {
     Node n;
+    if (++t.visits > t.visitLimit)
+        throw DbfError("Index " + path + " is damaged (tag " + t.name +
+                       " reaches more nodes than the file holds); rebuild it with morv-db reindex");
     uint32_t count = le32(b);
     if (count > t.maxKeys || 8 + size_t(count) * t.itemLen + 4 > blockBytes)
         throw DbfError("Index " + path + " is damaged (tag " + t.name + ", a node claims " +
@@ -377,6 +380,16 @@ void MdxFile::update(uint32_t rec, const char* oldRecord, const char* newRecord)
     }
 }
 
+bool MdxFile::changesKeys(const char* oldRecord, const char* newRecord) const {
+    for (const Tag& t : tags_) {
+        if (!t.key) return true; // cannot tell: let the step fail on the read-only table
+        std::string ko, kn;
+        bool a = keyFor(t, oldRecord, ko), b = keyFor(t, newRecord, kn);
+        if (a != b || ko != kn) return true;
+    }
+    return false;
+}
+
 void MdxFile::flush(bool durable) {
     if (outOfStep_) {
         outOfStep_ = false;
@@ -443,7 +456,17 @@ struct Split {
 };
 } // namespace
 
+void MdxFile::startWalk(const Tag& t) const {
+    // Pages in the file, as the header says (and no fewer than it holds now).
+    const uint64_t nodes =
+        std::max<uint64_t>(le32(header_.data() + 32), cache_.size() * pagesPerBlock_) / pagesPerBlock_;
+    t.visits = 0;
+    t.visitLimit = nodes + 16;
+}
+
 void MdxFile::insertKey(Tag& t, const std::string& key, uint32_t rec1) {
+    startWalk(t);
+    t.visitLimit = t.visitLimit * 4 + 64; // ties look down a few paths more than once
     if (t.unique) {
         // A unique tag keeps the first record of each key only.
         std::vector<std::pair<uint32_t, uint32_t>> path;
@@ -582,6 +605,8 @@ void MdxFile::removeChild(Tag& t, std::vector<std::pair<uint32_t, uint32_t>>& pa
 }
 
 void MdxFile::removeKey(Tag& t, const std::string& key, uint32_t rec1) {
+    startWalk(t);
+    t.visitLimit = t.visitLimit * 4 + 64;
     std::vector<std::pair<uint32_t, uint32_t>> path;
     if (!findPath(t, t.root, key, rec1, path)) {
         if (t.unique) return; // the key was another record's
@@ -845,6 +870,7 @@ std::vector<uint32_t> MdxFile::order(const std::string& name) {
     const Tag* t = tag(name);
     if (!t) throw DbfError("Index " + path_ + " has no tag " + name);
     std::vector<std::pair<std::string, uint32_t>> e;
+    startWalk(*t);
     collect(*t, t->root, e, 0, nullptr);
     std::vector<uint32_t> out;
     out.reserve(e.size());
@@ -890,6 +916,7 @@ std::vector<std::string> MdxFile::check(uint32_t count, const RecordAt& record) 
         }
         std::vector<std::pair<std::string, uint32_t>> e;
         try {
+            startWalk(t);
             collect(t, t.root, e, 0, &faults);
         } catch (const DbfError& err) {
             faults.push_back(t.name + ": " + err.what());

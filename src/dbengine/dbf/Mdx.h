@@ -44,6 +44,10 @@ public:
         std::shared_ptr<KeyExpr> key;     // null when the expression cannot be evaluated
         std::shared_ptr<KeyExpr> forExpr; // null when there is no filter
         std::string problem;              // why the tag cannot be evaluated
+        // Nodes read in one operation, bounded so that a damaged tree (a node reached twice)
+        // fails instead of going round.
+        mutable uint64_t visits = 0;
+        mutable uint64_t visitLimit = 0;
     };
 
     // Throws DbfError for a file that is not a production index.
@@ -72,6 +76,8 @@ public:
     void begin(uint32_t count, const RecordAt& record, bool durable);
     void add(uint32_t rec, const char* record);
     void update(uint32_t rec, const char* oldRecord, const char* newRecord);
+    // Whether writing newRecord over oldRecord changes any tag.
+    bool changesKeys(const char* oldRecord, const char* newRecord) const;
     // Writes the changed pages (the mark stays set): before the table's count, so a writer
     // killed after it leaves the mark.
     void flush(bool durable);
@@ -98,6 +104,7 @@ private:
     uint32_t allocate();
     void release(uint32_t page);
     void writeTagHeader(Tag& t);
+    void startWalk(const Tag& t) const;
     void insertKey(Tag& t, const std::string& key, uint32_t rec1);
     void removeKey(Tag& t, const std::string& key, uint32_t rec1);
     bool lastEntry(const Tag& t, uint32_t page, std::string& key, uint32_t& rec);
