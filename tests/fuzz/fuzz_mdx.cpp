@@ -63,9 +63,9 @@ void runOne(const uint8_t* data, size_t size) {
     try {
         auto f = dbf::DbfFile::open(g_dbf, true);
         if (dbf::MdxFile* m = f->productionIndex())
-            for (const auto& t : m->tags()) {
+            for (size_t i = 0; i < m->tags().size(); ++i) {
                 std::vector<uint32_t> order;
-                f->tagOrder(t.name, order);
+                f->tagOrder(m->tags()[i].name, order); // the name as the program passes it: by reference
             }
         f->checkIndex();
     } catch (const db::EngineError&) {

@@ -50,7 +50,8 @@ void DbfFile::endIndexStep() {
     }
 }
 
-bool DbfFile::tagOrder(const std::string& tag, std::vector<uint32_t>& out) {
+bool DbfFile::tagOrder(const std::string& tagName, std::vector<uint32_t>& out) {
+    const std::string tag = tagName; // may be a tag's own name, which reading the index replaces
     if (!mdx_ || !mdx_->tag(tag)) return false;
     bool ok = true;
     underAppendLock([&] {

@@ -865,7 +865,8 @@ void MdxFile::create(const std::string& path, const std::string& tableName,
     writeNewFile(path, image, "index");
 }
 
-std::vector<uint32_t> MdxFile::order(const std::string& name) {
+std::vector<uint32_t> MdxFile::order(const std::string& tagName) {
+    const std::string name = tagName; // the caller's may be a tag's own name, which the reload replaces
     loadHeader();
     const Tag* t = tag(name);
     if (!t) throw DbfError("Index " + path_ + " has no tag " + name);
@@ -928,7 +929,15 @@ std::vector<std::string> MdxFile::check(uint32_t count, const RecordAt& record) 
                 faults.push_back(t.name + ": keys out of order at record " + std::to_string(e[i].second));
                 break;
             }
-        if (e.size() != want.size())
+        if (t.unique)
+            for (size_t i = 1; i < e.size(); ++i)
+                if (e[i - 1].first == e[i].first) {
+                    faults.push_back(t.name + ": a unique tag holds a key twice");
+                    break;
+                }
+        // A unique tag keeps one record per key, and as dBASE does, no other record takes over
+        // a key whose record changed: fewer keys than distinct values is no fault there.
+        if (t.unique ? e.size() > want.size() : e.size() != want.size())
             faults.push_back(t.name + ": " + std::to_string(e.size()) + " keys for " +
                              std::to_string(want.size()) + " records");
         std::set<uint32_t> seen;
