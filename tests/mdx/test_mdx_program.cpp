@@ -2,6 +2,7 @@
 // by it, required at start, and giving the dictionary and testee views their order.
 #include "MdxTest.h"
 #include "TestDb.h"
+#include "data/DM.h"
 #include "data/Schema.h"
 #include "dataset/Table.h"
 
@@ -125,4 +126,27 @@ TEST(MdxProgram, SpravAndNomuOrdersComeFromTheirTags) {
         EXPECT_EQ(fromTag, sortedByField(*t.file(), tag)) << tag;
         EXPECT_EQ(viewOf(t), fromTag) << tag;
     }
+}
+
+// A folder made before the indexes (its headers say nothing of an index) does not start either:
+// the program keeps six of its tables with their index, and names the file and the remedy.
+TEST(MdxProgram, TheStartNeedsTheSixIndexesAlsoWhereTheHeaderSaysNone) {
+    TestDb tdb;
+    ASSERT_TRUE(QFile::remove(tdb.path(QStringLiteral("bd_org.MDX"))));
+    QFile table(tdb.path(QStringLiteral("bd_org.dbf")));
+    ASSERT_TRUE(table.open(QIODevice::ReadWrite));
+    table.seek(28);
+    table.write("\0", 1);
+    table.close();
+    try {
+        TBD module;
+        FAIL() << "started without bd_org.MDX";
+    } catch (const db::EngineError& e) {
+        EXPECT_TRUE(e.message().contains(tdb.path(QStringLiteral("bd_org.MDX")))) << e.what();
+        EXPECT_TRUE(e.message().contains(QStringLiteral("morv-db reindex"))) << e.what();
+    }
+    QString out;
+    ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {QStringLiteral("reindex"), tdb.dir()}, &out), 0)
+        << out.toStdString();
+    EXPECT_NO_THROW(TBD());
 }

@@ -114,6 +114,9 @@ public:
 
     // The production index (.MDX), when the header says the table has one.
     MdxFile* productionIndex() const { return mdx_.get(); }
+    // Throws the message of a missing production index (its file and the remedy) when the
+    // table has none.
+    void requireProductionIndex() const;
     // Why a table we may write opened read-only (an index tag we cannot keep); empty otherwise.
     const std::string& readOnlyReason() const { return readOnlyReason_; }
     // 0-based record numbers in the order of an index tag; false when there is no such tag

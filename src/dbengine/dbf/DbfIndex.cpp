@@ -20,11 +20,20 @@ std::function<const char*(uint32_t)> DbfFile::recordAt() const {
     return [this](uint32_t rec) { return record(rec); };
 }
 
+namespace {
+std::string missingIndex(const std::string& table, const std::string& index) {
+    return "Table " + table + ": its production index " + index +
+           " is missing; rebuild it with morv-db reindex";
+}
+} // namespace
+
+void DbfFile::requireProductionIndex() const {
+    if (!mdx_) throw DbfError(missingIndex(path_, indexPathFor(path_)));
+}
+
 void DbfFile::openIndex() {
     const std::string ip = indexPathFor(path_);
-    if (!os::exists(ip))
-        throw DbfError("Table " + path_ + ": its production index " + ip +
-                       " is missing; rebuild it with morv-db reindex");
+    if (!os::exists(ip)) throw DbfError(missingIndex(path_, ip));
     mdx_ = MdxFile::open(ip, fields_, writable_);
     std::string problem = mdx_->problem();
     if (problem.empty() && writable_ && !mdx_->writable()) problem = "Index " + ip + " cannot be written";
