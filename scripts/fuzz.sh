@@ -19,11 +19,11 @@ while [[ $# -gt 0 ]]; do
     -r) limit=(-runs="$2"); shift ;;
     [0-9]*) limit=(-max_total_time="$1") ;;
     fuzz_*) targets+=("$1") ;;
-    *) echo "usage: $0 [-p] [-r RUNS | SECONDS] [fuzz_dbf] [fuzz_filter]" >&2; exit 2 ;;
+    *) echo "usage: $0 [-p] [-r RUNS | SECONDS] [fuzz_dbf] [fuzz_filter] [fuzz_mdx]" >&2; exit 2 ;;
   esac
   shift
 done
-[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_dbf fuzz_filter)
+[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_dbf fuzz_filter fuzz_mdx)
 
 "$root/scripts/deps.sh" clang libclang-rt-14-dev
 if [[ ! -f $build/build.ninja ]]; then
@@ -33,7 +33,7 @@ fi
 ninja -C "$build" "${targets[@]}"
 
 # Scratch dirs of crashed runs (named fuzz_<target>.<pid>.*) whose process is gone.
-for d in /dev/shm/fuzz_dbf.* /dev/shm/fuzz_filter.* "${TMPDIR:-/tmp}"/fuzz_dbf.* "${TMPDIR:-/tmp}"/fuzz_filter.*; do
+for d in /dev/shm/fuzz_dbf.* /dev/shm/fuzz_filter.* "${TMPDIR:-/tmp}"/fuzz_dbf.* "${TMPDIR:-/tmp}"/fuzz_filter.* "${TMPDIR:-/tmp}"/fuzz_mdx.*; do
   [[ -d $d ]] || continue
   pid=${d##*/}; pid=${pid#*.}; pid=${pid%%.*}
   [[ $pid =~ ^[0-9]+$ ]] && ! kill -0 "$pid" 2>/dev/null && rm -rf -- "$d"
@@ -47,7 +47,7 @@ run() {
   mkdir -p "$work" "$build/fuzz-artifacts" "$build/fuzz-logs"
   local extra=()
   # Tables plus memo need room; filters get room for deep nesting.
-  [[ $name == fuzz_dbf ]] && extra=(-max_len=16384) || extra=(-max_len=32768)
+  case $name in fuzz_dbf) extra=(-max_len=16384) ;; fuzz_mdx) extra=(-max_len=65536) ;; *) extra=(-max_len=32768) ;; esac
   # New inputs go to the work dir (first), the committed seeds stay untouched.
   "$build/tests/fuzz/$name" "${limit[@]}" "${extra[@]}" -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 \
     -dict="$dict" -artifact_prefix="$build/fuzz-artifacts/$name-" "$work" "$seeds" >"$log" 2>&1

@@ -1,5 +1,6 @@
 #include "DM.h"
 
+#include "Schema.h"
 #include "app/Main.h"
 
 using db::FieldKind;
@@ -222,8 +223,12 @@ QList<Table*> TBD::tablesInOrder() const {
 
 void TBD::BDCreate() {
     // Dictionaries before the lookups that read them, the institution before its testees.
-    for (Table* t : tablesInOrder())
+    for (Table* t : tablesInOrder()) {
         t->open();
+        // Six tables are kept with their production index, also in a folder made without one.
+        const schema::TableDef* def = schema::find(t->tableName());
+        if (def && !def->tags.empty()) t->file()->requireProductionIndex();
+    }
 }
 
 void TBD::BDDestroy() {

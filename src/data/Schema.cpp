@@ -21,22 +21,36 @@ dbf::FieldDef D(const char* n) {
 dbf::FieldDef M(const char* n) {
     return {n, 'M', 10, 0};
 }
+dbf::TagSpec tag(const char* name, const char* expr) {
+    return {name, expr, "", false, false};
+}
 } // namespace
 
 const std::vector<TableDef>& tables() {
     static const std::vector<TableDef> defs = {
-        {"bd_test.DBF", {S("TIP"), S("NTEST"), C("NAME", 80), S("KOLKRIT"), M("XARAKT")}},
-        {"bd_sprav.dbf", {S("SPRAV"), S("KOD"), C("TEXT", 200)}},
-        {"bd_vopros.DBF", {S("NTEST"), S("NVOPR"), C("TEXTV", 200), S("NOTV"), S("KOL")}},
-        {"bd_otvet.dbf", {S("NOMOTV"), C("OTVET", 200), S("BOTVET")}},
-        {"bd_org.dbf", {F("NOM_ORG"), S("TIPU"), C("NAMEU", 50), C("PODRU", 30), F("RESP"), F("NPUNKT")}},
+        {"bd_test.DBF",
+         {S("TIP"), S("NTEST"), C("NAME", 80), S("KOLKRIT"), M("XARAKT")},
+         {tag("NTEST", "NTEST")}},
+        {"bd_sprav.dbf", {S("SPRAV"), S("KOD"), C("TEXT", 200)}, {tag("SPRAV", "SPRAV")}},
+        {"bd_vopros.DBF", {S("NTEST"), S("NVOPR"), C("TEXTV", 200), S("NOTV"), S("KOL")}, {}},
+        {"bd_otvet.dbf", {S("NOMOTV"), C("OTVET", 200), S("BOTVET")}, {}},
+        {"bd_org.dbf",
+         {F("NOM_ORG"), S("TIPU"), C("NAMEU", 50), C("PODRU", 30), F("RESP"), F("NPUNKT")},
+         {tag("NOM_ORG", "NOM_ORG")}},
         {"bd_anket.dbf",
          {F("NOMTESTIR"), F("NOMU"), C("FAMTESTIR", 15), C("NAMETESTIR", 15), C("OTCHTESTIR", 20),
-          C("POLTESTIR", 1), S("GRTESTIR"), S("OBRTESTIR")}},
-        {"bd_rezult.dbf", {F("NOMU"), F("NOMTESTIR"), D("DATA"), S("NOMTESTA"), S("NOMVOPR"), S("OTVET")}},
-        {"bd_analiz.dbf", {S("NOMTESTA"), S("KRIT"), C("UROV", 80), F("MIN"), F("MAX"), M("TEXT")}},
-        {"bd_summa.dbf", {S("NOMTESTA"), S("KRIT"), S("SUMVOPR")}},
-        {"bd_rez.dbf", {F("NOMU"), F("NOMTESTIR"), D("DATA"), S("NOMTESTA"), S("KRIT"), F("BALL")}},
+          C("POLTESTIR", 1), S("GRTESTIR"), S("OBRTESTIR")},
+         {tag("NOMU", "NOMU")}},
+        // The answer rows of one testee and test, as the testing window finds them.
+        {"bd_rezult.dbf",
+         {F("NOMU"), F("NOMTESTIR"), D("DATA"), S("NOMTESTA"), S("NOMVOPR"), S("OTVET")},
+         {tag("ANSWER", "STR(NOMU,10)+STR(NOMTESTIR,10)+STR(NOMTESTA,6)")}},
+        // The levels of one criterion of one test, as scoring finds them.
+        {"bd_analiz.dbf",
+         {S("NOMTESTA"), S("KRIT"), C("UROV", 80), F("MIN"), F("MAX"), M("TEXT")},
+         {tag("KRIT", "STR(NOMTESTA,6)+STR(KRIT,6)")}},
+        {"bd_summa.dbf", {S("NOMTESTA"), S("KRIT"), S("SUMVOPR")}, {}},
+        {"bd_rez.dbf", {F("NOMU"), F("NOMTESTIR"), D("DATA"), S("NOMTESTA"), S("KRIT"), F("BALL")}, {}},
     };
     return defs;
 }
@@ -47,10 +61,17 @@ const TableDef* find(const QString& file) {
     return nullptr;
 }
 
-void createDatabase(const QString& dir) {
+void createDatabase(const QString& dir, bool indexes) {
     QDir().mkpath(dir);
     for (const auto& t : tables())
         dbf::DbfFile::create(QDir(dir).filePath(QLatin1String(t.file)).toStdString(), t.fields);
+    if (indexes) createIndexes(dir);
+}
+
+void createIndexes(const QString& dir) {
+    for (const auto& t : tables())
+        if (!t.tags.empty())
+            dbf::DbfFile::createIndex(QDir(dir).filePath(QLatin1String(t.file)).toStdString(), t.tags);
 }
 
 } // namespace schema

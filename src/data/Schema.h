@@ -1,5 +1,6 @@
 #pragma once
 #include "dbf/DbfFile.h"
+#include "dbf/Mdx.h"
 
 #include <QString>
 #include <vector>
@@ -10,13 +11,17 @@ namespace schema {
 struct TableDef {
     const char* file;
     std::vector<dbf::FieldDef> fields;
+    std::vector<dbf::TagSpec> tags; // of its production index, none for a table without one
 };
 
 // The ten tables, in the order the data module opens them.
 const std::vector<TableDef>& tables();
 const TableDef* find(const QString& file);
 
-// Creates every table of the database in dir (existing files are replaced).
-void createDatabase(const QString& dir);
+// Creates every table of the database in dir (existing files are replaced), with their
+// production indexes unless a bulk load makes them afterwards.
+void createDatabase(const QString& dir, bool indexes = true);
+// Gives the six indexed tables of dir new production indexes built from their records.
+void createIndexes(const QString& dir);
 
 } // namespace schema

@@ -236,6 +236,7 @@ void Table::rebuildView() {
         for (uint32_t r = 0; r < n; ++r)
             if (passes(r)) view_.push_back(r);
     }
+    if (sortColumn_ >= 0 && orderByTag()) return;
     if (sortColumn_ >= 0) {
         std::vector<std::pair<double, uint32_t>> keyed;
         keyed.reserve(view_.size());
@@ -245,6 +246,23 @@ void Table::rebuildView() {
         for (size_t i = 0; i < keyed.size(); ++i)
             view_[i] = keyed[i].second;
     }
+}
+
+bool Table::orderByTag() {
+    // The selected tag of the production index gives the order, as it does for every other
+    // program on the folder; without one the same order is sorted here.
+    std::vector<uint32_t> order;
+    if (!file_->tagOrder(indexName_.toStdString(), order)) return false;
+    std::vector<char> shown(file_->recordCount(), 0);
+    for (uint32_t r : view_)
+        shown[r] = 1;
+    std::vector<uint32_t> sorted;
+    sorted.reserve(view_.size());
+    for (uint32_t r : order)
+        if (r < shown.size() && shown[r]) sorted.push_back(r);
+    if (sorted.size() != view_.size()) return false; // a tag that leaves rows out cannot order them all
+    view_ = std::move(sorted);
+    return true;
 }
 
 void Table::refresh() {

@@ -85,6 +85,7 @@ protected:
 private:
     bool passes(uint32_t rec) const;
     bool inOrder(uint32_t a, uint32_t b) const;
+    bool orderByTag();
     double sortKey(uint32_t rec) const;
     int placeInView(uint32_t rec);
     void masterMoved();

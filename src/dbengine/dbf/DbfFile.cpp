@@ -3,6 +3,7 @@
 #include "Bytes.h"
 #include "FileLock.h"
 #include "KeyIndex.h"
+#include "Mdx.h"
 #include "MemoFile.h"
 #include "Os.h"
 
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <unistd.h>
 
 namespace dbf {
@@ -323,6 +325,10 @@ std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path, bool readO
 }
 
 std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
+    return openFile(path, readOnly, true);
+}
+
+std::shared_ptr<DbfFile> DbfFile::openFile(const std::string& path, bool readOnly, bool withIndex) {
     std::shared_ptr<DbfFile> f(new DbfFile);
     f->path_ = path;
     if (!readOnly) f->fd_ = os::open(path, O_RDWR);
@@ -360,6 +366,7 @@ std::shared_ptr<DbfFile> DbfFile::open(const std::string& path, bool readOnly) {
     if (f->version_ == 0x03 || head[29] == 0) {
         if (sidecarSays1251(path)) f->cp_ = CodePage::Cp1251;
     }
+    if (withIndex && (head[28] & 0x01)) f->openIndex(); // the header says there is a production index
     return f;
 }
 
@@ -538,6 +545,7 @@ bool DbfFile::refresh() {
     // What we hold may be stale anywhere: records and keys are read again when next needed.
     chunks_.clear();
     indexes_.clear();
+    tagOrders_.clear();
     const uint32_t before = count_;
     if (le16(h + 8) != hdrLen_ || le16(h + 10) != recLen_) {
         detach("was rewritten by another program with another structure");
@@ -562,6 +570,7 @@ void DbfFile::adoptCount(uint32_t n) {
         ++cuts_;
         indexes_.clear();
     }
+    tagOrders_.clear();
     forgetChunksFrom(std::min(n, count_));
     count_ = n;
 }
@@ -571,6 +580,7 @@ void DbfFile::detach(const std::string& why) {
     detached_ = why;
     chunks_.clear();
     indexes_.clear();
+    tagOrders_.clear();
     count_ = 0;
     ++cuts_;
 }
@@ -649,7 +659,7 @@ void DbfFile::underAppendLock(const std::function<void()>& fn) {
 }
 
 uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& underLock) {
-    if (!writable_) fail("is read-only");
+    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
     if (bytes.size() != recLen_) fail("record of wrong length");
     AppendLock lock(*this);
     if (underLock) refresh(); // every record stored so far, ours or another process's, as stored now
@@ -667,12 +677,21 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         if (buf.size() != recLen_) fail("record of wrong length");
     }
     const bool clean = st.mtimeNs == seen_ && st.size == seenSize_;
+    if (mdx_) {
+        // The index is marked busy from here until after the count: a writer killed in
+        // between leaves the mark, and the next one rebuilds the index.
+        mdx_->begin(n, recordAt(), durable_);
+    }
     buf.push_back(0x1A);
     try {
         // Record first, count after: a crash in between leaves the old, readable count.
         writeAll(fd_, buf.data(), buf.size(), at, path_);
         if (oldSize > uint64_t(at) + buf.size()) truncateFile(fd_, at + off_t(buf.size()), path_);
         sync();
+        if (mdx_) {
+            mdx_->add(n, buf.data());
+            mdx_->flush(durable_);
+        }
         unsigned char nh[8];
         std::memcpy(nh, h, 8);
         stampDate(nh);
@@ -680,12 +699,15 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         writeAll(fd_, nh, 8, 0, path_);
         sync();
     } catch (...) {
+        if (mdx_) mdx_->abandon();
         undoAppend(h, at, oldSize);
         throw;
     }
     count_ = n + 1;
     keepInChunk(n, buf);
+    tagOrders_.clear();
     if (clean) noteOwnWrite(uint64_t(at) + buf.size()); // else the next refresh reads the others' work
+    endIndexStep();
     return n;
 }
 
@@ -701,7 +723,7 @@ void DbfFile::undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldS
 }
 
 void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
-    if (!writable_) fail("is read-only");
+    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
     if (bytes.size() != recLen_ || rec >= count_) fail("write outside its records");
     if (!lockRecord(rec, 2000)) throw DbfError(std::string(kRecordLocked));
     struct Unlock {
@@ -716,16 +738,32 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
     std::string old(recLen_, '\0');
     readExact(fd_, old.data(), old.size(), at, path_);
+    // Only a write that changes a key touches the index, which is one tree for the whole file:
+    // that change goes under the append lock.
+    const bool indexed = mdx_ && mdx_->changesKeys(old.data(), bytes.data());
+    std::optional<AppendLock> indexLock;
+    if (indexed) {
+        indexLock.emplace(*this);
+        refresh();
+        mdx_->begin(count_, recordAt(), durable_);
+    }
     try {
         writeAll(fd_, bytes.data(), bytes.size(), at, path_);
         sync();
+        if (indexed) {
+            mdx_->update(rec, old.data(), bytes.data());
+            mdx_->flush(durable_);
+        }
     } catch (...) {
         // Half a record is worse than the old one: put the old bytes back.
         os::pwrite(fd_, old.data(), old.size(), at);
         os::sync(fd_);
+        if (indexed) mdx_->abandon();
         throw;
     }
     keepInChunk(rec, bytes);
+    if (indexed) endIndexStep();
+    tagOrders_.clear();
     // A record write keeps the length: a longer file means another process appended meanwhile,
     // which the next refresh must still see.
     if (clean) noteOwnWrite(seenSize_);

@@ -36,6 +36,8 @@ struct FieldDef {
 class MemoFile;
 struct MemoUndo;
 class KeyIndex;
+class MdxFile;
+struct TagSpec;
 
 // One .dbf file (and its .dbt), shared by every dataset that opens the same path.
 // Records are read with pread into memory of our own, a chunk at a time on first use: a file
@@ -46,6 +48,8 @@ public:
     // Opening for writing also cuts bytes a writer killed mid-append left past the last record;
     // a read-only open changes nothing.
     static std::shared_ptr<DbfFile> open(const std::string& path, bool readOnly = false);
+    // The same without its production index, for the tools that make one anew.
+    static std::shared_ptr<DbfFile> openWithoutIndex(const std::string& path);
     // Every component opening the same file gets the same object.
     static std::shared_ptr<DbfFile> openShared(const std::string& path, bool readOnly = false);
     static void create(const std::string& path, std::vector<FieldDef> fields, CodePage cp = CodePage::Cp866);
@@ -127,6 +131,28 @@ public:
     // The widest index already built whose columns are all among the given ones, or null.
     const KeyIndex* indexWithin(const std::vector<int>& columns) const;
 
+    // The production index (.MDX), when the header says the table has one.
+    MdxFile* productionIndex() const { return mdx_.get(); }
+    // Throws the message of a missing production index (its file and the remedy) when the
+    // table has none.
+    void requireProductionIndex() const;
+    // Why a table we may write opened read-only (an index tag we cannot keep); empty otherwise.
+    const std::string& readOnlyReason() const { return readOnlyReason_; }
+    // 0-based record numbers in the order of an index tag; false when there is no such tag
+    // or its index is being repaired by someone who cannot write it.
+    bool tagOrder(const std::string& tag, std::vector<uint32_t>& out);
+    // Rebuilds every tag of the production index from the records.
+    void reindex();
+    // Every fault of every tag; empty when the index is sound or there is none.
+    std::vector<std::string> checkIndex();
+    // Gives an existing table a new production index with these tags, built from its records.
+    static void createIndex(const std::string& path, const std::vector<TagSpec>& tags);
+    // Rebuilds a table's production index under its append lock; one that is missing or cannot
+    // be read is made anew with the given tags. Returns what was done, for a report.
+    static std::string reindexFile(const std::string& path, const std::vector<TagSpec>& tagsIfNone);
+    // Where the production index of a table is, or would be.
+    static std::string indexPathFor(const std::string& path);
+
     // Field text for a value; throws DbfError with a message for the user when it does not fit.
     std::string formatNumber(int field, double v) const;
     static std::string formatDate(const QDate& d);
@@ -182,6 +208,15 @@ private:
     std::string detached_;
     void detach(const std::string& why);
     std::vector<std::unique_ptr<KeyIndex>> indexes_;
+    // Production index hooks (DbfIndex.cpp).
+    static std::shared_ptr<DbfFile> openFile(const std::string& path, bool readOnly, bool withIndex);
+    void openIndex();
+    void endIndexStep();
+    std::function<const char*(uint32_t)> recordAt() const;
+    std::unique_ptr<MdxFile> mdx_;
+    std::string readOnlyReason_;
+    // Tag orders as last read, dropped with the key indexes whenever the file changed.
+    std::map<std::string, std::vector<uint32_t>> tagOrders_;
 };
 
 // Parses the text of a numeric field; false for blanks and garbage.
