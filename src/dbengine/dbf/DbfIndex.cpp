@@ -5,6 +5,8 @@
 #include "Mdx.h"
 #include "Os.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace dbf {
@@ -13,6 +15,11 @@ std::string DbfFile::indexPathFor(const std::string& path) {
     std::string base = path.size() > 4 ? path.substr(0, path.size() - 4) : path;
     for (const char* ext : {".MDX", ".mdx", ".Mdx"})
         if (os::exists(base + ext)) return base + ext;
+    // Files copied from another system may differ in case from the table's name.
+    const QFileInfo table(QString::fromStdString(path));
+    const QString wanted = table.completeBaseName() + QStringLiteral(".mdx");
+    for (const QString& entry : table.dir().entryList(QDir::Files))
+        if (entry.compare(wanted, Qt::CaseInsensitive) == 0) return table.dir().filePath(entry).toStdString();
     return base + ".MDX";
 }
 
