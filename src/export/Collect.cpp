@@ -6,6 +6,7 @@
 #include "dbf/DbfFile.h"
 #include "results/Level.h"
 #include "results/Run.h"
+#include "results/Scoring.h"
 
 #include <QDir>
 #include <algorithm>
@@ -409,16 +410,13 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
             if (seen[at]) continue;
             seen[at] = true;
             double& cell = runs.cell(run, col->second);
-            // The shared rule of a choice: none for a blank or negative index, or for a question
-            // whose set has no options; an index past the last option is the last option.
-            const auto a = rz.whole(r, ot);
             const std::vector<Option>& set = options.of(questions[col->second].set);
-            if (!a || *a < 0 || set.empty()) {
+            const std::optional<size_t> chosen = results::optionPlace(rz.whole(r, ot), set.size());
+            if (!chosen) {
                 if (!points) cell = kNotAnswered;
                 continue;
             }
-            const size_t chosen = size_t(std::min<int64_t>(*a, int64_t(set.size()) - 1));
-            cell = points ? set[chosen].points : double(chosen + 1);
+            cell = points ? set[*chosen].points : double(*chosen + 1);
         }
     }
     if (runs.list().empty()) nobody(request, test);

@@ -2,6 +2,8 @@
 
 #include "dataset/Table.h"
 
+#include <algorithm>
+
 namespace results {
 
 namespace {
@@ -24,14 +26,20 @@ std::optional<Choice> chosenOption(const RunTables& t, int question) {
     if (a.isNull() || a.toInt() < 0) return std::nullopt;
     if (!t.vopros->locate(QStringLiteral("NVOPR"), {question})) return std::nullopt;
     if (!narrowToAnswerSet(t.otvet, t.voprosNOTV->value())) return std::nullopt;
-    if (t.otvet->isEmpty()) return std::nullopt;
+    const std::optional<size_t> place = optionPlace(a.toInt(), size_t(t.otvet->recordCount()));
+    if (!place) return std::nullopt;
     Choice c;
-    c.index = int(a.toInt());
+    c.index = int(*place);
     t.otvet->moveBy(c.index);
     const db::Variant points = t.otvetBOTVET->value();
     c.points = points.isNull() ? 0 : int(points.toInt());
     c.text = t.otvetOTVET->value().toString();
     return c;
+}
+
+std::optional<size_t> optionPlace(std::optional<int64_t> stored, size_t options) {
+    if (!stored || *stored < 0 || options == 0) return std::nullopt;
+    return size_t(std::min<int64_t>(*stored, int64_t(options) - 1));
 }
 
 int answerPoints(const RunTables& t, int question) {

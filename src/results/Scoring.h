@@ -32,6 +32,10 @@ struct Choice {
     int points = 0;
 };
 
+// The place in its answer set (0-based) of a stored choice: none for a blank or negative one,
+// or for a set without options; a number past the last option is the last option.
+std::optional<size_t> optionPlace(std::optional<int64_t> stored, size_t options);
+
 // The option chosen for a question, or nothing: no answer row, no choice, a number that is no
 // question of the test, or a question without an answer set. An index past the last option
 // counts as the last option. Moves the cursors of the answer, question and option tables.
