@@ -246,6 +246,22 @@ void dateRuns(const QString& dir, const Request& request, Runs& runs, const char
     }
 }
 
+// The runs found, dated and in row order; none is the refusal.
+std::vector<Run> datedInOrder(const QString& dir, const Request& request, const TestInfo& test, Runs& runs) {
+    if (runs.list().empty()) nobody(request, test);
+    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
+    return sorted(runs.list());
+}
+
+// A sheet of one row per run with the columns of who was tested, before either kind's own.
+Sheet peopleSheet(const QString& dir, const TestInfo& test, const std::vector<Run>& order) {
+    Sheet sheet;
+    sheet.title = test.name;
+    sheet.rows = order.size();
+    addPeople(dir, sheet, order);
+    return sheet;
+}
+
 // A table of the directory opened as the windows' tables are, for the shared rules that work on one.
 std::unique_ptr<db::Table> openTable(const QString& dir, const char* file) {
     auto t = std::make_unique<db::Table>();
@@ -328,14 +344,8 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
             if (auto b = rez.whole(r, ball); std::isnan(cell) && b) cell = double(*b);
         }
     }
-    if (runs.list().empty()) nobody(request, test);
-    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
-
-    const std::vector<Run> order = sorted(runs.list());
-    Sheet sheet;
-    sheet.title = test.name;
-    sheet.rows = order.size();
-    addPeople(dir, sheet, order);
+    const std::vector<Run> order = datedInOrder(dir, request, test, runs);
+    Sheet sheet = peopleSheet(dir, test, order);
     Levels levels(dir, request.test);
     for (int k = 1; k <= K; ++k) {
         Column score;
@@ -419,14 +429,8 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
             cell = points ? set[*chosen].points : double(*chosen + 1);
         }
     }
-    if (runs.list().empty()) nobody(request, test);
-    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
-
-    const std::vector<Run> order = sorted(runs.list());
-    Sheet sheet;
-    sheet.title = test.name;
-    sheet.rows = order.size();
-    addPeople(dir, sheet, order);
+    const std::vector<Run> order = datedInOrder(dir, request, test, runs);
+    Sheet sheet = peopleSheet(dir, test, order);
     int64_t widest = 1;
     for (const Question& q : questions)
         widest = std::max(widest, std::abs(q.number));

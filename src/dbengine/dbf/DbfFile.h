@@ -1,6 +1,7 @@
 #pragma once
 #include "../Errors.h"
 #include "CodePage.h"
+#include "Os.h"
 
 #include <QDate>
 #include <QString>
@@ -166,10 +167,12 @@ private:
     void adoptCount(uint32_t n);
     void keepInChunk(uint32_t rec, const std::string& bytes);
     // Reads the header's count and lengths, failing when another program changed the structure.
-    // header, when given, gets the header's first 12 bytes.
-    uint32_t storedCount(unsigned char* header = nullptr);
-    bool unchangedSinceSeen() const;
-    bool replacedElsewhere() const;
+    // header, when given, gets the header's first 12 bytes, and now the file's state as read.
+    uint32_t storedCount(unsigned char* header = nullptr, os::FileInfo* now = nullptr);
+    bool sameAsSeen(const os::FileInfo& st) const { return st.mtimeNs == seen_ && st.size == seenSize_; }
+    bool replacedElsewhere(const os::FileInfo& mine) const;
+    // Detaches the file when the header's lengths are not ours any more.
+    bool reshapedElsewhere(const unsigned char* header);
     void repairTail();
     void undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldSize);
     void sync();
