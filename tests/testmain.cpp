@@ -1,11 +1,17 @@
 #include "widgets/Application.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     // Offscreen unless a real display is asked for, e.g. MORV_TEST_PLATFORM=xcb under xvfb-run.
     const QByteArray platform = qgetenv("MORV_TEST_PLATFORM");
     qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
+    // Settings of our own for the run: what Qt's file dialog remembers (folders of earlier runs,
+    // long deleted) and the alias file must neither steer a test nor reach the user's.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     ui::Application app(argc, argv);
     // An error that gets past every handler to the event loop fails the test that caused it,
     // where the program would only show it.

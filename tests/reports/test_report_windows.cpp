@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTimer>
@@ -56,8 +57,11 @@ protected:
                 EXPECT_TRUE(w->findChild<QAction*>(QStringLiteral("ActionPrint")));
                 if (save) {
                     whenDialog<QFileDialog>([&](QFileDialog* files) {
-                        // Without the suffix: the program adds it.
-                        files->selectFile(QString(savePath).chopped(4));
+                        // Typed, as a user would, without the suffix: the program adds it. (selectFile
+                        // leaves the suggested name when the name field has focus.)
+                        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                        ASSERT_TRUE(name);
+                        name->setText(QString(savePath).chopped(4));
                         static_cast<QDialog*>(files)->accept();
                     });
                     save->trigger();
