@@ -222,6 +222,22 @@ QString rawProblem(const dbf::DbfFile& f, uint32_t rec, int col) {
     return {};
 }
 
+// Six tables keep an index with the program's tags, as it made them.
+QStringList programIndexProblems(const dbf::DbfFile& f, const schema::TableDef& def) {
+    QStringList out;
+    if (def.tags.empty()) return out;
+    try {
+        f.requireProductionIndex();
+    } catch (const dbf::DbfError& e) {
+        return {QString::fromUtf8(e.what())};
+    }
+    const QString index = QString::fromStdString(f.productionIndex()->path()).section(QLatin1Char('/'), -1);
+    for (const std::string& d : f.productionIndex()->differences(def.tags))
+        out << QStringLiteral("index %1: %2; morv-db reindex restores it")
+                   .arg(index, QString::fromStdString(d));
+    return out;
+}
+
 TableCheck checkTable(const QString& dir, const QString& file) {
     TableCheck c;
     c.file = file;
@@ -257,12 +273,14 @@ TableCheck checkTable(const QString& dir, const QString& file) {
         }
         // Every tag: keys in order, one per record, each its expression's value.
         for (const std::string& fault : t.file()->checkIndex())
-            note(c, QStringLiteral("index %1, tag %2")
+            note(c, QStringLiteral("index %1: %2")
                         .arg(QString::fromStdString(dbf::DbfFile::indexPathFor(t.file()->path()))
                                  .section(QLatin1Char('/'), -1),
                              QString::fromStdString(fault)));
         // The program opens its tables by field name: every one of them must be there.
         if (const schema::TableDef* def = schema::find(file)) {
+            for (const QString& p : programIndexProblems(f, *def))
+                note(c, p);
             for (const auto& want : def->fields) {
                 int col = f.fieldIndex(want.name);
                 auto numeric = [](char t) { return t == 'N' || t == 'F'; };

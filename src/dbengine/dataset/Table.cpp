@@ -18,6 +18,13 @@
 namespace db {
 
 namespace {
+
+// Says why: a tag the engine cannot keep names itself and the remedy.
+QString readOnlyMessage(const dbf::DbfFile& file, const QString& table) {
+    const QString why = QString::fromStdString(file.readOnlyReason());
+    return why.isEmpty() ? QStringLiteral("Table %1 is read-only").arg(table)
+                         : QStringLiteral("Table %1 is read-only: %2").arg(table, why);
+}
 FieldKind kindFor(const dbf::FieldDef& d) {
     switch (d.type) {
     case 'C':
@@ -458,7 +465,7 @@ void Table::storeRecord(const std::function<void()>& write) {
 }
 
 int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
-    if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
+    if (!file_->writable()) throw DatabaseError(readOnlyMessage(*file_, tableName_));
     uint32_t rec = inserting ? 0 : recAt(row);
     storeRecord([&] {
         std::string bytes = encodeRecord(buffer, rec, inserting);
@@ -643,7 +650,7 @@ Variant Table::storedValue(uint32_t rec, const Field* f) const {
 int64_t Table::beginStoredWrite() {
     requireActive();
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
-    if (!file_->writable()) throw DatabaseError(QStringLiteral("Table %1 is read-only").arg(tableName_));
+    if (!file_->writable()) throw DatabaseError(readOnlyMessage(*file_, tableName_));
     checkBrowseMode();
     return recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
 }

@@ -366,7 +366,10 @@ std::shared_ptr<DbfFile> DbfFile::openFile(const std::string& path, bool readOnl
     if (f->version_ == 0x03 || head[29] == 0) {
         if (sidecarSays1251(path)) f->cp_ = CodePage::Cp1251;
     }
-    if (withIndex && (head[28] & 0x01)) f->openIndex(); // the header says there is a production index
+    if (withIndex && (head[28] & 0x01))
+        f->openIndex(); // the header says there is a production index
+    else if (withIndex && os::exists(indexPathFor(path)))
+        f->adoptIndex();
     return f;
 }
 
@@ -393,7 +396,8 @@ void DbfFile::parseHeader(const unsigned char* h, size_t size) {
     if (hdrLen_ < 33 || recLen_ < 1) fail("has a broken header (header or record length)");
     if (hdrLen_ > size && size < 32 + 32 * 256 + 2) fail("is truncated inside its header");
     uint32_t offset = 0;
-    for (size_t pos = 32; pos + 32 <= std::min<size_t>(hdrLen_, size); pos += 32) {
+    size_t pos = 32;
+    for (; pos + 32 <= std::min<size_t>(hdrLen_, size); pos += 32) {
         if (h[pos] == 0x0D) break;
         FieldDef d;
         const char* name = reinterpret_cast<const char*>(h + pos);
@@ -410,6 +414,10 @@ void DbfFile::parseHeader(const unsigned char* h, size_t size) {
     }
     if (fields_.empty()) fail("has no fields");
     if (offset + 1 > recLen_) fail("has fields wider than its record length");
+    // Other readers look for the field list's end mark; without it they read records as fields.
+    if (pos >= std::min<size_t>(hdrLen_, size) || h[pos] != 0x0D)
+        fail("has a damaged header: the end mark (0x0D) after its " + std::to_string(fields_.size()) +
+             " field descriptors is missing");
 }
 
 // The append lock, counted: a step under it may append without letting it go in between.
@@ -561,7 +569,7 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         writeAll(fd_, nh, 8, 0, path_);
         sync();
     } catch (...) {
-        if (mdx_) mdx_->abandon();
+        if (mdx_) mdx_->rollback(durable_);
         undoAppend(h, at, oldSize);
         throw;
     }
@@ -621,7 +629,7 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
         // Half a record is worse than the old one: put the old bytes back.
         os::pwrite(fd_, old.data(), old.size(), at);
         os::sync(fd_);
-        if (indexed) mdx_->abandon();
+        if (indexed) mdx_->rollback(durable_);
         throw;
     }
     keepInChunk(rec, bytes);

@@ -148,9 +148,10 @@ public:
     std::vector<std::string> checkIndex();
     // Gives an existing table a new production index with these tags, built from its records.
     static void createIndex(const std::string& path, const std::vector<TagSpec>& tags);
-    // Rebuilds a table's production index under its append lock; one that is missing or cannot
-    // be read is made anew with the given tags. Returns what was done, for a report.
-    static std::string reindexFile(const std::string& path, const std::vector<TagSpec>& tagsIfNone);
+    // Rebuilds a table's production index under its append lock. Given the tags a program
+    // keeps there, makes it anew with those (and the other tags it can still evaluate) whatever
+    // the file holds. Returns what was done, tags dropped and why, for a report.
+    static std::string reindexFile(const std::string& path, const std::vector<TagSpec>& ownTags);
     // Where the production index of a table is, or would be.
     static std::string indexPathFor(const std::string& path);
 
@@ -214,7 +215,14 @@ private:
     // Production index hooks (DbfIndex.cpp).
     static std::shared_ptr<DbfFile> openFile(const std::string& path, bool readOnly, bool withIndex);
     void openIndex();
+    void adoptIndex();
     void endIndexStep();
+    std::string remakeIndex(const std::vector<TagSpec>& ownTags);
+    std::vector<TagSpec> tagsToKeep(const std::string& index, const std::vector<TagSpec>& ownTags,
+                                    std::string& dropped) const;
+    std::string tableNameForIndex() const;
+    void markIndexed(const std::vector<TagSpec>& tags);
+    std::string indexError_; // why an index the header does not announce could not be opened
     std::function<const char*(uint32_t)> recordAt() const;
     std::unique_ptr<MdxFile> mdx_;
     std::string readOnlyReason_;

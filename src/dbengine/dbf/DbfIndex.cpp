@@ -35,7 +35,26 @@ std::string missingIndex(const std::string& table, const std::string& index) {
 } // namespace
 
 void DbfFile::requireProductionIndex() const {
-    if (!mdx_) throw DbfError(missingIndex(path_, indexPathFor(path_)));
+    if (!mdx_) throw DbfError(indexError_.empty() ? missingIndex(path_, indexPathFor(path_)) : indexError_);
+}
+
+void DbfFile::adoptIndex() {
+    // The header does not announce the index beside the table: another writer rewrote the
+    // table and cleared the flag, perhaps changing records without the index.
+    try {
+        openIndex();
+    } catch (const DbfError& e) {
+        mdx_.reset(); // the table still opens; a program that needs the index is told why not
+        indexError_ = e.what();
+        return;
+    }
+    if (!writable_ || !mdx_) return;
+    underAppendLock([&] {
+        mdx_->rebuild(count_, recordAt(), durable_);
+        const unsigned char one = 1;
+        writeAll(fd_, &one, 1, 28, path_);
+        sync();
+    });
 }
 
 void DbfFile::openIndex() {
@@ -46,7 +65,8 @@ void DbfFile::openIndex() {
     if (problem.empty() && writable_ && !mdx_->writable()) problem = "Index " + ip + " cannot be written";
     if (!problem.empty()) {
         // Writing would leave that tag wrong for every other program on the folder.
-        readOnlyReason_ = problem + "; the table is open read-only";
+        readOnlyReason_ =
+            problem + "; the table is open read-only until its index is rebuilt (morv-db reindex)";
         writable_ = false;
         return;
     }
@@ -108,47 +128,103 @@ std::shared_ptr<DbfFile> DbfFile::openWithoutIndex(const std::string& path) {
     return openFile(path, false, false);
 }
 
-std::string DbfFile::reindexFile(const std::string& path, const std::vector<TagSpec>& tagsIfNone) {
-    std::shared_ptr<DbfFile> f;
+std::string DbfFile::reindexFile(const std::string& path, const std::vector<TagSpec>& ownTags) {
+    if (ownTags.empty()) {
+        // Another program's table: its index is rebuilt with the tags it has.
+        auto f = open(path);
+        if (!f->mdx_) return "has no production index";
+        f->reindex();
+        return "rebuilt " + std::to_string(f->mdx_->tags().size()) + " tags";
+    }
+    // One of the program's: made anew with the program's tags, whatever the file holds, so
+    // the table need not open (a damaged tag would open it read-only).
+    auto f = openWithoutIndex(path);
+    if (!f->writable_) f->fail("is read-only");
+    std::string report;
+    f->underAppendLock([&] { report = f->remakeIndex(ownTags); });
+    return report;
+}
+
+std::vector<TagSpec> DbfFile::tagsToKeep(const std::string& index, const std::vector<TagSpec>& ownTags,
+                                         std::string& dropped) const {
+    std::vector<TagSpec> specs = ownTags;
+    auto drop = [&](const std::string& what) { dropped += (dropped.empty() ? "" : "; ") + what; };
+    std::unique_ptr<MdxFile> old;
     try {
-        f = open(path);
+        old = MdxFile::open(index, fields_, false);
     } catch (const DbfError& e) {
-        // A missing or unreadable index: make it anew when we know its tags.
-        if (tagsIfNone.empty()) throw;
-        openWithoutIndex(path); // the table itself must be sound
-        createIndex(path, tagsIfNone);
-        return "made anew (" + std::string(e.what()) + ")";
+        drop("whatever other tags it held, as it could not be read: " + std::string(e.what()));
+        return specs;
     }
-    if (!f->mdx_) {
-        if (tagsIfNone.empty()) return "has no production index";
-        f.reset();
-        createIndex(path, tagsIfNone);
-        return "made";
+    for (const MdxFile::Tag& t : old->tags()) {
+        const TagSpec spec{t.name, t.expr, t.filter, t.descending, t.unique};
+        auto own = std::find_if(ownTags.begin(), ownTags.end(),
+                                [&](const TagSpec& o) { return o.name == t.name || sameKey(o, spec); });
+        if (own != ownTags.end()) {
+            if (own->name != t.name) drop("tag " + t.name + " (the same key as " + own->name + ")");
+            continue;
+        }
+        if (!t.problem.empty()) {
+            drop("tag " + t.name + " (" + t.problem + ")");
+            continue;
+        }
+        try {
+            MdxFile::image(index, "", fields_, {spec}, 0, recordAt()); // can we make it?
+            specs.push_back(spec);
+        } catch (const DbfError& e) {
+            drop("tag " + t.name + " (" + e.what() + ")");
+        }
     }
-    f->reindex();
-    return "rebuilt " + std::to_string(f->mdx_->tags().size()) + " tags";
+    return specs;
+}
+
+std::string DbfFile::remakeIndex(const std::vector<TagSpec>& ownTags) {
+    const std::string index = indexPathFor(path_);
+    const bool present = os::exists(index);
+    std::string dropped;
+    const std::vector<TagSpec> specs = present ? tagsToKeep(index, ownTags, dropped) : ownTags;
+    const std::string image = MdxFile::image(index, tableNameForIndex(), fields_, specs, count_, recordAt());
+    if (present)
+        MdxFile::overwrite(index, image, durable_);
+    else
+        writeNewFile(index, image, "index");
+    markIndexed(specs);
+    std::string report = (present ? "rebuilt " : "made ") + std::to_string(ownTags.size()) + " tags";
+    if (specs.size() > ownTags.size())
+        report += ", kept " + std::to_string(specs.size() - ownTags.size()) + " other tags";
+    if (!dropped.empty()) report += "; dropped " + dropped;
+    return report;
+}
+
+std::string DbfFile::tableNameForIndex() const {
+    std::string base = path_.substr(0, path_.size() - 4);
+    size_t slash = base.find_last_of('/');
+    std::string name = base.substr(slash == std::string::npos ? 0 : slash + 1);
+    for (char& c : name)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+void DbfFile::markIndexed(const std::vector<TagSpec>& tags) {
+    // The header says there is a production index; a field with a tag of its own is marked.
+    unsigned char one = 1;
+    writeAll(fd_, &one, 1, 28, path_);
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        unsigned char mark = std::any_of(tags.begin(), tags.end(), [&](const TagSpec& t) {
+            return t.expr == fields_[i].name && t.filter.empty();
+        });
+        writeAll(fd_, &mark, 1, off_t(32 + 32 * i + 31), path_);
+    }
+    syncFile(fd_, path_);
 }
 
 void DbfFile::createIndex(const std::string& path, const std::vector<TagSpec>& tags) {
     auto f = openWithoutIndex(path);
     if (!f->writable_) f->fail("is read-only");
     f->underAppendLock([&] {
-        std::string base = path.substr(0, path.size() - 4);
-        size_t slash = base.find_last_of('/');
-        std::string name = base.substr(slash == std::string::npos ? 0 : slash + 1);
-        for (char& c : name)
-            c = char(std::toupper(static_cast<unsigned char>(c)));
-        MdxFile::create(indexPathFor(path), name, f->fields_, tags, f->count_, f->recordAt());
-        // The header says there is a production index; a field with a tag of its own is marked.
-        unsigned char one = 1;
-        writeAll(f->fd_, &one, 1, 28, path);
-        for (size_t i = 0; i < f->fields_.size(); ++i) {
-            unsigned char mark = std::any_of(tags.begin(), tags.end(), [&](const TagSpec& t) {
-                return t.expr == f->fields_[i].name && t.filter.empty();
-            });
-            writeAll(f->fd_, &mark, 1, off_t(32 + 32 * i + 31), path);
-        }
-        syncFile(f->fd_, path);
+        MdxFile::create(indexPathFor(path), f->tableNameForIndex(), f->fields_, tags, f->count_,
+                        f->recordAt());
+        f->markIndexed(tags);
     });
 }
 

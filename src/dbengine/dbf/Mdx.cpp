@@ -110,8 +110,11 @@ void MdxFile::loadHeader() {
     const unsigned char* h = header_.data();
     pagesPerBlock_ = le16(h + 20);
     blockBytes_ = le16(h + 22);
-    if (pagesPerBlock_ < 1 || pagesPerBlock_ > 32 || blockBytes_ != pagesPerBlock_ * kPage)
-        bad("block size " + std::to_string(blockBytes_));
+    if (pagesPerBlock_ < 1 || pagesPerBlock_ > 32)
+        bad(std::to_string(pagesPerBlock_) + " pages per block, where 1 to 32 can be");
+    if (blockBytes_ != pagesPerBlock_ * kPage)
+        bad("block size " + std::to_string(blockBytes_) + " for " + std::to_string(pagesPerBlock_) +
+            " pages of 512 bytes");
     size_t n = le16(h + 28);
     if (n > kMaxTags) bad("too many tags");
     std::vector<Tag> old = std::move(tags_);
@@ -190,6 +193,8 @@ unsigned char* MdxFile::block(uint32_t page) {
 
 unsigned char* MdxFile::writableBlock(uint32_t page) {
     unsigned char* b = block(page);
+    // Until written, what we hold of a page is what is stored: its old bytes for a rollback.
+    if (!changed_.count(page)) undo_.keep(uint64_t(page) * kPage, b, blockBytes_);
     changed_[page] = true;
     return b;
 }
@@ -198,6 +203,11 @@ uint32_t MdxFile::allocate() {
     unsigned char* h = header_.data();
     headerChanged_ = true;
     uint32_t free = le32(h + 36);
+    if (free && !isFree(free)) {
+        // A damaged list would hand out a page some tag uses: drop it, the file grows instead.
+        put32(h + 36, 0);
+        free = 0;
+    }
     if (free) {
         const unsigned char* b = block(free);
         put32(h + 36, le32(b + 4));
@@ -210,6 +220,23 @@ uint32_t MdxFile::allocate() {
     cache_[page].assign(blockBytes_, 0);
     changed_[page] = true;
     return page;
+}
+
+bool MdxFile::isFree(uint32_t page) {
+    // A free page lies among the pages in use, is no tag's header or root (an empty root is
+    // blank too), and is blank past the two words that link the list, as release() leaves it.
+    // Any node in use has a record number or child there.
+    const uint32_t pages = le32(header_.data() + 32);
+    if (page < kHeaderBytes / kPage || uint64_t(page) + pagesPerBlock_ > pages) return false;
+    for (const Tag& t : tags_)
+        for (uint32_t used : {t.headerPage, t.root})
+            if (page + pagesPerBlock_ > used && used + pagesPerBlock_ > page) return false;
+    try {
+        const unsigned char* b = block(page);
+        return std::all_of(b + 8, b + blockBytes_, [](unsigned char c) { return c == 0; });
+    } catch (const DbfError&) {
+        return false;
+    }
 }
 
 void MdxFile::release(uint32_t page) {
@@ -311,15 +338,22 @@ bool MdxFile::interrupted() {
 
 void MdxFile::begin(uint32_t count, const RecordAt& record, bool durable) {
     if (!writable_) throw DbfError("Index " + path_ + " is read-only");
+    undo_.clear();
     loadHeader(); // another process may have changed it since we last looked
     record_ = record;
     count_ = count;
     outOfStep_ = false;
-    if (header_[kBusyMark]) rebuild(count, record, durable);
-    unsigned char one = 1;
-    header_[kBusyMark] = 1;
-    writeAll(fd_, &one, 1, kBusyMark, path_);
-    if (durable) syncFile(fd_, path_);
+    undo_.start(fd_, path_, kHeaderBytes);
+    try {
+        if (header_[kBusyMark]) rebuild(count, record, durable);
+        unsigned char one = 1;
+        header_[kBusyMark] = 1;
+        writeAll(fd_, &one, 1, kBusyMark, path_);
+        if (durable) syncFile(fd_, path_);
+    } catch (...) {
+        rollback(durable);
+        throw;
+    }
 }
 
 void MdxFile::add(uint32_t rec, const char* record) {
@@ -384,9 +418,16 @@ void MdxFile::end(bool durable) {
     header_[kBusyMark] = 0;
     // Not synced: a mark that is lost in a power cut costs only a needless rebuild.
     writeAll(fd_, &zero, 1, kBusyMark, path_);
+    undo_.clear();
+}
+
+void MdxFile::rollback(bool durable) {
+    undo_.restore(fd_, path_, kBusyMark + 1, durable);
+    abandon();
 }
 
 void MdxFile::abandon() {
+    undo_.clear();
     cache_.clear();
     changed_.clear();
     headerChanged_ = false;

@@ -1,11 +1,13 @@
 #pragma once
 #include "DbfFile.h"
+#include "FileUndo.h"
 #include "KeyExpr.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,8 @@ struct TagSpec {
 // 512-byte pages grouped in blocks. Pages are read when needed, never all at once.
 // Every change runs between begin() and end(), with the table's append lock held: begin()
 // marks the file as being changed, so a writer killed in between leaves a mark that the
-// next writer finds and repairs by rebuilding.
+// next writer finds and repairs by rebuilding. A step that is refused (a full disk, a failed
+// write or sync) is rolled back: the file is put back byte for byte, mark included.
 class MdxFile {
 public:
     // Record bytes (deletion flag first) of the 0-based record rec.
@@ -58,6 +61,16 @@ public:
     static void create(const std::string& path, const std::string& tableName,
                        const std::vector<FieldDef>& fields, const std::vector<TagSpec>& tags, uint32_t count,
                        const RecordAt& record);
+    // The bytes of such a file.
+    static std::string image(const std::string& path, const std::string& tableName,
+                             const std::vector<FieldDef>& fields, const std::vector<TagSpec>& tags,
+                             uint32_t count, const RecordAt& record);
+    // Writes image over an existing index file in place (other programs keep it open), with the
+    // table's append lock held; a refused write leaves the old file as it was.
+    static void overwrite(const std::string& path, std::string image, bool durable);
+    // How the tags differ from the given ones (missing, another expression, FOR, order or
+    // uniqueness), one line each; empty when every one is there as given.
+    std::vector<std::string> differences(const std::vector<TagSpec>& want) const;
 
     ~MdxFile();
     MdxFile(const MdxFile&) = delete;
@@ -82,14 +95,19 @@ public:
     // killed after it leaves the mark.
     void flush(bool durable);
     void end(bool durable);
-    // A failed step: forget cached pages; the mark stays, so the next begin() rebuilds.
+    // A refused step: puts back every byte the step wrote. Should the disk refuse that too,
+    // the mark stays and the next begin() rebuilds.
+    void rollback(bool durable);
+    // A step whose record is stored but whose end failed: forget cached pages; the mark
+    // stays, so the next begin() rebuilds.
     void abandon();
 
     // Rewrites every tag from the records (the file keeps its tags).
     void rebuild(uint32_t count, const RecordAt& record, bool durable);
     // 0-based record numbers in the tag's order.
     std::vector<uint32_t> order(const std::string& tag);
-    // Every fault of every tag, "TAG: what"; empty when all are sound.
+    // Every fault of every tag and of the free-page list; empty when all are sound. Faults of
+    // a tag start "tag NAME: ".
     std::vector<std::string> check(uint32_t count, const RecordAt& record);
 
     // The key a tag gives a record, as stored; false when the filter leaves it out.
@@ -99,9 +117,11 @@ public:
 private:
     MdxFile() = default;
     void loadHeader();
+    void rebuildInPlace(uint32_t count, const RecordAt& record, bool durable);
     unsigned char* block(uint32_t page);
     unsigned char* writableBlock(uint32_t page);
     uint32_t allocate();
+    bool isFree(uint32_t page);
     void release(uint32_t page);
     void writeTagHeader(Tag& t);
     void startWalk(const Tag& t) const;
@@ -127,11 +147,17 @@ private:
     std::map<uint32_t, std::vector<unsigned char>> cache_;
     std::map<uint32_t, bool> changed_;
     bool headerChanged_ = false;
+    FileUndo undo_; // from begin() to end(), or through a rebuild outside a step
     // Between begin() and end(): how to reach the records, should the tree turn out broken.
     RecordAt record_;
     uint32_t count_ = 0;
     bool outOfStep_ = false;
+    std::set<uint32_t>* walked_ = nullptr; // pages a check's walk reached
+    void checkFreeList(const std::set<uint32_t>& used, std::vector<std::string>& faults);
 };
+
+// Whether two tags key the same: the same expression and FOR condition, case and blanks aside.
+bool sameKey(const TagSpec& a, const TagSpec& b);
 
 // Numeric keys: the 12-byte BCD form.
 std::string bcdKey(double v);

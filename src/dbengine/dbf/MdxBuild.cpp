@@ -5,6 +5,7 @@
 #include "Os.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <set>
 
@@ -87,6 +88,20 @@ std::vector<std::pair<std::string, uint32_t>> entriesOf(const MdxFile& m, const 
 void MdxFile::rebuild(uint32_t count, const RecordAt& record, bool durable) {
     if (!writable_) throw DbfError("Index " + path_ + " is read-only");
     if (!problem().empty()) throw DbfError(problem());
+    // Within a step the step's rollback covers the rebuild; outside one, it has its own.
+    const bool own = !undo_.active();
+    if (own) undo_.start(fd_, path_, kHeaderBytes);
+    try {
+        undo_.keepAll(fd_, path_);
+        rebuildInPlace(count, record, durable);
+    } catch (...) {
+        if (own) rollback(durable);
+        throw;
+    }
+    if (own) undo_.clear();
+}
+
+void MdxFile::rebuildInPlace(uint32_t count, const RecordAt& record, bool durable) {
     unsigned char* h = header_.data();
     h[kBusyMark] = 1;
     writeAll(fd_, h + kBusyMark, 1, kBusyMark, path_);
@@ -123,9 +138,97 @@ void MdxFile::rebuild(uint32_t count, const RecordAt& record, bool durable) {
     loadHeader();
 }
 
-void MdxFile::create(const std::string& path, const std::string& tableName,
-                     const std::vector<FieldDef>& fields, const std::vector<TagSpec>& specs, uint32_t count,
-                     const RecordAt& record) {
+namespace {
+
+MdxFile::Tag tagFor(const TagSpec& s, const std::vector<FieldDef>& fields, const std::string& path) {
+    if (s.name.empty() || s.name.size() > 10) throw DbfError("Index " + path + ": bad tag name " + s.name);
+    MdxFile::Tag t;
+    t.name = s.name;
+    t.expr = s.expr;
+    t.filter = s.filter;
+    t.descending = s.descending;
+    t.unique = s.unique;
+    t.key = std::make_shared<KeyExpr>(s.expr, fields);
+    if (!s.filter.empty()) t.forExpr = std::make_shared<KeyExpr>(s.filter, fields);
+    switch (t.key->type()) {
+    case KeyExpr::Type::Char:
+        t.keyType = 'C';
+        t.keyLen = uint16_t(t.key->width());
+        break;
+    case KeyExpr::Type::Number:
+        t.keyType = 'N';
+        t.keyLen = 12;
+        break;
+    case KeyExpr::Type::Date:
+        t.keyType = 'D';
+        t.keyLen = 8;
+        break;
+    default:
+        throw DbfError("Index " + path + ": tag " + s.name + " has no key type for \"" + s.expr + "\"");
+    }
+    if (t.keyLen < 1 || t.keyLen > 100)
+        throw DbfError("Index " + path + ": key of tag " + s.name + " too long");
+    if (t.forExpr && t.forExpr->type() != KeyExpr::Type::Logical)
+        throw DbfError("Index " + path + ": the FOR condition of tag " + s.name + " is not logical");
+    t.itemLen = uint16_t((t.keyLen + 4 + 3) & ~3);
+    t.maxKeys = uint16_t((1024 - 12) / t.itemLen);
+    return t;
+}
+
+std::string tagHeader(const MdxFile::Tag& t, const Built& b, const std::vector<FieldDef>& fields) {
+    std::string th(1024, '\0');
+    auto* p = reinterpret_cast<unsigned char*>(th.data());
+    put32(p, b.root);
+    put32(p + 4, b.nodes * 2);
+    p[8] = uint8_t(0x10 | (t.descending ? 0x08 : 0) | (t.unique ? 0x40 : 0));
+    p[9] = uint8_t(t.keyType);
+    p[11] = 0x1B;
+    put16(p + 12, t.keyLen);
+    put16(p + 14, t.maxKeys);
+    p[16] = t.keyType == 'D' ? 1 : 0;
+    put16(p + 18, t.itemLen);
+    p[20] = 1;
+    p[23] = t.unique ? 1 : 0;
+    std::memcpy(p + kExprAt, t.expr.data(), std::min(t.expr.size(), kExprMax - 1));
+    p[245] = t.filter.empty() ? 0 : 1;
+    p[246] = 1;
+    put32(p + 248, b.root);
+    put32(p + 252, b.root);
+    stamp(p + 257);
+    bool oneField =
+        std::any_of(fields.begin(), fields.end(), [&](const FieldDef& f) { return f.name == t.expr; });
+    p[480] = oneField ? 1 : 0;
+    std::memcpy(p + kFilterAt, t.filter.data(), std::min(t.filter.size(), kFilterMax - 1));
+    return th;
+}
+
+// The tag table: entries in creation order, linked as a binary tree by name.
+void tagEntry(unsigned char* h, size_t i, const MdxFile::Tag& t) {
+    unsigned char* e = h + kTagTable + i * kTagEntry;
+    put32(e, t.headerPage);
+    std::memcpy(e + 4, t.name.data(), t.name.size());
+    e[15] = uint8_t(0x10 | (t.unique ? 0x40 : 0));
+    e[19] = 2;
+    e[20] = uint8_t(t.keyType);
+    if (i == 0) return;
+    for (size_t at = 0;;) {
+        unsigned char* n = h + kTagTable + at * kTagEntry;
+        bool less = t.name < cString(n + 4, 11);
+        unsigned char& link = n[less ? 16 : 17];
+        if (!link) {
+            link = uint8_t(i + 1);
+            e[18] = uint8_t(at + 1);
+            return;
+        }
+        at = link - 1u;
+    }
+}
+
+} // namespace
+
+std::string MdxFile::image(const std::string& path, const std::string& tableName,
+                           const std::vector<FieldDef>& fields, const std::vector<TagSpec>& specs,
+                           uint32_t count, const RecordAt& record) {
     if (specs.empty() || specs.size() > kMaxTags) throw DbfError("Index " + path + ": 1 to 47 tags");
     std::string image(kHeaderBytes, '\0');
     auto* h = reinterpret_cast<unsigned char*>(image.data());
@@ -146,90 +249,47 @@ void MdxFile::create(const std::string& path, const std::string& tableName,
     m.fields_ = fields;
     uint32_t next = uint32_t(kHeaderBytes / kPage);
     for (size_t i = 0; i < specs.size(); ++i) {
-        const TagSpec& s = specs[i];
-        if (s.name.empty() || s.name.size() > 10)
-            throw DbfError("Index " + path + ": bad tag name " + s.name);
-        Tag t;
-        t.name = s.name;
-        t.expr = s.expr;
-        t.filter = s.filter;
-        t.descending = s.descending;
-        t.unique = s.unique;
-        t.key = std::make_shared<KeyExpr>(s.expr, fields);
-        if (!s.filter.empty()) t.forExpr = std::make_shared<KeyExpr>(s.filter, fields);
-        switch (t.key->type()) {
-        case KeyExpr::Type::Char:
-            t.keyType = 'C';
-            t.keyLen = uint16_t(t.key->width());
-            break;
-        case KeyExpr::Type::Number:
-            t.keyType = 'N';
-            t.keyLen = 12;
-            break;
-        case KeyExpr::Type::Date:
-            t.keyType = 'D';
-            t.keyLen = 8;
-            break;
-        default:
-            throw DbfError("Index " + path + ": tag " + s.name + " has no key type for \"" + s.expr + "\"");
-        }
-        if (t.keyLen < 1 || t.keyLen > 100)
-            throw DbfError("Index " + path + ": key of tag " + s.name + " too long");
-        t.itemLen = uint16_t((t.keyLen + 4 + 3) & ~3);
-        t.maxKeys = uint16_t((1024 - 12) / t.itemLen);
+        Tag t = tagFor(specs[i], fields, path);
         t.headerPage = next;
         Built b = buildTree(t, entriesOf(m, t, count, record), next + 2, 2, 1024);
-        std::string th(1024, '\0');
-        auto* p = reinterpret_cast<unsigned char*>(th.data());
-        put32(p, b.root);
-        put32(p + 4, b.nodes * 2);
-        p[8] = uint8_t(0x10 | (t.descending ? 0x08 : 0) | (t.unique ? 0x40 : 0));
-        p[9] = uint8_t(t.keyType);
-        p[11] = 0x1B;
-        put16(p + 12, t.keyLen);
-        put16(p + 14, t.maxKeys);
-        p[16] = t.keyType == 'D' ? 1 : 0;
-        put16(p + 18, t.itemLen);
-        p[20] = 1;
-        p[23] = t.unique ? 1 : 0;
-        std::memcpy(p + kExprAt, s.expr.data(), std::min(s.expr.size(), kExprMax - 1));
-        p[245] = s.filter.empty() ? 0 : 1;
-        p[246] = 1;
-        put32(p + 248, b.root);
-        put32(p + 252, b.root);
-        stamp(p + 257);
-        bool oneField =
-            std::any_of(fields.begin(), fields.end(), [&](const FieldDef& f) { return f.name == s.expr; });
-        p[480] = oneField ? 1 : 0;
-        std::memcpy(p + kFilterAt, s.filter.data(), std::min(s.filter.size(), kFilterMax - 1));
-        image += th;
+        image += tagHeader(t, b, fields);
         image += b.bytes;
-        h = reinterpret_cast<unsigned char*>(image.data()); // image grew
-        // The tag table: entries in creation order, linked as a binary tree by name.
-        unsigned char* e = h + kTagTable + i * kTagEntry;
-        put32(e, next);
-        std::memcpy(e + 4, s.name.data(), s.name.size());
-        e[15] = uint8_t(0x10 | (t.unique ? 0x40 : 0));
-        e[19] = 2;
-        e[20] = uint8_t(t.keyType);
-        if (i > 0) {
-            size_t at = 0;
-            for (;;) {
-                unsigned char* n = h + kTagTable + at * kTagEntry;
-                bool less = s.name < cString(n + 4, 11);
-                unsigned char& link = n[less ? 16 : 17];
-                if (!link) {
-                    link = uint8_t(i + 1);
-                    e[18] = uint8_t(at + 1);
-                    break;
-                }
-                at = link - 1u;
-            }
-        }
+        tagEntry(reinterpret_cast<unsigned char*>(image.data()), i, t);
         next += (b.nodes + 1) * 2;
     }
-    put32(h + 32, next);
-    writeNewFile(path, image, "index");
+    put32(reinterpret_cast<unsigned char*>(image.data()) + 32, next);
+    return image;
+}
+
+void MdxFile::create(const std::string& path, const std::string& tableName,
+                     const std::vector<FieldDef>& fields, const std::vector<TagSpec>& specs, uint32_t count,
+                     const RecordAt& record) {
+    writeNewFile(path, image(path, tableName, fields, specs, count, record), "index");
+}
+
+void MdxFile::overwrite(const std::string& path, std::string image, bool durable) {
+    const int fd = os::open(path, O_RDWR);
+    if (fd < 0) throw DbfError("Cannot open index " + path + ": " + os::reason(errno));
+    struct Close {
+        int fd;
+        ~Close() { os::close(fd); }
+    } close{fd};
+    FileUndo undo;
+    undo.start(fd, path, kHeaderBytes);
+    try {
+        undo.keepAll(fd, path);
+        // Marked busy until every byte is there: a writer killed meanwhile leaves the mark.
+        image[kBusyMark] = 1;
+        writeAll(fd, image.data(), image.size(), 0, path);
+        truncateFile(fd, off_t(image.size()), path);
+        if (durable) syncFile(fd, path);
+        const unsigned char zero = 0;
+        writeAll(fd, &zero, 1, kBusyMark, path);
+        if (durable) syncFile(fd, path);
+    } catch (...) {
+        undo.restore(fd, path, kBusyMark + 1, durable);
+        throw;
+    }
 }
 
 std::vector<uint32_t> MdxFile::order(const std::string& tagName) {
@@ -253,6 +313,7 @@ void MdxFile::collect(const Tag& t, uint32_t page, std::vector<std::pair<std::st
     if (depth > kMaxDepth) throw DbfError("Index " + path_ + " is damaged (tag " + t.name + " too deep)");
     Node n = decode(block(page), t, blockBytes_, path_);
     cache_.erase(page); // a full walk need not keep what it read
+    if (walked_) walked_->insert(page);
     if (n.leaf) {
         for (size_t i = 0; i < n.keys.size(); ++i)
             out.emplace_back(n.keys[i], n.ptr[i]);
@@ -265,21 +326,60 @@ void MdxFile::collect(const Tag& t, uint32_t page, std::vector<std::pair<std::st
         // Every key below a branch key is at most that key; every key after it at least it.
         for (size_t j = before; j < out.size(); ++j) {
             if (i < n.keys.size() && compare(t, out[j].first, 0, n.keys[i], 0) > 0)
-                faults->push_back(t.name + ": a key lies beyond its branch key");
+                faults->push_back("tag " + t.name + ": a key lies beyond its branch key");
             if (i > 0 && compare(t, out[j].first, 0, n.keys[i - 1], 0) < 0)
-                faults->push_back(t.name + ": a key lies before its branch key");
+                faults->push_back("tag " + t.name + ": a key lies before its branch key");
             if (faults->size() > 20) return;
         }
+    }
+}
+
+void MdxFile::checkFreeList(const std::set<uint32_t>& used, std::vector<std::string>& faults) {
+    const uint32_t pages = le32(header_.data() + 32);
+    std::set<uint32_t> seen;
+    for (uint32_t page = le32(header_.data() + 36); page != 0;) {
+        std::string fault;
+        if (page < kHeaderBytes / kPage || uint64_t(page) + pagesPerBlock_ > pages)
+            fault = "lies outside the file's " + std::to_string(pages) + " pages";
+        else if (std::any_of(used.begin(), used.end(), [&](uint32_t u) {
+                     return page < u + pagesPerBlock_ && u < page + pagesPerBlock_;
+                 }))
+            fault = "is in use by a tag";
+        else if (!seen.insert(page).second)
+            fault = "comes round again";
+        if (!fault.empty()) {
+            faults.push_back("the free-page list holds page " + std::to_string(page) + ", which " + fault +
+                             " (a writer would hand it out again)");
+            return;
+        }
+        unsigned char next[8];
+        readExact(fd_, next, 8, off_t(page) * kPage, path_);
+        page = le32(next + 4);
     }
 }
 
 std::vector<std::string> MdxFile::check(uint32_t count, const RecordAt& record) {
     std::vector<std::string> faults;
     loadHeader();
-    if (header_[kBusyMark]) faults.push_back("a change to " + path_ + " was not finished");
+    if (header_[kBusyMark]) {
+        std::string names;
+        for (const Tag& t : tags_)
+            names += (names.empty() ? "" : ", ") + t.name;
+        faults.push_back("a change to " + std::string(tags_.size() == 1 ? "tag " : "tags ") + names +
+                         " was not finished (a writer stopped mid-step); the next writer rebuilds it");
+    }
+    std::set<uint32_t> used;
+    bool walkedAll = true;
+    walked_ = &used;
+    struct Unwalk {
+        std::set<uint32_t>*& p;
+        ~Unwalk() { p = nullptr; }
+    } unwalk{walked_};
     for (const Tag& t : tags_) {
+        used.insert(t.headerPage);
         if (!t.problem.empty()) {
-            faults.push_back(t.name + ": " + t.problem);
+            faults.push_back("tag " + t.name + ": " + t.problem);
+            walkedAll = false;
             continue;
         }
         std::vector<std::pair<std::string, uint32_t>> e;
@@ -287,45 +387,49 @@ std::vector<std::string> MdxFile::check(uint32_t count, const RecordAt& record) 
             startWalk(t);
             collect(t, t.root, e, 0, &faults);
         } catch (const DbfError& err) {
-            faults.push_back(t.name + ": " + err.what());
+            faults.push_back("tag " + t.name + ": " + err.what());
+            walkedAll = false;
             continue;
         }
         std::vector<std::pair<std::string, uint32_t>> want = entriesOf(*this, t, count, record);
         for (size_t i = 1; i < e.size(); ++i)
             if (compare(t, e[i - 1].first, e[i - 1].second, e[i].first, e[i].second) >= 0) {
-                faults.push_back(t.name + ": keys out of order at record " + std::to_string(e[i].second));
+                faults.push_back("tag " + t.name + ": keys out of order at record " +
+                                 std::to_string(e[i].second));
                 break;
             }
         if (t.unique)
             for (size_t i = 1; i < e.size(); ++i)
                 if (e[i - 1].first == e[i].first) {
-                    faults.push_back(t.name + ": a unique tag holds a key twice");
+                    faults.push_back("tag " + t.name + ": a unique tag holds a key twice");
                     break;
                 }
         // A unique tag keeps one record per key, and as dBASE does, no other record takes over
         // a key whose record changed: fewer keys than distinct values is no fault there.
         if (t.unique ? e.size() > want.size() : e.size() != want.size())
-            faults.push_back(t.name + ": " + std::to_string(e.size()) + " keys for " +
+            faults.push_back("tag " + t.name + ": " + std::to_string(e.size()) + " keys for " +
                              std::to_string(want.size()) + " records");
         std::set<uint32_t> seen;
         for (auto& [k, r] : e) {
             if (r < 1 || r > count) {
-                faults.push_back(t.name + ": a key for record " + std::to_string(r) +
+                faults.push_back("tag " + t.name + ": a key for record " + std::to_string(r) +
                                  ", which does not exist");
                 break;
             }
             if (!seen.insert(r).second) {
-                faults.push_back(t.name + ": two keys for record " + std::to_string(r));
+                faults.push_back("tag " + t.name + ": two keys for record " + std::to_string(r));
                 break;
             }
             std::string k2;
             if (!keyFor(t, record(r - 1), k2) || k2 != k) {
-                faults.push_back(t.name + ": the key of record " + std::to_string(r) +
+                faults.push_back("tag " + t.name + ": the key of record " + std::to_string(r) +
                                  " is not its expression's");
                 break;
             }
         }
     }
+    // Pages of a tag that could not be walked cannot be told from free ones.
+    if (walkedAll) checkFreeList(used, faults);
     cache_.clear();
     return faults;
 }
