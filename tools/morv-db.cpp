@@ -1,5 +1,6 @@
 // morv-db: creates, fills, binds and checks the database of the testing program.
 
+#include "AnalyseCommand.h"
 #include "Errors.h"
 #include "LargeData.h"
 #include "SampleData.h"
@@ -57,7 +58,7 @@ Commands:
                          ';' and a decimal comma for a Russian Excel; --plain writes
                          ',' and a point with the variable names as headings, for R.
                          The file is replaced only when it was written completely.
-  reindex DIR            rebuild the production index of every table of DIR that has
+%s  reindex DIR            rebuild the production index of every table of DIR that has
                          one (and make the program's six anew where missing or
                          unreadable), each under its table's append lock, so no
                          program instance writes meanwhile
@@ -541,7 +542,7 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("help") || command == QLatin1String("--help") ||
             command == QLatin1String("-h") || args.contains(QLatin1String("--help")) ||
             args.contains(QLatin1String("-h"))) {
-            std::fputs(kUsage, stdout);
+            std::printf(kUsage, kAnalyseUsage);
             return 0;
         }
         if (command == QLatin1String("create")) return create(args);
@@ -551,6 +552,7 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("check")) return check(args);
         if (command == QLatin1String("export")) return exportDb(args);
         if (command == QLatin1String("reindex")) return reindex(args);
+        if (command == QLatin1String("analyse")) return analyseCommand(args);
         throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
         complain(QString::fromUtf8(e.what()));

@@ -1,5 +1,6 @@
 #include "app/Main.h"
 #include "export/window/Export.h"
+#include "psychometrics/window/Analysis.h"
 
 #include "app/About.h"
 #include "catalogue/TipTest.h"
@@ -209,6 +210,7 @@ void TFormMain::buildMenu() {
     MenuReportGroup = item(MenuReportsMenu, "MenuReportGroup", QStringLiteral("Группа…"),
                            QStringLiteral("Результаты выбранного теста по всем тестируемым учреждения"),
                            &TFormMain::MenuReportGroupClick);
+    MenuItemAnalysis = AddItemAnalysisItem(MenuReportsMenu);
     MenuReportsMenu->addSeparator()->setObjectName(QStringLiteral("N15"));
     MenuExport = AddExportItem(MenuReportsMenu);
 
@@ -301,6 +303,7 @@ void TFormMain::TestChosen() {
     MenuRezult->setEnabled(true);
     MenuReportRun->setEnabled(true);
     MenuReportGroup->setEnabled(true);
+    MenuItemAnalysis->setEnabled(true);
     DBText1->setVisible(true);
 }
 

@@ -6,6 +6,7 @@
 #include "maintenance/Table.h"
 #include "maintenance/Unit1.h"
 #include "maintenance/Unit2.h"
+#include "psychometrics/window/Norms.h"
 #include "stats/Stat.h"
 
 #include <QAction>
@@ -58,6 +59,7 @@ void TFormMain::fillTableMenu() {
         item(m, "bdanalizMemo1", QStringLiteral("bd_analiz - Memo"), {}, &TFormMain::bdanalizMemo1Click);
     N7 = sep("N7");
     N11 = item(m, "N11", QStringLiteral("Статистика"), {}, &TFormMain::N11Click);
+    AddNormsItem(m);
 }
 
 void TFormMain::N13Click() {

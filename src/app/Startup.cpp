@@ -11,6 +11,8 @@
 #include "maintenance/Table.h"
 #include "maintenance/Unit1.h"
 #include "maintenance/Unit2.h"
+#include "psychometrics/window/Analysis.h"
+#include "psychometrics/window/Norms.h"
 #include "registry/NewOrg.h"
 #include "registry/NewTestir.h"
 #include "registry/Org.h"
@@ -60,6 +62,8 @@ void CreateApplicationForms() {
     FormCreateTest = new TFormCreateTest;
     FormDiagr1 = new TFormDiagr1;
     FormExport = new TFormExport;
+    FormItemAnalysis = new TFormItemAnalysis;
+    FormNorms = new TFormNorms;
 }
 
 namespace {
@@ -71,6 +75,8 @@ template <typename T> void destroy(T*& instance) {
 
 void DestroyApplicationForms() {
     ui::help::closeAll();
+    destroy(FormNorms);
+    destroy(FormItemAnalysis);
     destroy(FormExport);
     destroy(FormDiagr1);
     destroy(FormCreateTest);

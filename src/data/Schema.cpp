@@ -1,6 +1,11 @@
 #include "Schema.h"
 
+#include "Errors.h"
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace schema {
 
@@ -59,6 +64,47 @@ const TableDef* find(const QString& file) {
     for (const auto& t : tables())
         if (file.compare(QLatin1String(t.file), Qt::CaseInsensitive) == 0) return &t;
     return nullptr;
+}
+
+const TableDef& norms() {
+    static const TableDef def{"bd_norm.dbf",
+                              {S("NOMTESTA"), S("KRIT"), C("POL", 1), S("VOZROT"), S("VOZRDO"), F("SRED"),
+                               F("SIGMA"), F("BALL"), F("PROC"), F("KOLVO")},
+                              {tag("NORM", "STR(NOMTESTA,6)+STR(KRIT,6)")}};
+    return def;
+}
+
+QString ensureTable(const QString& dir, const TableDef& def) {
+    const QString path = QDir(dir).filePath(QLatin1String(def.file));
+    if (QFileInfo::exists(path)) return path;
+    auto make = [&] {
+        if (QFileInfo::exists(path)) return; // another workstation was first
+        QTemporaryDir tmp(QDir(dir).filePath(QStringLiteral(".make-XXXXXX")));
+        if (!tmp.isValid())
+            throw db::DatabaseError(QStringLiteral("Не удалось создать таблицу %1: %2")
+                                        .arg(QDir::toNativeSeparators(path), tmp.errorString()));
+        const QString made = tmp.filePath(QLatin1String(def.file));
+        dbf::DbfFile::create(made.toStdString(), def.fields);
+        QStringList moves;
+        if (!def.tags.empty()) {
+            dbf::DbfFile::createIndex(made.toStdString(), def.tags);
+            moves << QString::fromStdString(dbf::DbfFile::indexPathFor(made.toStdString()));
+        }
+        moves << made;
+        for (const QString& from : moves) {
+            const QString to = QDir(dir).filePath(QFileInfo(from).fileName());
+            QFile::remove(to); // an index left by an earlier attempt that stopped half-way
+            if (!QFile::rename(from, to))
+                throw db::DatabaseError(
+                    QStringLiteral("Не удалось создать таблицу %1.").arg(QDir::toNativeSeparators(to)));
+        }
+    };
+    const QString lockFile = QDir(dir).filePath(QStringLiteral("bd_test.DBF"));
+    if (QFileInfo::exists(lockFile))
+        dbf::DbfFile::openWithoutIndex(lockFile.toStdString())->underAppendLock(make);
+    else
+        make();
+    return path;
 }
 
 void createDatabase(const QString& dir, bool indexes) {

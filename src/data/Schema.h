@@ -18,6 +18,17 @@ struct TableDef {
 const std::vector<TableDef>& tables();
 const TableDef* find(const QString& file);
 
+// The optional table of norms (bd_norm): by test, criterion, sex and age band, a mean and
+// standard deviation or raw score → percentile rows. Not among tables(): a database without it
+// works; it is made on first use.
+const TableDef& norms();
+
+// Makes the optional table def in dir, with its production index, when it is not there, and
+// returns its path. It is built in a temporary folder beside it and moved into place (index
+// first, table last) under the append lock of bd_test.DBF, so two workstations making it at once
+// end with one table and lose nothing.
+QString ensureTable(const QString& dir, const TableDef& def);
+
 // Creates every table of the database in dir (existing files are replaced), with their
 // production indexes unless a bulk load makes them afterwards.
 void createDatabase(const QString& dir, bool indexes = true);

@@ -4,6 +4,8 @@
 #include "dataset/Table.h"
 #include "dataset/Variant.h"
 #include "dbf/DbfFile.h"
+#include "psychometrics/Norms.h"
+#include "psychometrics/Texts.h"
 #include "results/Level.h"
 #include "results/Run.h"
 #include "results/Scoring.h"
@@ -321,6 +323,47 @@ private:
     std::unordered_map<int64_t, std::vector<Option>> sets_;
 };
 
+const Column* named(const Sheet& sheet, const char* name) {
+    for (const Column& c : sheet.columns)
+        if (c.name == QLatin1String(name)) return &c;
+    return nullptr;
+}
+
+// Criterion k's standard scores after its score column (the last one), where the test has norms
+// of the criterion; a run outside every norm group has blanks.
+void addStandardScores(Sheet& sheet, const std::vector<psychometrics::NormGroup>& norms, int k) {
+    if (std::none_of(norms.begin(), norms.end(), [k](const auto& g) { return g.krit == k; })) return;
+    const Column *sex = named(sheet, "POLTESTIR"), *born = named(sheet, "GRTESTIR"),
+                 *date = named(sheet, "DATA");
+    const std::vector<double> scores = sheet.columns[sheet.columns.size() - 2].numbers;
+    const char* const suffixes[] = {"Z", "T", "STEN", "STAN", "PR"};
+    const QStringList titles = psychometrics::scoreHeadings();
+    std::vector<Column> added(5);
+    for (size_t i = 0; i < added.size(); ++i) {
+        added[i].name = QStringLiteral("KRIT%1_%2").arg(k).arg(QLatin1String(suffixes[i]));
+        added[i].title = QStringLiteral("Критерий %1: %2").arg(k).arg(titles[int(i)]);
+        added[i].decimals = i == 0 ? 4 : i == 4 ? 2 : 0;
+        added[i].measure = i == 2 || i == 3 ? Measure::Ordinal : Measure::Scale;
+        added[i].numbers.assign(sheet.rows, kMissing);
+    }
+    for (size_t r = 0; r < sheet.rows; ++r) {
+        if (std::isnan(scores[r]) || !sex || !born || !date) continue;
+        const std::optional<int> year =
+            std::isnan(born->numbers[r]) ? std::nullopt : std::optional<int>(int(born->numbers[r]));
+        const QDate tested = std::isnan(date->numbers[r]) ? QDate() : date->date(r);
+        const auto n = psychometrics::standardScores(norms, k, scores[r], sex->texts[r], year, tested);
+        if (!n.scores) continue;
+        const psychometrics::StandardScores& s = *n.scores;
+        const std::optional<double> values[] = {
+            s.z, s.t, s.sten ? std::optional<double>(*s.sten) : std::nullopt,
+            s.stanine ? std::optional<double>(*s.stanine) : std::nullopt, s.percentile};
+        for (size_t i = 0; i < added.size(); ++i)
+            if (values[i]) added[i].numbers[r] = *values[i];
+    }
+    for (Column& c : added)
+        sheet.columns.push_back(std::move(c));
+}
+
 Sheet collectScores(const QString& dir, const Request& request, const TestInfo& test,
                     const Progress& progress) {
     const int K = std::max(0, test.criteria);
@@ -347,6 +390,7 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
     const std::vector<Run> order = datedInOrder(dir, request, test, runs);
     Sheet sheet = peopleSheet(dir, test, order);
     Levels levels(dir, request.test);
+    const std::vector<psychometrics::NormGroup> norms = psychometrics::readNorms(dir, request.test);
     for (int k = 1; k <= K; ++k) {
         Column score;
         score.name = QStringLiteral("KRIT%1").arg(k);
@@ -366,6 +410,7 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
         }
         sheet.columns.push_back(std::move(score));
         sheet.columns.push_back(std::move(level));
+        addStandardScores(sheet, norms, k);
     }
     return sheet;
 }

@@ -1,5 +1,6 @@
 #include "reports/Reports.h"
 
+#include "psychometrics/Texts.h"
 #include "results/Archive.h"
 #include "stats/Descriptive.h"
 
@@ -96,6 +97,33 @@ Table scoreTable(const RunResult& r) {
     return t;
 }
 
+// The criteria's standard scores against the test's norms; nothing for a test without norms.
+void addStandardScores(Report& rep, const QString& dir, const results::Testee& testee, const RunResult& r) {
+    const std::vector<psychometrics::NormGroup> norms = psychometrics::readNorms(dir, r.key.test);
+    if (norms.empty()) return;
+    rep.add(Heading{QStringLiteral("Стандартные баллы"), 2});
+    Table t{QStringList{QStringLiteral("Критерий")} + psychometrics::scoreHeadings() +
+                QStringList{QStringLiteral("Группа норм")},
+            {10, 9, 7, 8, 10, 11, 45},
+            {0, 1, 2, 3, 4, 5},
+            {}};
+    for (const CriterionResult& c : r.criteria) {
+        if (!c.score) continue;
+        const psychometrics::NormResult n =
+            psychometrics::standardScores(norms, c.krit, *c.score, testee.sex, testee.birthYear, r.date);
+        t.rows.push_back(
+            QStringList{QString::number(c.krit)} + psychometrics::scoreCells(n) +
+            QStringList{n.scores ? n.scores->group.describe() : QStringLiteral("нет: ") + n.why});
+    }
+    rep.add(t);
+    rep.add(
+        Paragraph{QStringLiteral("Возраст — на дату тестирования по году рождения. z — отклонение балла от "
+                                 "среднего группы в стандартных отклонениях; T = 50 + 10z; стены 1–10 и "
+                                 "станайны 1–9 — те же баллы в шкалах со средним 5,5 и 5; процентиль — доля "
+                                 "группы с баллом не выше."),
+                  false});
+}
+
 } // namespace
 
 Report runReport(Archive& a, const results::RunKey& key) {
@@ -123,6 +151,7 @@ Report runReport(Archive& a, const results::RunKey& key) {
         rep.add(Paragraph{missing, true});
     } else {
         rep.add(scoreTable(r));
+        addStandardScores(rep, a.directory(), testee, r);
         for (const CriterionResult& c : r.criteria) {
             QString head = QStringLiteral("Критерий %1").arg(c.krit);
             if (!c.score) {
@@ -242,6 +271,7 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
     t.numeric = {0};
     t.small = test.criteria > 3;
     std::vector<std::vector<stats::Real>> scores(size_t(test.criteria));
+    const std::vector<psychometrics::NormGroup> norms = psychometrics::readNorms(a.directory(), testNumber);
     for (const RunResult& r : runs) {
         const auto who = people.find(r.key.testee);
         QStringList row{QString::number(r.key.testee),
@@ -251,7 +281,13 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
                         dateText(r.date)};
         for (const CriterionResult& c : r.criteria) {
             if (c.score) scores[size_t(c.krit - 1)].push_back(*c.score);
-            row << (c.score ? scoreText(c) + QStringLiteral("\n") + levelText(c) : kDash);
+            QString cell = c.score ? scoreText(c) + QStringLiteral("\n") + levelText(c) : kDash;
+            if (c.score && !norms.empty() && who != people.end()) {
+                const psychometrics::NormResult n = psychometrics::standardScores(
+                    norms, c.krit, *c.score, who->second.sex, who->second.birthYear, r.date);
+                if (n.scores && n.scores->t) cell += QStringLiteral("\nT ") + psychometrics::scoreCells(n)[1];
+            }
+            row << cell;
         }
         t.rows.push_back(row);
     }
@@ -266,6 +302,11 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
     t.rows.push_back(sd);
     rep.add(Heading{QStringLiteral("Баллы и уровни"), 2});
     rep.add(t);
+    if (!norms.empty())
+        rep.add(
+            Paragraph{QStringLiteral("Третья строка клетки — T-балл (50 + 10z) по нормам группы тестируемого "
+                                     "(пол и возраст на дату тестирования), где такая группа есть."),
+                      false});
     rep.add(Paragraph{
         QStringLiteral("В клетке — балл и уровень; «—» — нет балла. Среднее и стандартное отклонение — по "
                        "тестируемым, у которых критерий подсчитан; стандартное отклонение по выборке "

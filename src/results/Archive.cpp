@@ -1,5 +1,6 @@
 #include "results/Archive.h"
 
+#include "dataset/Aliases.h"
 #include "dataset/Table.h"
 
 #include <algorithm>
@@ -61,8 +62,12 @@ struct Archive::Tables {
     }
 };
 
-Archive::Archive(const QString& alias) : t_(std::make_unique<Tables>(alias)) {}
+Archive::Archive(const QString& alias) : alias_(alias), t_(std::make_unique<Tables>(alias)) {}
 Archive::~Archive() = default;
+
+QString Archive::directory() const {
+    return db::Aliases::resolve(alias_);
+}
 
 std::optional<Institution> Archive::institution(int org) {
     t_->org->setFiltered(false);

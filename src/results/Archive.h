@@ -69,6 +69,9 @@ public:
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
 
+    // The database folder the alias names.
+    QString directory() const;
+
     std::optional<Institution> institution(int org);
     std::optional<Testee> testee(int org, int number);
     // The testees of an institution in number order.
@@ -85,6 +88,7 @@ public:
 
 private:
     struct Tables;
+    QString alias_;
     std::unique_ptr<Tables> t_;
     QDate runDate(const RunKey& key);
 };

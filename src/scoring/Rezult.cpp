@@ -2,6 +2,8 @@
 
 #include "Errors.h"
 #include "data/DM.h"
+#include "dataset/Aliases.h"
+#include "psychometrics/Texts.h"
 #include "results/Level.h"
 #include "scoring/Printing.h"
 #include "scoring/Run.h"
@@ -18,6 +20,15 @@
 TFormRezult* FormRezult = nullptr;
 
 using scoring::number;
+
+namespace {
+std::optional<int> optionalYear(const db::Variant& v) {
+    return v.isNull() ? std::nullopt : std::optional<int>(int(v.toInt()));
+}
+QDate dateOf(const db::Variant& v) {
+    return v.isNull() ? QDate() : v.toDate();
+}
+} // namespace
 
 TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormRezult"));
@@ -74,6 +85,14 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     ButtonPrint->setStatusTip(QStringLiteral("Напечатать или сохранить в PDF отчёт о тестировании"));
     ButtonPrint->setGeometry(8, 8, 131, 25);
 
+    // Beside the buttons, so that the window keeps its size and its level and text their room.
+    LabelNorm = new QLabel(Panel2);
+    LabelNorm->setObjectName(QStringLiteral("LabelNorm"));
+    LabelNorm->setGeometry(419, 1, 268, 39);
+    LabelNorm->setWordWrap(true);
+    LabelNorm->setFont(ui::font(QStringLiteral("MS Sans Serif"), 11));
+    LabelNorm->setStatusTip(QStringLiteral("Стандартные баллы по нормам группы тестируемого"));
+
     auto* lay = ui::column(this);
     lay->addWidget(Panel1);
     lay->addWidget(Panel3, 1);
@@ -95,6 +114,10 @@ void TFormRezult::FormActivate() {
     }
     ball = number(BD->Table_rezBALL);
     results::narrowToLevel(BD->Table_analiz, test, krit, ball);
+    LabelNorm->setText(psychometrics::scoresLine(psychometrics::standardScores(
+        psychometrics::readNorms(db::Aliases::resolve(QStringLiteral("morv")), test), krit, ball,
+        BD->Table_anketPOLTESTIR->value().toString(), optionalYear(BD->Table_anketGRTESTIR->value()),
+        dateOf(BD->Table_rezDATA->value()))));
 }
 
 void TFormRezult::ButtonCloseClick() {

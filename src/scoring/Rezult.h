@@ -21,6 +21,7 @@ public:
     ui::DBText *DBText1, *DBText2;
     ui::DBMemo* DBMemo1;
     QPushButton *ButtonClose, *ButtonPrint;
+    QLabel* LabelNorm; // the score's standard scores, or why there are none
 
     void ButtonCloseClick();
     void ButtonPrintClick();

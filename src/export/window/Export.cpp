@@ -9,6 +9,7 @@
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Messages.h"
+#include "widgets/Named.h"
 #include "widgets/ProgressBar.h"
 
 #include <QAction>
@@ -29,6 +30,8 @@
 
 TFormExport* FormExport = nullptr;
 
+using ui::named;
+
 namespace {
 
 struct FormatChoice {
@@ -44,12 +47,6 @@ const FormatChoice kFormats[] = {
     {"CSV для Excel (точка с запятой, десятичная запятая)", exporting::Format::Csv, true, "csv"},
     {"CSV для R (запятая, десятичная точка)", exporting::Format::Csv, false, "csv"},
 };
-
-template <typename W> W* named(W* w, const char* name, const QString& hint = {}) {
-    w->setObjectName(QString::fromLatin1(name));
-    if (!hint.isEmpty()) w->setStatusTip(hint);
-    return w;
-}
 
 // The current record's number of a table, when it has one.
 bool currentNumber(db::Table* table, db::Field* field, int& number) {

@@ -1,0 +1,221 @@
+#include "psychometrics/ItemAnalysis.h"
+
+#include "psychometrics/Columns.h"
+#include "results/Scoring.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <unordered_map>
+
+namespace psychometrics {
+
+bool CriterionAnalysis::flagged(size_t i) const {
+    const ItemFigures& f = items[i].figures;
+    return (f.itemRest && *f.itemRest < 0) ||
+           (f.alphaIfDropped && scale.alpha && *f.alphaIfDropped > *scale.alpha);
+}
+
+namespace {
+
+constexpr int32_t kNone = std::numeric_limits<int32_t>::min();
+
+struct Question {
+    int number = 0;
+    std::optional<int64_t> set;
+};
+
+struct TestRow {
+    QString name;
+    int criteria = 0;
+};
+
+TestRow findTest(const QString& dir, int test) {
+    Columns t(dir, "bd_test.DBF");
+    const int nt = t.column("NTEST"), name = t.column("NAME"), kol = t.column("KOLKRIT");
+    for (uint32_t r = 0; r < t.count(); ++r)
+        if (t.live(r) && t.whole(r, nt) == test)
+            return {t.text(r, name).trimmed(), int(std::max<int64_t>(0, t.whole(r, kol).value_or(0)))};
+    throw AnalysisError(QStringLiteral("Теста № %1 нет в базе данных.").arg(test));
+}
+
+// The test's questions, the first row of each number, and where each stands among them.
+std::vector<Question> questionsOf(const QString& dir, int test, std::unordered_map<int64_t, size_t>& place) {
+    Columns v(dir, "bd_vopros.DBF");
+    const int nt = v.column("NTEST"), nv = v.column("NVOPR"), no = v.column("NOTV");
+    std::vector<Question> list;
+    for (uint32_t r = 0; r < v.count(); ++r) {
+        if (!v.live(r) || v.whole(r, nt) != test) continue;
+        const auto q = v.whole(r, nv);
+        if (!q || place.count(*q)) continue;
+        place.emplace(*q, list.size());
+        list.push_back({int(*q), v.whole(r, no)});
+    }
+    return list;
+}
+
+// The points of each option of the answer sets named, in stored order; a blank is no points.
+std::unordered_map<int64_t, std::vector<int32_t>> optionPoints(const QString& dir,
+                                                               const std::vector<Question>& questions) {
+    std::unordered_map<int64_t, std::vector<int32_t>> sets;
+    for (const Question& q : questions)
+        if (q.set) sets.try_emplace(*q.set);
+    Columns o(dir, "bd_otvet.dbf");
+    const int nm = o.column("NOMOTV"), bo = o.column("BOTVET");
+    for (uint32_t r = 0; r < o.count(); ++r) {
+        if (!o.live(r)) continue;
+        const auto set = o.whole(r, nm);
+        auto it = set ? sets.find(*set) : sets.end();
+        if (it != sets.end()) it->second.push_back(int32_t(o.whole(r, bo).value_or(0)));
+    }
+    return sets;
+}
+
+// Each criterion's items: question place → weight, in question number order.
+struct Key {
+    std::vector<std::map<int, int>> weights; // per criterion: question number → key rows
+    std::vector<int> stray;
+};
+
+Key keyOf(const QString& dir, int test, int criteria, const std::unordered_map<int64_t, size_t>& place) {
+    Key key{std::vector<std::map<int, int>>(size_t(criteria)), std::vector<int>(size_t(criteria), 0)};
+    Columns s(dir, "bd_summa.dbf");
+    const int na = s.column("NOMTESTA"), kr = s.column("KRIT"), sv = s.column("SUMVOPR");
+    for (uint32_t r = 0; r < s.count(); ++r) {
+        if (!s.live(r) || s.whole(r, na) != test) continue;
+        const auto k = s.whole(r, kr);
+        if (!k || *k < 1 || *k > criteria) continue; // outside 1..KOLKRIT: not scored
+        const auto q = s.whole(r, sv);
+        if (!q || !place.count(*q))
+            ++key.stray[size_t(*k - 1)];
+        else
+            ++key.weights[size_t(*k - 1)][int(*q)];
+    }
+    return key;
+}
+
+// Every run's points per question (kNone where none was chosen), one run after another.
+struct Answers {
+    size_t runs = 0;
+    std::vector<int32_t> cells;
+};
+
+Answers answersOf(const QString& dir, int test, const std::vector<Question>& questions,
+                  const std::unordered_map<int64_t, size_t>& place,
+                  const std::unordered_map<int64_t, std::vector<int32_t>>& points,
+                  const std::function<bool(qint64, qint64)>& progress) {
+    const size_t width = questions.size();
+    std::vector<const std::vector<int32_t>*> setOf(width, nullptr);
+    for (size_t i = 0; i < width; ++i)
+        if (questions[i].set) setOf[i] = &points.at(*questions[i].set);
+    // Question numbers are small: their columns by number, without hashing each row's.
+    std::vector<int32_t> direct(1024, -1);
+    for (const auto& [number, column] : place)
+        if (number >= 0 && number < int64_t(direct.size())) direct[size_t(number)] = int32_t(column);
+    Answers a;
+    std::unordered_map<uint64_t, uint32_t> runOf;
+    uint64_t lastWho = 0;
+    uint32_t lastRun = 0;
+    std::vector<uint8_t> seen;
+    Columns rz(dir, "bd_rezult.dbf");
+    const int nu = rz.column("NOMU"), nt = rz.column("NOMTESTIR"), na = rz.column("NOMTESTA"),
+              nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
+    const uint32_t n = rz.count();
+    for (uint32_t r = 0; r < n; ++r) {
+        if (progress && (r & 0xFFFF) == 0 && !progress(r, n))
+            throw AnalysisError(QStringLiteral("Анализ прерван."));
+        if (!rz.live(r) || rz.whole(r, na) != test) continue;
+        const auto u = rz.whole(r, nu), t = rz.whole(r, nt);
+        if (!u || !t) continue;
+        const uint64_t who = (uint64_t(uint32_t(*u)) << 32) | uint32_t(*t);
+        // A run's rows mostly follow each other: the last run found is tried first.
+        if (who != lastWho || a.runs == 0) {
+            auto [it, fresh] = runOf.try_emplace(who, uint32_t(a.runs));
+            if (fresh) {
+                ++a.runs;
+                a.cells.resize(a.cells.size() + width, kNone);
+                seen.resize(a.cells.size(), 0);
+            }
+            lastWho = who;
+            lastRun = it->second;
+        }
+        const auto q = rz.whole(r, nv);
+        if (!q) continue;
+        size_t column;
+        if (*q >= 0 && *q < int64_t(direct.size())) {
+            if (direct[size_t(*q)] < 0) continue;
+            column = size_t(direct[size_t(*q)]);
+        } else {
+            const auto col = place.find(*q);
+            if (col == place.end()) continue;
+            column = col->second;
+        }
+        const size_t at = size_t(lastRun) * width + column;
+        if (seen[at]) continue; // the first row of a question counts
+        seen[at] = 1;
+        const std::vector<int32_t>* set = setOf[column];
+        const auto chosen = results::optionPlace(rz.whole(r, ot), set ? set->size() : 0);
+        if (chosen) a.cells[at] = (*set)[*chosen];
+    }
+    return a;
+}
+
+CriterionAnalysis analyseCriterion(int krit, const std::map<int, int>& weights, int stray, const Answers& a,
+                                   const std::unordered_map<int64_t, size_t>& place, size_t width) {
+    CriterionAnalysis c;
+    c.krit = krit;
+    c.strayKeyRows = stray;
+    std::vector<size_t> cols;
+    for (const auto& [q, w] : weights) {
+        c.items.push_back({q, w, {}});
+        cols.push_back(place.at(q));
+    }
+    const size_t k = cols.size();
+    std::vector<double> scores;
+    if (k == 0) {
+        c.leftOut = a.runs;
+        return c;
+    }
+    scores.reserve(a.runs * k);
+    for (size_t r = 0; r < a.runs; ++r) {
+        const int32_t* row = &a.cells[r * width];
+        bool complete = true;
+        for (size_t i = 0; i < k && complete; ++i)
+            complete = row[cols[i]] != kNone;
+        if (!complete) {
+            ++c.leftOut;
+            continue;
+        }
+        for (size_t i = 0; i < k; ++i)
+            scores.push_back(double(row[cols[i]]) * c.items[i].weight);
+        ++c.complete;
+    }
+    c.scale = analyseScale(scores, k);
+    for (size_t i = 0; i < k; ++i)
+        c.items[i].figures = c.scale.items[i];
+    return c;
+}
+
+} // namespace
+
+TestAnalysis analyseTest(const QString& dir, int test, const std::function<bool(qint64, qint64)>& progress) {
+    const TestRow row = findTest(dir, test);
+    TestAnalysis t;
+    t.test = test;
+    t.name = row.name;
+    if (row.criteria == 0)
+        throw AnalysisError(
+            QStringLiteral("У теста № %1 не указано ни одного критерия: анализировать нечего.").arg(test));
+    std::unordered_map<int64_t, size_t> place;
+    const std::vector<Question> questions = questionsOf(dir, test, place);
+    const auto points = optionPoints(dir, questions);
+    const Key key = keyOf(dir, test, row.criteria, place);
+    const Answers answers = answersOf(dir, test, questions, place, points, progress);
+    t.runs = answers.runs;
+    for (int k = 1; k <= row.criteria; ++k)
+        t.criteria.push_back(analyseCriterion(k, key.weights[size_t(k - 1)], key.stray[size_t(k - 1)],
+                                              answers, place, questions.size()));
+    return t;
+}
+
+} // namespace psychometrics
