@@ -105,6 +105,41 @@ TEST_F(PgStoreTest, TheSampleOnTheServerHoldsEveryValueOfTheFolderSampleAsOutsid
     }
 }
 
+TEST_F(PgStoreTest, MigrationCarriesEveryValueIntoTheServerAndBackIntoANewFolderOrLeavesTheTargetAsItWas) {
+    QTemporaryDir work;
+    const QString office = work.filePath("office"), back = work.filePath("back");
+    QString out;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", office}, &out), 0) << out.toStdString();
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"migrate", office, url}, &out), 0) << out.toStdString();
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"migrate", url, back}, &out), 0) << out.toStdString();
+    // The new folder reads cleanly with an outside reader, its indexes check, and every value of
+    // every table is the office's.
+    EXPECT_EQ(peerCheck(back, &out), 0) << out.toStdString();
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"check", back}, &out), 0) << out.toStdString();
+    for (const QString table : {"bd_test", "bd_sprav", "bd_vopros", "bd_otvet", "bd_org", "bd_anket",
+                                "bd_rezult", "bd_analiz", "bd_summa", "bd_rez"}) {
+        const QStringList before = peerDump(office, table);
+        ASSERT_FALSE(before.isEmpty()) << table.toStdString();
+        EXPECT_EQ(peerDump(back, table), before) << table.toStdString();
+    }
+    // An existing target is refused and left alone.
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"migrate", url, back}, &out), 1);
+    EXPECT_TRUE(out.contains("exists")) << out.toStdString();
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"migrate", office, url}, &out), 1);
+    EXPECT_TRUE(out.contains("already holds")) << out.toStdString();
+
+    // A folder the server refuses halfway (two institutions with one number) leaves the
+    // database without a single table or row of it.
+    TestDb broken;
+    broken.add("bd_sprav.dbf", {1, 1, QStringLiteral("Школа")});
+    broken.add("bd_org.dbf", {7.0, 1, QStringLiteral("Первая")});
+    broken.add("bd_org.dbf", {7.0, 1, QStringLiteral("Вторая")});
+    const QString fresh = server->newDatabase();
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"migrate", broken.dir(), fresh}, &out), 1);
+    EXPECT_TRUE(out.contains("bd_org")) << out.toStdString();
+    EXPECT_TRUE(pg::existingTables(fresh).isEmpty());
+}
+
 TEST_F(PgStoreTest, StatisticsQueriesMeanTheSameOnTheServerAndChangeNothing) {
     QTemporaryDir dir;
     QString out;
