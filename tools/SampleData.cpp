@@ -1,6 +1,7 @@
 #include "SampleData.h"
 
 #include "Errors.h"
+#include "dataset/Aliases.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
 
@@ -363,9 +364,16 @@ const std::vector<StatRow> kStat = {
 class TableWriter {
 public:
     TableWriter(const QString& dir, const QString& file, bool durable = false) {
-        table_.setTableName(QDir(dir).filePath(file));
+        if (db::isServerLocation(dir)) {
+            // A server's tables are reached through an alias, like the program reaches them.
+            db::Aliases::bind(QStringLiteral("morv_sample_target"), dir);
+            table_.setDatabaseName(QStringLiteral("morv_sample_target"));
+            table_.setTableName(file);
+        } else {
+            table_.setTableName(QDir(dir).filePath(file));
+        }
         table_.open();
-        table_.file()->setDurable(durable); // a generated database: no sync per row
+        if (table_.file()) table_.file()->setDurable(durable); // a generated database: no sync per row
     }
 
     void add(const std::vector<db::Variant>& values) {
@@ -549,7 +557,7 @@ void fill(const QString& dir) {
         }
     }
 
-    writeStat(dir);
+    if (!db::isServerLocation(dir)) writeStat(dir); // the statistics window's own table file
 }
 
 } // namespace sample

@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "LargeData.h"
 #include "SampleData.h"
+#include "ServerCommands.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
@@ -63,6 +64,16 @@ Commands:
                          unreadable), each under its table's append lock, so no
                          program instance writes meanwhile
   help, --help           show this text
+
+  migrate SRC DST [--force]
+                         copy the ten tables of a folder into a PostgreSQL database (in
+                         one transaction) or of a PostgreSQL database into a new folder
+                         (made beside it and renamed into place when complete)
+
+A PostgreSQL database may stand for DIR in create, sample and alias: a URL such as
+postgresql://user@host:5432/dbname?sslmode=require. create makes the ten tables with
+the standard dictionaries; passwords come from ~/.pgpass (or PGPASSWORD), never from
+the alias file.
 
 create, sample and large refuse a directory that already holds any of the program's
 tables; --force replaces them (with their memo and index files).
@@ -545,6 +556,7 @@ int main(int argc, char** argv) {
             std::printf(kUsage, kAnalyseUsage);
             return 0;
         }
+        if (const int status = server::dispatch(command, args); status >= 0) return status;
         if (command == QLatin1String("create")) return create(args);
         if (command == QLatin1String("sample")) return sampleDb(args);
         if (command == QLatin1String("large")) return largeDb(args);

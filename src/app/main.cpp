@@ -1,4 +1,5 @@
 #include "app/Main.h"
+#include "PgStore.h"
 #include "app/FirstStart.h"
 #include "app/Fist.h"
 #include "app/Picture.h"
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     ui::Application app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(ProgramIcon());
+    pg::PgStore::registerScheme(); // an alias may name a PostgreSQL database
 
     // Started from the desktop entry with no database bound yet: ask where it is, once.
     if (app.arguments().contains(QStringLiteral("--desktop")) && !EnsureDatabaseChosen()) return 0;

@@ -227,7 +227,7 @@ void TBD::BDCreate() {
         t->open();
         // Six tables are kept with their production index, also in a folder made without one.
         const schema::TableDef* def = schema::find(t->tableName());
-        if (def && !def->tags.empty()) t->file()->requireProductionIndex();
+        if (def && !def->tags.empty() && t->file()) t->file()->requireProductionIndex();
     }
 }
 

@@ -13,21 +13,54 @@
 
 using namespace db;
 
+#ifdef MORV_ON_SERVER
+#include "PgConnection.h"
+#include "PgServer.h"
+#include "PgStore.h"
+#endif
+
 namespace {
 
+// Where the table of a test is kept: the same tests run on a folder and, in the postgres test
+// program, on a PostgreSQL server.
+enum class Store { Folder, Server };
+
 // A table of numbered rows: N smallint, G float, T text(10), D date, M memo.
-class TableTest : public ::testing::Test {
+class TableTest : public ::testing::TestWithParam<Store> {
 protected:
     void SetUp() override {
-        path = dir.filePath("t.dbf");
-        dbf::DbfFile::create(
-            path.toStdString(),
-            {{"N", 'N', 6, 0}, {"G", 'N', 20, 4}, {"T", 'C', 10, 0}, {"D", 'D', 8, 0}, {"M", 'M', 10, 0}});
-        table.setTableName(path);
+        if (GetParam() == Store::Server) {
+#ifdef MORV_ON_SERVER
+            REQUIRE_PG_SERVER(server);
+            pg::PgStore::registerScheme();
+            const QString url = server->newDatabase();
+            pg::Connection(url).exec(
+                "CREATE TABLE t (id serial PRIMARY KEY, n numeric(6,0), g numeric(20,4), "
+                "t varchar(10) NOT NULL DEFAULT '', d date, m text NOT NULL DEFAULT '')");
+            Aliases::bind("tabletest", url);
+#endif
+        } else {
+            dbf::DbfFile::create(dir.filePath("t.dbf").toStdString(), {{"N", 'N', 6, 0},
+                                                                       {"G", 'N', 20, 4},
+                                                                       {"T", 'C', 10, 0},
+                                                                       {"D", 'D', 8, 0},
+                                                                       {"M", 'M', 10, 0}});
+            Aliases::bind("tabletest", dir.path());
+        }
+        useTable(table);
+    }
+    void TearDown() override {
+        Aliases::unbind("tabletest");
+    }
+    // Another dataset over the same table, as another window opens it.
+    static void useTable(Table& t) {
+        t.setDatabaseName("tabletest");
+        t.setTableName("t.dbf");
     }
     void fill(int rows, int groups = 3) {
         table.open();
-        table.file()->setDurable(rows < 100); // thousands of fsyncs would only slow the test
+        if (table.file())
+            table.file()->setDurable(rows < 100); // thousands of fsyncs would only slow the test
         for (int i = 1; i <= rows; ++i) {
             table.append();
             table.setFields(
@@ -36,10 +69,11 @@ protected:
         }
         table.first();
     }
-    int current() { return int(table.fieldByName("N")->asInteger()); }
+    int current() {
+        return int(table.fieldByName("N")->asInteger());
+    }
 
     QTemporaryDir dir;
-    QString path;
     Table table;
 };
 
@@ -54,6 +88,7 @@ std::string messageOf(const std::function<void()>& f) {
 
 } // namespace
 
+#ifndef MORV_ON_SERVER
 TEST(VariantTest, ConversionsFollowTheProgramsRules) {
     EXPECT_EQ(Variant(2.5).toInt(), 2);
     EXPECT_EQ(Variant(3.5).toInt(), 4);
@@ -72,8 +107,9 @@ TEST(VariantTest, ConversionsFollowTheProgramsRules) {
     EXPECT_DOUBLE_EQ((Variant(2) * Variant(1.5)).toDouble(), 3.0);
     EXPECT_TRUE((Variant() + Variant(1)).isNull());
 }
+#endif
 
-TEST_F(TableTest, NavigationStopsAtTheEndsAndSetsTheFlags) {
+TEST_P(TableTest, NavigationStopsAtTheEndsAndSetsTheFlags) {
     fill(5);
     EXPECT_FALSE(table.eof());
     EXPECT_EQ(current(), 1);
@@ -97,7 +133,7 @@ TEST_F(TableTest, NavigationStopsAtTheEndsAndSetsTheFlags) {
     EXPECT_EQ(current(), 5);
 }
 
-TEST_F(TableTest, EmptyViewReadsNullAndFailsAsNumber) {
+TEST_P(TableTest, EmptyViewReadsNullAndFailsAsNumber) {
     table.open();
     EXPECT_TRUE(table.eof());
     EXPECT_TRUE(table.fieldByName("N")->value().isNull());
@@ -112,7 +148,7 @@ TEST_F(TableTest, EmptyViewReadsNullAndFailsAsNumber) {
     EXPECT_EQ(current(), 7);
 }
 
-TEST_F(TableTest, EditingPostCancelDeleteAndSetFields) {
+TEST_P(TableTest, EditingPostCancelDeleteAndSetFields) {
     fill(3);
     EXPECT_EQ(messageOf([&] { table.fieldByName("T")->setValue("x"); }),
               "Dataset not in edit or insert mode");
@@ -141,7 +177,7 @@ TEST_F(TableTest, EditingPostCancelDeleteAndSetFields) {
 
     // Everything above is on disk for a second reader.
     Table other;
-    other.setTableName(path);
+    useTable(other);
     other.open();
     ASSERT_EQ(other.recordCount(), 2);
     other.next();
@@ -153,7 +189,7 @@ TEST_F(TableTest, EditingPostCancelDeleteAndSetFields) {
     ASSERT_FALSE(other.locate("N", {2})); // deleted
 }
 
-TEST_F(TableTest, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
+TEST_P(TableTest, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
     fill(1);
     table.edit();
     EXPECT_EQ(messageOf([&] { table.fieldByName("N")->setValue("abc"); }),
@@ -169,7 +205,7 @@ TEST_F(TableTest, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
     EXPECT_EQ(table.state(), DataSetState::Edit);
     table.cancel();
     Table other;
-    other.setTableName(path);
+    useTable(other);
     other.open();
     EXPECT_EQ(other.fieldByName("T")->asString(), "row1");
     EXPECT_DOUBLE_EQ(other.fieldByName("G")->asFloat(), 1.0);
@@ -180,7 +216,7 @@ TEST_F(TableTest, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
     EXPECT_EQ(table.fieldByName("T")->asString(), "0123456789");
 }
 
-TEST_F(TableTest, FilterSwitchingMovesToFirstAndEndsPendingEdits) {
+TEST_P(TableTest, FilterSwitchingMovesToFirstAndEndsPendingEdits) {
     fill(9);
     table.setFilter("G=1");
     EXPECT_EQ(table.recordCount(), 9); // text alone does not filter while the flag is off
@@ -232,7 +268,7 @@ TEST_F(TableTest, FilterSwitchingMovesToFirstAndEndsPendingEdits) {
     EXPECT_EQ(table.fieldByName("T")->asString(), "again");
 }
 
-TEST_F(TableTest, FilterSyntax) {
+TEST_P(TableTest, FilterSyntax) {
     fill(12);
     table.setFiltered(true);
     auto count = [&](const QString& f) {
@@ -248,7 +284,7 @@ TEST_F(TableTest, FilterSyntax) {
     EXPECT_EQ(count(""), 12);
 }
 
-TEST_F(TableTest, LocateFindsTheFirstMatchInViewOrder) {
+TEST_P(TableTest, LocateFindsTheFirstMatchInViewOrder) {
     fill(30, 4);
     table.moveBy(3);
     EXPECT_TRUE(table.locate("G;T", {2, QStringLiteral("row10")}));
@@ -264,7 +300,7 @@ TEST_F(TableTest, LocateFindsTheFirstMatchInViewOrder) {
     EXPECT_EQ(current(), 11);
 }
 
-TEST_F(TableTest, LocateOverManyRowsUsesTheKeyIndexAndSeesEveryChange) {
+TEST_P(TableTest, LocateOverManyRowsUsesTheKeyIndexAndSeesEveryChange) {
     fill(5000, 7);
     ASSERT_TRUE(table.locate("G;N", {5, 4996}));
     EXPECT_EQ(current(), 4996);
@@ -295,7 +331,7 @@ TEST_F(TableTest, LocateOverManyRowsUsesTheKeyIndexAndSeesEveryChange) {
     EXPECT_EQ(current(), 104);
 }
 
-TEST_F(TableTest, SignalsForControls) {
+TEST_P(TableTest, SignalsForControls) {
     fill(3);
     QSignalSpy scrolled(&table, &Dataset::scrolled);
     QSignalSpy state(&table, &Dataset::stateChanged);
@@ -316,6 +352,7 @@ TEST_F(TableTest, SignalsForControls) {
     EXPECT_TRUE(table.valueAt(3, table.fieldByName("N")).isNull());
 }
 
+#ifndef MORV_ON_SERVER
 TEST(AliasTest, MissingAliasDirectoryAndTableAreNamed) {
     QTemporaryDir cfg;
     qputenv("MORV_ALIASES", cfg.filePath("aliases.ini").toUtf8());
@@ -338,8 +375,9 @@ TEST(AliasTest, MissingAliasDirectoryAndTableAreNamed) {
     EXPECT_NO_THROW(t.open());
     qunsetenv("MORV_ALIASES");
 }
+#endif
 
-TEST_F(TableTest, EqualityFiltersOverManyRowsMatchAPlainScan) {
+TEST_P(TableTest, EqualityFiltersOverManyRowsMatchAPlainScan) {
     fill(5000, 7);
     auto numbers = [&] {
         std::vector<int> out;
@@ -377,7 +415,7 @@ TEST_F(TableTest, EqualityFiltersOverManyRowsMatchAPlainScan) {
     EXPECT_EQ(numbers(), std::vector<int>{7001});
 }
 
-TEST_F(TableTest, TypedTextIsTakenInOnceWhenAMoveEndsTheEdit) {
+TEST_P(TableTest, TypedTextIsTakenInOnceWhenAMoveEndsTheEdit) {
     fill(3);
     QObject control;
     int taken = 0;
@@ -392,3 +430,9 @@ TEST_F(TableTest, TypedTextIsTakenInOnceWhenAMoveEndsTheEdit) {
     EXPECT_EQ(table.fieldByName("T")->asString(), QStringLiteral("typed"));
     EXPECT_EQ(taken, 1);
 }
+
+#ifdef MORV_ON_SERVER
+INSTANTIATE_TEST_SUITE_P(Server, TableTest, ::testing::Values(Store::Server));
+#else
+INSTANTIATE_TEST_SUITE_P(Folder, TableTest, ::testing::Values(Store::Folder));
+#endif

@@ -1,6 +1,7 @@
 #include "Aliases.h"
 
 #include "../Errors.h"
+#include "RecordStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,6 +49,7 @@ QString Aliases::resolve(const QString& alias) {
             throw DatabaseError(QStringLiteral("Alias '%1' is not configured in %2 (section [%1], key path)")
                                     .arg(alias, file));
     }
+    if (isServerLocation(dir)) return dir; // a server: its tables are checked when opened
     if (!QFileInfo(dir).isDir())
         throw DatabaseError(QStringLiteral("Directory %1 of alias '%2' does not exist (alias from %3)")
                                 .arg(dir, alias, where));
@@ -58,7 +60,8 @@ QString Aliases::store(const QString& alias, const QString& directory) {
     QString file = configFile();
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSettings ini(file, QSettings::IniFormat);
-    ini.setValue(alias + QStringLiteral("/path"), QFileInfo(directory).absoluteFilePath());
+    ini.setValue(alias + QStringLiteral("/path"),
+                 isServerLocation(directory) ? directory : QFileInfo(directory).absoluteFilePath());
     ini.sync();
     if (ini.status() != QSettings::NoError) throw DatabaseError(QStringLiteral("Cannot write %1").arg(file));
     return file;

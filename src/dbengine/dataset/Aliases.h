@@ -10,7 +10,8 @@ class Aliases {
 public:
     static void bind(const QString& alias, const QString& directory);
     static void unbind(const QString& alias);
-    // The directory of an alias; throws DatabaseError naming what is missing and where it looked.
+    // The directory of an alias, or the URL of a server database (postgresql://...); throws
+    // DatabaseError naming what is missing and where it looked.
     static QString resolve(const QString& alias);
     // Writes a binding into the configuration file; returns the file's path.
     static QString store(const QString& alias, const QString& directory);

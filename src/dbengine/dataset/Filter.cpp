@@ -330,6 +330,83 @@ void bindNode(FilterNode& n, const dbf::DbfFile& f) {
     if (n.b) bindNode(*n.b, f);
 }
 
+void bindOperand(Operand& o, const std::function<int(const QString&, char&)>& column) {
+    if (o.isField) {
+        o.field = column(o.name, o.type);
+        if (o.field < 0) throw DatabaseError(QStringLiteral("Field '%1' not found").arg(o.name));
+        if (o.type == 'M')
+            throw DatabaseError(QStringLiteral("Memo field '%1' cannot be used in a filter").arg(o.name));
+    } else {
+        o.encoded = o.text.trimmed().toStdString();
+        o.isNumber = !o.isText || dbf::parseNumber(o.text.toStdString(), o.number);
+    }
+}
+
+void bindNode(FilterNode& n, const std::function<int(const QString&, char&)>& column) {
+    if (n.kind == FilterNode::Compare) {
+        bindOperand(n.l, column);
+        bindOperand(n.r, column);
+        n.numeric = (n.l.isField && isNumericType(n.l.type)) || (n.r.isField && isNumericType(n.r.type));
+        return;
+    }
+    bindNode(*n.a, column);
+    if (n.b) bindNode(*n.b, column);
+}
+
+const char* sqlOp(Cmp c) {
+    switch (c) {
+    case Cmp::Eq:
+        return "=";
+    case Cmp::Ne:
+        return "<>";
+    case Cmp::Lt:
+        return "<";
+    case Cmp::Gt:
+        return ">";
+    case Cmp::Le:
+        return "<=";
+    case Cmp::Ge:
+        return ">=";
+    }
+    return "=";
+}
+
+using ColumnName = std::function<QString(int)>;
+
+QString sqlOperand(const Operand& o, bool numeric, const ColumnName& name, QStringList& params) {
+    if (o.isField) {
+        const QString c = name(o.field);
+        if (numeric) return c;
+        // Stored text compares without trailing blanks; a date as its stored YYYYMMDD text.
+        if (o.type == 'D') return QStringLiteral("COALESCE(to_char(%1, 'YYYYMMDD'), '')").arg(c);
+        if (isNumericType(o.type)) return QStringLiteral("COALESCE(%1::text, '')").arg(c);
+        return QStringLiteral("rtrim(%1) COLLATE \"C\"").arg(c);
+    }
+    params << (numeric ? QString::number(o.number, 'g', 17) : QString::fromStdString(o.encoded));
+    return QStringLiteral("$%1::%2")
+        .arg(params.size())
+        .arg(numeric ? QStringLiteral("numeric") : QStringLiteral("text"));
+}
+
+QString sqlNode(const FilterNode& n, const ColumnName& name, QStringList& params) {
+    switch (n.kind) {
+    case FilterNode::And:
+        return QStringLiteral("(%1 AND %2)").arg(sqlNode(*n.a, name, params), sqlNode(*n.b, name, params));
+    case FilterNode::Or:
+        return QStringLiteral("(%1 OR %2)").arg(sqlNode(*n.a, name, params), sqlNode(*n.b, name, params));
+    case FilterNode::Not:
+        return QStringLiteral("(NOT %1)").arg(sqlNode(*n.a, name, params));
+    case FilterNode::Compare:
+        break;
+    }
+    // A literal that is no number equals no number, as a blank field matches nothing.
+    if (n.numeric && ((!n.l.isField && !n.l.isNumber) || (!n.r.isField && !n.r.isNumber)))
+        return QStringLiteral("FALSE");
+    const QString l = sqlOperand(n.l, n.numeric, name, params);
+    const QString r = sqlOperand(n.r, n.numeric, name, params);
+    return QStringLiteral("COALESCE(%1 %2 %3, FALSE)").arg(l, QLatin1String(sqlOp(n.cmp)), r);
+}
+
 bool collectEqualities(const FilterNode& n, std::vector<int>& cols, std::vector<double>& vals) {
     if (n.kind == FilterNode::And)
         return collectEqualities(*n.a, cols, vals) && collectEqualities(*n.b, cols, vals);
@@ -369,6 +446,14 @@ void FilterExpr::bind(const dbf::DbfFile& file) {
 
 bool FilterExpr::matches(const dbf::DbfFile& file, uint32_t rec) const {
     return !root_ || eval(*root_, file, rec);
+}
+
+void FilterExpr::bind(const std::function<int(const QString&, char&)>& column) {
+    if (root_) bindNode(*root_, column);
+}
+
+QString FilterExpr::sql(const std::function<QString(int)>& columnName, QStringList& params) const {
+    return root_ ? sqlNode(*root_, columnName, params) : QStringLiteral("TRUE");
 }
 
 } // namespace db

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,6 +30,12 @@ public:
     // Binds field names to the columns of a file; throws DatabaseError for an unknown field.
     void bind(const dbf::DbfFile& file);
     bool matches(const dbf::DbfFile& file, uint32_t rec) const;
+    // Binds field names through a store's own lookup: column(name, type) gives the column and
+    // sets type to 'N' (number), 'C' (text), 'D' (date) or 'M' (memo); -1 when there is none.
+    void bind(const std::function<int(const QString& name, char& type)>& column);
+    // The bound filter as an SQL condition with the same meaning (a blank value matches no
+    // comparison); literals are appended to params and named $1, $2, ... after those already there.
+    QString sql(const std::function<QString(int column)>& columnName, QStringList& params) const;
     // For a bound filter made only of number-field = number comparisons joined by "and":
     // their columns and numbers, so the rows can come from a key index instead of a scan.
     bool equalityTerms(std::vector<int>& columns, std::vector<double>& values) const;

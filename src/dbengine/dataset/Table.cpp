@@ -2,8 +2,8 @@
 
 #include "../Errors.h"
 #include "Aliases.h"
+#include "DbfStore.h"
 #include "dbf/DbfFile.h"
-#include "dbf/KeyIndex.h"
 #include "dbf/Os.h"
 
 #include <cerrno>
@@ -18,34 +18,13 @@
 namespace db {
 
 namespace {
-
 // Says why: a tag the engine cannot keep names itself and the remedy.
-QString readOnlyMessage(const dbf::DbfFile& file, const QString& table) {
-    const QString why = QString::fromStdString(file.readOnlyReason());
+QString readOnlyMessage(const RecordStore& store, const QString& table) {
+    const QString why = store.readOnlyReason();
     return why.isEmpty() ? QStringLiteral("Table %1 is read-only").arg(table)
                          : QStringLiteral("Table %1 is read-only: %2").arg(table, why);
 }
-FieldKind kindFor(const dbf::FieldDef& d) {
-    switch (d.type) {
-    case 'C':
-        return FieldKind::String;
-    case 'D':
-        return FieldKind::Date;
-    case 'L':
-        return FieldKind::Boolean;
-    case 'M':
-        return FieldKind::Memo;
-    case 'F':
-        return FieldKind::Float;
-    default:
-        if (d.decimals > 0 || d.length > 9) return FieldKind::Float;
-        return d.length <= 6 ? FieldKind::Smallint : FieldKind::Integer; // N(6,0) is how smallint is stored
-    }
-}
-bool numericType(char t) {
-    return t == 'N' || t == 'F';
-}
-// Below this many records a plain scan is as quick as the key index.
+// Below this many rows in view a plain scan is as quick as the key index.
 constexpr uint32_t kIndexedFrom = 2048;
 } // namespace
 
@@ -104,21 +83,23 @@ QString Table::filePath() const {
 }
 
 void Table::doOpen() {
-    file_ = dbf::DbfFile::openShared(filePath().toStdString(), readOnly_);
+    if (!databaseName_.isEmpty() && isServerLocation(Aliases::resolve(databaseName_)))
+        store_ = openServerStore(Aliases::resolve(databaseName_), QFileInfo(tableName_).completeBaseName(),
+                                 readOnly_);
+    else
+        store_ = std::make_unique<DbfStore>(filePath().toStdString(), readOnly_);
     try {
         if (fields().isEmpty() || defaultFields_) {
             clearFields();
-            for (const auto& d : file_->fields()) {
-                QString name = QString::fromStdString(d.name);
-                auto* f =
-                    new Field(this, objectName() + name, name, kindFor(d), d.type == 'C' ? d.length : 0);
+            for (const StoreColumn& c : store_->columns()) {
+                auto* f = new Field(this, objectName() + c.name, c.name, c.kind, c.size);
                 Dataset::addField(f);
             }
             defaultFields_ = true;
         }
         for (Field* f : fields()) {
             if (f->isLookup()) continue;
-            int c = file_->fieldIndex(f->fieldName().toStdString());
+            int c = store_->columnIndex(f->fieldName());
             if (c < 0)
                 throw DatabaseError(QStringLiteral("%1: Field '%2' not found in %3")
                                         .arg(objectName(), f->fieldName(), tableName_));
@@ -126,23 +107,24 @@ void Table::doOpen() {
         }
         sortColumn_ = -1;
         if (!indexName_.isEmpty()) {
-            sortColumn_ = file_->fieldIndex(indexName_.toStdString());
+            sortColumn_ = store_->columnIndex(indexName_);
             if (sortColumn_ < 0)
                 throw DatabaseError(
                     QStringLiteral("Index tag '%1' not found for %2").arg(indexName_, tableName_));
         }
         detailColumn_ = master_ ? sortColumn_ : -1;
-        keyColumns_.clear();
+        std::vector<int> keyColumns;
         for (const QString& name : keyIndexFields_.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-            int c = file_->fieldIndex(name.trimmed().toStdString());
+            int c = store_->columnIndex(name.trimmed());
             if (c < 0)
                 throw DatabaseError(QStringLiteral("Key field '%1' not found in %2").arg(name, tableName_));
-            keyColumns_.push_back(c);
+            keyColumns.push_back(c);
         }
-        numberColumn_ = numberField_.isEmpty() ? -1 : file_->fieldIndex(numberField_.toStdString());
-        numberScopeColumn_ = numberScope_.isEmpty() ? -1 : file_->fieldIndex(numberScope_.toStdString());
-        if ((!numberField_.isEmpty() && numberColumn_ < 0) ||
-            (!numberScope_.isEmpty() && numberScopeColumn_ < 0))
+        store_->setKeyColumns(keyColumns);
+        numberRule_.column = numberField_.isEmpty() ? -1 : store_->columnIndex(numberField_);
+        numberRule_.scopeColumn = numberScope_.isEmpty() ? -1 : store_->columnIndex(numberScope_);
+        if ((!numberField_.isEmpty() && numberRule_.column < 0) ||
+            (!numberScope_.isEmpty() && numberRule_.scopeColumn < 0))
             throw DatabaseError(
                 QStringLiteral("Number field '%1' not found in %2").arg(numberField_, tableName_));
         if (master_ && detailColumn_ < 0)
@@ -150,7 +132,7 @@ void Table::doOpen() {
         compileFilter(filter()); // the text was only checked for syntax while closed
         rebuildView();
     } catch (...) {
-        file_.reset();
+        store_.reset();
         view_.clear();
         identity_ = false;
         throw;
@@ -161,12 +143,12 @@ void Table::doClose() {
     view_.clear();
     view_.shrink_to_fit();
     identity_ = false;
-    file_.reset();
+    store_.reset();
 }
 
 void Table::compileFilter(const QString& text) {
     FilterExpr e = FilterExpr::parse(text);
-    if (file_) e.bind(*file_);
+    if (store_) store_->bindFilter(e);
     filterExpr_ = std::move(e);
 }
 
@@ -177,31 +159,22 @@ Variant Table::masterValue() const {
     return f ? f->value() : Variant();
 }
 
-bool Table::passes(uint32_t rec) const {
-    if (file_->isDeleted(rec)) return false;
+ScanSpec Table::scanSpec() const {
+    ScanSpec spec;
+    if (filtered() && !filterExpr_.empty()) spec.filter = &filterExpr_;
     if (detailColumn_ >= 0 && master_ && master_->dataSet() && master_->dataSet()->active()) {
-        double v;
-        if (masterKeyNull_ || !file_->readNumber(rec, detailColumn_, v) || v != masterKey_) return false;
+        spec.detailColumn = detailColumn_;
+        spec.detailNull = masterKeyNull_;
+        spec.detailKey = masterKey_;
     }
-    if (filtered() && !filterExpr_.empty() && !filterExpr_.matches(*file_, rec)) return false;
-    return true;
-}
-
-double Table::sortKey(uint32_t rec) const {
-    double v;
-    if (!file_->readNumber(rec, sortColumn_, v)) return -HUGE_VAL;
-    return v;
-}
-
-bool Table::inOrder(uint32_t a, uint32_t b) const {
-    if (sortColumn_ < 0) return a < b;
-    double ka = sortKey(a), kb = sortKey(b);
-    return ka < kb || (ka == kb && a < b);
+    spec.sortColumn = sortColumn_;
+    spec.tag = indexName_.toStdString();
+    return spec;
 }
 
 void Table::rebuildView() {
-    file_->refresh();
-    cutsSeen_ = file_->cuts();
+    store_->refresh();
+    cutsSeen_ = store_->cuts();
     Variant mv = masterValue();
     masterKeyNull_ = mv.isNull();
     masterKey_ = 0;
@@ -212,64 +185,12 @@ void Table::rebuildView() {
             masterKeyNull_ = true;
         }
     }
-    view_.clear();
-    identity_ = false;
-    uint32_t n = file_->recordCount();
-    std::vector<int> cols;
-    std::vector<double> vals;
-    if (n >= kIndexedFrom && filtered() && filterExpr_.equalityTerms(cols, vals)) {
-        // "A=1 and B=2" over a big table: take the candidates from the key index, then check them.
-        std::vector<dbf::KeyIndex::Part> parts(vals.size());
-        for (size_t i = 0; i < vals.size(); ++i) {
-            parts[i].isNumber = true;
-            parts[i].number = vals[i];
-        }
-        for (uint32_t r : indexCandidates(cols, parts))
-            if (passes(r)) view_.push_back(r);
-    } else {
-        bool plain = detailColumn_ < 0 && (!filtered() || filterExpr_.empty());
-        if (plain) {
-            uint32_t r = 0;
-            while (r < n && !file_->isDeleted(r))
-                ++r;
-            if (r == n && sortColumn_ < 0) {
-                identity_ = true;
-                identityCount_ = n;
-                view_.shrink_to_fit();
-                return;
-            }
-            view_.reserve(n);
-        }
-        for (uint32_t r = 0; r < n; ++r)
-            if (passes(r)) view_.push_back(r);
-    }
-    if (sortColumn_ >= 0 && orderByTag()) return;
-    if (sortColumn_ >= 0) {
-        std::vector<std::pair<double, uint32_t>> keyed;
-        keyed.reserve(view_.size());
-        for (uint32_t r : view_)
-            keyed.emplace_back(sortKey(r), r);
-        std::sort(keyed.begin(), keyed.end());
-        for (size_t i = 0; i < keyed.size(); ++i)
-            view_[i] = keyed[i].second;
-    }
-}
-
-bool Table::orderByTag() {
-    // The selected tag of the production index gives the order, as it does for every other
-    // program on the folder; without one the same order is sorted here.
-    std::vector<uint32_t> order;
-    if (!file_->tagOrder(indexName_.toStdString(), order)) return false;
-    std::vector<char> shown(file_->recordCount(), 0);
-    for (uint32_t r : view_)
-        shown[r] = 1;
-    std::vector<uint32_t> sorted;
-    sorted.reserve(view_.size());
-    for (uint32_t r : order)
-        if (r < shown.size() && shown[r]) sorted.push_back(r);
-    if (sorted.size() != view_.size()) return false; // a tag that leaves rows out cannot order them all
-    view_ = std::move(sorted);
-    return true;
+    RowSet rows;
+    rows.ids = std::move(view_);
+    store_->scan(scanSpec(), rows);
+    view_ = std::move(rows.ids);
+    identity_ = rows.all;
+    identityCount_ = rows.allCount;
 }
 
 void Table::refresh() {
@@ -292,135 +213,29 @@ void Table::masterMoved() {
 }
 
 Variant Table::readStored(size_t row, const Field* f) const {
-    return readRecord(recAt(row), f);
+    return store_->read(recAt(row), f->column(), f->kind());
 }
 
-Variant Table::readRecord(uint32_t rec, const Field* f) const {
-    int c = f->column();
-    if (c < 0) return {};
-    const dbf::FieldDef& d = file_->fields()[size_t(c)];
-    switch (d.type) {
-    case 'C':
-        return Variant(file_->readString(rec, c));
-    case 'D': {
-        QDate date = file_->readDate(rec, c);
-        return date.isValid() ? Variant(date) : Variant();
-    }
-    case 'L': {
-        int b = file_->readLogical(rec, c);
-        return b < 0 ? Variant() : Variant(b == 1);
-    }
-    case 'M':
-        return Variant(file_->readMemo(rec, c));
-    default: {
-        double v;
-        if (!file_->readNumber(rec, c, v)) return {};
-        if (f->kind() == FieldKind::Float || f->kind() == FieldKind::String) return Variant(v);
-        return Variant(roundHalfEven(v));
-    }
-    }
-}
-
-std::string Table::encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting,
-                                const Field* only) const {
-    std::string bytes =
-        inserting ? file_->blankRecord() : std::string(file_->record(rec), file_->recordLength());
-    struct PendingMemo {
-        int column;
-        std::string text;
-        uint32_t oldBlock;
-    };
-    std::vector<PendingMemo> memos;
+std::vector<ColumnValue> Table::columnValues(const std::vector<Variant>& buffer, const Field* only) const {
+    std::vector<ColumnValue> values;
     const auto& fl = fields();
     for (qsizetype i = 0; i < fl.size(); ++i) {
         const Field* f = fl[i];
-        int c = f->column();
-        if (f->isLookup() || c < 0 || (only && f != only)) continue;
-        const dbf::FieldDef& d = file_->fields()[size_t(c)];
-        const Variant& v = buffer[size_t(i)];
-        std::string text;
-        switch (d.type) {
-        case 'C': {
-            QString badChar;
-            if (!dbf::encode(v.toString(), file_->codePage(), text, &badChar))
-                throw DatabaseError(
-                    QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
-            text.resize(d.length, ' ');
-            break;
-        }
-        case 'D':
-            text = dbf::DbfFile::formatDate(v.isNull() ? QDate() : v.toDate());
-            break;
-        case 'L':
-            text = v.isNull() ? " " : (v.toBool() ? "T" : "F");
-            break;
-        case 'M': {
-            uint32_t old = inserting ? 0 : file_->memoBlock(rec, c);
-            QString s = v.toString();
-            if (!inserting && s == file_->readMemo(rec, c)) continue; // unchanged: keep the block
-            std::string enc;
-            QString badChar;
-            if (!dbf::encode(s, file_->codePage(), enc, &badChar))
-                throw DatabaseError(
-                    QStringLiteral("Field '%1' cannot hold the character '%2'").arg(f->fieldName(), badChar));
-            memos.push_back({c, std::move(enc), old});
-            continue;
-        }
-        default:
-            if (v.isNull())
-                text.assign(d.length, ' ');
-            else
-                text = file_->formatNumber(c, v.toDouble());
-        }
-        bytes.replace(1 + d.offset, d.length, text);
+        if (f->isLookup() || f->column() < 0 || (only && f != only)) continue;
+        values.push_back({f->column(), f->fieldName(), buffer[size_t(i)]});
     }
-    // Memo texts go to the memo file only once every other value is known to fit.
-    for (auto& m : memos) {
-        const dbf::FieldDef& d = file_->fields()[size_t(m.column)];
-        std::string text(d.length, ' ');
-        if (!m.text.empty()) {
-            uint32_t block = file_->writeMemo(m.text, m.oldBlock);
-            std::string num = std::to_string(block);
-            text.replace(d.length - num.size(), num.size(), num);
-        }
-        bytes.replace(1 + d.offset, d.length, text);
-    }
-    return bytes;
-}
-
-void Table::giveFreeNumber(std::string& record, uint32_t count) const {
-    auto fieldText = [&](int c) {
-        const dbf::FieldDef& d = file_->fields()[size_t(c)];
-        return std::string_view(record).substr(1 + d.offset, d.length);
-    };
-    double mine = 0, scope = 0;
-    if (!dbf::parseNumber(fieldText(numberColumn_), mine)) return; // no number to keep unique
-    const bool scoped = numberScopeColumn_ >= 0;
-    if (scoped && !dbf::parseNumber(fieldText(numberScopeColumn_), scope)) return;
-    bool taken = false;
-    double top = 0;
-    for (uint32_t r = 0; r < count; ++r) {
-        if (file_->isDeleted(r)) continue;
-        double v = 0, s = 0;
-        if (scoped && (!file_->readNumber(r, numberScopeColumn_, s) || s != scope)) continue;
-        if (!file_->readNumber(r, numberColumn_, v)) continue;
-        taken = taken || v == mine;
-        top = std::max(top, v);
-    }
-    if (!taken) return;
-    const dbf::FieldDef& d = file_->fields()[size_t(numberColumn_)];
-    record.replace(1 + d.offset, d.length, file_->formatNumber(numberColumn_, top + 1));
+    return values;
 }
 
 void Table::lockRow(size_t row) {
-    const uint32_t rec = recAt(row);
-    if (!file_->lockRecord(rec)) throw DatabaseError(QString::fromLatin1(dbf::kRecordLocked));
+    const RowId rec = recAt(row);
+    if (!store_->lockRow(rec)) throw DatabaseError(QString::fromLatin1(dbf::kRecordLocked));
     editLock_ = rec;
     try {
-        file_->reloadRecord(rec); // the edit starts from what is stored now
+        store_->reloadRow(rec); // the edit starts from what is stored now
     } catch (...) {
         unlockRow();
-        if (file_->cuts() != cutsSeen_) noticeStoredChanges();
+        if (store_->cuts() != cutsSeen_) noticeStoredChanges();
         throw;
     }
 }
@@ -430,74 +245,41 @@ void Table::noticeStoredChanges() {
     const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
-    if (file_->cuts() == cutsSeen_) {
+    if (store_->cuts() == cutsSeen_) {
         if (now - lastLook_ < 20) return;
         lastLook_ = now;
-        file_->refresh();
-        if (file_->cuts() == cutsSeen_) return;
+        store_->refresh();
+        if (store_->cuts() == cutsSeen_) return;
     }
     rebuildView();
     resetCursor();
     emit dataSetChanged();
-    if (file_->detached())
-        throw DatabaseError(QStringLiteral("Table %1 %2; close the window and open it again")
-                                .arg(tableName_, QString::fromStdString(file_->detachedReason())));
+    if (const QString why = store_->detachedReason(); !why.isEmpty())
+        throw DatabaseError(
+            QStringLiteral("Table %1 %2; close the window and open it again").arg(tableName_, why));
     throw DatabaseError(QStringLiteral("Table %1 was changed by another program: records were removed. The "
                                        "view now shows what is stored")
                             .arg(tableName_));
 }
 
 void Table::unlockRow() {
-    if (editLock_ >= 0 && file_) file_->unlockRecord(uint32_t(editLock_));
+    if (editLock_ >= 0 && store_) store_->unlockRow(RowId(editLock_));
     editLock_ = -1;
 }
 
-void Table::storeRecord(const std::function<void()>& write) {
-    // Memo texts a failed record write leaves behind would change the memo file for nothing.
-    file_->beginMemoWrites();
-    try {
-        write();
-    } catch (...) {
-        file_->undoMemoWrites();
-        throw;
-    }
-    file_->endMemoWrites();
-}
-
 int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
-    if (!file_->writable()) throw DatabaseError(readOnlyMessage(*file_, tableName_));
-    uint32_t rec = inserting ? 0 : recAt(row);
-    storeRecord([&] {
-        std::string bytes = encodeRecord(buffer, rec, inserting);
-        if (inserting && numberColumn_ >= 0)
-            rec = file_->appendRecord(bytes, [this](std::string& r, uint32_t n) { giveFreeNumber(r, n); });
-        else if (inserting)
-            rec = file_->appendRecord(bytes);
-        else
-            file_->writeRecord(rec, bytes);
-    });
+    if (!store_->writable()) throw DatabaseError(readOnlyMessage(*store_, tableName_));
+    RowId rec = 0;
+    if (inserting) {
+        rec = store_->append(columnValues(buffer), numberRule_);
+    } else {
+        rec = recAt(row);
+        store_->write(rec, columnValues(buffer));
+    }
     return placeInView(rec);
 }
 
-std::vector<uint32_t> Table::indexCandidates(const std::vector<int>& cols,
-                                             const std::vector<dbf::KeyIndex::Part>& parts) const {
-    auto inside = [&](const std::vector<int>& ixCols) {
-        return std::all_of(ixCols.begin(), ixCols.end(),
-                           [&](int c) { return std::find(cols.begin(), cols.end(), c) != cols.end(); });
-    };
-    // The declared key, else an index built earlier over some of these fields, else a new one.
-    std::vector<int> use = cols;
-    if (!keyColumns_.empty() && inside(keyColumns_))
-        use = keyColumns_;
-    else if (const dbf::KeyIndex* ix = file_->indexWithin(cols))
-        use = ix->columns();
-    std::vector<dbf::KeyIndex::Part> ordered;
-    for (int c : use)
-        ordered.push_back(parts[size_t(std::find(cols.begin(), cols.end(), c) - cols.begin())]);
-    return file_->keyIndex(use).candidates(dbf::KeyIndex::hashParts(ordered));
-}
-
-int Table::rowOf(uint32_t rec) const {
+int Table::rowOf(RowId rec) const {
     if (identity_) return rec < identityCount_ ? int(rec) : -1;
     auto it = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec)
                               : std::find(view_.begin(), view_.end(), rec);
@@ -512,7 +294,7 @@ void Table::materialize() {
     identity_ = false;
 }
 
-int Table::placeInView(uint32_t rec) {
+int Table::placeInView(RowId rec) {
     if (identity_) {
         // Appends at the end and edits that keep the record keep the view whole.
         if (rec <= identityCount_ && passes(rec)) {
@@ -526,14 +308,15 @@ int Table::placeInView(uint32_t rec) {
                                : std::find(view_.begin(), view_.end(), rec);
     if (old != view_.end() && *old == rec) view_.erase(old);
     if (!passes(rec)) return -1;
-    auto at = std::lower_bound(view_.begin(), view_.end(), rec,
-                               [this](uint32_t a, uint32_t b) { return inOrder(a, b); });
+    auto at = std::lower_bound(view_.begin(), view_.end(), rec, [this, spec = scanSpec()](RowId a, RowId b) {
+        return store_->before(a, b, spec);
+    });
     at = view_.insert(at, rec);
     return int(at - view_.begin());
 }
 
 void Table::removeRow(size_t row) {
-    file_->setDeleted(recAt(row), true);
+    store_->setDeleted(recAt(row), true);
     materialize();
     view_.erase(view_.begin() + ptrdiff_t(row));
 }
@@ -549,57 +332,29 @@ void Table::fillMasterFields() {
         }
 }
 
-int Table::keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values,
-                    std::vector<int>& cols, std::vector<dbf::KeyIndex::Part>& parts,
-                    std::vector<std::string>& texts) const {
+bool Table::keyColumns(const std::vector<const Field*>& keys, std::vector<int>& cols,
+                       std::vector<FieldKind>& kinds) const {
     cols.clear();
-    texts.assign(keys.size(), std::string());
-    parts.assign(keys.size(), dbf::KeyIndex::Part());
-    for (size_t k = 0; k < keys.size(); ++k) {
-        int c = keys[k]->column();
-        if (keys[k]->isLookup() || c < 0) return -2;
-        const dbf::FieldDef& d = file_->fields()[size_t(c)];
-        const Variant& v = values[k];
-        cols.push_back(c);
-        auto& p = parts[k];
-        if (numericType(d.type)) {
-            p.isNumber = true;
-            p.isNull = v.isNull();
-            if (!p.isNull) {
-                try {
-                    p.number = v.toDouble();
-                } catch (const ConversionError&) {
-                    return -1; // text that is no number equals no stored number
-                }
-            }
-        } else if (d.type == 'C') {
-            if (!dbf::encode(v.toString(), file_->codePage(), texts[k])) return -1;
-            while (!texts[k].empty() && texts[k].back() == ' ')
-                texts[k].pop_back();
-            p.bytes = texts[k];
-        } else if (d.type == 'D' && !v.isNull()) {
-            try {
-                texts[k] = dbf::DbfFile::formatDate(v.toDate());
-            } catch (const ConversionError&) {
-                return -1;
-            }
-            p.bytes = texts[k];
-        } else {
-            return -2;
-        }
+    kinds.clear();
+    bool stored = true;
+    for (const Field* k : keys) {
+        stored = stored && !k->isLookup() && k->column() >= 0;
+        cols.push_back(k->isLookup() ? -1 : k->column());
+        kinds.push_back(k->kind());
     }
-    return 1;
+    return stored;
 }
 
 int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<Variant>& values) const {
     if (viewSize() < kIndexedFrom) return -2;
     std::vector<int> cols;
-    std::vector<std::string> texts;
-    std::vector<dbf::KeyIndex::Part> parts;
-    int ready = keyParts(keys, values, cols, parts, texts);
+    std::vector<FieldKind> kinds;
+    if (!keyColumns(keys, cols, kinds)) return -2;
+    std::vector<RowId> found;
+    int ready = store_->candidates(cols, values, found);
     if (ready < 0) return ready;
     int best = -1;
-    for (uint32_t rec : indexCandidates(cols, parts)) {
+    for (RowId rec : found) {
         int row = rowOf(rec);
         if (row < 0) continue;
         if (best >= 0 && row > best) continue;
@@ -617,58 +372,40 @@ int Table::locateFast(const std::vector<const Field*>& keys, const std::vector<V
 int64_t Table::findStored(const QString& keyFields, const std::vector<Variant>& values) const {
     requireActive();
     const std::vector<const Field*> keys = keyFieldsOf(keyFields, values);
-    auto matches = [&](uint32_t rec) {
-        if (file_->isDeleted(rec)) return false;
-        for (size_t k = 0; k < keys.size(); ++k)
-            if (!readRecord(rec, keys[k]).sameAs(values[k])) return false;
-        return true;
-    };
-    const uint32_t n = file_->recordCount();
-    if (n >= kIndexedFrom) {
-        std::vector<int> cols;
-        std::vector<std::string> texts;
-        std::vector<dbf::KeyIndex::Part> parts;
-        int ready = keyParts(keys, values, cols, parts, texts);
-        if (ready == -1) return -1;
-        if (ready == 1) {
-            for (uint32_t rec : indexCandidates(cols, parts)) // ascending record numbers
-                if (matches(rec)) return rec;
-            return -1;
-        }
-    }
-    for (uint32_t rec = 0; rec < n; ++rec)
-        if (matches(rec)) return rec;
-    return -1;
+    std::vector<int> cols;
+    std::vector<FieldKind> kinds;
+    keyColumns(keys, cols, kinds); // a lookup field reads as null from the store
+    return store_->find(cols, kinds, values);
 }
 
-Variant Table::storedValue(uint32_t rec, const Field* f) const {
-    if (!active() || rec >= file_->recordCount())
+Variant Table::storedValue(RowId rec, const Field* f) const {
+    if (!active() || !store_->contains(rec))
         throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
-    return readRecord(rec, f);
+    return store_->read(rec, f->column(), f->kind());
 }
 
 int64_t Table::beginStoredWrite() {
     requireActive();
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
-    if (!file_->writable()) throw DatabaseError(readOnlyMessage(*file_, tableName_));
+    if (!store_->writable()) throw DatabaseError(readOnlyMessage(*store_, tableName_));
     checkBrowseMode();
     return recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
 }
 
-void Table::writeStored(uint32_t rec, Field* f, const Variant& v) {
-    if (active() && rec >= file_->recordCount())
+void Table::writeStored(RowId rec, Field* f, const Variant& v) {
+    if (active() && !store_->contains(rec))
         throw DatabaseError(QStringLiteral("Record %1 not found").arg(rec));
     const int64_t cursor = beginStoredWrite();
     const qsizetype at = fields().indexOf(f);
     if (at < 0 || f->isLookup()) throw DatabaseError(QStringLiteral("Field not found in %1").arg(tableName_));
     std::vector<Variant> buffer(size_t(fields().size()));
     buffer[size_t(at)] = f->convert(v); // the field's one rule, as for any other write
-    // Only this field is encoded; the others keep their stored bytes, whatever they hold.
-    storeRecord([&] { file_->writeRecord(rec, encodeRecord(buffer, rec, false, f)); });
+    // Only this field is written; the others keep what is stored, whatever it is.
+    store_->write(rec, columnValues(buffer, f));
     storedWritten(rec, cursor);
 }
 
-uint32_t Table::appendStored(const std::vector<Variant>& values) {
+RowId Table::appendStored(const std::vector<Variant>& values) {
     const int64_t cursor = beginStoredWrite();
     std::vector<Variant> buffer;
     qsizetype i = 0;
@@ -677,18 +414,17 @@ uint32_t Table::appendStored(const std::vector<Variant>& values) {
                                                                      : Variant());
         if (!g->isLookup()) ++i;
     }
-    uint32_t rec = 0;
-    storeRecord([&] { rec = file_->appendRecord(encodeRecord(buffer, 0, true)); });
+    const RowId rec = store_->append(columnValues(buffer));
     storedWritten(rec, cursor);
     return rec;
 }
 
-uint32_t Table::findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
-                                   const std::vector<Variant>& values, bool* made) {
+RowId Table::findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
+                                const std::vector<Variant>& values, bool* made) {
     requireActive();
     int64_t rec = -1;
     bool appended = false;
-    file_->underAppendLock([&] {
+    store_->underAppendLock([&] {
         rec = findStored(keyFields, key);
         if (rec < 0) {
             rec = appendStored(values);
@@ -696,10 +432,10 @@ uint32_t Table::findOrAppendStored(const QString& keyFields, const std::vector<V
         }
     });
     if (made) *made = appended;
-    return uint32_t(rec);
+    return RowId(rec);
 }
 
-void Table::storedWritten(uint32_t rec, int64_t cursorRec) {
+void Table::storedWritten(RowId rec, int64_t cursorRec) {
     placeInView(rec);
     const int row = cursorRec >= 0 ? rowOf(uint32_t(cursorRec)) : -1;
     if (row < 0 || row != recNo()) {

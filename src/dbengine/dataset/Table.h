@@ -1,7 +1,7 @@
 #pragma once
 #include "Dataset.h"
 #include "Filter.h"
-#include "dbf/KeyIndex.h"
+#include "RecordStore.h"
 
 #include <functional>
 #include <memory>
@@ -49,25 +49,27 @@ public:
     bool canModify() const override { return !readOnly_; }
     // Reads the table again (rows written by other components or processes); cursor to first.
     void refresh();
-    dbf::DbfFile* file() const { return file_.get(); }
+    // The dBASE file of a table kept in a folder; null for other stores.
+    dbf::DbfFile* file() const { return store_ ? store_->file() : nullptr; }
+    RecordStore* store() const { return store_.get(); }
     QString filePath() const;
     // Stored record number of a view row, for tools and tests.
-    uint32_t recordNumber(int row) const { return recAt(size_t(row)); }
+    RowId recordNumber(int row) const { return recAt(size_t(row)); }
 
     // Searches and writes that reach every live record whatever the filter or master link, for
     // a window that must not disturb the restriction other windows left. The cursor stays on its
     // record and the view follows the written record in or out.
     // The first record whose fields (";"-separated) equal the values; -1 when none.
     int64_t findStored(const QString& keyFields, const std::vector<Variant>& values) const;
-    Variant storedValue(uint32_t rec, const Field* f) const;
-    void writeStored(uint32_t rec, Field* f, const Variant& v);
-    // Appends a record with the values in field order; returns its record number.
-    uint32_t appendStored(const std::vector<Variant>& values);
+    Variant storedValue(RowId rec, const Field* f) const;
+    void writeStored(RowId rec, Field* f, const Variant& v);
+    // Appends a record with the values in field order; returns its row id.
+    RowId appendStored(const std::vector<Variant>& values);
     // The stored record whose key fields hold the values (as findStored), or a new one made of
     // values; one step under the append lock, so two program instances never make two.
     // *made says which.
-    uint32_t findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
-                                const std::vector<Variant>& values, bool* made = nullptr);
+    RowId findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
+                             const std::vector<Variant>& values, bool* made = nullptr);
 
 protected:
     void doOpen() override;
@@ -83,43 +85,34 @@ protected:
                    const std::vector<Variant>& values) const override;
 
 private:
-    bool passes(uint32_t rec) const;
-    bool inOrder(uint32_t a, uint32_t b) const;
-    bool orderByTag();
-    double sortKey(uint32_t rec) const;
-    int placeInView(uint32_t rec);
+    bool passes(RowId rec) const { return store_->passes(rec, scanSpec()); }
+    ScanSpec scanSpec() const;
+    int placeInView(RowId rec);
     void masterMoved();
     Variant masterValue() const;
-    Variant readRecord(uint32_t rec, const Field* f) const;
-    // Key parts for the key index: 1 ready, -1 the values can match nothing, -2 no index fits.
-    int keyParts(const std::vector<const Field*>& keys, const std::vector<Variant>& values,
-                 std::vector<int>& cols, std::vector<dbf::KeyIndex::Part>& parts,
-                 std::vector<std::string>& texts) const;
+    // The store's columns of fields named by a key; false when one is a lookup or unbound (-1).
+    bool keyColumns(const std::vector<const Field*>& keys, std::vector<int>& cols,
+                    std::vector<FieldKind>& kinds) const;
     // The checks of a write past the filter; the record the cursor stands on, or -1.
     int64_t beginStoredWrite();
-    void storedWritten(uint32_t rec, int64_t cursorRec);
-    // The record's bytes with the buffer's values; only, when given, is the one field written.
+    void storedWritten(RowId rec, int64_t cursorRec);
     void lockRow(size_t row) override;
     void unlockRow() override;
     void noticeStoredChanges() override;
-    // Runs a record write; memo texts it wrote are taken back when it fails.
-    void storeRecord(const std::function<void()>& write);
-    std::string encodeRecord(const std::vector<Variant>& buffer, uint32_t rec, bool inserting,
-                             const Field* only = nullptr) const;
+    // The buffer's values for the store; only, when given, is the one field written.
+    std::vector<ColumnValue> columnValues(const std::vector<Variant>& buffer,
+                                          const Field* only = nullptr) const;
 
     QString databaseName_, tableName_, indexName_, keyIndexFields_;
-    std::vector<int> keyColumns_;
-    std::vector<uint32_t> indexCandidates(const std::vector<int>& cols,
-                                          const std::vector<dbf::KeyIndex::Part>& parts) const;
     bool readOnly_ = false;
-    std::shared_ptr<dbf::DbfFile> file_;
-    // The view: record numbers in view order. A view of every record in stored order is kept
+    std::unique_ptr<RecordStore> store_;
+    // The view: row ids in view order. A view of every record in stored order is kept
     // as just its length, which saves 4 bytes a record on the big tables.
-    std::vector<uint32_t> view_;
+    std::vector<RowId> view_;
     bool identity_ = false;
     uint32_t identityCount_ = 0;
-    uint32_t recAt(size_t row) const { return identity_ ? uint32_t(row) : view_[row]; }
-    int rowOf(uint32_t rec) const; // -1 when the record is not in the view
+    RowId recAt(size_t row) const { return identity_ ? RowId(row) : view_[row]; }
+    int rowOf(RowId rec) const; // -1 when the record is not in the view
     void materialize();
     FilterExpr filterExpr_;
     int sortColumn_ = -1;
@@ -130,11 +123,10 @@ private:
     double masterKey_ = 0;
     bool defaultFields_ = false;
     int64_t editLock_ = -1; // the record whose lock an edit holds
-    uint32_t cutsSeen_ = 0; // the file's cuts when the view was built
-    int64_t lastLook_ = 0;  // steady-clock ms of the last look at the file from a move
+    uint32_t cutsSeen_ = 0; // the store's cuts when the view was built
+    int64_t lastLook_ = 0;  // steady-clock ms of the last look at the store from a move
     QString numberField_, numberScope_;
-    int numberColumn_ = -1, numberScopeColumn_ = -1;
-    void giveFreeNumber(std::string& record, uint32_t count) const;
+    NumberRule numberRule_;
 };
 
 } // namespace db

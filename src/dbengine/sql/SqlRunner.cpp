@@ -2,6 +2,9 @@
 
 #include "DbfModule.h"
 #include "Errors.h"
+#include "StoreModule.h"
+#include "dataset/RecordStore.h"
+#include "dataset/ServerTables.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -52,6 +55,20 @@ bool mentioned(const QString& sqlText, const QString& name) {
     return false;
 }
 
+// The server's tables the query names, read through their record stores.
+void registerServerTables(sqlite3* db, const QString& url, const QString& sqlText, Broken& broken) {
+    for (const QString& name : serverTables(url)) {
+        if (!mentioned(sqlText, name)) continue;
+        const QString ddl = QStringLiteral("CREATE VIRTUAL TABLE temp.%1 USING store(%2, %3)")
+                                .arg(quoted(name, u'"'), quoted(url, u'\''), quoted(name, u'\''));
+        char* err = nullptr;
+        if (sqlite3_exec(db, ddl.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+            broken[name.toLower()] = QString::fromUtf8(err ? err : sqlite3_errmsg(db));
+            sqlite3_free(err);
+        }
+    }
+}
+
 Connection openConnection(const QString& directory, const QString& sqlText, Broken& broken) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(":memory:", &raw,
@@ -60,6 +77,11 @@ Connection openConnection(const QString& directory, const QString& sqlText, Brok
     if (rc != SQLITE_OK)
         fail(QStringLiteral("Cannot start the SQL engine: %1").arg(QString::fromUtf8(sqlite3_errstr(rc))));
     if (registerDbfModule(db.get()) != SQLITE_OK) fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
+    if (isServerLocation(directory)) {
+        if (registerStoreModule(db.get()) != SQLITE_OK) fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
+        registerServerTables(db.get(), directory, sqlText, broken);
+        return db;
+    }
 
     QDir dir(directory);
     if (!QFileInfo(directory).isReadable())
@@ -291,7 +313,8 @@ qint64 memoryLimit() {
 ResultSet runSelect(const QString& directory, const QString& sqlText,
                     const std::map<QString, Variant>& params) {
     if (directory.isEmpty()) fail(QStringLiteral("No directory was given for the query"));
-    if (!QFileInfo(directory).isDir()) fail(QStringLiteral("Directory %1 does not exist").arg(directory));
+    if (!isServerLocation(directory) && !QFileInfo(directory).isDir())
+        fail(QStringLiteral("Directory %1 does not exist").arg(directory));
 
     // The only SQLite user of the program: its whole heap is the query's.
     sqlite3_hard_heap_limit64(limitBytes);

@@ -1,0 +1,53 @@
+#include "RecordStore.h"
+#include "ServerTables.h"
+
+#include "../Errors.h"
+
+#include <QHash>
+
+namespace db {
+
+namespace {
+QHash<QString, StoreOpener>& openers() {
+    static QHash<QString, StoreOpener> map;
+    return map;
+}
+QHash<QString, StoreLister>& listers() {
+    static QHash<QString, StoreLister> map;
+    return map;
+}
+QString schemeOf(const QString& location) {
+    const qsizetype at = location.indexOf(QLatin1String("://"));
+    return at > 0 ? location.left(at).toLower() : QString();
+}
+} // namespace
+
+void registerStore(const QString& scheme, StoreOpener opener) {
+    openers().insert(scheme.toLower(), std::move(opener));
+}
+
+void registerStoreLister(const QString& scheme, StoreLister lister) {
+    listers().insert(scheme.toLower(), std::move(lister));
+}
+
+QStringList serverTables(const QString& url) {
+    auto it = listers().constFind(schemeOf(url));
+    if (it == listers().constEnd()) openServerStore(url, QString(), true); // says what is missing
+    return (*it)(url);
+}
+
+bool isServerLocation(const QString& location) {
+    const QString scheme = schemeOf(location);
+    return scheme == QLatin1String("postgresql") || scheme == QLatin1String("postgres");
+}
+
+std::unique_ptr<RecordStore> openServerStore(const QString& url, const QString& table, bool readOnly) {
+    auto it = openers().constFind(schemeOf(url));
+    if (it == openers().constEnd())
+        throw DatabaseError(QStringLiteral("This program cannot open %1: it was built without the client of "
+                                           "that database server")
+                                .arg(url));
+    return (*it)(url, table, readOnly);
+}
+
+} // namespace db

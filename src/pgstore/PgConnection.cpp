@@ -1,0 +1,183 @@
+#include "PgConnection.h"
+
+#include "Errors.h"
+#include "dbf/DbfFile.h"
+
+#include <QHash>
+#include <QUrl>
+#include <libpq-fe.h>
+
+namespace pg {
+
+namespace {
+std::function<QString(const QString&)>& prompt() {
+    static std::function<QString(const QString&)> p;
+    return p;
+}
+QHash<QString, std::shared_ptr<Connection>>& pool() {
+    static QHash<QString, std::shared_ptr<Connection>> map;
+    return map;
+}
+QString serverText(const char* s) {
+    return QString::fromUtf8(s).trimmed();
+}
+} // namespace
+
+void setPasswordPrompt(std::function<QString(const QString&)> p) {
+    prompt() = std::move(p);
+}
+
+QString ident(const QString& name) {
+    QString q = name;
+    q.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+Result::~Result() {
+    if (r_) PQclear(r_);
+}
+
+Result& Result::operator=(Result&& o) noexcept {
+    if (this != &o) {
+        if (r_) PQclear(r_);
+        r_ = o.r_;
+        o.r_ = nullptr;
+    }
+    return *this;
+}
+
+int Result::rows() const {
+    return r_ ? PQntuples(r_) : 0;
+}
+int Result::columns() const {
+    return r_ ? PQnfields(r_) : 0;
+}
+bool Result::isNull(int row, int col) const {
+    return PQgetisnull(r_, row, col) != 0;
+}
+QString Result::text(int row, int col) const {
+    return QString::fromUtf8(PQgetvalue(r_, row, col), PQgetlength(r_, row, col));
+}
+const char* Result::raw(int row, int col) const {
+    return PQgetvalue(r_, row, col);
+}
+
+QString Connection::safeUrl(const QString& url) {
+    QUrl u(url);
+    if (!u.isValid()) return url;
+    u.setPassword(QString());
+    return u.toString();
+}
+
+Connection::Connection(QString url) : url_(std::move(url)) {
+    connect();
+}
+
+Connection::~Connection() {
+    if (conn_) PQfinish(conn_);
+}
+
+void Connection::connect() {
+    if (conn_) PQfinish(conn_);
+    const QByteArray info = url_.toUtf8();
+    conn_ = PQconnectdb(info.constData());
+    if (PQstatus(conn_) == CONNECTION_BAD && PQconnectionNeedsPassword(conn_) && prompt()) {
+        const QString password = prompt()(safeUrl(url_));
+        if (!password.isEmpty()) {
+            PQfinish(conn_);
+            const QByteArray pw = password.toUtf8();
+            const char* keys[] = {"dbname", "password", nullptr};
+            const char* values[] = {info.constData(), pw.constData(), nullptr};
+            conn_ = PQconnectdbParams(keys, values, 1);
+        }
+    }
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        const QString why = serverText(PQerrorMessage(conn_));
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw db::DatabaseError(
+            QStringLiteral("Cannot connect to the database server %1: %2").arg(safeUrl(url_), why));
+    }
+    PQsetClientEncoding(conn_, "UTF8");
+    // Dates read as ISO text; a write to a row another session holds waits as a file lock would.
+    for (const char* s :
+         {"SET DateStyle = ISO", "SET lock_timeout = '2s'", "SET client_min_messages = warning"})
+        PQclear(PQexec(conn_, s));
+}
+
+std::shared_ptr<Connection> Connection::shared(const QString& url) {
+    auto it = pool().find(url);
+    if (it != pool().end()) return *it;
+    auto c = std::make_shared<Connection>(url);
+    pool().insert(url, c);
+    return c;
+}
+
+void Connection::dropShared() {
+    pool().clear();
+}
+
+void Connection::fail(PGresult* r, const QString& sql) {
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    const QString code = state ? QString::fromLatin1(state) : QString();
+    QString why = serverText(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+    if (r) PQclear(r);
+    if (code == QLatin1String("55P03")) throw db::DatabaseError(QString::fromLatin1(dbf::kRecordLocked));
+    if (!conn_ || PQstatus(conn_) == CONNECTION_BAD)
+        throw db::DatabaseError(
+            QStringLiteral("The connection to the database server %1 was lost (%2). Nothing of "
+                           "this step was stored; the next action connects again")
+                .arg(safeUrl(url_), why));
+    if (why.isEmpty()) why = sql;
+    throw db::DatabaseError(QStringLiteral("Database server %1: %2").arg(safeUrl(url_), why));
+}
+
+Result Connection::exec(const QString& sql, const std::vector<Param>& params) {
+    if (!conn_ || PQstatus(conn_) == CONNECTION_BAD) {
+        // A transaction cut off with the connection is gone: its caller must start again.
+        if (depth_ > 0)
+            throw db::DatabaseError(
+                QStringLiteral("The connection to the database server %1 was lost").arg(safeUrl(url_)));
+        connect();
+    }
+    std::vector<QByteArray> texts;
+    texts.reserve(params.size());
+    std::vector<const char*> values;
+    for (const Param& p : params) {
+        texts.push_back(p ? p->toUtf8() : QByteArray());
+        values.push_back(p ? texts.back().constData() : nullptr);
+    }
+    const QByteArray q = sql.toUtf8();
+    PGresult* r =
+        PQexecParams(conn_, q.constData(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
+    const auto status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(r, sql);
+    return Result(r);
+}
+
+void Connection::transaction(const std::function<void()>& fn) {
+    if (depth_ > 0) {
+        ++depth_;
+        try {
+            fn();
+        } catch (...) {
+            --depth_;
+            throw;
+        }
+        --depth_;
+        return;
+    }
+    exec(QStringLiteral("BEGIN"));
+    depth_ = 1;
+    try {
+        fn();
+        exec(QStringLiteral("COMMIT"));
+    } catch (...) {
+        depth_ = 0;
+        if (conn_ && PQstatus(conn_) == CONNECTION_OK) PQclear(PQexec(conn_, "ROLLBACK"));
+        throw;
+    }
+    depth_ = 0;
+}
+
+} // namespace pg

@@ -1,0 +1,79 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace pg {
+
+// A parameter of a statement: text as PostgreSQL reads it, or SQL NULL.
+using Param = std::optional<QString>;
+
+// The rows of one statement, as text.
+class Result {
+public:
+    explicit Result(pg_result* r = nullptr) : r_(r) {}
+    ~Result();
+    Result(Result&& o) noexcept : r_(o.r_) { o.r_ = nullptr; }
+    Result& operator=(Result&& o) noexcept;
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    int rows() const;
+    int columns() const;
+    bool isNull(int row, int col) const;
+    QString text(int row, int col) const;
+    const char* raw(int row, int col) const;
+
+private:
+    pg_result* r_;
+};
+
+// One libpq connection. Statements run one at a time; a connection that broke is opened again
+// at the next statement, never in the middle of a transaction.
+class Connection {
+public:
+    // Throws DatabaseError saying in plain words why the server refused or could not be reached.
+    explicit Connection(QString url);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The connection the tables of one database share within a process.
+    static std::shared_ptr<Connection> shared(const QString& url);
+    // Closes the shared connections (tests that stop their server).
+    static void dropShared();
+
+    const QString& url() const { return url_; }
+    // The URL without a password, for messages.
+    static QString safeUrl(const QString& url);
+
+    // Runs a statement; throws DatabaseError with the server's message. A row lock another
+    // session holds becomes "Record locked by another user.".
+    Result exec(const QString& sql, const std::vector<Param>& params = {});
+    bool inTransaction() const { return depth_ > 0; }
+    // Nested calls join the outer transaction; the outermost one commits, or rolls back when fn throws.
+    void transaction(const std::function<void()>& fn);
+
+private:
+    void connect();
+    [[noreturn]] void fail(pg_result* r, const QString& sql);
+
+    QString url_;
+    pg_conn* conn_ = nullptr;
+    int depth_ = 0;
+};
+
+// How a password is asked for when neither the URL nor ~/.pgpass gives one (the program sets a
+// dialog; without one the login fails with the server's message).
+void setPasswordPrompt(std::function<QString(const QString& url)> prompt);
+
+// Quotes an identifier for SQL.
+QString ident(const QString& name);
+
+} // namespace pg

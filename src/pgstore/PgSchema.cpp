@@ -1,0 +1,104 @@
+#include "PgSchema.h"
+
+#include "Errors.h"
+#include "PgConnection.h"
+#include "data/Schema.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace pg {
+
+namespace {
+QString tableName(const schema::TableDef& t) {
+    return QFileInfo(QLatin1String(t.file)).completeBaseName().toLower();
+}
+
+QString columnType(const dbf::FieldDef& f) {
+    switch (f.type) {
+    case 'C':
+        return QStringLiteral("varchar(%1) NOT NULL DEFAULT ''").arg(f.length);
+    case 'D':
+        return QStringLiteral("date");
+    case 'M':
+        return QStringLiteral("text NOT NULL DEFAULT ''");
+    case 'L':
+        return QStringLiteral("boolean");
+    default:
+        return QStringLiteral("numeric(%1,%2)").arg(f.length).arg(f.decimals);
+    }
+}
+
+// The fields a tag's key expression names, e.g. STR(NOMU,10)+STR(NOMTESTIR,10) gives NOMU, NOMTESTIR.
+QStringList keyFields(const QString& expr, const schema::TableDef& t) {
+    QStringList out;
+    static const QRegularExpression word(QStringLiteral("[A-Za-z_][A-Za-z0-9_]*"));
+    for (auto it = word.globalMatch(expr); it.hasNext();) {
+        const QString w = it.next().captured().toUpper();
+        for (const auto& f : t.fields)
+            if (QString::fromStdString(f.name) == w && !out.contains(w)) out << w;
+    }
+    return out;
+}
+
+// Keys no two rows may share, as the program numbers and finds them.
+QStringList uniqueKeys(const QString& table) {
+    if (table == QLatin1String("bd_org")) return {QStringLiteral("nom_org")};
+    if (table == QLatin1String("bd_anket")) return {QStringLiteral("nomu, nomtestir")};
+    if (table == QLatin1String("bd_rezult")) return {QStringLiteral("nomu, nomtestir, nomtesta, nomvopr")};
+    return {};
+}
+} // namespace
+
+QStringList createStatements() {
+    QStringList out;
+    for (const auto& t : schema::tables()) {
+        const QString name = tableName(t);
+        QStringList cols{QStringLiteral("id serial PRIMARY KEY")};
+        for (const auto& f : t.fields)
+            cols << QStringLiteral("%1 %2").arg(QString::fromStdString(f.name).toLower(), columnType(f));
+        out << QStringLiteral("CREATE TABLE %1 (%2)").arg(name, cols.join(QLatin1String(", ")));
+        for (const auto& tag : t.tags) {
+            const QStringList fields = keyFields(QString::fromStdString(tag.expr), t);
+            if (fields.isEmpty()) continue;
+            out << QStringLiteral("CREATE INDEX %1_%2 ON %1 (%3)")
+                       .arg(name, QString::fromStdString(tag.name).toLower(),
+                            fields.join(QLatin1String(", ")).toLower());
+        }
+        int n = 0;
+        for (const QString& key : uniqueKeys(name))
+            out << QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %1_unique%2 UNIQUE (%3)")
+                       .arg(name)
+                       .arg(++n)
+                       .arg(key);
+    }
+    return out;
+}
+
+QStringList existingTables(const QString& url) {
+    Connection& c = *Connection::shared(url); // inside a caller's transaction, when there is one
+    QStringList names;
+    for (const auto& t : schema::tables())
+        names << tableName(t);
+    Result r =
+        c.exec(QStringLiteral("SELECT table_name FROM information_schema.tables WHERE table_schema = "
+                              "current_schema() AND table_name = ANY(string_to_array($1, ',')) ORDER BY 1"),
+               {names.join(QLatin1Char(','))});
+    QStringList out;
+    for (int i = 0; i < r.rows(); ++i)
+        out << r.text(i, 0);
+    return out;
+}
+
+void createDatabase(const QString& url, bool force) {
+    Connection& c = *Connection::shared(url);
+    c.transaction([&] {
+        for (const auto& t : schema::tables()) {
+            if (force) c.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(tableName(t)));
+        }
+        for (const QString& s : createStatements())
+            c.exec(s);
+    });
+}
+
+} // namespace pg

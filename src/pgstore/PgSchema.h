@@ -1,0 +1,18 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+namespace pg {
+
+// The program's ten tables in a PostgreSQL database: the dBASE fields' names in lower case, a
+// serial row id, an index for each production-index tag, and the unique keys the program keeps
+// (institution numbers, testee numbers within an institution, one answer row per question).
+// One transaction (joining the caller's on the shared connection): a failure leaves the
+// database as it was. force drops the tables first.
+void createDatabase(const QString& url, bool force = false);
+// The program's tables the database already holds.
+QStringList existingTables(const QString& url);
+// The CREATE statements, for the administrators' notes and the tests.
+QStringList createStatements();
+
+} // namespace pg

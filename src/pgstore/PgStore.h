@@ -1,0 +1,82 @@
+#pragma once
+#include "PgConnection.h"
+#include "dataset/RecordStore.h"
+
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+namespace pg {
+
+// The rows of one table of a PostgreSQL database. A row id is the table's serial id column; the
+// other columns have the dBASE fields' names in lower case. A view holds the rows it showed
+// last; writes go to the server at once, each in its own transaction.
+class PgStore : public db::RecordStore {
+public:
+    PgStore(const QString& url, const QString& table, bool readOnly);
+    ~PgStore() override;
+
+    const std::vector<db::StoreColumn>& columns() const override { return columns_; }
+    int columnIndex(const QString& name) const override;
+    bool writable() const override { return !readOnly_; }
+    void bindFilter(db::FilterExpr& e) const override;
+
+    void refresh() override {}
+    uint32_t cuts() const override { return cuts_; }
+    QString detachedReason() const override { return {}; }
+    bool contains(db::RowId id) const override;
+
+    void scan(const db::ScanSpec& spec, db::RowSet& out) override;
+    bool passes(db::RowId id, const db::ScanSpec& spec) const override;
+    bool before(db::RowId a, db::RowId b, const db::ScanSpec& spec) const override;
+    db::Variant read(db::RowId id, int column, db::FieldKind kind) const override;
+    int64_t find(const std::vector<int>& columns, const std::vector<db::FieldKind>& kinds,
+                 const std::vector<db::Variant>& values) const override;
+    int candidates(const std::vector<int>&, const std::vector<db::Variant>&,
+                   std::vector<db::RowId>&) const override {
+        return -2;
+    }
+
+    db::RowId append(const std::vector<db::ColumnValue>& values, const db::NumberRule& rule) override;
+    void write(db::RowId id, const std::vector<db::ColumnValue>& values) override;
+    void setDeleted(db::RowId id, bool deleted) override;
+    bool lockRow(db::RowId id) override;
+    void unlockRow(db::RowId id) override;
+    void reloadRow(db::RowId id) override;
+    void underAppendLock(const std::function<void()>& fn) override;
+
+    // Makes PostgreSQL URLs openable by db::Table (postgresql://, postgres://).
+    static void registerScheme();
+
+private:
+    struct Column {
+        QString sqlName; // quoted
+        char type = 'C'; // C N D M L, as the dBASE field it stands for
+        int length = 0, decimals = 0;
+    };
+    QString selectList() const;
+    QString where(const db::ScanSpec& spec, std::vector<Param>& params) const;
+    void keep(const Result& r, int row) const; // caches a row: id, then the columns
+    Param toParam(const db::ColumnValue& v) const;
+    QString assignments(const std::vector<db::ColumnValue>& values, std::vector<Param>& params) const;
+    double numberAt(db::RowId id, int column) const;
+    void giveFreeNumber(const db::NumberRule& rule, std::vector<db::ColumnValue>& values);
+
+    std::shared_ptr<Connection> conn_;
+    QString table_; // quoted
+    QString name_;
+    bool readOnly_;
+    std::vector<db::StoreColumn> columns_;
+    std::vector<Column> sql_;
+    uint32_t cuts_ = 0;
+    mutable std::unordered_map<db::RowId, std::vector<db::Variant>> rows_;
+    // Rows this store's edits hold. The lock itself belongs to the process: each locked row has
+    // a transaction on a connection of its own, shared by every dataset of the program that
+    // edits it, as the processes' record locks of a folder are.
+    std::map<db::RowId, int> locks_;
+    QString lockKey(db::RowId id) const;
+    Connection* lockConnection(db::RowId id) const;
+    void releaseLock(db::RowId id);
+};
+
+} // namespace pg

@@ -1,0 +1,44 @@
+#pragma once
+#include <QString>
+#include <gtest/gtest.h>
+#include <memory>
+
+// A throwaway PostgreSQL server shared by the tests of one program: started on first use in a
+// temporary folder (as nobody when run as root), reached through a Unix socket only, stopped at
+// exit. Every test gets a database of its own.
+class PgServer {
+public:
+    // The server, or null when none can be started here (why says why).
+    static PgServer* get(QString* why = nullptr);
+    // A server of the caller's own, stopped when dropped: for a test that restarts it.
+    struct Stop {
+        void operator()(PgServer* s) const;
+    };
+    static std::unique_ptr<PgServer, Stop> startPrivate(QString* why = nullptr);
+    // A new empty database; its URL.
+    QString newDatabase();
+    // The URL of the server's maintenance database.
+    QString adminUrl() const;
+    // Stops and starts the server again: connections of every client break.
+    void restart();
+    const QString& socketDir() const { return dir_; }
+    bool ownsServer() const { return own_; }
+
+private:
+    static void startOwn();
+    static PgServer* start(QString& why);
+    QString dir_;
+    bool own_ = true;
+    int databases_ = 0;
+};
+
+// Skips the test when no server can be started, but fails it in CI (CI=true), where the server
+// must run.
+#define REQUIRE_PG_SERVER(server)                                                                            \
+    QString pgWhy_;                                                                                          \
+    PgServer* server = PgServer::get(&pgWhy_);                                                               \
+    if (!server) {                                                                                           \
+        if (qEnvironmentVariable("CI") == QLatin1String("true"))                                             \
+            FAIL() << "no PostgreSQL server could be started: " << pgWhy_.toStdString();                     \
+        GTEST_SKIP() << "no PostgreSQL server could be started: " << pgWhy_.toStdString();                   \
+    }

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Starts or stops a throwaway PostgreSQL server for the tests, listening only on a Unix socket in
+# the given folder. As root, the server runs as nobody (PostgreSQL refuses to run as root).
+#   pg-server.sh start DIR   -> prints the socket folder on success
+#   pg-server.sh stop DIR
+#   pg-server.sh shared DIR   -> start afresh for a whole test run; never fails, so that the
+#                                tests themselves say why they have no server
+set -euo pipefail
+cmd=$1 dir=$2
+bindir=""
+for d in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
+  [ -x "$d/initdb" ] && { bindir=$d; break; }
+done
+[ -z "$bindir" ] && command -v initdb >/dev/null && bindir=$(dirname "$(command -v initdb)")
+[ -z "$bindir" ] && { echo "no PostgreSQL server installed (Debian package postgresql)" >&2; exit 3; }
+
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"
+  else "$@"; fi
+}
+
+case $cmd in
+shared)
+  "$0" stop "$dir" || true
+  "$0" start "$dir" || echo "no shared test server; each test program tries its own" >&2
+  exit 0
+  ;;
+start)
+  mkdir -p "$dir"
+  [ "$(id -u)" -eq 0 ] && chown nobody:nogroup "$dir"
+  chmod 700 "$dir"
+  as_owner "$bindir/initdb" -D "$dir/data" -U morv -A trust -E UTF8 --locale=C --no-sync >"$dir/initdb.log" 2>&1 ||
+    { cat "$dir/initdb.log" >&2; exit 1; }
+  # Only the socket: no TCP port for other developers' tests to clash with.
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-c listen_addresses='' -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
+    start >/dev/null || { cat "$dir/server.log" >&2; exit 1; }
+  echo "$dir"
+  ;;
+restart)
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 -m fast restart >/dev/null
+  ;;
+stop)
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -w -t 60 -m immediate stop >/dev/null 2>&1 || true
+  rm -rf "$dir"
+  ;;
+esac

@@ -1,0 +1,240 @@
+// The program's database on a PostgreSQL server: made by morv-db, read by outside readers,
+// and what a workstation is told when the server goes away or refuses it.
+#include "Errors.h"
+#include "PgConnection.h"
+#include "PgSchema.h"
+#include "PgServer.h"
+#include "PgStore.h"
+#include "TestDb.h"
+#include "dataset/Aliases.h"
+#include "dataset/Table.h"
+#include "sql/SqlRunner.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string messageOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const db::EngineError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// One table's rows as psql prints them, one JSON object a line, in stored order.
+QStringList psqlDump(const QString& url, const QString& table, const QStringList& columns) {
+    QProcess p;
+    p.start(QStringLiteral("psql"),
+            {url, QStringLiteral("-AtX"), QStringLiteral("-c"),
+             QStringLiteral("SELECT row_to_json(x) FROM (SELECT %1 FROM %2 ORDER BY id) x")
+                 .arg(columns.join(QLatin1Char(',')), table)});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Two readers' rows are the same values: names whatever their case, numbers by value, an empty
+// memo whether the reader says null or "".
+bool sameRow(const QJsonObject& a, const QJsonObject& b, QString* why) {
+    for (auto it = a.begin(); it != a.end(); ++it) {
+        const QJsonValue v = b.value(it.key().toLower());
+        const QJsonValue u = it.value();
+        const bool blankU = u.isNull() || (u.isString() && u.toString().isEmpty());
+        const bool blankV = v.isNull() || (v.isString() && v.toString().isEmpty());
+        const bool same = (blankU && blankV) ||
+                          (u.isDouble() && v.isDouble() && u.toDouble() == v.toDouble()) ||
+                          (u.isString() && v.isString() && u.toString() == v.toString());
+        if (!same) {
+            *why = QStringLiteral("%1: %2 against %3")
+                       .arg(it.key(),
+                            QString::fromUtf8(
+                                QJsonDocument(QJsonObject{{"v", u}}).toJson(QJsonDocument::Compact)),
+                            QString::fromUtf8(
+                                QJsonDocument(QJsonObject{{"v", v}}).toJson(QJsonDocument::Compact)));
+            return false;
+        }
+    }
+    return true;
+}
+
+class PgStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_PG_SERVER(s);
+        server = s;
+        pg::PgStore::registerScheme();
+        url = server->newDatabase();
+    }
+    void TearDown() override { db::Aliases::unbind("morv"); }
+    PgServer* server = nullptr;
+    QString url;
+};
+
+TEST_F(PgStoreTest, TheSampleOnTheServerHoldsEveryValueOfTheFolderSampleAsOutsideReadersSeeThem) {
+    QTemporaryDir dir;
+    QString out;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", dir.path(), "--force"}, &out), 0) << out.toStdString();
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", url}, &out), 0) << out.toStdString();
+    // A second sample into the same database is refused, and names what is there.
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"sample", url}, &out), 1);
+    EXPECT_TRUE(out.contains("already holds the program's tables")) << out.toStdString();
+
+    const QStringList tables = {"bd_test",  "bd_sprav",  "bd_vopros", "bd_otvet", "bd_org",
+                                "bd_anket", "bd_rezult", "bd_analiz", "bd_summa", "bd_rez"};
+    for (const QString& table : tables) {
+        const QStringList folder = peerDump(dir.path(), table); // python3-dbfread
+        ASSERT_FALSE(folder.isEmpty()) << table.toStdString();
+        const QStringList names = QJsonDocument::fromJson(folder[0].toUtf8()).object().keys();
+        QStringList columns;
+        for (const QString& n : names)
+            columns << n.toLower();
+        const QStringList server = psqlDump(url, table, columns);
+        ASSERT_EQ(server.size(), folder.size()) << table.toStdString();
+        for (qsizetype i = 0; i < folder.size(); ++i) {
+            QString why;
+            ASSERT_TRUE(sameRow(QJsonDocument::fromJson(folder[i].toUtf8()).object(),
+                                QJsonDocument::fromJson(server[i].toUtf8()).object(), &why))
+                << table.toStdString() << " row " << i + 1 << ": " << why.toStdString();
+        }
+    }
+}
+
+TEST_F(PgStoreTest, MigrationCarriesEveryValueIntoTheServerAndBackIntoANewFolderOrLeavesTheTargetAsItWas) {
+    QTemporaryDir work;
+    const QString office = work.filePath("office"), back = work.filePath("back");
+    QString out;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", office}, &out), 0) << out.toStdString();
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"migrate", office, url}, &out), 0) << out.toStdString();
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"migrate", url, back}, &out), 0) << out.toStdString();
+    // The new folder reads cleanly with an outside reader, its indexes check, and every value of
+    // every table is the office's.
+    EXPECT_EQ(peerCheck(back, &out), 0) << out.toStdString();
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"check", back}, &out), 0) << out.toStdString();
+    for (const QString table : {"bd_test", "bd_sprav", "bd_vopros", "bd_otvet", "bd_org", "bd_anket",
+                                "bd_rezult", "bd_analiz", "bd_summa", "bd_rez"}) {
+        const QStringList before = peerDump(office, table);
+        ASSERT_FALSE(before.isEmpty()) << table.toStdString();
+        EXPECT_EQ(peerDump(back, table), before) << table.toStdString();
+    }
+    // An existing target is refused and left alone.
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"migrate", url, back}, &out), 1);
+    EXPECT_TRUE(out.contains("exists")) << out.toStdString();
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"migrate", office, url}, &out), 1);
+    EXPECT_TRUE(out.contains("already holds")) << out.toStdString();
+
+    // A folder the server refuses halfway (two institutions with one number) leaves the
+    // database without a single table or row of it.
+    TestDb broken;
+    broken.add("bd_sprav.dbf", {1, 1, QStringLiteral("Школа")});
+    broken.add("bd_org.dbf", {7.0, 1, QStringLiteral("Первая")});
+    broken.add("bd_org.dbf", {7.0, 1, QStringLiteral("Вторая")});
+    const QString fresh = server->newDatabase();
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"migrate", broken.dir(), fresh}, &out), 1);
+    EXPECT_TRUE(out.contains("bd_org")) << out.toStdString();
+    EXPECT_TRUE(pg::existingTables(fresh).isEmpty());
+}
+
+TEST_F(PgStoreTest, StatisticsQueriesMeanTheSameOnTheServerAndChangeNothing) {
+    QTemporaryDir dir;
+    QString out;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", dir.path(), "--force"}, &out), 0) << out.toStdString();
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", url}, &out), 0) << out.toStdString();
+    const std::map<QString, db::Variant> params = {{"NT", 1}};
+    for (const QString& q :
+         {QStringLiteral("select KRIT, count(*), avg(BALL), min(DATA) from bd_rez where NOMTESTA = :NT "
+                         "group by KRIT order by KRIT"),
+          QStringLiteral("select a.FAMTESTIR, r.BALL from bd_anket a join bd_rez r on "
+                         "r.NOMU = a.NOMU and r.NOMTESTIR = a.NOMTESTIR where r.KRIT = 1 "
+                         "order by r.BALL, a.FAMTESTIR"),
+          QStringLiteral("select upper(substr(NAME, 1, 5)), length(XARAKT) from bd_test order by NTEST")}) {
+        const db::sql::ResultSet folder = db::sql::runSelect(dir.path(), q, params);
+        const db::sql::ResultSet server = db::sql::runSelect(url, q, params);
+        ASSERT_EQ(server.rows.size(), folder.rows.size()) << q.toStdString();
+        ASSERT_GT(folder.rows.size(), 0u) << q.toStdString();
+        for (size_t r = 0; r < folder.rows.size(); ++r)
+            for (int c = 0; c < folder.rows.columnCount(); ++c)
+                EXPECT_TRUE(server.rows.value(r, c).sameAs(folder.rows.value(r, c)))
+                    << q.toStdString() << " row " << r << " column " << c << ": "
+                    << server.rows.value(r, c).toString().toStdString() << " against "
+                    << folder.rows.value(r, c).toString().toStdString();
+    }
+    // The server's own arithmetic agrees with the average the program computes.
+    QProcess psql;
+    psql.start("psql", {url, "-AtX", "-c", "SELECT round(avg(ball), 6) FROM bd_rez WHERE krit = 2"});
+    psql.waitForFinished(30000);
+    const double byServer = QString::fromUtf8(psql.readAllStandardOutput()).trimmed().toDouble();
+    const double byProgram = db::sql::runSelect(url, "select avg(BALL) from bd_rez where KRIT = 2", {})
+                                 .rows.value(0, 0)
+                                 .toDouble();
+    EXPECT_NEAR(byProgram, byServer, 1e-6);
+    // Nothing but reading.
+    const std::string m = messageOf([&] { db::sql::runSelect(url, "delete from bd_rez", {}); });
+    EXPECT_NE(m, "no error");
+    EXPECT_EQ(pg::Connection(url).exec("SELECT count(*) FROM bd_rez").text(0, 0).toInt(),
+              db::sql::runSelect(dir.path(), "select count(*) from bd_rez", {}).rows.value(0, 0).toInt());
+}
+
+TEST_F(PgStoreTest, AServerRestartedMidRunLosesNoClickAndTheNextActionConnectsAgain) {
+    // A server of its own: a restart would break the other tests' connections.
+    QString why;
+    auto own = PgServer::startPrivate(&why);
+    ASSERT_TRUE(own) << why.toStdString();
+    url = own->newDatabase();
+    pg::createDatabase(url);
+    db::Aliases::bind("morv", url);
+    db::Table anket;
+    anket.setDatabaseName("morv");
+    anket.setTableName("bd_anket.dbf");
+    anket.open();
+    anket.append();
+    anket.setFields({1.0, 1.0, QStringLiteral("Иванов")});
+    own->restart();
+    const std::string m = messageOf([&] { anket.post(); });
+    EXPECT_NE(m.find("was lost"), std::string::npos) << m;
+    EXPECT_NE(m.find("Nothing of this step was stored"), std::string::npos) << m;
+    EXPECT_EQ(anket.state(), db::DataSetState::Insert); // not shown as stored
+    anket.post();                                       // the next action connects again
+    EXPECT_EQ(anket.state(), db::DataSetState::Browse);
+    EXPECT_EQ(pg::Connection(url).exec("SELECT count(*), min(famtestir) FROM bd_anket").text(0, 0), "1");
+    anket.refresh();
+    EXPECT_EQ(anket.recordCount(), 1);
+    EXPECT_EQ(anket.fieldByName("FAMTESTIR")->asString(), QStringLiteral("Иванов"));
+}
+
+TEST_F(PgStoreTest, AnAliasNamesTheServerWithoutAPasswordAndTheStartSaysWhatIsWrong) {
+    QTemporaryDir cfg;
+    qputenv("MORV_ALIASES", cfg.filePath("aliases.ini").toUtf8());
+    QString out;
+    // A password never goes into the alias file.
+    QString withPassword = url;
+    withPassword.replace("postgresql://morv@", "postgresql://morv:secret@");
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"alias", "morv", withPassword}, &out), 2);
+    EXPECT_TRUE(out.contains("~/.pgpass")) << out.toStdString();
+    EXPECT_FALSE(QFile::exists(cfg.filePath("aliases.ini")));
+    // A database without the tables: the alias is written with a warning, the open names the table.
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"alias", "morv", url}, &out), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("holds 0 of the program's ten tables")) << out.toStdString();
+    EXPECT_EQ(QSettings(cfg.filePath("aliases.ini"), QSettings::IniFormat).value("morv/path").toString(),
+              url);
+    db::Table t;
+    t.setDatabaseName("morv");
+    t.setTableName("bd_anket.dbf");
+    std::string m = messageOf([&] { t.open(); });
+    EXPECT_NE(m.find("Table bd_anket not found in the database"), std::string::npos) << m;
+    // A login the server refuses.
+    QString stranger = url;
+    stranger.replace("postgresql://morv@", "postgresql://stranger@");
+    db::Aliases::bind("morv", stranger);
+    m = messageOf([&] { t.open(); });
+    EXPECT_NE(m.find("Cannot connect to the database server"), std::string::npos) << m;
+    EXPECT_NE(m.find("stranger"), std::string::npos) << m;
+    qunsetenv("MORV_ALIASES");
+}
+
+} // namespace

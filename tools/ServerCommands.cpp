@@ -1,0 +1,204 @@
+#include "ServerCommands.h"
+
+#include "Errors.h"
+#include "PgConnection.h"
+#include "PgSchema.h"
+#include "PgStore.h"
+#include "SampleData.h"
+#include "data/Schema.h"
+#include "dataset/Aliases.h"
+#include "dataset/RecordStore.h"
+#include "dataset/Table.h"
+#include "dbf/DbfFile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <QRegularExpression>
+#include <QUrl>
+#include <cstdio>
+#include <unistd.h>
+
+namespace server {
+
+namespace {
+void say(const QString& line) {
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+}
+
+// Makes the program's tables, refusing a database that holds any of them unless forced.
+void makeTables(const QString& url, bool force) {
+    const QStringList existing = pg::existingTables(url);
+    if (!existing.isEmpty() && !force)
+        throw db::DatabaseError(
+            QStringLiteral("%1 already holds the program's tables (%2); --force replaces them")
+                .arg(pg::Connection::safeUrl(url), existing.join(QLatin1String(", "))));
+    pg::createDatabase(url, force);
+}
+
+int create(const QString& url, bool force, bool withSample) {
+    makeTables(url, force);
+    if (withSample) {
+        sample::fill(url);
+        say(QStringLiteral("Sample database written to %1").arg(pg::Connection::safeUrl(url)));
+    } else {
+        sample::fillDictionaries(url);
+        say(QStringLiteral("Created the program's tables with the standard dictionaries in %1")
+                .arg(pg::Connection::safeUrl(url)));
+    }
+    return 0;
+}
+
+int alias(const QString& name, const QString& url) {
+    if (name.isEmpty() || name.contains(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]")))) {
+        std::fputs("alias name may hold only Latin letters, digits and _\n", stderr);
+        return 2;
+    }
+    if (!QUrl(url).password().isEmpty()) {
+        // The configuration file is no place for a password: ~/.pgpass is.
+        std::fputs("the URL holds a password: put it in ~/.pgpass (or let the program ask) and give the URL "
+                   "without it\n",
+                   stderr);
+        return 2;
+    }
+    const QStringList existing = pg::existingTables(url); // also proves the server lets us in
+    if (existing.size() < 10)
+        std::fputs(
+            QStringLiteral("warning: %1 holds %2 of the program's ten tables; run 'morv-db create %1'\n")
+                .arg(pg::Connection::safeUrl(url))
+                .arg(existing.size())
+                .toUtf8()
+                .constData(),
+            stderr);
+    say(db::Aliases::store(name, url));
+    say(QStringLiteral("  [%1] path=%2").arg(name, url));
+    return 0;
+}
+} // namespace
+
+namespace {
+// Opens one table of a folder or server database for the copy.
+void openFor(db::Table& t, const QString& where, const QString& alias, const char* file) {
+    if (db::isServerLocation(where)) {
+        db::Aliases::bind(alias, where);
+        t.setDatabaseName(alias);
+        t.setTableName(QString::fromLatin1(file));
+    } else {
+        t.setTableName(QDir(where).filePath(QString::fromLatin1(file)));
+    }
+    t.open();
+    if (t.file()) t.file()->setDurable(false); // a new folder is synced once it is whole
+}
+
+// Copies every row of the ten tables, every field by name.
+qint64 copyTables(const QString& src, const QString& dst) {
+    qint64 rows = 0;
+    for (const auto& def : schema::tables()) {
+        db::Table from, to;
+        openFor(from, src, QStringLiteral("morv_migrate_from"), def.file);
+        openFor(to, dst, QStringLiteral("morv_migrate_to"), def.file);
+        std::vector<const db::Field*> source;
+        for (const db::Field* f : to.fields())
+            source.push_back(from.fieldByName(f->fieldName()));
+        std::vector<db::Variant> values(source.size());
+        for (int r = 0; r < from.recordCount(); ++r) {
+            for (size_t c = 0; c < source.size(); ++c)
+                values[c] = from.valueAt(r, source[c]);
+            to.appendStored(values);
+            ++rows;
+        }
+        if (to.file()) {
+            to.file()->setDurable(true);
+            to.refresh();
+        }
+    }
+    return rows;
+}
+
+void syncFolder(const QString& dir) {
+    for (const QString& f : QDir(dir).entryList(QDir::Files)) {
+        QFile file(QDir(dir).filePath(f));
+        if (file.open(QIODevice::ReadWrite)) ::fsync(file.handle());
+    }
+}
+
+// A server into a new folder: made beside it under another name and renamed into place whole.
+int migrateToFolder(const QString& url, const QString& dir) {
+    if (QFileInfo::exists(dir))
+        throw db::DatabaseError(QStringLiteral("%1 exists: migrate makes a new folder").arg(dir));
+    const QString parent = QFileInfo(dir).absolutePath();
+    QTemporaryDir tmp(parent + QStringLiteral("/.morv-migrate-XXXXXX"));
+    if (!tmp.isValid()) throw db::DatabaseError(QStringLiteral("Cannot create a folder in %1").arg(parent));
+    schema::createDatabase(tmp.path(), false);
+    const qint64 rows = copyTables(url, tmp.path());
+    schema::createIndexes(tmp.path());
+    syncFolder(tmp.path());
+    if (!QDir().rename(tmp.path(), dir))
+        throw db::DatabaseError(QStringLiteral("Cannot rename %1 to %2").arg(tmp.path(), dir));
+    tmp.setAutoRemove(false);
+    say(QStringLiteral("%1 rows copied from %2 into %3").arg(rows).arg(pg::Connection::safeUrl(url), dir));
+    return 0;
+}
+
+// A folder into a server database: the tables made and filled in one transaction.
+int migrateToServer(const QString& dir, const QString& url, bool force) {
+    for (const auto& def : schema::tables())
+        if (!QFileInfo::exists(QDir(dir).filePath(QString::fromLatin1(def.file))) &&
+            !QDir(dir).entryList({QString::fromLatin1(def.file)}, QDir::Files).size())
+            throw db::DatabaseError(
+                QStringLiteral("%1 lacks the table %2").arg(dir, QString::fromLatin1(def.file)));
+    qint64 rows = 0;
+    pg::Connection::shared(url)->transaction([&] {
+        const QStringList existing = pg::existingTables(url);
+        if (!existing.isEmpty() && !force)
+            throw db::DatabaseError(
+                QStringLiteral("%1 already holds the program's tables (%2); --force replaces them")
+                    .arg(pg::Connection::safeUrl(url), existing.join(QLatin1String(", "))));
+        pg::createDatabase(url, force);
+        rows = copyTables(dir, url);
+    });
+    say(QStringLiteral("%1 rows copied from %2 into %3").arg(rows).arg(dir, pg::Connection::safeUrl(url)));
+    return 0;
+}
+} // namespace
+
+int dispatch(const QString& command, const QStringList& args) {
+    QStringList plain = args;
+    const bool force = plain.removeAll(QStringLiteral("--force")) > 0;
+    if (command == QLatin1String("alias") && plain.size() == 2 && db::isServerLocation(plain[1])) {
+        pg::PgStore::registerScheme();
+        return alias(plain[0], plain[1]);
+    }
+    if ((command == QLatin1String("create") || command == QLatin1String("sample")) && plain.size() == 1 &&
+        db::isServerLocation(plain[0])) {
+        pg::PgStore::registerScheme();
+        return create(plain[0], force, command == QLatin1String("sample"));
+    }
+    if (command == QLatin1String("migrate")) {
+        if (plain.size() != 2) {
+            std::fputs("migrate needs SRC and DST: a folder and a postgresql:// URL, either way\n", stderr);
+            return 2;
+        }
+        pg::PgStore::registerScheme();
+        QElapsedTimer clock;
+        clock.start();
+        int status = 0;
+        if (db::isServerLocation(plain[1]) && !db::isServerLocation(plain[0]))
+            status = migrateToServer(plain[0], plain[1], force);
+        else if (db::isServerLocation(plain[0]) && !db::isServerLocation(plain[1]))
+            status = migrateToFolder(plain[0], plain[1]);
+        else {
+            std::fputs(
+                "migrate copies a folder into a server database or a server database into a new folder\n",
+                stderr);
+            return 2;
+        }
+        say(QStringLiteral("in %1 s").arg(double(clock.nsecsElapsed()) / 1e9, 0, 'f', 2));
+        return status;
+    }
+    return -1;
+}
+
+} // namespace server
