@@ -209,6 +209,10 @@ void TFormMain::buildMenu() {
     MenuReportGroup = item(MenuReportsMenu, "MenuReportGroup", QStringLiteral("Группа…"),
                            QStringLiteral("Результаты выбранного теста по всем тестируемым учреждения"),
                            &TFormMain::MenuReportGroupClick);
+    MenuReportGroupAnonymous =
+        item(MenuReportsMenu, "MenuReportGroupAnonymous", QStringLiteral("Группа без персональных данных…"),
+             QStringLiteral("Групповой отчёт, где вместо имён — коды «учреждение-тестируемый»"),
+             &TFormMain::MenuReportGroupAnonymousClick);
     MenuReportsMenu->addSeparator()->setObjectName(QStringLiteral("N15"));
     MenuExport = AddExportItem(MenuReportsMenu);
 
@@ -265,6 +269,7 @@ void TFormMain::FormCreate() {
     MenuReports->setEnabled(false);
     MenuReportRun->setEnabled(false);
     MenuReportGroup->setEnabled(false);
+    MenuReportGroupAnonymous->setEnabled(false);
     NewOrgState = 0;
 }
 
@@ -301,6 +306,7 @@ void TFormMain::TestChosen() {
     MenuRezult->setEnabled(true);
     MenuReportRun->setEnabled(true);
     MenuReportGroup->setEnabled(true);
+    MenuReportGroupAnonymous->setEnabled(true);
     DBText1->setVisible(true);
 }
 
@@ -340,6 +346,9 @@ void TFormMain::MenuReportTesteeClick() {
 }
 void TFormMain::MenuReportGroupClick() {
     scoring::printGroupReport(this);
+}
+void TFormMain::MenuReportGroupAnonymousClick() {
+    scoring::printGroupReport(this, true);
 }
 void TFormMain::MenuHelpCallClick() {
     ui::help::showContents();
