@@ -1,6 +1,8 @@
 // morv-db: creates, fills, binds and checks the database of the testing program.
 
 #include "AnalyseCommand.h"
+#include "EraseCommand.h"
+#include "PasswordCommand.h"
 #include "Errors.h"
 #include "LargeData.h"
 #include "SampleData.h"
@@ -50,7 +52,7 @@ Commands:
                          and report each table; also names program tables that are
                          missing
   export DIR --test N [--org N] [--answers [--points]] --format sav|xlsx|csv
-             [--plain] --output FILE
+             [--plain] [--anonymous [--birth-year]] --output FILE
                          write the results of test N for research, one row per tested
                          testee (institution, testee, questionnaire, date of the run):
                          each criterion's score and level, or with --answers each
@@ -58,7 +60,19 @@ Commands:
                          points); --org N takes only institution N. CSV is UTF-8 with
                          ';' and a decimal comma for a Russian Excel; --plain writes
                          ',' and a point with the variable names as headings, for R.
+                         --anonymous leaves out surname, name and patronymic, with
+                         a code institution-testee (CODE) in their place, and the
+                         year of birth unless --birth-year is given.
                          The file is replaced only when it was written completely.
+  erase DIR --org N --testee N
+                         remove every row of testee N of institution N for good (the
+                         testee, the answers, the scores, browser codes): the tables
+                         are rewritten without them, memo texts zeroed, indexes made
+                         anew, all or nothing; a line without the name goes to
+                         DIR/erase.log
+  password DIR           set the psychologist's password of the tables menu for every
+                         workstation on DIR to the line read from standard input
+                         (kept as a salted Argon2id hash in DIR/office.pwd)
 %s  reindex DIR            rebuild the production index of every table of DIR that has
                          one (and make the program's six anew where missing or
                          unreadable), each under its table's append lock, so no
@@ -504,7 +518,8 @@ int wholeOption(const CommandLine& cl, const QString& name) {
 int exportDb(const QStringList& args) {
     CommandLine cl =
         parse(QStringLiteral("export"), args,
-              {QStringLiteral("--answers"), QStringLiteral("--points"), QStringLiteral("--plain")},
+              {QStringLiteral("--answers"), QStringLiteral("--points"), QStringLiteral("--plain"),
+               QStringLiteral("--anonymous"), QStringLiteral("--birth-year")},
               {QStringLiteral("--test"), QStringLiteral("--org"), QStringLiteral("--format"),
                QStringLiteral("--output")});
     expectArgs(QStringLiteral("export"), cl, {QStringLiteral("DIR")});
@@ -517,6 +532,8 @@ int exportDb(const QStringList& args) {
                              .arg(cl.values[QStringLiteral("--format")]));
     if (cl.flags.contains(QStringLiteral("--points")) && !cl.flags.contains(QStringLiteral("--answers")))
         throw UsageError(QStringLiteral("--points goes with --answers"));
+    if (cl.flags.contains(QStringLiteral("--birth-year")) && !cl.flags.contains(QStringLiteral("--anonymous")))
+        throw UsageError(QStringLiteral("--birth-year goes with --anonymous"));
     if (cl.flags.contains(QStringLiteral("--plain")) && *format != exporting::Format::Csv)
         throw UsageError(QStringLiteral("--plain is for --format csv"));
 
@@ -526,6 +543,8 @@ int exportDb(const QStringList& args) {
     if (cl.flags.contains(QStringLiteral("--answers")))
         request.content = cl.flags.contains(QStringLiteral("--points")) ? exporting::Content::AnswerPoints
                                                                         : exporting::Content::AnswerPositions;
+    request.anonymous = cl.flags.contains(QStringLiteral("--anonymous"));
+    request.birthYear = cl.flags.contains(QStringLiteral("--birth-year"));
     const QString dir = existingDirectory(cl.positional[0]), output = cl.values[QStringLiteral("--output")];
 
     QElapsedTimer clock;
@@ -565,6 +584,8 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("export")) return exportDb(args);
         if (command == QLatin1String("reindex")) return reindex(args);
         if (command == QLatin1String("analyse")) return analyseCommand(args);
+        if (command == QLatin1String("erase")) return eraseCommand(args);
+        if (command == QLatin1String("password")) return passwordCommand(args);
         throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
         complain(QString::fromUtf8(e.what()));

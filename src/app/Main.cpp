@@ -211,6 +211,10 @@ void TFormMain::buildMenu() {
                            QStringLiteral("Результаты выбранного теста по всем тестируемым учреждения"),
                            &TFormMain::MenuReportGroupClick);
     MenuItemAnalysis = AddItemAnalysisItem(MenuReportsMenu);
+    MenuReportGroupAnonymous =
+        item(MenuReportsMenu, "MenuReportGroupAnonymous", QStringLiteral("Группа без персональных данных…"),
+             QStringLiteral("Групповой отчёт, где вместо имён — коды «учреждение-тестируемый»"),
+             &TFormMain::MenuReportGroupAnonymousClick);
     MenuReportsMenu->addSeparator()->setObjectName(QStringLiteral("N15"));
     MenuExport = AddExportItem(MenuReportsMenu);
 
@@ -267,6 +271,7 @@ void TFormMain::FormCreate() {
     MenuReports->setEnabled(false);
     MenuReportRun->setEnabled(false);
     MenuReportGroup->setEnabled(false);
+    MenuReportGroupAnonymous->setEnabled(false);
     NewOrgState = 0;
 }
 
@@ -304,6 +309,7 @@ void TFormMain::TestChosen() {
     MenuReportRun->setEnabled(true);
     MenuReportGroup->setEnabled(true);
     MenuItemAnalysis->setEnabled(true);
+    MenuReportGroupAnonymous->setEnabled(true);
     DBText1->setVisible(true);
 }
 
@@ -343,6 +349,9 @@ void TFormMain::MenuReportTesteeClick() {
 }
 void TFormMain::MenuReportGroupClick() {
     scoring::printGroupReport(this);
+}
+void TFormMain::MenuReportGroupAnonymousClick() {
+    scoring::printGroupReport(this, true);
 }
 void TFormMain::MenuHelpCallClick() {
     ui::help::showContents();

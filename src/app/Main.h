@@ -44,10 +44,14 @@ public:
     QAction *MenuReports, *MenuReportRun, *MenuReportTestee, *MenuReportGroup;
     QAction* MenuExport;       // "Экспорт…": the research export window
     QAction* MenuItemAnalysis; // "Анализ заданий…": needs a test
+    QAction *MenuReports, *MenuReportRun, *MenuReportTestee, *MenuReportGroup, *MenuReportGroupAnonymous;
+    QAction* MenuExport; // "Экспорт…": the research export window
     // "Табл" items
     QAction *N13, *N14, *bdsprav1, *bdsprobr1, *bdsprorg1, *bdsprresp1, *Bdsprnp1, *N8, *bdtest1, *bdvopros1,
         *bdotvet1, *N9, *bd_org1, *bd_anket1, *N10, *bdrez1, *bd_rezult1, *bd_analiz1, *bdsumma1, *N6,
         *bdtestMemo1, *bdanalizMemo1, *N7, *N11;
+    // Beyond the fixed items, below them: the testee's data erased, the office's own password.
+    QAction *N16, *TesteeMode, *EraseTestee, *ChangePassword;
 
     ui::Panel *Panel_ORG, *Panel_TESTIR, *Panel1;
     ui::DBText *DBText_RESP, *DBText_NPUNKT, *DBText_TIPU, *DBText_NAMEU, *DBText_PODRU;
@@ -69,6 +73,7 @@ public:
     void MenuReportRunClick();
     void MenuReportTesteeClick();
     void MenuReportGroupClick();
+    void MenuReportGroupAnonymousClick();
     void MenuHelpCallClick();
     void MenuAboutClick();
     void N5Click();
@@ -95,6 +100,9 @@ public:
     void bdtestMemo1Click();
     void bdanalizMemo1Click();
     void N11Click();
+    void TesteeModeClick();
+    void EraseTesteeClick();
+    void ChangePasswordClick();
 
 protected:
     void FormClose(ui::CloseAction& action) override;

@@ -60,6 +60,12 @@ void TFormMain::fillTableMenu() {
     N7 = sep("N7");
     N11 = item(m, "N11", QStringLiteral("Статистика"), {}, &TFormMain::N11Click);
     AddNormsItem(m);
+    N16 = sep("N16");
+    TesteeMode = item(m, "TesteeMode", QStringLiteral("Режим тестируемого"), {}, &TFormMain::TesteeModeClick);
+    EraseTestee = item(m, "EraseTestee", QStringLiteral("Удалить все данные тестируемого…"), {},
+                       &TFormMain::EraseTesteeClick);
+    ChangePassword =
+        item(m, "ChangePassword", QStringLiteral("Сменить пароль…"), {}, &TFormMain::ChangePasswordClick);
 }
 
 void TFormMain::N13Click() {

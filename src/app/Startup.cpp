@@ -1,11 +1,14 @@
 #include "app/Startup.h"
 
 #include "app/About.h"
+#include "Errors.h"
 #include "app/Main.h"
 #include "catalogue/CreateTest.h"
 #include "catalogue/NameTest.h"
 #include "catalogue/TipTest.h"
 #include "data/DM.h"
+#include "data/Erasure.h"
+#include "dataset/Aliases.h"
 #include "export/window/Export.h"
 #include "maintenance/Password.h"
 #include "maintenance/Table.h"
@@ -40,6 +43,12 @@ void InitApplication() {
 
 void CreateApplicationForms() {
     FormMain = new TFormMain;
+    // An erasure a crash stopped is finished, or undone, before any table is opened. Should
+    // it fail now, the tables are still whole and the next start tries again.
+    try {
+        schema::finishErasure(db::Aliases::resolve(QStringLiteral("morv")));
+    } catch (const db::EngineError&) {
+    }
     BD = new TBD;
     FormMain->BindData();
     TipTestForm = new TTipTestForm;

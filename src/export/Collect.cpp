@@ -6,6 +6,7 @@
 #include "dbf/DbfFile.h"
 #include "psychometrics/Norms.h"
 #include "psychometrics/Texts.h"
+#include "results/Pseudonym.h"
 #include "results/Level.h"
 #include "results/Run.h"
 #include "results/Scoring.h"
@@ -504,13 +505,41 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
     return sheet;
 }
 
-} // namespace
+// The names give way to the code, in the surname's place; the year of birth goes unless asked for.
+void pseudonymize(Sheet& sheet, bool keepBirthYear) {
+    auto find = [&](const char* name) {
+        return std::find_if(sheet.columns.begin(), sheet.columns.end(),
+                            [&](const Column& c) { return c.name == QLatin1String(name); });
+    };
+    const Column& org = *find("NOMU");
+    const Column& testee = *find("NOMTESTIR");
+    Column code;
+    code.name = QStringLiteral("CODE");
+    code.title = QStringLiteral("Код тестируемого");
+    code.type = ColumnType::Text;
+    code.measure = Measure::Nominal;
+    for (size_t i = 0; i < sheet.rows; ++i)
+        code.texts.push_back(results::pseudonym(int(org.numbers[i]), int(testee.numbers[i])));
+    *find("FAMTESTIR") = std::move(code);
+    std::vector<const char*> gone = {"NAMETESTIR", "OTCHTESTIR"};
+    if (!keepBirthYear) gone.push_back("GRTESTIR");
+    for (const char* name : gone)
+        sheet.columns.erase(find(name));
+}
 
-Sheet collect(const QString& dir, const Request& request, const Progress& progress) {
+Sheet collectOf(const QString& dir, const Request& request, const Progress& progress) {
     const TestInfo test = findTest(dir, request.test);
     checkOrg(dir, request);
     return request.content == Content::Scores ? collectScores(dir, request, test, progress)
                                               : collectAnswers(dir, request, test, progress);
+}
+
+} // namespace
+
+Sheet collect(const QString& dir, const Request& request, const Progress& progress) {
+    Sheet sheet = collectOf(dir, request, progress);
+    if (request.anonymous) pseudonymize(sheet, request.birthYear);
+    return sheet;
 }
 
 std::vector<TestEntry> tests(const QString& dir) {

@@ -18,6 +18,10 @@ struct Request {
     int test = 0;
     std::optional<int> org; // every institution when empty
     Content content = Content::Scores;
+    // Without personal data: surname, name and patronymic give way to a code "institution-testee",
+    // and the year of birth is left out unless birthYear says to keep it.
+    bool anonymous = false;
+    bool birthYear = false;
 };
 
 // Throws ExportError for a test or institution that is not there, or a test nobody took there.

@@ -1,19 +1,27 @@
 #include "maintenance/Password.h"
 
 #include "app/Main.h"
+#include "data/OfficePassword.h"
+#include "dataset/Aliases.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <algorithm>
 
 TPasswordDlg* PasswordDlg = nullptr;
 
-namespace {
-// Compared exactly: same length, same characters, same case.
-const QString kPassword = QStringLiteral("Kestrila");
-} // namespace
+std::function<int(int)> TPasswordDlg::FailureDelayMs = [](int failures) {
+    // Two slips cost nothing; then 1, 2, 4 … seconds, at most half a minute.
+    return failures < 3 ? 0 : std::min(1000 << std::min(failures - 3, 5), 30000);
+};
+
+QString PasswordFolder() {
+    return db::Aliases::resolve(QStringLiteral("morv"));
+}
 
 TPasswordDlg::TPasswordDlg(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("PasswordDlg"));
@@ -44,7 +52,29 @@ TPasswordDlg::TPasswordDlg(QWidget* parent) : ui::Form(parent) {
     ui::on(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
 }
 
+namespace {
+int failures = 0;
+} // namespace
+
+int PasswordFailures() {
+    return failures;
+}
+
+bool CheckPsychologistPassword(const QString& typed, QPushButton* ok) {
+    if (office::passwordMatches(PasswordFolder(), typed)) {
+        failures = 0;
+        return true;
+    }
+    // Guessing gets slower: OK waits a growing while before it takes the next try.
+    const int delay = TPasswordDlg::FailureDelayMs(++failures);
+    if (delay > 0) {
+        ok->setEnabled(false);
+        QTimer::singleShot(delay, ok, [ok] { ok->setEnabled(true); });
+    }
+    return false;
+}
+
 void TPasswordDlg::OKBtnClick() {
     // A wrong password says nothing and hides nothing; the typed text stays for next time.
-    if (Password->text() == kPassword) FormMain->PasswordConfirmed();
+    if (CheckPsychologistPassword(Password->text(), OKBtn)) FormMain->PasswordConfirmed();
 }

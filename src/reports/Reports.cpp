@@ -2,6 +2,7 @@
 
 #include "psychometrics/Texts.h"
 #include "results/Archive.h"
+#include "results/Pseudonym.h"
 #include "stats/Descriptive.h"
 
 #include <QDate>
@@ -225,7 +226,8 @@ Report testeeReport(Archive& a, int orgNumber, int testeeNumber) {
     return rep;
 }
 
-Report groupReport(Archive& a, int orgNumber, int testNumber, const std::function<bool(int, int)>& progress) {
+Report groupReport(Archive& a, int orgNumber, int testNumber, const std::function<bool(int, int)>& progress,
+                   bool anonymous) {
     const results::Institution org = institutionOf(a, orgNumber);
     const results::TestInfo test = testOf(a, testNumber);
     if (test.criteria == 0)
@@ -260,7 +262,8 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
 
     // The criteria share about two thirds of the width; the name takes what is left.
     Table t;
-    t.header = {QStringLiteral("№"), QStringLiteral("Тестируемый"), QStringLiteral("Дата")};
+    t.header = {QStringLiteral("№"), anonymous ? QStringLiteral("Код") : QStringLiteral("Тестируемый"),
+                QStringLiteral("Дата")};
     const int each = std::clamp(70 / test.criteria, 5, 30);
     t.widths = {5, 100 - 5 - 11 - each * test.criteria, 11};
     if (t.widths[1] < 12) t.widths[1] = 12;
@@ -274,11 +277,10 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
     const std::vector<psychometrics::NormGroup> norms = psychometrics::readNorms(a.directory(), testNumber);
     for (const RunResult& r : runs) {
         const auto who = people.find(r.key.testee);
-        QStringList row{QString::number(r.key.testee),
-                        who != people.end()
-                            ? testeeName(who->second)
-                            : QStringLiteral("нет анкеты тестируемого № %1").arg(r.key.testee),
-                        dateText(r.date)};
+        QString name = who != people.end() ? testeeName(who->second)
+                                           : QStringLiteral("нет анкеты тестируемого № %1").arg(r.key.testee);
+        if (anonymous) name = results::pseudonym(orgNumber, r.key.testee);
+        QStringList row{QString::number(r.key.testee), name, dateText(r.date)};
         for (const CriterionResult& c : r.criteria) {
             if (c.score) scores[size_t(c.krit - 1)].push_back(*c.score);
             QString cell = c.score ? scoreText(c) + QStringLiteral("\n") + levelText(c) : kDash;

@@ -21,9 +21,9 @@ Report testeeReport(results::Archive& archive, int org, int testee);
 
 // One line per testee of an institution scored on a test, and each criterion's mean and
 // standard deviation as the statistics window computes them. progress(done, total) returning
-// false stops with Cancelled.
+// false stops with Cancelled. Anonymous: each testee shown by the code "institution-testee".
 Report groupReport(results::Archive& archive, int org, int test,
-                   const std::function<bool(int, int)>& progress = {});
+                   const std::function<bool(int, int)>& progress = {}, bool anonymous = false);
 
 // Stopped by the user while being made.
 class Cancelled : public std::exception {

@@ -47,7 +47,7 @@ void printTesteeReport(QWidget* parent) {
     reports::preview(reports::testeeReport(archive, org, testee), parent);
 }
 
-void printGroupReport(QWidget* parent) {
+void printGroupReport(QWidget* parent, bool anonymous) {
     const int org = currentOrg(), test = currentTest();
     results::Archive archive;
     // A large institution takes a moment: the progress shows after half a second.
@@ -62,7 +62,7 @@ void printGroupReport(QWidget* parent) {
             progress.setMaximum(total);
             progress.setValue(done);
             return !progress.wasCanceled();
-        });
+        }, anonymous);
     } catch (const reports::Cancelled&) {
         throw ui::Abort(); // the user stopped it: nothing to say
     }

@@ -10,6 +10,6 @@ void printRunReport(QWidget* parent);
 // Every test the current testee took.
 void printTesteeReport(QWidget* parent);
 // The current institution's testees scored on the current test.
-void printGroupReport(QWidget* parent);
+void printGroupReport(QWidget* parent, bool anonymous = false);
 
 } // namespace scoring

@@ -1,6 +1,7 @@
 #include "AppFixture.h"
 
 #include "app/Startup.h"
+#include "maintenance/Password.h"
 
 void AppTest::SetUp() {
     db = std::make_unique<TestDb>();
@@ -12,6 +13,8 @@ void AppTest::SetUp() {
             << out.toStdString();
     }
     messages = std::make_unique<MessageRecorder>();
+    // Wrong passwords cost no waiting here; the test of the delay sets its own.
+    TPasswordDlg::FailureDelayMs = [](int) { return 0; };
     InitApplication();
     CreateApplicationForms();
 }

@@ -83,7 +83,11 @@ TEST_F(AppTest, TablesMenuHasEveryItemInOrder) {
                                  "bd_test  -  Memo",
                                  "bd_analiz - Memo",
                                  "—",
-                                 "Статистика"}));
+                                 "Статистика",
+                                 "—",
+                                 "Режим тестируемого",
+                                 "Удалить все данные тестируемого…",
+                                 "Сменить пароль…"}));
     for (QAction* a : FormMain->N1Menu->actions())
         EXPECT_TRUE(a->statusTip().isEmpty()) << a->text().toStdString();
 }

@@ -8,6 +8,10 @@
 //   cut FILE N       keeps the first N records: the count set lower and the file cut short
 //   reshape FILE     writes another structure over the file in place
 //   replace FILE     puts a copy with no records in the file's place (a rename over it)
+// and, as another workstation with any table open:
+//   watch FILE       opens it, says "open COUNT", waits for a line, then says what a move in
+//                    its window says and "count COUNT cuts N"
+//   edit FILE        edits its first record, says "locked", waits for a line, cancels
 #include "Errors.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
@@ -61,6 +65,36 @@ int otherTool(const std::string& mode, const std::string& path, int keep) {
     return 0;
 }
 
+int workstation(const std::string& mode, const QString& path) {
+    db::Table t;
+    t.setTableName(path);
+    try {
+        t.open();
+        t.first();
+        if (mode == "edit") t.edit();
+        std::printf(mode == "edit" ? "locked\n" : "open %d\n", t.recordCount());
+        std::fflush(stdout);
+        std::string line;
+        std::getline(std::cin, line);
+        if (mode == "edit") {
+            t.cancel();
+            return 0;
+        }
+        usleep(30000); // past the table's pause between looks at the file
+        try {
+            t.last();
+        } catch (const db::EngineError& e) {
+            std::printf("%s\n", e.what());
+        }
+        std::printf("count %d cuts %u\n", t.recordCount(), t.file()->cuts());
+    } catch (const db::EngineError& e) {
+        std::printf("%s\n", e.what());
+        return 1;
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +103,7 @@ int main(int argc, char** argv) {
     const std::string mode = argv[1];
     if (mode == "cut" || mode == "reshape" || mode == "replace")
         return otherTool(mode, argv[2], argc > 3 ? std::atoi(argv[3]) : 0);
+    if (mode == "watch" || mode == "edit") return workstation(mode, QString::fromLocal8Bit(argv[2]));
     db::Table t;
     t.setTableName(QString::fromLocal8Bit(argv[2]) + "/counter.dbf");
     t.open();

@@ -420,23 +420,6 @@ void DbfFile::parseHeader(const unsigned char* h, size_t size) {
              " field descriptors is missing");
 }
 
-// The append lock, counted: a step under it may append without letting it go in between.
-class DbfFile::AppendLock {
-public:
-    explicit AppendLock(DbfFile& f) : f_(f) {
-        if (f_.appendDepth_++ == 0) held_ = os::lock(f_.fd_, kAppendLockOffset) == 0;
-    }
-    ~AppendLock() {
-        if (--f_.appendDepth_ == 0 && held_) os::unlock(f_.fd_, kAppendLockOffset);
-    }
-    AppendLock(const AppendLock&) = delete;
-    AppendLock& operator=(const AppendLock&) = delete;
-
-private:
-    DbfFile& f_;
-    bool held_ = false;
-};
-
 void DbfFile::repairTail() {
     // A writer killed between writing a record and updating the count leaves bytes past the last
     // record; cut them so every reader sees a well-formed file again.

@@ -1,6 +1,7 @@
 #pragma once
 #include "../Errors.h"
 #include "CodePage.h"
+#include "FileLock.h"
 #include "Os.h"
 
 #include <QDate>
@@ -161,7 +162,10 @@ public:
     std::string blankRecord() const { return std::string(recLen_, ' '); }
 
 private:
+    friend class Erasure;
     DbfFile() = default;
+    // Takes the file now at our path (one put there by an erasure of ours) for the one we had.
+    void adoptReplacement();
     void parseHeader(const unsigned char* h, size_t size);
     const char* loadChunk(uint32_t rec) const;
     void forgetChunksFrom(uint32_t rec);
@@ -228,6 +232,23 @@ private:
     std::string readOnlyReason_;
     // Tag orders as last read, dropped with the key indexes whenever the file changed.
     std::map<std::string, std::vector<uint32_t>> tagOrders_;
+};
+
+// The append lock, counted: a step under it may append without letting it go in between.
+class DbfFile::AppendLock {
+public:
+    explicit AppendLock(DbfFile& f) : f_(f) {
+        if (f_.appendDepth_++ == 0) held_ = os::lock(f_.fd_, kAppendLockOffset) == 0;
+    }
+    ~AppendLock() {
+        if (--f_.appendDepth_ == 0 && held_) os::unlock(f_.fd_, kAppendLockOffset);
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    DbfFile& f_;
+    bool held_ = false;
 };
 
 // Parses the text of a numeric field; false for blanks and garbage.

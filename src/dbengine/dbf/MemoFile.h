@@ -31,6 +31,8 @@ public:
     // Best effort: an append is taken back only while no one has appended after it.
     void undo(const MemoUndo& undo, bool durable);
     uint32_t blockSize() const { return blockSize_; }
+    const std::string& path() const { return path_; }
+    int fd() const { return fd_; }
 
 private:
     void undoLocked(const MemoUndo& undo, bool durable);

@@ -105,6 +105,31 @@ int close(int fd) {
     return ::close(fd);
 }
 
+int rename(const std::string& from, const std::string& to) {
+    if (int err = injected(Call::Rename)) return failWith(err);
+    return ::rename(from.c_str(), to.c_str());
+}
+
+int remove(const std::string& path) {
+    return ::unlink(path.c_str());
+}
+
+void copyMode(const std::string& from, const std::string& to) {
+    struct stat st {};
+    if (::stat(from.c_str(), &st) == 0) ::chmod(to.c_str(), st.st_mode & 07777);
+}
+
+int syncDir(const std::string& dir) {
+    if (int err = injected(Call::Sync)) return failWith(err);
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int r = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return r;
+}
+
 static void fill(const struct stat& st, FileInfo& out) {
     out.size = uint64_t(st.st_size);
     out.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -137,21 +162,21 @@ int reachError(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0 ? 0 : errno;
 }
 
-static int setLock(int fd, off_t offset, short type, bool wait = true) {
+static int setLock(int fd, off_t offset, short type, bool wait = true, off_t length = 1) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = offset;
-    fl.l_len = 1;
+    fl.l_len = length;
     for (;;) {
         if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return 0;
         if (errno != EINTR) return -1;
     }
 }
 
-int tryLock(int fd, off_t offset) {
+int tryLock(int fd, off_t offset, off_t length) {
     if (int err = injected(Call::Lock)) return failWith(err);
-    return setLock(fd, offset, F_WRLCK, false);
+    return setLock(fd, offset, F_WRLCK, false, length);
 }
 
 int lock(int fd, off_t offset) {
@@ -159,8 +184,8 @@ int lock(int fd, off_t offset) {
     return setLock(fd, offset, F_WRLCK);
 }
 
-int unlock(int fd, off_t offset) {
-    return setLock(fd, offset, F_UNLCK);
+int unlock(int fd, off_t offset, off_t length) {
+    return setLock(fd, offset, F_UNLCK, true, length);
 }
 
 std::string reason(int err) {

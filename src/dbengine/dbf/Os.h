@@ -7,7 +7,7 @@
 // Os.cpp, not changes across the engine. Calls return -1 and set errno as POSIX does.
 namespace dbf::os {
 
-enum class Call { Open, Read, Write, Sync, Truncate, Close, Stat, Lock, Count };
+enum class Call { Open, Read, Write, Sync, Truncate, Close, Stat, Lock, Rename, Count };
 
 int open(const std::string& path, int flags, unsigned mode = 0);
 ssize_t pread(int fd, void* buf, size_t n, off_t at);
@@ -15,6 +15,13 @@ ssize_t pwrite(int fd, const void* buf, size_t n, off_t at);
 int sync(int fd);
 int truncate(int fd, off_t size);
 int close(int fd);
+// Puts from in to's place in one step (a reader sees the old file or the new one, never half).
+int rename(const std::string& from, const std::string& to);
+int remove(const std::string& path);
+// Gives to the permission bits of from, so that a file put in another's place keeps its access.
+void copyMode(const std::string& from, const std::string& to);
+// Makes the names in a directory (after a rename or a removal) survive a crash.
+int syncDir(const std::string& dir);
 
 struct FileInfo {
     uint64_t size = 0;
@@ -31,8 +38,8 @@ int reachError(const std::string& path);
 // Open-file-description write lock on one byte; waits while another holder has it.
 int lock(int fd, off_t offset);
 // The same without waiting: -1 with EAGAIN (or EACCES) while another holder has it.
-int tryLock(int fd, off_t offset);
-int unlock(int fd, off_t offset);
+int tryLock(int fd, off_t offset, off_t length = 1);
+int unlock(int fd, off_t offset, off_t length = 1);
 
 // The reason text of an errno value, for messages.
 std::string reason(int err);

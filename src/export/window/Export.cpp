@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -63,7 +64,7 @@ TFormExport::TFormExport(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormExport"));
     setWindowTitle(QStringLiteral("Экспорт результатов"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setClientSize(520, 330);
+    setClientSize(520, 356);
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
 
     auto* lay = new QVBoxLayout(this);
@@ -98,6 +99,18 @@ TFormExport::TFormExport(QWidget* parent) : ui::Form(parent) {
     whatLay->addWidget(RadioPlaces);
     whatLay->addWidget(RadioPoints);
     lay->addWidget(what);
+
+    auto* privacy = new QHBoxLayout;
+    CheckAnonymous = named(new QCheckBox(QStringLiteral("Без персональных данных"), this), "CheckAnonymous",
+                           QStringLiteral("Вместо фамилии, имени и отчества — код «учреждение-тестируемый»; "
+                                          "год рождения не выгружается"));
+    CheckBirthYear = named(new QCheckBox(QStringLiteral("с годом рождения"), this), "CheckBirthYear",
+                           QStringLiteral("Выгрузить и год рождения"));
+    CheckBirthYear->setEnabled(false);
+    privacy->addWidget(CheckAnonymous);
+    privacy->addWidget(CheckBirthYear);
+    privacy->addStretch(1);
+    lay->addLayout(privacy);
 
     auto* fileForm = new QFormLayout;
     ComboFormat = named(new QComboBox(this), "ComboFormat", QStringLiteral("Формат файла"));
@@ -134,6 +147,7 @@ TFormExport::TFormExport(QWidget* parent) : ui::Form(parent) {
     ui::on(ButtonBrowse, &QPushButton::clicked, this, [this] { ButtonBrowseClick(); });
     ui::on(ButtonExport, &QPushButton::clicked, this, [this] { ButtonExportClick(); });
     ui::on(ButtonClose, &QPushButton::clicked, this, [this] { Close(); });
+    ui::on(CheckAnonymous, &QCheckBox::toggled, this, [this](bool on) { CheckBirthYear->setEnabled(on); });
     ui::on(ComboFormat, &QComboBox::currentIndexChanged, this, [this] { ComboFormatChange(); });
 }
 
@@ -200,6 +214,8 @@ void TFormExport::ButtonExportClick() {
     request.content = RadioScores->isChecked()   ? exporting::Content::Scores
                       : RadioPlaces->isChecked() ? exporting::Content::AnswerPositions
                                                  : exporting::Content::AnswerPoints;
+    request.anonymous = CheckAnonymous->isChecked();
+    request.birthYear = request.anonymous && CheckBirthYear->isChecked();
     const FormatChoice& format = kFormats[std::max(0, ComboFormat->currentIndex())];
 
     LabelDone->clear();

@@ -2,6 +2,7 @@
 #include "widgets/Form.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -21,6 +22,7 @@ public:
 
     QComboBox* ComboTest;
     QRadioButton *RadioOrg, *RadioAll, *RadioScores, *RadioPlaces, *RadioPoints;
+    QCheckBox *CheckAnonymous, *CheckBirthYear;
     QComboBox* ComboFormat;
     QLineEdit* EditFile;
     QPushButton *ButtonBrowse, *ButtonExport, *ButtonClose;

@@ -1,0 +1,118 @@
+#include "Erasure.h"
+
+#include "dbf/DbfFile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <cmath>
+#include <memory>
+#include <unistd.h>
+
+namespace schema {
+
+namespace {
+
+// The tables of dir with testees' rows, the testees' own table last: were an interrupted
+// erasure left half done, the person is still there to erase again.
+std::vector<std::string> testeeTables(const QString& dir) {
+    std::vector<std::string> paths;
+    std::string anket;
+    const QStringList files = QDir(dir).entryList({QStringLiteral("*.dbf")}, QDir::Files, QDir::Name);
+    for (const QString& name : files) {
+        const std::string path = QDir(dir).filePath(name).toStdString();
+        std::shared_ptr<dbf::DbfFile> f;
+        try {
+            f = dbf::DbfFile::openShared(path, true);
+        } catch (const dbf::DbfError&) {
+            continue; // not a table of ours; check reports it
+        }
+        if (f->fieldIndex("NOMU") < 0 || f->fieldIndex("NOMTESTIR") < 0) continue;
+        if (name.compare(QLatin1String("bd_anket.dbf"), Qt::CaseInsensitive) == 0)
+            anket = path;
+        else
+            paths.push_back(path);
+    }
+    if (!anket.empty()) paths.push_back(anket);
+    return paths;
+}
+
+// Numbers are stored as floats and read as whole numbers, rounded.
+bool isTestee(const dbf::DbfFile& f, uint32_t rec, int org, int testee) {
+    double u = 0, t = 0;
+    return f.readNumber(rec, f.fieldIndex("NOMU"), u) && f.readNumber(rec, f.fieldIndex("NOMTESTIR"), t) &&
+           std::llround(u) == org && std::llround(t) == testee;
+}
+
+std::vector<dbf::EraseRequest> requests(const QString& dir, int org, int testee) {
+    std::vector<dbf::EraseRequest> out;
+    for (const std::string& path : testeeTables(dir))
+        out.push_back({path, [org, testee](const dbf::DbfFile& f, uint32_t rec) {
+                           return isTestee(f, rec, org, testee);
+                       }});
+    return out;
+}
+
+QString appendLog(const QString& dir, const QString& line) {
+    QFile log(QDir(dir).filePath(QLatin1String(kErasureLog)));
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return QStringLiteral("Cannot write %1: %2").arg(log.fileName(), log.errorString());
+    const QByteArray bytes = (QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\t') + line +
+                              QLatin1Char('\n'))
+                                 .toUtf8();
+    if (log.write(bytes) != bytes.size() || !log.flush() || ::fdatasync(log.handle()) != 0)
+        return QStringLiteral("Cannot write %1: %2").arg(log.fileName(), log.errorString());
+    return {};
+}
+
+QString fileOf(const std::string& path) {
+    return QString::fromStdString(path.substr(path.find_last_of('/') + 1));
+}
+
+} // namespace
+
+uint32_t TesteeRows::total() const {
+    uint32_t n = 0;
+    for (const auto& t : tables)
+        n += t.removed;
+    return n;
+}
+
+QString TesteeRows::summary() const {
+    QStringList parts;
+    for (const auto& t : tables)
+        parts << QStringLiteral("%1 %2").arg(fileOf(t.path)).arg(t.removed);
+    return parts.join(QStringLiteral(", "));
+}
+
+TesteeRows countTestee(const QString& dir, int org, int testee) {
+    TesteeRows rows;
+    for (const auto& r : requests(dir, org, testee)) {
+        auto f = dbf::DbfFile::openShared(r.path);
+        f->refresh();
+        dbf::EraseCount c{r.path, 0};
+        for (uint32_t rec = 0; rec < f->recordCount(); ++rec)
+            c.removed += r.match(*f, rec);
+        rows.tables.push_back(c);
+    }
+    return rows;
+}
+
+ErasureDone eraseTestee(const QString& dir, int org, int testee) {
+    finishErasure(dir);
+    ErasureDone done;
+    done.rows.tables = dbf::eraseRecords(QDir(dir).absolutePath().toStdString(), requests(dir, org, testee));
+    done.logError = appendLog(dir, QStringLiteral("erased institution %1 testee %2: %3")
+                                       .arg(org)
+                                       .arg(testee)
+                                       .arg(done.rows.summary()));
+    return done;
+}
+
+QString finishErasure(const QString& dir) {
+    const QString done = QString::fromStdString(dbf::finishErasure(QDir(dir).absolutePath().toStdString()));
+    if (!done.isEmpty()) appendLog(dir, done);
+    return done;
+}
+
+} // namespace schema

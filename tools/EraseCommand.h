@@ -1,0 +1,5 @@
+#pragma once
+#include <QStringList>
+
+// morv-db erase DIR --org N --testee N: returns the exit status (2 for a wrong command line).
+int eraseCommand(const QStringList& args);
