@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "LargeData.h"
 #include "SampleData.h"
+#include "WebCommands.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
@@ -524,6 +525,8 @@ int main(int argc, char** argv) {
             command == QLatin1String("-h") || args.contains(QLatin1String("--help")) ||
             args.contains(QLatin1String("-h"))) {
             std::fputs(kUsage, stdout);
+            std::fputs("\nBrowser testing:\n", stdout);
+            std::fputs(kWebUsage, stdout);
             return 0;
         }
         if (command == QLatin1String("create")) return create(args);
@@ -533,6 +536,8 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("check")) return check(args);
         if (command == QLatin1String("export")) return exportDb(args);
         if (command == QLatin1String("reindex")) return reindex(args);
+        if (command == QLatin1String("serve")) return serveCommand(args);
+        if (command == QLatin1String("session")) return sessionCommand(args);
         throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
         complain(QString::fromUtf8(e.what()));

@@ -1,6 +1,12 @@
 #include "Schema.h"
 
+#include "Errors.h"
+#include "dbf/FileLock.h"
+#include "dbf/Os.h"
+
 #include <QDir>
+#include <QTemporaryDir>
+#include <fcntl.h>
 
 namespace schema {
 
@@ -72,6 +78,59 @@ void createIndexes(const QString& dir) {
     for (const auto& t : tables())
         if (!t.tags.empty())
             dbf::DbfFile::createIndex(QDir(dir).filePath(QLatin1String(t.file)).toStdString(), t.tags);
+}
+
+const TableDef& sessionsTable() {
+    static const TableDef def = {
+        "bd_seans.dbf",
+        {S("NOMSEANS"), S("NOMTESTA"), F("NOMU"), C("GRKOD", 6), S("OTKR"), S("POKBALL"), D("DATA")},
+        {tag("NOMSEANS", "NOMSEANS")}};
+    return def;
+}
+
+const TableDef& codesTable() {
+    static const TableDef def = {
+        "bd_kod.dbf", {S("NOMSEANS"), F("NOMU"), F("NOMTESTIR"), C("KOD", 6)}, {tag("KOD", "KOD")}};
+    return def;
+}
+
+void ensureTable(const QString& dir, const TableDef& def) {
+    const QDir folder(dir);
+    const std::string target = folder.filePath(QLatin1String(def.file)).toStdString();
+    if (dbf::os::exists(target)) return;
+    const std::string lockPath = folder.filePath(QStringLiteral("bd_test.DBF")).toStdString();
+    const int lockFd = dbf::os::open(lockPath, O_RDWR);
+    if (lockFd < 0)
+        throw db::DatabaseError(QStringLiteral("Cannot create %1: %2 cannot be opened (%3)")
+                                    .arg(QLatin1String(def.file), QString::fromStdString(lockPath),
+                                         QString::fromStdString(dbf::os::reason(errno))));
+    struct Closer {
+        int fd;
+        ~Closer() { dbf::os::close(fd); }
+    } closer{lockFd};
+    dbf::FileLock lock(lockFd, dbf::kAppendLockOffset);
+    if (dbf::os::exists(target)) return; // another workstation made it meanwhile
+    QTemporaryDir scratch(folder.filePath(QStringLiteral(".new-XXXXXX")));
+    if (!scratch.isValid())
+        throw db::DatabaseError(QStringLiteral("Cannot create %1 in %2: %3")
+                                    .arg(QLatin1String(def.file), dir, scratch.errorString()));
+    const std::string made = QDir(scratch.path()).filePath(QLatin1String(def.file)).toStdString();
+    dbf::DbfFile::create(made, def.fields);
+    if (!def.tags.empty()) {
+        dbf::DbfFile::createIndex(made, def.tags);
+        // The index goes first: a table is never seen without the index its header promises.
+        const std::string index = dbf::DbfFile::indexPathFor(made);
+        const std::string placed =
+            QDir(dir).filePath(QString::fromStdString(index.substr(index.rfind('/') + 1))).toStdString();
+        if (std::rename(index.c_str(), placed.c_str()) != 0)
+            throw db::DatabaseError(
+                QStringLiteral("Cannot create %1: %2")
+                    .arg(QString::fromStdString(placed), QString::fromStdString(dbf::os::reason(errno))));
+    }
+    if (std::rename(made.c_str(), target.c_str()) != 0)
+        throw db::DatabaseError(
+            QStringLiteral("Cannot create %1: %2")
+                .arg(QString::fromStdString(target), QString::fromStdString(dbf::os::reason(errno))));
 }
 
 } // namespace schema

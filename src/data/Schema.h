@@ -24,4 +24,16 @@ void createDatabase(const QString& dir, bool indexes = true);
 // Gives the six indexed tables of dir new production indexes built from their records.
 void createIndexes(const QString& dir);
 
+// Optional tables, made on first use; a database without them works as before. Not among
+// tables(), which the start and the checks require.
+// Browser testing sessions: one row per session (test, institution, group code, open or closed).
+const TableDef& sessionsTable();
+// The personal codes of a session's testees.
+const TableDef& codesTable();
+
+// Makes table def in dir with its production index unless it is there. The files are made in a
+// folder of their own and renamed into place under the append lock of the catalogue table, so
+// two workstations making it at once cannot clash, and no one sees a table without its index.
+void ensureTable(const QString& dir, const TableDef& def);
+
 } // namespace schema
