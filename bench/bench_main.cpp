@@ -6,7 +6,7 @@
 #include "dataset/Aliases.h"
 #include "dbf/DbfFile.h"
 
-#include "registry/Numbering.h"
+#include "services/Numbering.h"
 #include "widgets/DBGrid.h"
 
 #include <QApplication>
@@ -288,8 +288,8 @@ void BM_PinInstitutionAndNumberTestee(benchmark::State& state) {
         m.Table_org->moveBy(i++ % orgs);
         m.Table_anket->filterBy(QStringLiteral("NOMU=") + QString::number(m.Table_orgNOM_ORG->asInteger()));
         m.Table_anket->last();
-        sum += registry::nextNumber(m.Table_anketNOMTESTIR->asInteger(),
-                                    registry::numbersInView(*m.Table_anket, m.Table_anketNOMTESTIR));
+        sum += services::nextNumber(m.Table_anketNOMTESTIR->asInteger(),
+                                    services::numbersInView(*m.Table_anket, m.Table_anketNOMTESTIR));
     }
     benchmark::DoNotOptimize(sum);
     state.counters["testees"] = double(m.Table_anket->file() ? m.Table_anket->file()->recordCount() : 0);

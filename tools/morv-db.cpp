@@ -7,6 +7,7 @@
 #include "LargeData.h"
 #include "SampleData.h"
 #include "ServerCommands.h"
+#include "WebCommands.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
@@ -573,6 +574,8 @@ int main(int argc, char** argv) {
             command == QLatin1String("-h") || args.contains(QLatin1String("--help")) ||
             args.contains(QLatin1String("-h"))) {
             std::printf(kUsage, kAnalyseUsage);
+            std::fputs("\nBrowser testing:\n", stdout);
+            std::fputs(kWebUsage, stdout);
             return 0;
         }
         if (const int status = server::dispatch(command, args); status >= 0) return status;
@@ -586,6 +589,8 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("analyse")) return analyseCommand(args);
         if (command == QLatin1String("erase")) return eraseCommand(args);
         if (command == QLatin1String("password")) return passwordCommand(args);
+        if (command == QLatin1String("serve")) return serveCommand(args);
+        if (command == QLatin1String("session")) return sessionCommand(args);
         throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
         complain(QString::fromUtf8(e.what()));

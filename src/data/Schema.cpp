@@ -120,4 +120,19 @@ void createIndexes(const QString& dir) {
             dbf::DbfFile::createIndex(QDir(dir).filePath(QLatin1String(t.file)).toStdString(), t.tags);
 }
 
+const TableDef& sessionsTable() {
+    static const TableDef def = {
+        "bd_seans.dbf",
+        {S("NOMSEANS"), S("NOMTESTA"), F("NOMU"), C("GRKOD", 6), S("OTKR"), S("POKBALL"), D("DATA")},
+        {tag("NOMSEANS", "NOMSEANS")}};
+    return def;
+}
+
+const TableDef& codesTable() {
+    static const TableDef def = {
+        "bd_kod.dbf", {S("NOMSEANS"), F("NOMU"), F("NOMTESTIR"), C("KOD", 6)}, {tag("KOD", "KOD")}};
+    return def;
+}
+
+
 } // namespace schema

@@ -35,4 +35,12 @@ void createDatabase(const QString& dir, bool indexes = true);
 // Gives the six indexed tables of dir new production indexes built from their records.
 void createIndexes(const QString& dir);
 
+// Optional tables, made on first use; a database without them works as before. Not among
+// tables(), which the start and the checks require.
+// Browser testing sessions: one row per session (test, institution, group code, open or closed).
+const TableDef& sessionsTable();
+// The personal codes of a session's testees.
+const TableDef& codesTable();
+
+
 } // namespace schema

@@ -3,8 +3,8 @@
 #include "app/Main.h"
 #include "data/DM.h"
 #include "registry/NewOrg.h"
-#include "registry/Numbering.h"
 #include "registry/Strips.h"
+#include "services/Numbering.h"
 #include "widgets/DBGrid.h"
 #include "widgets/DBNavigator.h"
 #include "widgets/Fonts.h"
@@ -99,7 +99,7 @@ void TFormOrg::ButtonNewClick() {
     org->last();
     std::optional<int64_t> last;
     if (!org->isEmpty() && !BD->Table_orgNOM_ORG->isNull()) last = BD->Table_orgNOM_ORG->asInteger();
-    const int64_t number = registry::nextNumber(last, registry::numbersInView(*org, BD->Table_orgNOM_ORG));
+    const int64_t number = services::nextNumber(last, services::numbersInView(*org, BD->Table_orgNOM_ORG));
     org->append();
     BD->Table_orgNOM_ORG->setValue(db::Variant(number));
     BD->Table_orgRESP->setValue(db::Variant(1));

@@ -3,9 +3,9 @@
 #include "app/Main.h"
 #include "data/DM.h"
 #include "registry/NewTestir.h"
-#include "registry/Numbering.h"
 #include "registry/Org.h"
 #include "registry/Strips.h"
+#include "services/Numbering.h"
 #include "widgets/DBGrid.h"
 #include "widgets/DBNavigator.h"
 #include "widgets/Fonts.h"
@@ -81,7 +81,7 @@ void TFormTestir::ButtonNewTestirClick() {
     // An empty list or an unnumbered last testee has no number to go on: the read fails.
     const int64_t last = BD->Table_anketNOMTESTIR->asInteger();
     const int64_t number =
-        registry::nextNumber(last, registry::numbersInView(*anket, BD->Table_anketNOMTESTIR));
+        services::nextNumber(last, services::numbersInView(*anket, BD->Table_anketNOMTESTIR));
     anket->append();
     BD->Table_anketNOMTESTIR->setValue(db::Variant(number));
     FormNewTestir->ShowModal();

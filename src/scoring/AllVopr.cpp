@@ -5,6 +5,7 @@
 #include "scoring/Diagr.h"
 #include "scoring/Rezult.h"
 #include "scoring/Run.h"
+#include "services/Answers.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Panel.h"
@@ -130,17 +131,10 @@ void TFormAllVopr::Button3Click() {
 
     Table* rezult = BD->Table_rezult;
     rezult->filterBy(results::runFilter(scoring::currentRun()));
-    bool all = true;
-    for (int q = PB->min(); q <= PB->max(); ++q) {
-        const bool answered = rezult->locate(QStringLiteral("NOMVOPR"), {q}) &&
-                              results::isAnswer(BD->Table_rezultOTVET->value());
-        if (answered) {
-            PB->stepBy(1);
-        } else {
-            Button1->setEnabled(false);
-            all = false;
-        }
-    }
+    const std::vector<int> missing = services::unanswered(rezult, PB->min(), PB->max());
+    const bool all = missing.empty();
+    PB->stepBy(PB->max() - PB->min() + 1 - int(missing.size()));
+    if (!all) Button1->setEnabled(false);
 
     Label6->setText(all ? QStringLiteral("На все вопросы имеются ответы.")
                         : QStringLiteral("Не на все вопросы имеются ответы."));

@@ -2,6 +2,7 @@
 
 #include "data/DM.h"
 #include "scoring/Run.h"
+#include "services/Answers.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
@@ -170,10 +171,6 @@ void TFormTest::buildButtons() {
     row->addWidget(ButtonClose);
 }
 
-namespace {
-const QString kAnswerKey = QStringLiteral("NOMU;NOMTESTIR;NOMTESTA;NOMVOPR");
-} // namespace
-
 void TFormTest::FormActivate() {
     Table* vopros = BD->Table_vopros;
     vopros->last();
@@ -218,21 +215,18 @@ void TFormTest::ShowVopr() {
 }
 
 uint32_t TFormTest::findOrMakeAnswerRow(int answer, bool& made) {
-    const std::vector<db::Variant> key = {
-        BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
-        BD->Table_testNTEST->asInteger(), BD->Table_voprosNVOPR->asInteger()};
-    // Every stored row counts, whatever restriction another window left on the table.
-    return BD->Table_rezult->findOrAppendStored(
-        kAnswerKey, key, {key[0], key[1], QDate::currentDate(), key[2], key[3], answer}, &made);
+    const results::RunKey run{int(BD->Table_anketNOMU->asInteger()),
+                              int(BD->Table_anketNOMTESTIR->asInteger()),
+                              int(BD->Table_testNTEST->asInteger())};
+    return services::answerRow(BD->Table_rezult, run, int(BD->Table_voprosNVOPR->asInteger()), answer,
+                               QDate::currentDate(), &made);
 }
 
 int TFormTest::storedChoice(uint32_t rec) const {
-    const db::Variant stored = BD->Table_rezult->storedValue(rec, BD->Table_rezultOTVET);
-    return stored.isNull() ? -1 : int(stored.toInt());
+    return services::storedChoice(BD->Table_rezult, rec);
 }
 
 void TFormTest::RadioGroupOtvetClick() {
-    Table* rezult = BD->Table_rezult;
     const int chosen = RadioGroupOtvet->itemIndex();
     try {
         if (answerRec_ < 0) {
@@ -242,7 +236,7 @@ void TFormTest::RadioGroupOtvetClick() {
             answerRec_ = findOrMakeAnswerRow(chosen, made);
             if (made) return;
         }
-        rezult->writeStored(uint32_t(answerRec_), BD->Table_rezultOTVET, chosen);
+        services::recordChoice(BD->Table_rezult, uint32_t(answerRec_), chosen);
     } catch (...) {
         // The screen must not show a choice the table does not hold.
         int shown = -1;

@@ -6,7 +6,7 @@
 //   answers DIR N
 #include "data/DM.h"
 #include "dataset/Aliases.h"
-#include "registry/Numbering.h"
+#include "services/Numbering.h"
 
 #include <QApplication>
 #include <QDate>
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < n; ++i) {
             t->last();
             const int64_t next =
-                registry::nextNumber(number->asInteger(), registry::numbersInView(*t, number));
+                services::nextNumber(number->asInteger(), services::numbersInView(*t, number));
             t->append();
             number->setValue(db::Variant(next));
             t->fieldByName(testees ? "FAMTESTIR" : "NAMEU")

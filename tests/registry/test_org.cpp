@@ -4,8 +4,8 @@
 #include "app/Main.h"
 #include "data/DM.h"
 #include "registry/NewOrg.h"
-#include "registry/Numbering.h"
 #include "registry/Org.h"
+#include "services/Numbering.h"
 #include "widgets/DBCombo.h"
 #include "widgets/DBEdit.h"
 #include "widgets/DBGrid.h"
@@ -35,7 +35,7 @@ int anketFilterCount() {
 } // namespace
 
 TEST(Numbering, LastPlusOneUnlessTakenThenPastTheLargest) {
-    using registry::nextNumber;
+    using services::nextNumber;
     // The last stored number decides while the next one is free...
     EXPECT_EQ(nextNumber(3, {1, 2, 12, 3}), 4);
     EXPECT_EQ(nextNumber(3, {1, 2, 5, 3}), 4);

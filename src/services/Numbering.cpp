@@ -1,8 +1,8 @@
-#include "registry/Numbering.h"
+#include "services/Numbering.h"
 
 #include <algorithm>
 
-namespace registry {
+namespace services {
 
 std::vector<int64_t> numbersInView(const db::Dataset& ds, const db::Field* f) {
     std::vector<int64_t> out;
@@ -25,4 +25,4 @@ int64_t nextNumber(std::optional<int64_t> last, const std::vector<int64_t>& numb
     return top == numbers.end() ? 1 : *top + 1;
 }
 
-} // namespace registry
+} // namespace services

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-namespace registry {
+namespace services {
 
 // Every number of field f in the view of ds, in view order, without moving the cursor; rows
 // without a number are left out.
@@ -17,4 +17,4 @@ std::vector<int64_t> numbersInView(const db::Dataset& ds, const db::Field* f);
 // two people's answers and scores.
 int64_t nextNumber(std::optional<int64_t> last, const std::vector<int64_t>& numbers);
 
-} // namespace registry
+} // namespace services

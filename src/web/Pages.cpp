@@ -1,0 +1,250 @@
+#include "web/Pages.h"
+
+#include <algorithm>
+
+namespace web::pages {
+
+QString escape(const QString& text) {
+    return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
+}
+
+namespace {
+
+const char kStyle[] = R"(
+*{box-sizing:border-box}
+body{margin:0;font:18px/1.4 "DejaVu Sans",Arial,sans-serif;color:#111;background:#f4f4f0}
+main{max-width:760px;margin:0 auto;padding:12px}
+h1{font-size:22px;margin:8px 0 12px}
+.head{display:flex;justify-content:space-between;flex-wrap:wrap;gap:8px;align-items:center}
+.text{background:#fff;border:1px solid #bbb;padding:12px;margin:8px 0;white-space:pre-wrap}
+.opts{display:grid;gap:8px;margin:12px 0;grid-auto-columns:minmax(0,1fr)}
+button,.btn,input,select{font:inherit}
+button,.btn{min-height:48px;padding:8px 14px;border:1px solid #666;border-radius:6px;background:#fff;
+ color:#111;text-decoration:none;display:inline-block;text-align:center;cursor:pointer}
+.opt{width:100%;text-align:left}
+.opt.on{background:#1d5fa8;color:#fff;border-color:#1d5fa8;font-weight:bold}
+.opt.on::before{content:"\2714  "}
+button:focus,.btn:focus,input:focus,select:focus{outline:3px solid #f0a000;outline-offset:2px}
+.nav{display:flex;flex-wrap:wrap;gap:8px;margin:12px 0}
+.nav form{display:flex;gap:6px;align-items:center}
+input[type=text],input[type=number],select{min-height:44px;padding:6px;border:1px solid #666;border-radius:4px}
+.code{font-size:28px;letter-spacing:4px;width:9em;text-transform:uppercase}
+.ok{background:#e3f4e1;border:1px solid #4a9a40;padding:8px}
+.err{background:#fde4e1;border:1px solid #c0392b;padding:8px}
+label{display:block;margin:10px 0 4px}
+.wide{width:100%}
+.big{font-size:32px;letter-spacing:6px;font-weight:bold}
+.muted{color:#555;font-size:15px}
+@media(max-width:520px){.opts{grid-template-rows:none!important;grid-auto-flow:row!important}h1{font-size:20px}}
+)";
+
+QString hidden(const std::string& token) {
+    return QStringLiteral("<input type=\"hidden\" name=\"t\" value=\"%1\">")
+        .arg(QString::fromStdString(token));
+}
+
+QString noticeBox(const QString& text, bool error) {
+    if (text.isEmpty()) return {};
+    return QStringLiteral("<p class=\"%1\" role=\"status\">%2</p>")
+        .arg(error ? QStringLiteral("err") : QStringLiteral("ok"), escape(text));
+}
+
+QString back() {
+    return QStringLiteral("<p><a class=\"btn\" href=\"/\">К вводу кода</a></p>");
+}
+
+} // namespace
+
+std::string page(const QString& title, const QString& body) {
+    const QString html =
+        QStringLiteral("<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">"
+                       "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+                       "<title>%1</title><style>%2</style>"
+                       "<script src=\"/s.js\" defer></script></head>"
+                       "<body><main>%3</main></body></html>\n")
+            .arg(escape(title), QString::fromLatin1(kStyle), body);
+    return html.toStdString();
+}
+
+std::string codeEntry(const std::string& token, const QString& message, bool error) {
+    return page(QStringLiteral("Психологическое тестирование"),
+                QStringLiteral("<h1>Психологическое тестирование</h1>%1"
+                               "<form method=\"post\" action=\"/code\">%2"
+                               "<label for=\"kod\">Введите код, который вам выдал психолог:</label>"
+                               "<input id=\"kod\" class=\"code\" type=\"text\" name=\"kod\" maxlength=\"12\" "
+                               "autocomplete=\"off\" autocapitalize=\"characters\" spellcheck=\"false\" "
+                               "required autofocus> "
+                               "<button type=\"submit\">Войти</button></form>")
+                    .arg(noticeBox(message, error), hidden(token)));
+}
+
+std::string confirm(const std::string& token, const QString& name, const QString& testName) {
+    return page(QStringLiteral("Подтверждение"),
+                QStringLiteral("<h1>%1</h1><p>Тестируемый:</p><p class=\"text\"><b>%2</b></p>"
+                               "<p>Это вы?</p><div class=\"nav\">"
+                               "<form method=\"post\" action=\"/start\">%3"
+                               "<button type=\"submit\" autofocus>Да, начать</button></form>"
+                               "<form method=\"post\" action=\"/leave\">%3"
+                               "<button type=\"submit\">Нет, это не я</button></form></div>")
+                    .arg(escape(testName), escape(name), hidden(token)));
+}
+
+std::string registration(const std::string& token, const QString& testName,
+                         const std::vector<std::pair<int, QString>>& educations, const Registration& f,
+                         const QString& error) {
+    QString options = QStringLiteral("<option value=\"0\">—</option>");
+    for (const auto& [code, text] : educations)
+        options += QStringLiteral("<option value=\"%1\"%2>%3</option>")
+                       .arg(code)
+                       .arg(code == f.education ? QStringLiteral(" selected") : QString())
+                       .arg(escape(text));
+    auto field = [](const char* name, const QString& caption, const QString& value, int max, bool required) {
+        return QStringLiteral("<label for=\"%1\">%2</label><input id=\"%1\" class=\"wide\" type=\"text\" "
+                              "name=\"%1\" maxlength=\"%3\" value=\"%4\"%5>")
+            .arg(QLatin1String(name), caption)
+            .arg(max)
+            .arg(escape(value), required ? QStringLiteral(" required") : QString());
+    };
+    auto sex = [&](const QString& v) {
+        return QStringLiteral("<label><input type=\"radio\" name=\"pol\" value=\"%1\"%2> %1</label>")
+            .arg(v, f.sex == v ? QStringLiteral(" checked") : QString());
+    };
+    return page(QStringLiteral("Регистрация"),
+                QStringLiteral(
+                    "<h1>%1</h1><p>Заполните анкету.</p>%2"
+                    "<form method=\"post\" action=\"/register\">%3%4%5%6"
+                    "<fieldset><legend>Пол</legend>%7%8</fieldset>"
+                    "<label for=\"god\">Год рождения</label>"
+                    "<input id=\"god\" type=\"number\" name=\"god\" min=\"1900\" max=\"2100\" value=\"%9\">"
+                    "<label for=\"obr\">Образование</label><select id=\"obr\" name=\"obr\" "
+                    "class=\"wide\">%10</select>"
+                    "<p><button type=\"submit\">Зарегистрироваться</button></p></form>")
+                    .arg(escape(testName), noticeBox(error, true), hidden(token),
+                         field("fam", QStringLiteral("Фамилия"), f.surname, 15, true),
+                         field("nam", QStringLiteral("Имя"), f.name, 15, true),
+                         field("otch", QStringLiteral("Отчество"), f.patronymic, 20, false),
+                         sex(QStringLiteral("М")), sex(QStringLiteral("Ж")), escape(f.year), options));
+}
+
+std::string personalCode(const QString& code, int firstQuestion) {
+    return page(QStringLiteral("Ваш код"),
+                QStringLiteral("<h1>Вы зарегистрированы</h1><p>Ваш личный код:</p><p class=\"big\">%1</p>"
+                               "<p>Запишите его: с ним можно продолжить тестирование на этом или другом "
+                               "устройстве.</p><p><a class=\"btn\" href=\"/q?n=%2\" autofocus>Начать "
+                               "тестирование</a></p>")
+                    .arg(escape(code))
+                    .arg(firstQuestion));
+}
+
+std::string question(const std::string& token, const QuestionView& q) {
+    QString opts;
+    for (int i = 0; i < q.options.size(); ++i)
+        opts +=
+            QStringLiteral("<button class=\"opt%1\" type=\"submit\" name=\"o\" value=\"%2\"%3>%4</button>")
+                .arg(i == q.chosen ? QStringLiteral(" on") : QString())
+                .arg(i)
+                .arg(i == q.chosen ? QStringLiteral(" aria-pressed=\"true\"") : QString())
+                .arg(escape(q.options[i]));
+    const int columns = std::clamp(q.columns, 1, 16);
+    const QString nav =
+        QStringLiteral(
+            "<div class=\"nav\">%1%2"
+            "<form method=\"get\" action=\"/q\"><label for=\"n\" style=\"margin:0\">Перейти к</label>"
+            "<input id=\"n\" type=\"number\" name=\"n\" min=\"1\" max=\"%3\" style=\"width:5em\">"
+            "<button type=\"submit\">вопросу</button></form></div>")
+            .arg(q.prev ? QStringLiteral("<a class=\"btn\" href=\"/q?n=%1\">&lt;&lt;&lt; Предыдущий</a>")
+                              .arg(q.prev)
+                        : QString(),
+                 q.next ? QStringLiteral("<a class=\"btn\" href=\"/q?n=%1\">Следующий &gt;&gt;&gt;</a>")
+                              .arg(q.next)
+                        : QString())
+            .arg(q.last);
+    // Built by joining, not by arg(): a question or option text may itself hold "%1".
+    const QString head = QStringLiteral("Вопрос № %1 из %2").arg(q.number).arg(q.last);
+    const QString body =
+        QStringLiteral("<div class=\"head\"><h1>") + head +
+        QStringLiteral("</h1><span class=\"muted\">Отвечено: %1 из %2</span></div>")
+            .arg(q.answered)
+            .arg(q.count) +
+        noticeBox(q.notice, q.noticeIsError) + QStringLiteral("<div class=\"text\">") + escape(q.text) +
+        QStringLiteral("</div><form method=\"post\" action=\"/answer\" data-x>") + hidden(token) +
+        QStringLiteral("<input type=\"hidden\" name=\"q\" value=\"%1\">").arg(q.number) +
+        // Top to bottom, one column after the other, as the testing window lays them out.
+        QStringLiteral(
+            "<div class=\"opts\" style=\"grid-template-rows:repeat(%1,auto);grid-auto-flow:column\">")
+            .arg(std::max<qsizetype>(1, (q.options.size() + columns - 1) / columns)) +
+        opts + QStringLiteral("</div></form>") + nav +
+        QStringLiteral("<form method=\"post\" action=\"/finish\">") + hidden(token) +
+        QStringLiteral("<p><button type=\"submit\">Завершить тестирование</button></p></form>");
+    return page(head, body);
+}
+
+std::string incomplete(const std::string& token, const std::vector<int>& missing, int last) {
+    QString links;
+    for (int q : missing)
+        links += QStringLiteral("<a class=\"btn\" href=\"/q?n=%1\">%1</a> ").arg(q);
+    return page(QStringLiteral("Проверка"),
+                QStringLiteral("<h1>Не на все вопросы имеются ответы.</h1><p>Проверено %1 вопросов. "
+                               "Нет ответа на вопросы:</p><p class=\"nav\">%2</p>"
+                               "<form method=\"post\" action=\"/finish\">%3"
+                               "<button type=\"submit\">Проверить ещё раз</button></form>")
+                    .arg(last)
+                    .arg(links, hidden(token)));
+}
+
+std::string thanks(const QString& testName, const std::vector<int>& scores) {
+    QString shown;
+    if (!scores.empty()) {
+        shown = QStringLiteral("<p>Ваш результат:</p><ul>");
+        for (size_t k = 0; k < scores.size(); ++k)
+            shown += scores.size() == 1
+                         ? QStringLiteral("<li>Сумма баллов: %1</li>").arg(scores[k])
+                         : QStringLiteral("<li>Критерий %1: %2</li>").arg(k + 1).arg(scores[k]);
+        shown += QStringLiteral("</ul>");
+    }
+    return page(QStringLiteral("Спасибо"),
+                QStringLiteral("<h1>Спасибо!</h1><p>Тестирование «%1» завершено, ответы сохранены.</p>%2%3")
+                    .arg(escape(testName), shown, back()));
+}
+
+std::string notice(const QString& heading, const QString& text) {
+    return page(heading, QStringLiteral("<h1>%1</h1><p>%2</p>%3").arg(escape(heading), escape(text), back()));
+}
+
+const std::string& script() {
+    // Sends a marked form in the background and puts the page the server answers in place of
+    // this one; a second click meanwhile is ignored. Without it the forms post as usual.
+    static const std::string js = R"JS(document.addEventListener('submit', function (e) {
+  var f = e.target;
+  if (!f.hasAttribute('data-x') || !window.fetch) return;
+  e.preventDefault();
+  if (f.getAttribute('data-busy')) return;
+  f.setAttribute('data-busy', '1');
+  var d = new URLSearchParams(new FormData(f));
+  if (e.submitter && e.submitter.name) d.append(e.submitter.name, e.submitter.value);
+  fetch(f.action, {method: 'POST', body: d, headers: {'X-Morv': '1'}, credentials: 'same-origin', cache: 'no-store'})
+    .then(function (r) {
+      var u = r.headers.get('X-Morv-Url');
+      return r.text().then(function (t) { return [t, u]; });
+    })
+    .then(function (a) {
+      var doc = new DOMParser().parseFromString(a[0], 'text/html');
+      document.title = doc.title;
+      document.body.replaceWith(doc.body);
+      if (a[1]) history.replaceState(null, '', a[1]);
+      var b = document.querySelector('.opt.on') || document.querySelector('.opt');
+      if (b) b.focus();
+    })
+    .catch(function () {
+      f.removeAttribute('data-busy');
+      var p = document.createElement('p');
+      p.className = 'err';
+      p.textContent = 'Нет связи с сервером: ответ не сохранён. Нажмите ещё раз.';
+      f.parentNode.insertBefore(p, f);
+    });
+});
+)JS";
+    return js;
+}
+
+} // namespace web::pages

@@ -1,0 +1,51 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <string>
+#include <vector>
+
+// The HTML of the test pages: plain Russian pages with no external resources, usable without
+// a script; every text from the tables or the testee goes through escape().
+namespace web::pages {
+
+QString escape(const QString& text);
+
+// A whole page around body; title in the window's caption.
+std::string page(const QString& title, const QString& body);
+
+// The code entry, with a message above the field (error set: shown as a refusal).
+std::string codeEntry(const std::string& token, const QString& message, bool error);
+// "Is this you?" with the testee's own name and nothing else.
+std::string confirm(const std::string& token, const QString& name, const QString& testName);
+// The registration form of a group code.
+struct Registration {
+    QString surname, name, patronymic, sex, year;
+    int education = 0;
+};
+std::string registration(const std::string& token, const QString& testName,
+                         const std::vector<std::pair<int, QString>>& educations, const Registration& filled,
+                         const QString& error);
+// The personal code given after a registration.
+std::string personalCode(const QString& code, int firstQuestion);
+
+struct QuestionView {
+    int number = 0, last = 0, place = 0, count = 0;
+    QString text;
+    QStringList options;
+    int columns = 1;
+    int chosen = -1;
+    int prev = 0, next = 0; // neighbouring question numbers; 0 for none
+    QString notice;         // "Ответ сохранён" or a refusal
+    bool noticeIsError = false;
+    int answered = 0;
+};
+std::string question(const std::string& token, const QuestionView& q);
+std::string incomplete(const std::string& token, const std::vector<int>& missing, int last);
+std::string thanks(const QString& testName, const std::vector<int>& scores);
+// A page with a heading and a message and a link back to the code entry.
+std::string notice(const QString& heading, const QString& text);
+
+// The small script that sends a form without reloading the page.
+const std::string& script();
+
+} // namespace web::pages

@@ -1,0 +1,629 @@
+#include "web/TestServer.h"
+
+#include "web/HttpServer.h"
+#include "web/Pages.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+
+namespace web {
+
+namespace {
+
+constexpr const char* kCookie = "mv";
+constexpr qint64 kTokenMs = 4 * 3600 * 1000;      // a page may stay open for a lesson and more
+constexpr size_t kMaxTokens = 200000;             // bounded, whatever clients ask for
+constexpr qint64 kUnconfirmedMs = 30 * 60 * 1000; // a device that never confirmed its code
+constexpr qint64 kFailureWindowMs = 10 * 60 * 1000;
+constexpr int kMaxFailures = 10; // wrong codes per client address in that window
+
+qint64 now() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+std::string randomToken() {
+    static const char digits[] = "0123456789abcdef";
+    std::string t;
+    for (int i = 0; i < 4; ++i) {
+        quint64 v = QRandomGenerator::system()->generate64();
+        for (int k = 0; k < 16; ++k, v >>= 4)
+            t += digits[v & 15];
+    }
+    return t;
+}
+
+std::string setCookie(const std::string& value) {
+    return std::string(kCookie) + "=" + value + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+std::string clearCookie() {
+    return std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict";
+}
+
+void redirect(Exchange& x, const std::string& to) {
+    x.response.status = 303;
+    x.response.headers.emplace_back("Location", to);
+    x.response.body.clear();
+}
+
+bool wholeNumber(const std::string& text, int& out) {
+    if (text.empty() || text.size() > 6) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    out = std::stoi(text);
+    return true;
+}
+
+QString field(const Request& r, const char* name) {
+    auto it = r.form.find(name);
+    return it == r.form.end() ? QString() : QString::fromUtf8(it->second).trimmed();
+}
+
+} // namespace
+
+TestServer::TestServer(const QString& dir, const QString& alias, QObject* parent)
+    : QObject(parent), dir_(dir), runs_(std::make_unique<services::RunService>(alias)),
+      sessions_(std::make_unique<services::Sessions>(dir, alias)) {}
+
+TestServer::~TestServer() {
+    stop();
+}
+
+void TestServer::start(const QString& address, uint16_t port) {
+    start(address, port, Limits{});
+}
+
+void TestServer::start(const QString& address, uint16_t port, const Limits& limits) {
+    stop();
+    http_ = std::make_unique<HttpServer>([this](std::vector<Exchange>& batch) { handle(batch); }, limits);
+    http_->listen(address, port);
+}
+
+void TestServer::stop() {
+    if (http_) http_->stop();
+    http_.reset();
+}
+
+bool TestServer::running() const {
+    return http_ && http_->listening();
+}
+
+uint16_t TestServer::port() const {
+    return http_ ? http_->port() : 0;
+}
+
+services::Session TestServer::openSession(int test, int org, const std::vector<int>& testees, bool group,
+                                          bool showScore) {
+    runs_->outline(test); // a test without questions is refused before anything is stored
+    const services::Session s = sessions_->create(test, org, testees, group, showScore);
+    refreshSessions(true);
+    return s;
+}
+
+void TestServer::closeSession(int id) {
+    sessions_->setOpen(id, false);
+    refreshSessions(true);
+}
+
+void TestServer::reopenSession(int id) {
+    sessions_->setOpen(id, true);
+    refreshSessions(true);
+}
+
+QString TestServer::renewCode(int session, int org, int testee) {
+    const QString code = sessions_->renewCode(session, org, testee);
+    if (auto it = runsById_.find({session, org, testee}); it != runsById_.end()) {
+        it->second.code = code;
+        it->second.owner.clear();
+    }
+    return code;
+}
+
+std::vector<TesteeStatus> TestServer::status(int session) {
+    std::vector<TesteeStatus> out;
+    for (const services::CodeEntry& c : sessions_->codes(session)) {
+        Run& run = runFor(session, c.org, c.testee);
+        TesteeStatus s;
+        s.org = c.org;
+        s.testee = c.testee;
+        s.name = run.name;
+        s.code = c.code;
+        s.answered = int(std::count(run.answered.begin(), run.answered.end(), true));
+        s.total = int(run.answered.size());
+        s.lastActivity = run.last;
+        s.state = run.state;
+        out.push_back(s);
+    }
+    return out;
+}
+
+void TestServer::refreshSessions(bool force) {
+    // Another program (morv-db, a second workstation) may open or close a session: looked at
+    // once a second at most.
+    if (!force && now() - sessionsRead_ < 1000) return;
+    sessionsRead_ = now();
+    sessionCache_.clear();
+    for (const services::Session& s : sessions_->all())
+        sessionCache_[s.id] = s;
+}
+
+const services::Session* TestServer::sessionOf(int id) {
+    refreshSessions();
+    auto it = sessionCache_.find(id);
+    return it == sessionCache_.end() ? nullptr : &it->second;
+}
+
+TestServer::Run& TestServer::runFor(int session, int org, int testee) {
+    auto [it, made] = runsById_.try_emplace({session, org, testee});
+    Run& run = it->second;
+    if (made) {
+        const services::Session* s = sessionOf(session);
+        run.session = session;
+        run.key = {org, testee, s ? s->test : 0};
+        if (auto t = runs_->testee(org, testee)) run.name = t->fullName();
+        const services::TestOutline& o = runs_->outline(run.key.test);
+        run.answered.assign(o.items.size(), false);
+        const services::Completeness c = runs_->check(run.key);
+        for (size_t i = 0; i < o.items.size(); ++i)
+            run.answered[i] =
+                std::find(c.missing.begin(), c.missing.end(), o.items[i].number) == c.missing.end();
+        const auto firstOpen = std::find(run.answered.begin(), run.answered.end(), false);
+        run.current = firstOpen == run.answered.end()
+                          ? o.items.front().number
+                          : o.items[size_t(firstOpen - run.answered.begin())].number;
+        if (std::count(run.answered.begin(), run.answered.end(), true) > 0) run.state = RunState::Answering;
+    }
+    return run;
+}
+
+std::string TestServer::issueToken(const std::string& device, int question) {
+    const qint64 t = now();
+    while (!tokenOrder_.empty() && (tokenOrder_.front().first < t || tokens_.size() >= kMaxTokens)) {
+        tokens_.erase(tokenOrder_.front().second);
+        tokenOrder_.pop_front();
+    }
+    std::string token = randomToken();
+    tokens_[token] = {device, question, t + kTokenMs, false};
+    tokenOrder_.emplace_back(t + kTokenMs, token);
+    return token;
+}
+
+bool TestServer::takeToken(const Request& r, const std::string& device, int question, bool& reused) {
+    auto f = r.form.find("t");
+    if (f == r.form.end()) return false;
+    auto it = tokens_.find(f->second);
+    if (it == tokens_.end() || it->second.expires < now() || it->second.device != device ||
+        (question && it->second.question != question))
+        return false;
+    reused = it->second.used;
+    it->second.used = true;
+    return true;
+}
+
+std::string TestServer::deviceOf(const Request& r) {
+    auto it = r.cookies.find(kCookie);
+    return it == r.cookies.end() ? std::string() : it->second;
+}
+
+TestServer::Device* TestServer::device(const std::string& token) {
+    if (token.empty()) return nullptr;
+    auto it = devices_.find(token);
+    if (it == devices_.end()) return nullptr;
+    if (!it->second.confirmed && now() - it->second.created > kUnconfirmedMs) {
+        devices_.erase(it);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+TestServer::Run* TestServer::runOf(const Device& d) {
+    if (d.key.testee == 0) return nullptr;
+    auto it = runsById_.find({d.session, d.key.org, d.key.testee});
+    return it == runsById_.end() ? nullptr : &it->second;
+}
+
+void TestServer::forget(const std::string& device) {
+    devices_.erase(device);
+}
+
+bool TestServer::blocked(const std::string& peer) {
+    auto it = failures_.find(peer);
+    if (it == failures_.end()) return false;
+    while (!it->second.empty() && now() - it->second.front() > kFailureWindowMs)
+        it->second.pop_front();
+    if (it->second.empty()) {
+        failures_.erase(it);
+        return false;
+    }
+    return int(it->second.size()) >= kMaxFailures;
+}
+
+void TestServer::failed(const std::string& peer) {
+    failures_[peer].push_back(now());
+}
+
+void TestServer::ended(Exchange& x, const QString& heading, const QString& text, int status) {
+    const std::string dev = deviceOf(x.request);
+    if (!dev.empty()) {
+        forget(dev);
+        x.response.headers.emplace_back("Set-Cookie", clearCookie());
+    }
+    x.response.status = status;
+    x.response.body = pages::notice(heading, text);
+}
+
+void TestServer::handle(std::vector<Exchange>& batch) {
+    std::vector<services::PendingChoice> choices;
+    std::vector<Deferred> deferred;
+    for (Exchange& x : batch) {
+        try {
+            route(x, choices, deferred);
+        } catch (const std::exception& e) {
+            x.response = Response{};
+            x.response.status = 500;
+            x.response.body = pages::notice(QStringLiteral("Ошибка"), QString::fromUtf8(e.what()));
+        }
+    }
+    if (!choices.empty()) {
+        // One group: the answers whose rows exist reach the disk with one sync.
+        runs_->chooseMany(choices);
+        for (const Deferred& d : deferred) {
+            try {
+                answered(d, choices[d.choice]);
+            } catch (const std::exception& e) {
+                d.x->response = Response{};
+                d.x->response.status = 500;
+                d.x->response.body = pages::notice(QStringLiteral("Ошибка"), QString::fromUtf8(e.what()));
+            }
+        }
+    }
+    // The shown questions' rows, with one sync. A row that cannot be made now is made with the
+    // question's answer; the page asks nothing of it.
+    std::vector<std::pair<results::RunKey, int>> shown;
+    shown.swap(shown_);
+    try {
+        runs_->makeRows(shown);
+    } catch (const std::exception&) {
+    }
+}
+
+void TestServer::route(Exchange& x, std::vector<services::PendingChoice>& choices,
+                       std::vector<Deferred>& deferred) {
+    const Request& r = x.request;
+    const bool get = r.method == "GET" || r.method == "HEAD";
+    const bool post = r.method == "POST";
+    if (!get && !post) {
+        x.response.status = 405;
+        x.response.headers.emplace_back("Allow", "GET, POST");
+        x.response.body =
+            pages::notice(QStringLiteral("Ошибка"), QStringLiteral("Такой запрос не принимается."));
+        return;
+    }
+    if (get && r.path == "/") return home(x);
+    if (get && r.path == "/s.js") {
+        x.response.contentType = "text/javascript; charset=utf-8";
+        x.response.body = pages::script();
+        return;
+    }
+    if (get && r.path == "/q") return showQuestion(x);
+    if (post && r.path == "/code") return code(x);
+    if (post && r.path == "/start") return startRun(x);
+    if (post && r.path == "/register") return registerTestee(x);
+    if (post && r.path == "/answer") return answer(x, choices, deferred);
+    if (post && r.path == "/finish") return finish(x);
+    if (post && r.path == "/leave") return leave(x);
+    x.response.status = 404;
+    x.response.body =
+        pages::notice(QStringLiteral("Нет такой страницы"), QStringLiteral("Такой страницы нет."));
+}
+
+void TestServer::home(Exchange& x) {
+    const std::string dev = deviceOf(x.request);
+    if (Device* d = device(dev)) {
+        Run* run = runOf(*d);
+        const services::Session* s = sessionOf(d->session);
+        if (d->confirmed && run && run->owner == dev && s && s->open && run->state != RunState::Scored)
+            return redirect(x, "/q");
+    }
+    if (!dev.empty()) {
+        // Whatever the cookie named is over: nothing of it stays in this browser.
+        forget(dev);
+        x.response.headers.emplace_back("Set-Cookie", clearCookie());
+    }
+    x.response.body = pages::codeEntry(issueToken({}, 0), {}, false);
+}
+
+void TestServer::code(Exchange& x) {
+    const Request& r = x.request;
+    bool reused = false;
+    if (!takeToken(r, {}, 0, reused) || reused) {
+        x.response.status = reused ? 409 : 403;
+        x.response.body = pages::codeEntry(issueToken({}, 0),
+                                           QStringLiteral("Страница устарела. Введите код ещё раз."), true);
+        return;
+    }
+    if (blocked(r.peer)) {
+        x.response.status = 429;
+        x.response.body =
+            pages::notice(QStringLiteral("Слишком много попыток"),
+                          QStringLiteral("С этого устройства введено слишком много неверных кодов. "
+                                         "Подождите десять минут или обратитесь к психологу."));
+        return;
+    }
+    const QString typed = services::normalizeCode(field(r, "kod"));
+    refreshSessions(true);
+    const std::string dev = randomToken();
+    if (auto entry = sessions_->findCode(typed)) {
+        Run& run = runFor(entry->session, entry->org, entry->testee);
+        run.code = typed;
+        if (run.state == RunState::Scored) {
+            x.response.body = pages::notice(QStringLiteral("Тестирование завершено"),
+                                            QStringLiteral("Это тестирование уже завершено. Спасибо!"));
+            return;
+        }
+        devices_[dev] = {entry->session, run.key, false, now()};
+        x.response.headers.emplace_back("Set-Cookie", setCookie(dev));
+        x.response.body =
+            pages::confirm(issueToken(dev, 0), run.name.isEmpty() ? QStringLiteral("(без имени)") : run.name,
+                           runs_->outline(run.key.test).name);
+        return;
+    }
+    if (auto s = sessions_->findGroupCode(typed)) {
+        devices_[dev] = {s->id, {s->org, 0, s->test}, false, now()};
+        x.response.headers.emplace_back("Set-Cookie", setCookie(dev));
+        x.response.body = pages::registration(issueToken(dev, 0), runs_->outline(s->test).name,
+                                              runs_->educations(), {}, {});
+        return;
+    }
+    failed(r.peer);
+    x.response.status = 403;
+    x.response.body = pages::codeEntry(
+        issueToken({}, 0), QStringLiteral("Такого кода нет, или сеанс тестирования закрыт."), true);
+}
+
+void TestServer::startRun(Exchange& x) {
+    const std::string dev = deviceOf(x.request);
+    Device* d = device(dev);
+    bool reused = false;
+    if (!d || !takeToken(x.request, dev, 0, reused))
+        return ended(x, QStringLiteral("Страница устарела"), QStringLiteral("Введите код ещё раз."), 403);
+    Run* run = runOf(*d);
+    const services::Session* s = sessionOf(d->session);
+    if (!run || !s || !s->open)
+        return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
+    if (!reused) {
+        d->confirmed = true;
+        // The later device takes over; the earlier one hears of it at its next click.
+        if (!run->owner.empty() && run->owner != dev) run->state = RunState::Moved;
+        run->owner = dev;
+        if (run->state == RunState::NotStarted) run->state = RunState::Answering;
+        run->last = QDateTime::currentDateTime();
+    }
+    redirect(x, "/q");
+}
+
+void TestServer::registerTestee(Exchange& x) {
+    const Request& r = x.request;
+    const std::string dev = deviceOf(r);
+    Device* d = device(dev);
+    bool reused = false;
+    if (d && d->key.testee != 0) {
+        // Registered already (the form sent again), or a personal code: nothing is made.
+        if (d->confirmed) return redirect(x, "/q");
+        x.response.status = 403;
+        x.response.body =
+            pages::notice(QStringLiteral("Ошибка"), QStringLiteral("Регистрация по этому коду не нужна."));
+        return;
+    }
+    if (!d || !takeToken(r, dev, 0, reused))
+        return ended(x, QStringLiteral("Страница устарела"), QStringLiteral("Введите код ещё раз."), 403);
+    const services::Session* s = sessionOf(d->session);
+    if (!s || !s->open || s->groupCode.isEmpty())
+        return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
+    pages::Registration f{field(r, "fam"), field(r, "nam"), field(r, "otch"),
+                          field(r, "pol"), field(r, "god"), 0};
+    f.education = field(r, "obr").toInt();
+    QString error;
+    const int year = f.year.toInt();
+    const int thisYear = QDate::currentDate().year();
+    const auto educations = runs_->educations();
+    if (f.surname.isEmpty() || f.name.isEmpty())
+        error = QStringLiteral("Укажите фамилию и имя.");
+    else if (f.surname.size() > 15 || f.name.size() > 15 || f.patronymic.size() > 20)
+        error = QStringLiteral("Слишком длинная фамилия, имя или отчество.");
+    else if (!f.sex.isEmpty() && f.sex != QStringLiteral("М") && f.sex != QStringLiteral("Ж"))
+        error = QStringLiteral("Укажите пол: М или Ж.");
+    else if (!f.year.isEmpty() && (year < 1900 || year > thisYear))
+        error = QStringLiteral("Год рождения — число от 1900 до %1.").arg(thisYear);
+    else if (f.education != 0 && std::none_of(educations.begin(), educations.end(),
+                                              [&](const auto& e) { return e.first == f.education; }))
+        error = QStringLiteral("Выберите образование из списка.");
+    if (!error.isEmpty() || reused) {
+        x.response.status = error.isEmpty() ? 409 : 422;
+        if (reused) error = QStringLiteral("Анкета уже отправлена.");
+        x.response.body =
+            pages::registration(issueToken(dev, 0), runs_->outline(s->test).name, educations, f, error);
+        return;
+    }
+    const int number = runs_->registerTestee(
+        s->org, {f.surname, f.name, f.patronymic, f.sex, f.year.isEmpty() ? 0 : year, f.education});
+    const QString code = sessions_->addCode(s->id, s->org, number);
+    Run& run = runFor(s->id, s->org, number);
+    run.code = code;
+    run.owner = dev;
+    run.state = RunState::Answering;
+    run.last = QDateTime::currentDateTime();
+    d->key.testee = number;
+    d->confirmed = true;
+    x.response.body = pages::personalCode(code, run.current);
+}
+
+void TestServer::render(Exchange& x, Run& run, int question, const QString& notice, bool error, int status) {
+    const services::TestOutline& o = runs_->outline(run.key.test);
+    const services::ShownQuestion shown = runs_->look(run.key, question);
+    shown_.emplace_back(run.key, question);
+    run.current = question;
+    pages::QuestionView v;
+    v.number = question;
+    v.last = o.last();
+    v.place = shown.place;
+    v.count = int(o.items.size());
+    v.text = shown.item->text;
+    v.options = shown.item->options;
+    v.columns = shown.item->columns;
+    v.chosen = shown.chosen;
+    v.prev = shown.place > 1 ? o.items[size_t(shown.place - 2)].number : 0;
+    v.next = shown.place < v.count ? o.items[size_t(shown.place)].number : 0;
+    v.notice = notice;
+    v.noticeIsError = error;
+    v.answered = int(std::count(run.answered.begin(), run.answered.end(), true));
+    x.response.status = status;
+    x.response.body = pages::question(issueToken(run.owner, question), v);
+    x.response.headers.emplace_back("X-Morv-Url", "/q?n=" + std::to_string(question));
+}
+
+void TestServer::showQuestion(Exchange& x) {
+    const std::string dev = deviceOf(x.request);
+    Device* d = device(dev);
+    Run* run = d && d->confirmed ? runOf(*d) : nullptr;
+    if (!run)
+        return ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."),
+                     403);
+    const services::Session* s = sessionOf(d->session);
+    if (!s || !s->open)
+        return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
+    if (run->owner != dev)
+        return ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
+                     QStringLiteral("Ваш код введён на другом устройстве; здесь тестирование закрыто."), 409);
+    if (run->state == RunState::Scored) return ended(x, QStringLiteral("Тестирование завершено"), {}, 410);
+    int n = run->current;
+    if (auto it = x.request.query.find("n"); it != x.request.query.end() && !it->second.empty()) {
+        if (!wholeNumber(it->second, n) || runs_->outline(run->key.test).indexOf(n) < 0) {
+            x.response.status = 404;
+            x.response.body = pages::notice(QStringLiteral("Нет такого вопроса"),
+                                            QStringLiteral("В этом тесте нет вопроса с таким номером."));
+            return;
+        }
+    }
+    QString notice;
+    int saved = 0;
+    if (auto it = x.request.query.find("ok"); it != x.request.query.end() && wholeNumber(it->second, saved)) {
+        const int i = runs_->outline(run->key.test).indexOf(saved);
+        if (i >= 0 && run->answered[size_t(i)])
+            notice = QStringLiteral("Ответ на вопрос № %1 сохранён.").arg(saved);
+    }
+    render(x, *run, n, notice, false);
+}
+
+void TestServer::answer(Exchange& x, std::vector<services::PendingChoice>& choices,
+                        std::vector<Deferred>& deferred) {
+    const Request& r = x.request;
+    const std::string dev = deviceOf(r);
+    Device* d = device(dev);
+    Run* run = d && d->confirmed ? runOf(*d) : nullptr;
+    if (!run)
+        return ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."),
+                     403);
+    const services::Session* s = sessionOf(d->session);
+    if (!s || !s->open)
+        return ended(x, QStringLiteral("Сеанс завершён"),
+                     QStringLiteral("Сеанс тестирования закрыт. Этот ответ не сохранён."), 410);
+    if (run->owner != dev)
+        return ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
+                     QStringLiteral("Ваш код введён на другом устройстве. Этот ответ не сохранён."), 409);
+    if (run->state == RunState::Scored) return ended(x, QStringLiteral("Тестирование завершено"), {}, 410);
+    int q = 0, o = 0;
+    const services::TestOutline& outline = runs_->outline(run->key.test);
+    auto qi = r.form.find("q");
+    auto oi = r.form.find("o");
+    if (qi == r.form.end() || oi == r.form.end() || !wholeNumber(qi->second, q) ||
+        !wholeNumber(oi->second, o) || outline.indexOf(q) < 0 ||
+        o >= outline.items[size_t(outline.indexOf(q))].options.size()) {
+        x.response.status = 400;
+        x.response.body = pages::notice(QStringLiteral("Ошибка"),
+                                        QStringLiteral("Такого ответа нет. Ничего не сохранено."));
+        return;
+    }
+    bool reused = false;
+    if (!takeToken(r, dev, q, reused)) {
+        x.response.status = 403;
+        x.response.body = pages::notice(QStringLiteral("Страница устарела"),
+                                        QStringLiteral("Ответ не сохранён: откройте вопрос заново."));
+        return;
+    }
+    if (reused) {
+        // A second click or a resent form: the first one counts, nothing is written again.
+        if (r.script) return render(x, *run, run->current, {}, false);
+        return redirect(x, "/q?n=" + std::to_string(run->current));
+    }
+    choices.push_back({run->key, q, o, {}});
+    deferred.push_back({&x, dev, choices.size() - 1});
+}
+
+void TestServer::answered(const Deferred& d, const services::PendingChoice& c) {
+    Device* dev = device(d.device);
+    Run* run = dev ? runOf(*dev) : nullptr;
+    if (!run) return ended(*d.x, QStringLiteral("Введите код"), {}, 403);
+    const services::TestOutline& o = runs_->outline(run->key.test);
+    const int i = o.indexOf(c.question);
+    if (!c.error.isEmpty()) {
+        // The page shows what is stored, never the refused choice.
+        render(*d.x, *run, c.question, QStringLiteral("Ответ не сохранён: ") + c.error, true, 503);
+        return;
+    }
+    run->answered[size_t(i)] = true;
+    run->last = QDateTime::currentDateTime();
+    run->state = RunState::Answering;
+    const int next = size_t(i) + 1 < o.items.size() ? o.items[size_t(i) + 1].number : c.question;
+    const QString notice = QStringLiteral("Ответ на вопрос № %1 сохранён.").arg(c.question);
+    if (d.x->request.script) return render(*d.x, *run, next, notice, false);
+    run->current = next;
+    redirect(*d.x, "/q?n=" + std::to_string(next) + "&ok=" + std::to_string(c.question));
+}
+
+void TestServer::finish(Exchange& x) {
+    const std::string dev = deviceOf(x.request);
+    Device* d = device(dev);
+    Run* run = d && d->confirmed ? runOf(*d) : nullptr;
+    bool reused = false;
+    if (!run)
+        return ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."),
+                     403);
+    if (!takeToken(x.request, dev, 0, reused)) {
+        // A page of another tab or a made-up form: refused, and the run goes on.
+        x.response.status = 403;
+        x.response.body =
+            pages::notice(QStringLiteral("Страница устарела"), QStringLiteral("Откройте вопрос заново."));
+        return;
+    }
+    const services::Session* s = sessionOf(d->session);
+    if (!s || !s->open)
+        return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
+    if (run->owner != dev)
+        return ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
+                     QStringLiteral("Ваш код введён на другом устройстве."), 409);
+    const services::Completeness c = runs_->check(run->key);
+    if (!c.complete()) {
+        x.response.body = pages::incomplete(issueToken(dev, 0), c.missing, c.last);
+        return;
+    }
+    const std::vector<int> scores = runs_->score(run->key);
+    run->state = RunState::Scored;
+    run->owner.clear();
+    run->last = QDateTime::currentDateTime();
+    forget(dev);
+    x.response.headers.emplace_back("Set-Cookie", clearCookie());
+    x.response.headers.emplace_back("Clear-Site-Data", "\"cache\", \"cookies\", \"storage\"");
+    x.response.body =
+        pages::thanks(runs_->outline(run->key.test).name, s->showScore ? scores : std::vector<int>{});
+}
+
+void TestServer::leave(Exchange& x) {
+    const std::string dev = deviceOf(x.request);
+    bool reused = false;
+    if (device(dev) && takeToken(x.request, dev, 0, reused)) forget(dev);
+    x.response.headers.emplace_back("Set-Cookie", clearCookie());
+    redirect(x, "/");
+}
+
+} // namespace web

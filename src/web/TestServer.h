@@ -1,0 +1,137 @@
+#pragma once
+#include "services/RunService.h"
+#include "services/Sessions.h"
+#include "web/Http.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+namespace web {
+
+class HttpServer;
+struct Limits;
+
+// Where a testee of a session stands.
+enum class RunState { NotStarted, Answering, Scored, Moved };
+
+struct TesteeStatus {
+    int org = 0, testee = 0;
+    QString name, code;
+    int answered = 0, total = 0;
+    QDateTime lastActivity; // null before the first
+    RunState state = RunState::NotStarted;
+};
+
+// The browser test server: the sessions of one database folder, served over HTTP. Lives on the
+// thread that owns the tables (the program's, or morv-db's); the HTTP layer hands it requests
+// through that thread's event loop.
+class TestServer : public QObject {
+    Q_OBJECT
+public:
+    // dir: the database folder; alias: the alias bound to it.
+    TestServer(const QString& dir, const QString& alias, QObject* parent = nullptr);
+    ~TestServer() override;
+
+    void start(const QString& address, uint16_t port);
+    void start(const QString& address, uint16_t port, const Limits& limits);
+    void stop();
+    bool running() const;
+    uint16_t port() const;
+
+    services::Session openSession(int test, int org, const std::vector<int>& testees, bool group,
+                                  bool showScore);
+    // Closing: the codes stop at once and every browser of the session is sent to the code entry.
+    void closeSession(int id);
+    void reopenSession(int id);
+    // A new code: the old one stops, and the browser that used it is sent to the code entry.
+    QString renewCode(int session, int org, int testee);
+    std::vector<TesteeStatus> status(int session);
+
+    services::Sessions& sessions() { return *sessions_; }
+    services::RunService& runs() { return *runs_; }
+
+    // Answers one group of requests (the HTTP layer's handler).
+    void handle(std::vector<Exchange>& batch);
+
+private:
+    struct Run {
+        int session = 0;
+        results::RunKey key;
+        QString name, code;
+        int current = 0;   // the question shown last
+        std::string owner; // the device that answers now
+        RunState state = RunState::NotStarted;
+        std::vector<bool> answered;
+        QDateTime last;
+    };
+    struct Device {
+        int session = 0;
+        results::RunKey key; // testee 0: registering with a group code
+        bool confirmed = false;
+        qint64 created = 0;
+    };
+    struct PageToken {
+        std::string device; // empty on the code entry
+        int question = 0;
+        qint64 expires = 0;
+        bool used = false;
+    };
+    using RunId = std::tuple<int, int, int>;
+
+    QString dir_;
+    std::unique_ptr<services::RunService> runs_;
+    std::unique_ptr<services::Sessions> sessions_;
+    std::unique_ptr<HttpServer> http_;
+    std::map<RunId, Run> runsById_;
+    std::unordered_map<std::string, Device> devices_;
+    std::unordered_map<std::string, PageToken> tokens_;
+    std::deque<std::pair<qint64, std::string>> tokenOrder_;
+    std::map<std::string, std::deque<qint64>> failures_; // by client address
+    std::map<int, services::Session> sessionCache_;
+    // Questions shown in this group of requests: their rows are made together at its end.
+    std::vector<std::pair<results::RunKey, int>> shown_;
+    qint64 sessionsRead_ = 0;
+
+    // Routes; a deferred answer leaves the response to the group write.
+    struct Deferred {
+        Exchange* x;
+        std::string device;
+        size_t choice;
+    };
+    void route(Exchange& x, std::vector<services::PendingChoice>& choices, std::vector<Deferred>& deferred);
+    void home(Exchange& x);
+    void code(Exchange& x);
+    void startRun(Exchange& x);
+    void registerTestee(Exchange& x);
+    void showQuestion(Exchange& x);
+    void answer(Exchange& x, std::vector<services::PendingChoice>& choices, std::vector<Deferred>& deferred);
+    void answered(const Deferred& d, const services::PendingChoice& c);
+    void finish(Exchange& x);
+    void leave(Exchange& x);
+
+    std::string issueToken(const std::string& device, int question);
+    // The form's token if it was issued to this device (and question), else nothing; marks it used
+    // and says whether it had been used before.
+    bool takeToken(const Request& r, const std::string& device, int question, bool& reused);
+    std::string deviceOf(const Request& r);
+    Device* device(const std::string& token);
+    Run* runOf(const Device& d);
+    Run& runFor(int session, int org, int testee);
+    const services::Session* sessionOf(int id);
+    void refreshSessions(bool now = false);
+    bool blocked(const std::string& peer);
+    void failed(const std::string& peer);
+    void forget(const std::string& device);
+    void render(Exchange& x, Run& run, int question, const QString& notice, bool error, int status = 200);
+    void ended(Exchange& x, const QString& heading, const QString& text, int status);
+};
+
+} // namespace web

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+// An HTTP client over a plain socket for the server tests: it sends exactly the bytes given, so
+// a test can send what no browser would. The server runs on the test's own thread, so each
+// exchange runs in a thread of its own while this one keeps the event loop going.
+struct HttpReply {
+    int status = 0;                                  // 0: the server closed or said nothing
+    std::multimap<std::string, std::string> headers; // names in lower case
+    std::string body;
+    std::string header(const std::string& name) const;
+};
+
+// Sends raw to 127.0.0.1:port and reads one response (or until the server closes).
+HttpReply rawExchange(uint16_t port, const std::string& raw, int timeoutMs = 10000);
+
+// A browser's part: a cookie jar, the page token of the last page, and forms sent with it.
+class WebClient {
+public:
+    explicit WebClient(uint16_t port) : port_(port) {}
+    HttpReply get(const std::string& target);
+    HttpReply post(const std::string& path, const std::map<std::string, std::string>& form);
+    // The value of the first hidden "t" of the last page, as the page's forms send it.
+    const std::string& token() const { return token_; }
+    std::map<std::string, std::string>& cookies() { return cookies_; }
+
+private:
+    HttpReply send(const std::string& request);
+    uint16_t port_;
+    std::map<std::string, std::string> cookies_;
+    std::string token_;
+};
+
+// Form encoding of one value.
+std::string formEncode(const std::string& value);
