@@ -5,6 +5,7 @@
 #include "DbfStore.h"
 #include "dbf/DbfFile.h"
 #include "dbf/Os.h"
+#include "dbf/OsClock.h"
 
 #include <cerrno>
 
@@ -242,9 +243,7 @@ void Table::lockRow(size_t row) {
 
 void Table::noticeStoredChanges() {
     // A look costs a stat; a loop of moves looks at most every 20 ms.
-    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
+    const int64_t now = dbf::os::coarseMillis();
     if (store_->cuts() == cutsSeen_) {
         if (now - lastLook_ < 20) return;
         lastLook_ = now;
