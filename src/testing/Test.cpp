@@ -217,10 +217,13 @@ void TFormTest::ShowVopr() {
     if (!made) RadioGroupOtvet->setItemIndex(storedChoice(uint32_t(answerRec_)));
 }
 
+std::vector<db::Variant> TFormTest::answerKey() const {
+    return {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
+            BD->Table_testNTEST->asInteger(), BD->Table_voprosNVOPR->asInteger()};
+}
+
 uint32_t TFormTest::findOrMakeAnswerRow(int answer, bool& made) {
-    const std::vector<db::Variant> key = {
-        BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
-        BD->Table_testNTEST->asInteger(), BD->Table_voprosNVOPR->asInteger()};
+    const std::vector<db::Variant> key = answerKey();
     // Every stored row counts, whatever restriction another window left on the table.
     return BD->Table_rezult->findOrAppendStored(
         kAnswerKey, key, {key[0], key[1], QDate::currentDate(), key[2], key[3], answer}, &made);
@@ -235,6 +238,10 @@ void TFormTest::RadioGroupOtvetClick() {
     Table* rezult = BD->Table_rezult;
     const int chosen = RadioGroupOtvet->itemIndex();
     try {
+        // Another program may have packed or cut the table since the question was shown: the
+        // row found then may be gone, or another row may stand in its place.
+        if (answerRec_ >= 0 && !rezult->storedHolds(uint32_t(answerRec_), kAnswerKey, answerKey()))
+            answerRec_ = -1;
         if (answerRec_ < 0) {
             // The question's row could not be made when it was shown (a full or read-only disk):
             // make it now, with this choice, or say why not.
@@ -253,6 +260,8 @@ void TFormTest::RadioGroupOtvetClick() {
             }
         }
         RadioGroupOtvet->setItemIndex(shown);
+        // The next click looks for the row again rather than trust one a write could not reach.
+        answerRec_ = -1;
         throw;
     }
 }

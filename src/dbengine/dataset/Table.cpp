@@ -640,6 +640,21 @@ Variant Table::storedValue(uint32_t rec, const Field* f) const {
     return readRecord(rec, f);
 }
 
+bool Table::storedHolds(uint32_t rec, const QString& keyFields, const std::vector<Variant>& values) {
+    requireActive();
+    const std::vector<const Field*> keys = keyFieldsOf(keyFields, values);
+    file_->refresh();
+    if (file_->detached())
+        throw DatabaseError(QStringLiteral("Table %1 %2; close the window and open it again")
+                                .arg(tableName_, QString::fromStdString(file_->detachedReason())));
+    if (rec >= file_->recordCount()) return false;
+    file_->reloadRecord(rec);
+    if (file_->isDeleted(rec)) return false;
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (!readRecord(rec, keys[k]).sameAs(values[k])) return false;
+    return true;
+}
+
 int64_t Table::beginStoredWrite() {
     requireActive();
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
@@ -693,6 +708,8 @@ uint32_t Table::findOrAppendStored(const QString& keyFields, const std::vector<V
 }
 
 void Table::storedWritten(uint32_t rec, int64_t cursorRec) {
+    // A view built before another program cut the file may hold records that are gone.
+    if (file_->cuts() != cutsSeen_) rebuildView();
     placeInView(rec);
     const int row = cursorRec >= 0 ? rowOf(uint32_t(cursorRec)) : -1;
     if (row < 0 || row != recNo()) {

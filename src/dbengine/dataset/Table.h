@@ -60,6 +60,9 @@ public:
     // The first record whose fields (";"-separated) equal the values; -1 when none.
     int64_t findStored(const QString& keyFields, const std::vector<Variant>& values) const;
     Variant storedValue(uint32_t rec, const Field* f) const;
+    // Whether record rec, read again from the file, is live and holds the values in its key
+    // fields: false once another program packed or cut it away or moved another row there.
+    bool storedHolds(uint32_t rec, const QString& keyFields, const std::vector<Variant>& values);
     void writeStored(uint32_t rec, Field* f, const Variant& v);
     // Appends a record with the values in field order; returns its record number.
     uint32_t appendStored(const std::vector<Variant>& values);
