@@ -22,4 +22,7 @@ TBD& bd();
 // The program's own windows and data module BD, created once, for benchmarks of the windows.
 void openProgram();
 
+// The probe process of the start benchmark: the program's start on the database argv[2].
+int startProbe(int argc, char** argv);
+
 } // namespace bench

@@ -299,6 +299,8 @@ BENCHMARK(BM_PinInstitutionAndNumberTestee)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FullScanShapelib)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv) {
+    // A new process for each measured start (bench_start.cpp).
+    if (argc == 3 && std::strcmp(argv[1], "--start-probe") == 0) return bench::startProbe(argc, argv);
     // The grid benchmark needs widgets; without a display they are drawn offscreen.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -212,6 +212,39 @@ std::vector<Run> sorted(std::vector<Run> runs) {
     throw ExportError(QStringLiteral("Тест № %1 «%2» никто не проходил.").arg(request.test).arg(test.name));
 }
 
+// Runs with answer rows but no score row: "nobody took it" would be false.
+[[noreturn]] void unscored(const Request& request, const TestInfo& test) {
+    const QString what = QStringLiteral("тест № %1 «%2» проходили, но ни один результат не подсчитан "
+                                        "(баллов нет); выгрузить можно ответы.")
+                             .arg(request.test)
+                             .arg(test.name);
+    if (request.org) throw ExportError(QStringLiteral("В учреждении № %1 ").arg(*request.org) + what);
+    throw ExportError(what.at(0).toUpper() + what.mid(1));
+}
+
+bool anyAnswered(const QString& dir, const Request& request) {
+    Reader t(dir, "bd_rezult.dbf");
+    const int nu = t.column("NOMU"), na = t.column("NOMTESTA");
+    for (uint32_t r = 0; r < t.count(); ++r)
+        if (t.live(r) && t.whole(r, na) == request.test && (!request.org || t.whole(r, nu) == *request.org))
+            return true;
+    return false;
+}
+
+// The fewest decimals (up to the four a score field holds) that write every value as stored.
+int decimalsOf(const std::vector<double>& values) {
+    int decimals = 0;
+    for (const double v : values) {
+        if (std::isnan(v)) continue;
+        while (decimals < 4) {
+            const double scaled = v * std::pow(10.0, decimals);
+            if (std::abs(scaled - std::round(scaled)) <= 1e-6 * std::max(1.0, std::abs(scaled))) break;
+            ++decimals;
+        }
+    }
+    return decimals;
+}
+
 void checkOrg(const QString& dir, const Request& request) {
     if (!request.org) return;
     Reader o(dir, "bd_org.dbf");
@@ -384,10 +417,12 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
             // Criteria beyond the test's count take no part in its result.
             if (!k || *k < 1 || *k > K) continue;
             double& cell = runs.cell(run, size_t(*k - 1));
-            // The first score row of a criterion counts, as a search finds it; a score is whole.
-            if (auto b = rez.whole(r, ball); std::isnan(cell) && b) cell = double(*b);
+            // The first score row of a criterion counts, as a search finds it. A score keeps its
+            // decimals: another program or an edit in the tables may have written 6.5.
+            if (const double b = rez.number(r, ball); std::isnan(cell) && !std::isnan(b)) cell = b;
         }
     }
+    if (runs.list().empty() && anyAnswered(dir, request)) unscored(request, test);
     const std::vector<Run> order = datedInOrder(dir, request, test, runs);
     Sheet sheet = peopleSheet(dir, test, order);
     Levels levels(dir, request.test);
@@ -407,8 +442,10 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
         for (const Run& run : order) {
             const double b = runs.cells()[run.cells + size_t(k - 1)];
             score.numbers.push_back(b);
-            level.texts.push_back(std::isnan(b) ? QString() : levels.name(k, int(b)));
+            // The level of a score is that of the whole number the result window reads.
+            level.texts.push_back(std::isnan(b) ? QString() : levels.name(k, results::wholeScore(b)));
         }
+        score.decimals = decimalsOf(score.numbers);
         sheet.columns.push_back(std::move(score));
         sheet.columns.push_back(std::move(level));
         addStandardScores(sheet, norms, k);

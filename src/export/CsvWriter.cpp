@@ -5,8 +5,15 @@ namespace exporting {
 
 namespace {
 
-void appendField(std::string& line, const QString& text, char separator) {
-    const QByteArray utf8 = text.toUtf8();
+// A spreadsheet runs a cell that begins with one of these as a formula (a name "=2+3" or
+// "@SUM(1+1)" in a questionnaire); a leading apostrophe makes it text.
+bool formulaLike(const QString& text) {
+    return !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.at(0));
+}
+
+void appendField(std::string& line, const QString& text, char separator, bool forSpreadsheet) {
+    const QByteArray utf8 =
+        (forSpreadsheet && formulaLike(text) ? QStringLiteral("'") : QString()).toUtf8() + text.toUtf8();
     bool quote = false;
     for (char c : utf8)
         if (c == separator || c == '"' || c == '\n' || c == '\r') quote = true;
@@ -39,7 +46,7 @@ void writeCsv(const Sheet& sheet, const QString& path, CsvStyle style, const Pro
     for (size_t c = 0; c < sheet.columns.size(); ++c) {
         if (c) line += sep;
         // R wants names it can use as they are; Excel users read the Russian titles.
-        appendField(line, style.russian ? sheet.columns[c].title : sheet.columns[c].name, sep);
+        appendField(line, style.russian ? sheet.columns[c].title : sheet.columns[c].name, sep, style.russian);
     }
     line += "\r\n";
     out.write(line);
@@ -51,7 +58,7 @@ void writeCsv(const Sheet& sheet, const QString& path, CsvStyle style, const Pro
             if (col.missing(r)) continue;
             switch (col.type) {
             case ColumnType::Text:
-                appendField(line, col.texts[r], sep);
+                appendField(line, col.texts[r], sep, style.russian);
                 break;
             case ColumnType::Date:
                 line +=

@@ -66,6 +66,9 @@ void TFormTestir::FormActivate() {
     // the institution cursor stands off the pinned institution, or on one without a number,
     // gets nothing: the new row would not show, and every opening would add another.
     Table* anket = BD->Table_anket;
+    // Testees other workstations registered since the list was last built, on the same testee;
+    // a record left being entered is finished at the next move, not here.
+    if (anket->active() && anket->state() == db::DataSetState::Browse) anket->refresh();
     if (FormMain->NewOrgState == 2 && anket->isEmpty() && anket->filtered() &&
         anket->filter() != TFormOrg::kNoInstitution && anket->filter() == TFormOrg::PinText()) {
         anket->append();

@@ -54,17 +54,22 @@ void preview(const Report& report, QWidget* parent) {
         }
     });
     if (auto* bar = dialog.findChild<QToolBar*>()) {
-        bar->addSeparator();
-        auto* print = bar->addAction(QStringLiteral("Печать…"));
+        // At the front of the bar: the preview's own buttons fill it, and what comes after them
+        // goes behind the overflow arrow at the preview's size.
+        QAction* front = bar->actions().value(0);
+        auto* print = new QAction(QStringLiteral("Печать…"), bar);
         print->setObjectName(QStringLiteral("ActionPrint"));
         ui::on(print, &QAction::triggered, &dialog, [&] {
             QPrintDialog ask(&printer, &dialog);
             ask.setObjectName(QStringLiteral("ReportPrintDialog"));
             if (ask.exec() == QDialog::Accepted) paint(report, &printer);
         });
-        auto* save = bar->addAction(QStringLiteral("Сохранить в PDF…"));
+        auto* save = new QAction(QStringLiteral("Сохранить в PDF…"), bar);
         save->setObjectName(QStringLiteral("ActionSavePdf"));
         ui::on(save, &QAction::triggered, &dialog, [&] { askAndSavePdf(report, &dialog); });
+        bar->insertAction(front, print);
+        bar->insertAction(front, save);
+        bar->insertSeparator(front);
     }
     dialog.exec();
 }

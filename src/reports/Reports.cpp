@@ -72,7 +72,7 @@ Fields particulars(const results::Institution& org, const results::Testee& t) {
 }
 
 QString scoreText(const CriterionResult& c) {
-    return c.score ? QString::number(*c.score) : QStringLiteral("нет балла");
+    return c.score ? QString::number(*c.score, 'g', 15) : QStringLiteral("нет балла");
 }
 
 QString levelText(const CriterionResult& c) {
@@ -160,7 +160,7 @@ Report runReport(Archive& a, const results::RunKey& key) {
             } else if (!c.level) {
                 rep.add(
                     Paragraph{head + QStringLiteral(": балл %1 не попадает ни в один диапазон уровней теста.")
-                                         .arg(*c.score),
+                                         .arg(scoreText(c)),
                               true});
             } else {
                 rep.add(Paragraph{head + QStringLiteral(", уровень «%1» (баллы от %2 до %3)")
@@ -174,7 +174,7 @@ Report runReport(Archive& a, const results::RunKey& key) {
             rep.add(Heading{QStringLiteral("Баллы по критериям"), 2});
             BarChart chart;
             for (const CriterionResult& c : r.criteria)
-                if (c.score) chart.bars.push_back({c.krit, double(*c.score)});
+                if (c.score) chart.bars.push_back({c.krit, *c.score});
             rep.add(chart);
         }
     }

@@ -150,7 +150,7 @@ RunResult Archive::run(const RunKey& key, bool withAnswers) {
         CriterionResult c;
         c.krit = k;
         c.score = scoreOf(*t_->run, k);
-        if (c.score) c.level = levelOf(t_->analiz, key.test, k, *c.score);
+        if (c.score) c.level = levelOf(t_->analiz, key.test, k, wholeScore(*c.score));
         r.criteria.push_back(std::move(c));
     }
     if (withAnswers) {
@@ -213,7 +213,7 @@ std::vector<RunResult> Archive::group(int org, int test, const std::function<boo
         const db::Variant k = rez->valueAt(row, krit);
         if (k.isNull() || k.toInt() < 1 || k.toInt() > criteria) continue;
         CriterionResult& c = r.criteria[size_t(k.toInt() - 1)];
-        if (!c.score) c.score = int(rez->valueAt(row, ball).toInt());
+        if (!c.score) c.score = rez->valueAt(row, ball).toDouble();
     }
     std::map<std::pair<int, int>, std::optional<Level>> levels;
     std::vector<RunResult> runs;
@@ -222,8 +222,9 @@ std::vector<RunResult> Archive::group(int org, int test, const std::function<boo
         if (progress && !progress(int(runs.size()), total)) break;
         for (CriterionResult& c : r.criteria) {
             if (!c.score) continue;
-            auto [it, fresh] = levels.try_emplace({c.krit, *c.score});
-            if (fresh) it->second = levelOf(t_->analiz, test, c.krit, *c.score);
+            const int rounded = wholeScore(*c.score);
+            auto [it, fresh] = levels.try_emplace({c.krit, rounded});
+            if (fresh) it->second = levelOf(t_->analiz, test, c.krit, rounded);
             c.level = it->second;
         }
         runs.push_back(std::move(r));

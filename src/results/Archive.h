@@ -41,7 +41,7 @@ struct TestInfo {
 // whose range holds the score (nothing when none does).
 struct CriterionResult {
     int krit = 0;
-    std::optional<int> score;
+    std::optional<double> score; // as stored; its level is that of the nearest whole number
     std::optional<Level> level;
 };
 

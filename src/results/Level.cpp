@@ -5,6 +5,10 @@
 
 namespace results {
 
+int wholeScore(double score) {
+    return int(db::roundHalfEven(score));
+}
+
 void narrowToLevel(db::Table* analiz, int test, int krit, int ball) {
     analiz->filterBy(levelFilter(test, krit, ball));
 }

@@ -17,6 +17,9 @@ struct Level {
     QString text;
 };
 
+// The whole number a score is read as where its level is looked up: halves to the even neighbour.
+int wholeScore(double score);
+
 // Narrows analiz to the ranges of the test's criterion krit that hold ball; the table then
 // stands on the first of them in stored order, the one that counts where ranges overlap.
 void narrowToLevel(db::Table* analiz, int test, int krit, int ball);

@@ -78,9 +78,10 @@ void scoreRun(const RunTables& t, const RunKey& run, int criteria, const QDate& 
     }
 }
 
-std::optional<int> scoreOf(const RunTables& t, int krit) {
+std::optional<double> scoreOf(const RunTables& t, int krit) {
     if (!t.rez->locate(QStringLiteral("KRIT"), {krit})) return std::nullopt;
-    return int(t.rezBALL->asInteger());
+    // As stored: a score written by another program or edited in the tables may hold a fraction.
+    return t.rezBALL->asFloat();
 }
 
 } // namespace results

@@ -53,6 +53,6 @@ void scoreRun(const RunTables& t, const RunKey& run, int criteria, const QDate& 
 
 // The score of criterion krit among the score rows in rez's view (narrowed to a run), as a whole
 // number; nothing without a row of that criterion.
-std::optional<int> scoreOf(const RunTables& t, int krit);
+std::optional<double> scoreOf(const RunTables& t, int krit);
 
 } // namespace results

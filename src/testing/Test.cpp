@@ -214,6 +214,11 @@ void TFormTest::ShowVopr() {
     if (!made) RadioGroupOtvet->setItemIndex(storedChoice(uint32_t(answerRec_)));
 }
 
+std::vector<db::Variant> TFormTest::answerKey() const {
+    return {BD->Table_anketNOMU->asInteger(), BD->Table_anketNOMTESTIR->asInteger(),
+            BD->Table_testNTEST->asInteger(), BD->Table_voprosNVOPR->asInteger()};
+}
+
 uint32_t TFormTest::findOrMakeAnswerRow(int answer, bool& made) {
     const results::RunKey run{int(BD->Table_anketNOMU->asInteger()),
                               int(BD->Table_anketNOMTESTIR->asInteger()),
@@ -229,6 +234,11 @@ int TFormTest::storedChoice(uint32_t rec) const {
 void TFormTest::RadioGroupOtvetClick() {
     const int chosen = RadioGroupOtvet->itemIndex();
     try {
+        // Another program may have packed or cut the table since the question was shown: the
+        // row found then may be gone, or another row may stand in its place.
+        if (answerRec_ >= 0 &&
+            !BD->Table_rezult->storedHolds(uint32_t(answerRec_), services::kAnswerKey, answerKey()))
+            answerRec_ = -1;
         if (answerRec_ < 0) {
             // The question's row could not be made when it was shown (a full or read-only disk):
             // make it now, with this choice, or say why not.
@@ -247,6 +257,8 @@ void TFormTest::RadioGroupOtvetClick() {
             }
         }
         RadioGroupOtvet->setItemIndex(shown);
+        // The next click looks for the row again rather than trust one a write could not reach.
+        answerRec_ = -1;
         throw;
     }
 }

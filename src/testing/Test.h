@@ -1,7 +1,10 @@
 #pragma once
 #include "widgets/Form.h"
 
+#include "dataset/Variant.h"
+
 #include <cstdint>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -55,6 +58,8 @@ private:
     // The shown question's answer row, found or made with the given answer as one step, so
     // another workstation showing it at the same moment makes no second row; made says which.
     uint32_t findOrMakeAnswerRow(int answer, bool& made);
+    // The shown question's answer row key: institution, testee, test, question.
+    std::vector<db::Variant> answerKey() const;
     // The option a stored answer row selects, -1 for none.
     int storedChoice(uint32_t rec) const;
 

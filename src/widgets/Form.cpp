@@ -238,7 +238,9 @@ void Form::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         if (e->modifiers() & ~Qt::KeypadModifier) break;
-        auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
+        // A focused push button takes Enter; a radio button or check box passes it on to the
+        // default button, as Space is what toggles them.
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
         QAbstractButton* b = usable(focused) ? focused : (usable(default_) ? default_.data() : nullptr);
         if (b) {
             b->click();

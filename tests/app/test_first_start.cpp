@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -130,4 +131,20 @@ TEST_F(FirstStart, AFolderWithoutTheTablesIsRefusedNamingWhatIsMissingAndNothing
 TEST_F(FirstStart, WithAnAliasBoundTheWindowIsNotShown) {
     TestDb bound;
     EXPECT_TRUE(EnsureDatabaseChosen()); // no modal window: a test would hang or fail here
+}
+
+TEST_F(FirstStart, EnterOnAChosenRadioButtonPressesOk) {
+    const QString dir = home.filePath("demo");
+    whenModal([=](QWidget* w) {
+        auto* demo = child<QRadioButton>(w, "RadioDemo");
+        demo->setFocus();
+        QTest::keyClick(demo, Qt::Key_Space); // chosen from the keyboard
+        child<QLineEdit>(w, "EditFolder")->setText(dir);
+        demo->setFocus();
+        QTest::keyClick(demo, Qt::Key_Return);
+        if (w->isVisible()) child<QPushButton>(w, "CancelBtn")->click();
+    });
+    ASSERT_TRUE(EnsureDatabaseChosen()) << "Enter left the window open";
+    EXPECT_TRUE(MissingTables(dir).isEmpty());
+    EXPECT_EQ(boundTo(), QFileInfo(dir).canonicalFilePath());
 }

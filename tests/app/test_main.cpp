@@ -25,8 +25,10 @@
 #include "stats/X.h"
 #include "testing/Test.h"
 #include "widgets/DBText.h"
+#include "widgets/Handler.h"
 #include "widgets/Help.h"
 #include "widgets/Hints.h"
+#include "widgets/Messages.h"
 #include "widgets/Panel.h"
 
 #include <QAction>
@@ -353,33 +355,80 @@ TEST_F(EmptyAppTest, EmptyDatabaseStartsAndShowsNothing) {
     EXPECT_TRUE(messages->entries.empty());
 }
 
-TEST(AppStart, AMemoBlockPastTheEndIsReportedOnceAndEveryTitleIsItsCaption) {
-    TestDb db;
+namespace {
+
+// A sample database whose first record of table points its memo field past the end of the memo file.
+void memoPastTheEnd(const TestDb& db, const char* table, const char* field) {
     QString out;
     ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
                          {QStringLiteral("sample"), db.dir(), QStringLiteral("--force")}, &out),
               0)
         << out.toStdString();
-    {
-        // The first test's description points past the end of the memo file.
-        auto f = dbf::DbfFile::open(db.path("bd_test.DBF").toStdString());
-        const int c = f->fieldIndex("XARAKT");
-        std::string rec(f->record(0), f->recordLength());
-        rec.replace(1 + f->fields()[size_t(c)].offset, 10, "   9999999");
-        f->writeRecord(0, rec);
-    }
-    MessageRecorder messages;
+    auto f = dbf::DbfFile::open(db.path(QString::fromLatin1(table)).toStdString());
+    const int c = f->fieldIndex(field);
+    std::string rec(f->record(0), f->recordLength());
+    rec.replace(1 + f->fields()[size_t(c)].offset, 10, "   9999999");
+    f->writeRecord(0, rec);
+}
+
+// Records the messages as a message box shows them: its own event loop runs until it is closed.
+struct BoxRecorder {
+    QStringList texts;
+    ui::MessageHandler previous = ui::SetMessageHandler([this](ui::MessageKind, const QString& text) {
+        texts << text;
+        QApplication::processEvents();
+        return true;
+    });
+    ~BoxRecorder() { ui::SetMessageHandler(std::move(previous)); }
+};
+
+struct Forms {
+    Forms() { CreateApplicationForms(); }
+    ~Forms() { DestroyApplicationForms(); }
+};
+
+} // namespace
+
+TEST(AppStart, AMemoBlockPastTheEndIsReportedOnceAndEveryTitleIsItsCaption) {
+    TestDb db;
+    // The first test's description points past the end of the memo file.
+    memoPastTheEnd(db, "bd_test.DBF", "XARAKT");
+    BoxRecorder messages;
     InitApplication();
-    struct Forms {
-        Forms() { CreateApplicationForms(); }
-        ~Forms() { DestroyApplicationForms(); }
-    } forms;
+    Forms forms;
     QApplication::processEvents();
-    ASSERT_EQ(messages.texts().size(), 1) << messages.texts().join('|').toStdString();
-    EXPECT_TRUE(messages.texts()[0].contains("bd_test.DBT"));
+    ASSERT_EQ(messages.texts.size(), 1) << messages.texts.join('|').toStdString();
+    EXPECT_TRUE(messages.texts[0].contains("bd_test.DBT"));
     // The window system adds a display name to every title: there must be none to add.
     const QString name = QApplication::applicationName();
     QApplication::setApplicationName(QStringLiteral("probe"));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
     QApplication::setApplicationName(name);
+}
+
+TEST(AppStart, ALevelTextPastTheEndOfItsMemoFileIsOneMessageAtStartAndOneOnPosting) {
+    TestDb db;
+    memoPastTheEnd(db, "bd_analiz.dbf", "TEXT");
+    BoxRecorder messages;
+    InitApplication();
+    Forms forms;
+    QApplication::processEvents();
+    ASSERT_EQ(messages.texts.size(), 1) << messages.texts.join('|').toStdString();
+    EXPECT_TRUE(messages.texts[0].contains("bd_analiz.dbt", Qt::CaseInsensitive))
+        << messages.texts[0].toStdString();
+
+    // A new text for that record, posted from the memo editor: one message at most, and the
+    // record either takes the new text or keeps what it had.
+    messages.texts.clear();
+    Form_bdanaliz->show();
+    QApplication::processEvents();
+    BD->Table_analiz->first();
+    ui::run(Form_bdanaliz, [] {
+        BD->Table_analiz->edit();
+        BD->Table_analizTEXT->setValue(QStringLiteral("Новый текст"));
+        BD->Table_analiz->post();
+    });
+    QApplication::processEvents();
+    EXPECT_LE(messages.texts.size(), 1) << messages.texts.join('|').toStdString();
+    Form_bdanaliz->hide();
 }

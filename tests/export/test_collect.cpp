@@ -5,6 +5,7 @@
 #include "dataset/Table.h"
 #include "export/Collect.h"
 #include "export/Output.h"
+#include "export/Writers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -71,7 +72,7 @@ protected:
         db.add("bd_rez.dbf", {2.0, 1.0, d2, 5, 2, 3.0});
         db.add("bd_rez.dbf", {2.0, 1.0, d3, 5, 1, 25.0}); // a second row of a criterion: the first counts
         db.add("bd_rez.dbf", {1.0, 2.0, d1, 5, 1, 31.0});
-        db.add("bd_rez.dbf", {1.0, 1.0, d2, 5, 1, 20.5}); // halves to even: 20
+        db.add("bd_rez.dbf", {1.0, 1.0, d2, 5, 1, 20.5}); // kept; its level is that of 20
         db.add("bd_rez.dbf", {1.0, 1.0, d2, 5, 3, 99.0}); // beyond KOLKRIT
         db.add("bd_rez.dbf", {1.0, 3.0, d3, 5, 2, 0.0});  // a testee without a questionnaire
         db.add("bd_rez.dbf", {1.0, 1.0, d1, 4, 1, 50.0}); // another test
@@ -114,7 +115,9 @@ TEST_F(Collect, ScoresGiveOneRowPerTesteeWithTheLevelTheResultWindowShows) {
     ASSERT_EQ(col(s, "OBRTESTIR").numberLabels.size(), 2u);
     EXPECT_EQ(col(s, "OBRTESTIR").numberLabels[1].second, "Высшее");
 
-    EXPECT_EQ(cells(s, "KRIT1"), QStringList({"20", "31", "-", "12"}));
+    EXPECT_EQ(cells(s, "KRIT1"), QStringList({"20.5", "31", "-", "12"}));
+    EXPECT_EQ(col(s, "KRIT1").decimals, 1);
+    EXPECT_EQ(col(s, "KRIT2").decimals, 0);
     EXPECT_EQ(cells(s, "KRIT1_UR"), QStringList({"B", "-", "-", "A"}));
     EXPECT_EQ(cells(s, "KRIT2"), QStringList({"-", "-", "0", "3"}));
     EXPECT_EQ(cells(s, "KRIT2_UR"), QStringList({"-", "-", "низко", "низко"}));
@@ -122,6 +125,36 @@ TEST_F(Collect, ScoresGiveOneRowPerTesteeWithTheLevelTheResultWindowShows) {
         EXPECT_FALSE(c.name.startsWith("KRIT3")) << "criterion 3 is beyond the test's count";
     // The newest of the run's score rows.
     EXPECT_EQ(cells(s, "DATA"), QStringList({"2024-03-05", "2024-03-01", "2024-03-09", "2024-03-09"}));
+}
+
+TEST_F(Collect, AScoreWithAFractionKeepsItInEveryFormatAsOtherProgramsReadIt) {
+    db.add("bd_rez.dbf", {1.0, 1.0, d1, 5, 1, 6.5});
+    db.add("bd_rez.dbf", {1.0, 1.0, d1, 5, 2, 4.0});
+    db.add("bd_rez.dbf", {1.0, 2.0, d1, 5, 1, 12.25});
+    const Sheet s = collect(db.dir(), {5, std::nullopt, Content::Scores});
+    QTemporaryDir out;
+    const int krit1 = int(
+        std::find_if(s.columns.begin(), s.columns.end(), [](const Column& c) { return c.name == "KRIT1"; }) -
+        s.columns.begin());
+    const QString sav = out.filePath("b.sav"), xlsx = out.filePath("b.xlsx"), csv = out.filePath("b.csv"),
+                  plain = out.filePath("r.csv");
+    write(s, Format::Sav, sav);
+    write(s, Format::Xlsx, xlsx);
+    write(s, Format::Csv, csv);
+    write(s, Format::Csv, plain, CsvStyle{false});
+    const QJsonArray pspp = readBack(sav)["rows"].toArray();
+    ASSERT_EQ(pspp.size(), 2);
+    EXPECT_EQ(pspp[0][krit1].toString().toDouble(), 6.5);
+    EXPECT_EQ(pspp[1][krit1].toString().toDouble(), 12.25);
+    const QJsonArray sheet = readBack(xlsx)["rows"].toArray();
+    EXPECT_DOUBLE_EQ(sheet[0][krit1].toDouble(), 6.5);
+    EXPECT_DOUBLE_EQ(sheet[1][krit1].toDouble(), 12.25);
+    const QJsonArray ru = readBack(csv, ";")["rows"].toArray();
+    EXPECT_EQ(ru[0][krit1].toString(), "6,50");
+    EXPECT_EQ(ru[1][krit1].toString(), "12,25");
+    const QJsonArray r = readBack(plain, ",")["rows"].toArray();
+    EXPECT_EQ(r[0][krit1].toString(), "6.50");
+    EXPECT_EQ(r[0][krit1 + 2].toString(), "4") << "a column of whole scores stays whole";
 }
 
 TEST_F(Collect, OneInstitutionOnly) {
@@ -172,6 +205,17 @@ TEST_F(Collect, ATestNobodyTookOrThatIsNotThereIsToldByName) {
     EXPECT_EQ(message({5, 1, Content::AnswerPositions}),
               "В учреждении № 1 тест № 5 «Проба» никто не проходил.");
     EXPECT_EQ(message({8, std::nullopt, Content::Scores}), "Теста № 8 нет в базе данных.");
+    // Answered but never scored: the answers are there to export, and the scores are not.
+    db.add("bd_rezult.dbf", {1.0, 1.0, d1, 6, 1, 0});
+    EXPECT_EQ(message({6, 1, Content::Scores}),
+              "В учреждении № 1 тест № 6 «Никем не пройденный» проходили, но ни один результат не "
+              "подсчитан (баллов нет); выгрузить можно ответы.");
+    EXPECT_EQ(message({6, std::nullopt, Content::Scores}),
+              "Тест № 6 «Никем не пройденный» проходили, но ни один результат не подсчитан (баллов нет); "
+              "выгрузить можно ответы.");
+    EXPECT_EQ(message({6, 2, Content::Scores}),
+              "В учреждении № 2 тест № 6 «Никем не пройденный» никто не проходил.");
+    EXPECT_EQ(message({6, 1, Content::AnswerPositions}), "no error");
     EXPECT_EQ(message({5, 4, Content::Scores}), "Учреждения № 4 нет в базе данных.");
 }
 
@@ -262,12 +306,29 @@ TEST_F(SampleExport, OpenpyxlReadsTheChosenPlacesOfEveryAnswer) {
 TEST_F(SampleExport, CommandLineRefusalsLeaveNoFile) {
     const QString file = dir->filePath("ничего.csv");
     QString out;
+    // Institution 2 has a run of test 1 with answers and no scores.
     EXPECT_EQ(exportTo({"--test", "1", "--org", "2", "--format", "csv", "--output", file}, &out), 1);
+    EXPECT_TRUE(out.contains("ни один результат не подсчитан")) << out.toStdString();
+    EXPECT_EQ(exportTo({"--test", "3", "--org", "1", "--format", "csv", "--output", file}, &out), 1);
     EXPECT_TRUE(out.contains("никто не проходил")) << out.toStdString();
     EXPECT_EQ(exportTo({"--test", "1", "--format", "pdf", "--output", file}, &out), 2);
     EXPECT_EQ(exportTo({"--test", "1", "--format", "csv"}, &out), 2);
     EXPECT_EQ(exportTo({"--test", "1", "--points", "--format", "csv", "--output", file}, &out), 2);
     EXPECT_FALSE(QFileInfo::exists(file));
+}
+
+TEST_F(SampleExport, AnsweredRunsWithoutScoresAreExportedWithTheirAnswers) {
+    const QString file = dir->filePath("ответы 2.csv");
+    QString out;
+    ASSERT_EQ(
+        exportTo({"--test", "1", "--org", "2", "--answers", "--format", "csv", "--plain", "--output", file},
+                 &out),
+        0)
+        << out.toStdString();
+    const QJsonObject csv = readBack(file, ",");
+    ASSERT_GE(csv["rows"].toArray().size(), 1);
+    for (const QJsonValue& r : csv["rows"].toArray())
+        EXPECT_EQ(r[0].toString(), "2");
 }
 
 } // namespace

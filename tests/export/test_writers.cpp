@@ -197,6 +197,33 @@ TEST_F(Writers, CsvForARussianExcelAndForR) {
     EXPECT_EQ(row(r, 2)[1], "Две\nстроки, запятая");
 }
 
+TEST_F(Writers, TheCsvForExcelNeutralisesFormulasButKeepsNegativeNumbersAndTheCsvForRRaw) {
+    const QStringList names = {QStringLiteral("=2+3"),           QStringLiteral("@SUM(1+1)"),
+                               QStringLiteral("+7(999)-1"),      QStringLiteral("-5"),
+                               QStringLiteral("\tскрыто"),       QStringLiteral("\r=1"),
+                               QStringLiteral("Обычная-фамилия")};
+    Sheet s;
+    s.rows = size_t(names.size());
+    s.columns.push_back(texts("FAM", "Фамилия", names));
+    s.columns.push_back(numbers("BALL", "Балл", {-1, -2.5, 3, -4, 5, 6, -7}, 1));
+    const QString file = path("формулы.csv");
+    writeCsv(s, file);
+    const QJsonObject ru = readBack(file, ";");
+    const QStringList expected = {"'=2+3",     "'@SUM(1+1)", "'+7(999)-1",     "'-5",
+                                  "'\tскрыто", "'\r=1",      "Обычная-фамилия"};
+    for (int i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(row(ru, i)[0], expected[i]) << i;
+        EXPECT_FALSE(row(ru, i)[1].startsWith('\'')) << "a number stays a number";
+    }
+    EXPECT_EQ(row(ru, 1)[1], "-2,5");
+
+    writeCsv(s, file, CsvStyle{false});
+    const QJsonObject r = readBack(file, ",");
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ(row(r, i)[0], names[i]) << "the CSV for R keeps the text as stored";
+    EXPECT_EQ(row(r, 1)[1], "-2.5");
+}
+
 // A failing disk mid-file: the earlier file stays as it was and no temporary file is left.
 TEST_F(Writers, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporary) {
     Sheet big = tricky();

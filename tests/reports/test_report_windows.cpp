@@ -15,6 +15,7 @@
 #include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolBar>
 
 namespace {
 
@@ -55,6 +56,16 @@ protected:
                 auto* save = w->findChild<QAction*>(QStringLiteral("ActionSavePdf"));
                 EXPECT_TRUE(save);
                 EXPECT_TRUE(w->findChild<QAction*>(QStringLiteral("ActionPrint")));
+                // In view at the preview's own size, not behind the tool bar's overflow arrow.
+                for (const char* name : {"ActionSavePdf", "ActionPrint"}) {
+                    auto* bar = w->findChild<QToolBar*>();
+                    auto* action = w->findChild<QAction*>(QLatin1String(name));
+                    QWidget* button = bar && action ? bar->widgetForAction(action) : nullptr;
+                    EXPECT_TRUE(button) << name;
+                    if (!button) continue;
+                    EXPECT_TRUE(button->isVisible()) << name << " is behind the overflow arrow";
+                    EXPECT_TRUE(bar->rect().contains(button->geometry())) << name;
+                }
                 if (save) {
                     whenDialog<QFileDialog>([&](QFileDialog* files) {
                         // Typed, as a user would, without the suffix: the program adds it. (selectFile

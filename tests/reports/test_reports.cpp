@@ -259,7 +259,8 @@ protected:
             db.add("bd_analiz.dbf",
                    {5, k, QStringLiteral("Высокий %1").arg(k), 11.0, 20.0, QStringLiteral("Много")});
         }
-        const double scores[] = {0, 10, 11, 21}; // criterion 5 has no score
+        // 10.5 as another program may store it: shown as it is, its level that of 10.
+        const double scores[] = {0, 10.5, 11, 21}; // criterion 5 has no score
         for (int k = 1; k <= 4; ++k)
             db.add("bd_rez.dbf", {1.0, 1.0, QDate(2025, 3, 4), 5, k, scores[k - 1]});
         db.add("bd_rezult.dbf", {1.0, 1.0, QDate(2025, 3, 4), 6, 1, 0});
@@ -272,11 +273,14 @@ TEST_F(EdgeReports, BoundsMissingScoresAndMissingNamesAreSaidOnThePage) {
     reports::savePdf(reports::runReport(a, {1, 1, 5}), pdf);
     const QString text = pdfText(pdf);
     for (const char* s :
-         {"1 0 Низкий 1", "2 10 Низкий 2", "3 11 Высокий 3", "4 21 вне диапазонов", "5 нет балла",
+         {"1 0 Низкий 1", "2 10.5 Низкий 2", "3 11 Высокий 3", "4 21 вне диапазонов", "5 нет балла",
           "Критерий 4: балл 21 не попадает ни в один диапазон уровней теста.",
           "Критерий 5: балла нет — критерий не подсчитан.", "тестируемый № 1 (фамилия и имя не указаны)",
           "Пол не указан", "Образование не указано", "04.03.2025", "В тесте нет ни одного вопроса."})
         EXPECT_TRUE(text.contains(QString::fromUtf8(s))) << s << "\n" << text.toStdString();
+
+    reports::savePdf(reports::groupReport(a, 1, 5), pdf);
+    EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("10.5"))) << "the group report cut the fraction";
 
     reports::savePdf(reports::runReport(a, {1, 1, 6}), pdf);
     EXPECT_TRUE(

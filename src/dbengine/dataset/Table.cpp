@@ -383,6 +383,20 @@ Variant Table::storedValue(RowId rec, const Field* f) const {
     return store_->read(rec, f->column(), f->kind());
 }
 
+bool Table::storedHolds(RowId rec, const QString& keyFields, const std::vector<Variant>& values) {
+    requireActive();
+    const std::vector<const Field*> keys = keyFieldsOf(keyFields, values);
+    store_->refresh();
+    if (const QString why = store_->detachedReason(); !why.isEmpty())
+        throw DatabaseError(QStringLiteral("Table %1 %2; close the window and open it again").arg(tableName_, why));
+    if (!store_->contains(rec)) return false;
+    store_->reloadRow(rec);
+    if (!store_->passes(rec, ScanSpec{})) return false; // marked deleted
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (!store_->read(rec, keys[k]->column(), keys[k]->kind()).sameAs(values[k])) return false;
+    return true;
+}
+
 int64_t Table::beginStoredWrite() {
     requireActive();
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
@@ -435,6 +449,8 @@ RowId Table::findOrAppendStored(const QString& keyFields, const std::vector<Vari
 }
 
 void Table::storedWritten(RowId rec, int64_t cursorRec) {
+    // A view built before another program cut the file may hold records that are gone.
+    if (store_->cuts() != cutsSeen_) rebuildView();
     placeInView(rec);
     const int row = cursorRec >= 0 ? rowOf(uint32_t(cursorRec)) : -1;
     if (row < 0 || row != recNo()) {

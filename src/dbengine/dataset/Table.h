@@ -62,6 +62,9 @@ public:
     // The first record whose fields (";"-separated) equal the values; -1 when none.
     int64_t findStored(const QString& keyFields, const std::vector<Variant>& values) const;
     Variant storedValue(RowId rec, const Field* f) const;
+    // Whether row rec, read again as stored, is live and holds the values in its key fields:
+    // false once another program packed or cut it away or moved another row there.
+    bool storedHolds(RowId rec, const QString& keyFields, const std::vector<Variant>& values);
     void writeStored(RowId rec, Field* f, const Variant& v);
     // Appends a record with the values in field order; returns its row id.
     RowId appendStored(const std::vector<Variant>& values);
