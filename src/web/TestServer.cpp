@@ -277,13 +277,23 @@ void TestServer::handle(std::vector<Exchange>& batch) {
             }
         }
     }
-    // The shown questions' rows, with one sync. A row that cannot be made now is made with the
-    // question's answer; the page asks nothing of it.
+    // The shown questions' rows are made once these replies are on their way: a choice never
+    // waits for them, and a question answered before its row exists gets the row with the answer.
+    if (!shown_.empty() && !flushPosted_) {
+        flushPosted_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { makeShownRows(); }, Qt::QueuedConnection);
+    }
+}
+
+void TestServer::makeShownRows() {
+    flushPosted_ = false;
     std::vector<std::pair<results::RunKey, int>> shown;
     shown.swap(shown_);
     try {
         runs_->makeRows(shown);
     } catch (const std::exception&) {
+        // Nothing asked for these rows yet; the question's answer makes its row.
     }
 }
 
@@ -482,20 +492,28 @@ void TestServer::render(Exchange& x, Run& run, int question, const QString& noti
     x.response.headers.emplace_back("X-Morv-Url", "/q?n=" + std::to_string(question));
 }
 
-void TestServer::showQuestion(Exchange& x) {
-    const std::string dev = deviceOf(x.request);
+TestServer::Run* TestServer::activeRun(Exchange& x, const std::string& dev, const QString& lost) {
     Device* d = device(dev);
     Run* run = d && d->confirmed ? runOf(*d) : nullptr;
+    const services::Session* s = run ? sessionOf(d->session) : nullptr;
     if (!run)
-        return ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."),
-                     403);
-    const services::Session* s = sessionOf(d->session);
-    if (!s || !s->open)
-        return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
-    if (run->owner != dev)
-        return ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
-                     QStringLiteral("Ваш код введён на другом устройстве; здесь тестирование закрыто."), 409);
-    if (run->state == RunState::Scored) return ended(x, QStringLiteral("Тестирование завершено"), {}, 410);
+        ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."), 403);
+    else if (!s || !s->open)
+        ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт.") + lost, 410);
+    else if (run->owner != dev)
+        ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
+              QStringLiteral("Ваш код введён на другом устройстве; здесь тестирование закрыто.") + lost, 409);
+    else if (run->state == RunState::Scored)
+        ended(x, QStringLiteral("Тестирование завершено"), {}, 410);
+    else
+        return run;
+    return nullptr;
+}
+
+void TestServer::showQuestion(Exchange& x) {
+    const std::string dev = deviceOf(x.request);
+    Run* run = activeRun(x, dev, {});
+    if (!run) return;
     int n = run->current;
     if (auto it = x.request.query.find("n"); it != x.request.query.end() && !it->second.empty()) {
         if (!wholeNumber(it->second, n) || runs_->outline(run->key.test).indexOf(n) < 0) {
@@ -519,19 +537,8 @@ void TestServer::answer(Exchange& x, std::vector<services::PendingChoice>& choic
                         std::vector<Deferred>& deferred) {
     const Request& r = x.request;
     const std::string dev = deviceOf(r);
-    Device* d = device(dev);
-    Run* run = d && d->confirmed ? runOf(*d) : nullptr;
-    if (!run)
-        return ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."),
-                     403);
-    const services::Session* s = sessionOf(d->session);
-    if (!s || !s->open)
-        return ended(x, QStringLiteral("Сеанс завершён"),
-                     QStringLiteral("Сеанс тестирования закрыт. Этот ответ не сохранён."), 410);
-    if (run->owner != dev)
-        return ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
-                     QStringLiteral("Ваш код введён на другом устройстве. Этот ответ не сохранён."), 409);
-    if (run->state == RunState::Scored) return ended(x, QStringLiteral("Тестирование завершено"), {}, 410);
+    Run* run = activeRun(x, dev, QStringLiteral(" Этот ответ не сохранён."));
+    if (!run) return;
     int q = 0, o = 0;
     const services::TestOutline& outline = runs_->outline(run->key.test);
     auto qi = r.form.find("q");
@@ -583,12 +590,9 @@ void TestServer::answered(const Deferred& d, const services::PendingChoice& c) {
 
 void TestServer::finish(Exchange& x) {
     const std::string dev = deviceOf(x.request);
-    Device* d = device(dev);
-    Run* run = d && d->confirmed ? runOf(*d) : nullptr;
+    Run* run = activeRun(x, dev, {});
+    if (!run) return;
     bool reused = false;
-    if (!run)
-        return ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."),
-                     403);
     if (!takeToken(x.request, dev, 0, reused)) {
         // A page of another tab or a made-up form: refused, and the run goes on.
         x.response.status = 403;
@@ -596,18 +600,14 @@ void TestServer::finish(Exchange& x) {
             pages::notice(QStringLiteral("Страница устарела"), QStringLiteral("Откройте вопрос заново."));
         return;
     }
-    const services::Session* s = sessionOf(d->session);
-    if (!s || !s->open)
-        return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
-    if (run->owner != dev)
-        return ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
-                     QStringLiteral("Ваш код введён на другом устройстве."), 409);
     const services::Completeness c = runs_->check(run->key);
     if (!c.complete()) {
         x.response.body = pages::incomplete(issueToken(dev, 0), c.missing, c.last);
         return;
     }
     const std::vector<int> scores = runs_->score(run->key);
+    const services::Session* session = sessionOf(run->session);
+    const bool showScore = session && session->showScore;
     run->state = RunState::Scored;
     run->owner.clear();
     run->last = QDateTime::currentDateTime();
@@ -615,7 +615,7 @@ void TestServer::finish(Exchange& x) {
     x.response.headers.emplace_back("Set-Cookie", clearCookie());
     x.response.headers.emplace_back("Clear-Site-Data", "\"cache\", \"cookies\", \"storage\"");
     x.response.body =
-        pages::thanks(runs_->outline(run->key.test).name, s->showScore ? scores : std::vector<int>{});
+        pages::thanks(runs_->outline(run->key.test).name, showScore ? scores : std::vector<int>{});
 }
 
 void TestServer::leave(Exchange& x) {

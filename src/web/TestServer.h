@@ -98,6 +98,8 @@ private:
     std::map<int, services::Session> sessionCache_;
     // Questions shown in this group of requests: their rows are made together at its end.
     std::vector<std::pair<results::RunKey, int>> shown_;
+    bool flushPosted_ = false;
+    void makeShownRows();
     qint64 sessionsRead_ = 0;
 
     // Routes; a deferred answer leaves the response to the group write.
@@ -124,6 +126,9 @@ private:
     std::string deviceOf(const Request& r);
     Device* device(const std::string& token);
     Run* runOf(const Device& d);
+    // The run this browser answers now, or nothing, the response then saying why (lost is added
+    // where the refused click carried an answer).
+    Run* activeRun(Exchange& x, const std::string& dev, const QString& lost);
     Run& runFor(int session, int org, int testee);
     const services::Session* sessionOf(int id);
     void refreshSessions(bool now = false);
