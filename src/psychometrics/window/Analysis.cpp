@@ -50,7 +50,8 @@ TFormItemAnalysis::TFormItemAnalysis(QWidget* parent) : ui::Form(parent) {
     GridItems->setHorizontalHeaderLabels(psychometrics::itemHeadings());
     GridItems->setEditTriggers(QAbstractItemView::NoEditTriggers);
     GridItems->verticalHeader()->setVisible(false);
-    GridItems->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    GridItems->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    GridItems->horizontalHeader()->setStretchLastSection(true);
     lay->addWidget(GridItems, 1);
 
     LabelNotes = named(new QLabel(this), "LabelNotes");
