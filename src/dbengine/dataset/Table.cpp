@@ -5,7 +5,6 @@
 #include "dbf/DbfFile.h"
 #include "dbf/KeyIndex.h"
 #include "dbf/Os.h"
-#include "dbf/OsClock.h"
 
 #include <cerrno>
 
@@ -300,12 +299,6 @@ Variant Table::readRecord(uint32_t rec, const Field* f) const {
     int c = f->column();
     if (c < 0) return {};
     const dbf::FieldDef& d = file_->fields()[size_t(c)];
-    if (d.type == 'N' || d.type == 'F') [[likely]] { // most columns, and the scans' hot path
-        double v;
-        if (!file_->readNumber(rec, c, v)) return {};
-        if (f->kind() == FieldKind::Float || f->kind() == FieldKind::String) return Variant(v);
-        return Variant(roundHalfEven(v));
-    }
     switch (d.type) {
     case 'C':
         return Variant(file_->readString(rec, c));
@@ -434,7 +427,9 @@ void Table::lockRow(size_t row) {
 
 void Table::noticeStoredChanges() {
     // A look costs a stat; a loop of moves looks at most every 20 ms.
-    const int64_t now = dbf::os::coarseMillis();
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
     if (file_->cuts() == cutsSeen_) {
         if (now - lastLook_ < 20) return;
         lastLook_ = now;
