@@ -160,12 +160,6 @@ bool DbfStore::orderByTag(const std::string& tag, std::vector<RowId>& view) {
 Variant DbfStore::read(RowId rec, int c, FieldKind kind) const {
     if (c < 0) return {};
     const dbf::FieldDef& d = file_->fields()[size_t(c)];
-    if (d.type == 'N' || d.type == 'F') [[likely]] { // most columns, and the scans' hot path
-        double v;
-        if (!file_->readNumber(rec, c, v)) return {};
-        if (kind == FieldKind::Float || kind == FieldKind::String) return Variant(v);
-        return Variant(roundHalfEven(v));
-    }
     switch (d.type) {
     case 'C':
         return Variant(file_->readString(rec, c));

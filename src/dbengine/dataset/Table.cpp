@@ -5,7 +5,6 @@
 #include "DbfStore.h"
 #include "dbf/DbfFile.h"
 #include "dbf/Os.h"
-#include "dbf/OsClock.h"
 
 #include <cerrno>
 
@@ -243,7 +242,9 @@ void Table::lockRow(size_t row) {
 
 void Table::noticeStoredChanges() {
     // A look costs a stat; a loop of moves looks at most every 20 ms.
-    const int64_t now = dbf::os::coarseMillis();
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
     if (store_->cuts() == cutsSeen_) {
         if (now - lastLook_ < 20) return;
         lastLook_ = now;

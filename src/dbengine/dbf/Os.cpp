@@ -1,5 +1,4 @@
 #include "Os.h"
-#include "OsClock.h"
 
 #include <array>
 #include <atomic>
@@ -8,7 +7,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace dbf::os {
@@ -188,12 +186,6 @@ int lock(int fd, off_t offset) {
 
 int unlock(int fd, off_t offset, off_t length) {
     return setLock(fd, offset, F_UNLCK, true, length);
-}
-
-int64_t coarseMillis() {
-    struct timespec ts {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 std::string reason(int err) {
