@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <future>
 #include <memory>
@@ -358,4 +360,58 @@ TEST(Codes, HaveNoLookAlikesAndReadCyrillicLettersAsLatin) {
     EXPECT_EQ(services::normalizeCode(QStringLiteral(" ас3-х7к ")), QStringLiteral("AC3X7K"));
     EXPECT_EQ(services::normalizeCode(QStringLiteral("AC3X7")), QString());
     EXPECT_EQ(services::normalizeCode(QStringLiteral("AC3X7Ж")), QString());
+}
+
+TEST_F(AppTest, TheServerProcessAndAWorkstationOnOneFolderMakeOneRowPerQuestion) {
+    // A psychologist's workstation (this process) and `morv-db serve` (another) answer the same
+    // testee's test by turns, each showing every question: one answer row per question, holding
+    // the choice made last.
+    QString out;
+    ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
+                         {QStringLiteral("session"), db->dir(), QStringLiteral("--test"), QStringLiteral("1"),
+                          QStringLiteral("--org"), QStringLiteral("1"), QStringLiteral("--testees"),
+                          QStringLiteral("4")},
+                         &out),
+              0)
+        << out.toStdString();
+    const std::string code = out.split(QLatin1Char('\n'))[1].section(QLatin1Char(' '), 1, 1).toStdString();
+    QProcess serve;
+    serve.start(QStringLiteral(MORV_DB_TOOL), {QStringLiteral("serve"), db->dir(), QStringLiteral("--listen"),
+                                               QStringLiteral("127.0.0.1:0")});
+    ASSERT_TRUE(serve.waitForReadyRead(30000));
+    const QString line = QString::fromUtf8(serve.readLine());
+    const uint16_t port =
+        uint16_t(line.section(QLatin1Char(':'), 2).section(QLatin1Char('/'), 0, 0).toUInt());
+    ASSERT_NE(port, 0) << line.toStdString();
+
+    WebClient b(port);
+    b.get("/");
+    ASSERT_EQ(b.post("/code", {{"t", b.token()}, {"kod", code}}).status, 200);
+    ASSERT_EQ(b.post("/start", {{"t", b.token()}}).status, 303);
+    ASSERT_TRUE(chooseRun(1, 4, 1));
+    inTestingWindow([&] {
+        for (int q = 1; q <= 10; ++q) {
+            const std::string n = std::to_string(q);
+            b.get("/q?n=" + n);
+            ASSERT_EQ(b.post("/answer", {{"t", b.token()}, {"q", n}, {"o", "1"}}).status, 303);
+            FormTest->EditVopr->setText(QString::number(q));
+            if (q % 2 == 0) chooseOption(3); // the workstation has the last word on even questions
+        }
+    });
+    // The server's last page (question 10's successor is itself) is shown once more.
+    b.get("/q?n=1");
+    serve.terminate();
+    ASSERT_TRUE(serve.waitForFinished(10000));
+
+    const QList<RunRow> rows = answerRows(db->dir(), 1, 4, 1);
+    ASSERT_EQ(rows.size(), 10);
+    for (int q = 1; q <= 10; ++q) {
+        int seen = 0;
+        for (const RunRow& r : rows)
+            if (r.number == q) {
+                ++seen;
+                EXPECT_EQ(r.value, q % 2 == 0 ? 3 : 1) << "question " << q;
+            }
+        EXPECT_EQ(seen, 1) << "question " << q;
+    }
 }
