@@ -239,6 +239,35 @@ TEST_F(ItemAnalysisTest, RunsWithAMissingItemAreLeftOutPerCriterion) {
         EXPECT_EQ(c1.flagged(i), c1.items[i].question == 5) << "item " << c1.items[i].question;
 }
 
+TEST_F(ItemAnalysisTest, MorvDbAnalysePrintsTheFiguresAsCsv) {
+    QString out;
+    ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
+                         {"analyse", db.dir(), "--test", QString::number(kTest)}, &out),
+              0)
+        << out.toStdString();
+    const TestAnalysis t = analyseTest(db.dir(), kTest);
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // A heading, then per criterion its line and one per item.
+    ASSERT_EQ(lines.size(), 1 + 3 + 6 + 6 + 3);
+    const QStringList head = lines[0].split(QLatin1Char(','));
+    const QStringList c2 = lines[1 + 7].split(QLatin1Char(','));
+    ASSERT_EQ(c2.size(), head.size());
+    EXPECT_EQ(c2[head.indexOf("kind")], QStringLiteral("criterion"));
+    EXPECT_EQ(c2[head.indexOf("n")].toULongLong(), criterion(t, 2).complete);
+    EXPECT_EQ(c2[head.indexOf("left_out")], QStringLiteral("1"));
+    EXPECT_EQ(c2[head.indexOf("kr20")], QStringLiteral("1"));
+    EXPECT_NEAR(c2[head.indexOf("alpha")].toDouble(), *criterion(t, 2).scale.alpha, 1e-11);
+    const QStringList item5 = lines[1 + 5].split(QLatin1Char(','));
+    EXPECT_EQ(item5[head.indexOf("question")], QStringLiteral("5"));
+    EXPECT_EQ(item5[head.indexOf("flag")], QStringLiteral("1"));
+    EXPECT_NEAR(item5[head.indexOf("r_drop")].toDouble(), *criterion(t, 1).items[4].figures.itemRest, 1e-11);
+    // Bad usage is 2, a test that is not there 1 with the reason.
+    EXPECT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {"analyse", db.dir()}), 2);
+    EXPECT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {"analyse", db.dir(), "--test", "x"}), 2);
+    EXPECT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {"analyse", db.dir(), "--test", "77"}, &out), 1);
+    EXPECT_TRUE(out.contains(QStringLiteral("Теста № 77 нет в базе данных."))) << out.toStdString();
+}
+
 TEST(ItemWeights, AQuestionKeyedTwiceWeighsTwiceAndItemsAddUpToTheScore) {
     TestDb db;
     db.add("bd_test.DBF", {1, 2, QStringLiteral("Вес"), 1});
