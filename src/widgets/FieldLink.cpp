@@ -134,6 +134,9 @@ void FieldLink::reportReadFailure(std::exception_ptr error) const {
     }
     if (!message.isEmpty() && message == last) return;
     last = message;
+    run(control_, [&] { std::rethrow_exception(error); });
+    // Cleared once the step that read it is over. Not before the message is shown: a message box
+    // runs an event loop of its own, and the other controls of the step read after it closes.
     if (!clearing) {
         clearing = true;
         QTimer::singleShot(0, qApp, [] {
@@ -141,7 +144,6 @@ void FieldLink::reportReadFailure(std::exception_ptr error) const {
             clearing = false;
         });
     }
-    run(control_, [&] { std::rethrow_exception(error); });
 }
 
 // A lookup field shows a value of its key field, so a change of the key changes it too.
