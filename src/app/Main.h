@@ -41,11 +41,9 @@ public:
     QMenu *MenuHelpMenu, *N1Menu;
     // "Отчёты": the menu opens once a testee is chosen; the run and group reports need a test too.
     QMenu* MenuReportsMenu;
-    QAction *MenuReports, *MenuReportRun, *MenuReportTestee, *MenuReportGroup;
+    QAction *MenuReports, *MenuReportRun, *MenuReportTestee, *MenuReportGroup, *MenuReportGroupAnonymous;
     QAction* MenuExport;       // "Экспорт…": the research export window
     QAction* MenuItemAnalysis; // "Анализ заданий…": needs a test
-    QAction *MenuReports, *MenuReportRun, *MenuReportTestee, *MenuReportGroup, *MenuReportGroupAnonymous;
-    QAction* MenuExport; // "Экспорт…": the research export window
     // "Табл" items
     QAction *N13, *N14, *bdsprav1, *bdsprobr1, *bdsprorg1, *bdsprresp1, *Bdsprnp1, *N8, *bdtest1, *bdvopros1,
         *bdotvet1, *N9, *bd_org1, *bd_anket1, *N10, *bdrez1, *bd_rezult1, *bd_analiz1, *bdsumma1, *N6,
