@@ -4,8 +4,8 @@
 #include "dataset/Table.h"
 #include "dataset/Variant.h"
 #include "dbf/DbfFile.h"
-#include "results/Pseudonym.h"
 #include "results/Level.h"
+#include "results/Pseudonym.h"
 #include "results/Run.h"
 #include "results/Scoring.h"
 
