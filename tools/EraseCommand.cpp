@@ -37,7 +37,8 @@ int eraseCommand(const QStringList& args) {
             dir = a;
         }
     }
-    if (dir.isEmpty() || org < 0 || testee < 0) return usage(QStringLiteral("erase needs DIR, --org and --testee"));
+    if (dir.isEmpty() || org < 0 || testee < 0)
+        return usage(QStringLiteral("erase needs DIR, --org and --testee"));
     if (!QDir(dir).exists()) {
         print(stderr, QStringLiteral("morv-db: %1 is not a directory").arg(dir));
         return 1;

@@ -2,9 +2,9 @@
 
 #include "AnalyseCommand.h"
 #include "EraseCommand.h"
-#include "PasswordCommand.h"
 #include "Errors.h"
 #include "LargeData.h"
+#include "PasswordCommand.h"
 #include "SampleData.h"
 #include "ServerCommands.h"
 #include "WebCommands.h"
@@ -533,7 +533,8 @@ int exportDb(const QStringList& args) {
                              .arg(cl.values[QStringLiteral("--format")]));
     if (cl.flags.contains(QStringLiteral("--points")) && !cl.flags.contains(QStringLiteral("--answers")))
         throw UsageError(QStringLiteral("--points goes with --answers"));
-    if (cl.flags.contains(QStringLiteral("--birth-year")) && !cl.flags.contains(QStringLiteral("--anonymous")))
+    if (cl.flags.contains(QStringLiteral("--birth-year")) &&
+        !cl.flags.contains(QStringLiteral("--anonymous")))
         throw UsageError(QStringLiteral("--birth-year goes with --anonymous"));
     if (cl.flags.contains(QStringLiteral("--plain")) && *format != exporting::Format::Csv)
         throw UsageError(QStringLiteral("--plain is for --format csv"));

@@ -51,8 +51,9 @@ void TFormMain::EraseTesteeClick() {
     const QString dir = QFileInfo(anket->filePath()).absolutePath();
     const schema::TesteeRows rows = schema::countTestee(dir, org, testee);
     const QString question =
-        QStringLiteral("Удалить навсегда все данные тестируемого «%1» (учреждение № %2, тестируемый № %3)?\n\n"
-                       "Будет удалено строк: %4 (%5).\nВосстановить их будет нельзя.")
+        QStringLiteral(
+            "Удалить навсегда все данные тестируемого «%1» (учреждение № %2, тестируемый № %3)?\n\n"
+            "Будет удалено строк: %4 (%5).\nВосстановить их будет нельзя.")
             .arg(person)
             .arg(org)
             .arg(testee)

@@ -1,7 +1,7 @@
 #include "app/Startup.h"
 
-#include "app/About.h"
 #include "Errors.h"
+#include "app/About.h"
 #include "app/Main.h"
 #include "catalogue/CreateTest.h"
 #include "catalogue/NameTest.h"

@@ -6,8 +6,8 @@
 #include "dbf/DbfFile.h"
 #include "psychometrics/Norms.h"
 #include "psychometrics/Texts.h"
-#include "results/Pseudonym.h"
 #include "results/Level.h"
+#include "results/Pseudonym.h"
 #include "results/Run.h"
 #include "results/Scoring.h"
 

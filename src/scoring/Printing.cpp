@@ -58,11 +58,14 @@ void printGroupReport(QWidget* parent, bool anonymous) {
     progress.setMinimumDuration(500);
     reports::Report report;
     try {
-        report = reports::groupReport(archive, org, test, [&](int done, int total) {
-            progress.setMaximum(total);
-            progress.setValue(done);
-            return !progress.wasCanceled();
-        }, anonymous);
+        report = reports::groupReport(
+            archive, org, test,
+            [&](int done, int total) {
+                progress.setMaximum(total);
+                progress.setValue(done);
+                return !progress.wasCanceled();
+            },
+            anonymous);
     } catch (const reports::Cancelled&) {
         throw ui::Abort(); // the user stopped it: nothing to say
     }

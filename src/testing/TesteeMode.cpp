@@ -66,6 +66,7 @@ bool ScreenLock::eventFilter(QObject* watched, QEvent* e) {
         }
         break;
     }
+    case QEvent::Show: // the form's own placing on show must not leave it a window
     case QEvent::WindowStateChange: {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && held(w) && !(w->windowState() & Qt::WindowFullScreen))
@@ -120,7 +121,8 @@ ModeButtons modeButtons() {
         row->addWidget(psychologist);
     }
     ui::on(finish, &QPushButton::clicked, FormTest, [] {
-        if (current && ui::Confirm(QStringLiteral("Завершить тестирование? Изменить ответы после этого будет нельзя.")))
+        if (current &&
+            ui::Confirm(QStringLiteral("Завершить тестирование? Изменить ответы после этого будет нельзя.")))
             current->leave(TesteeEnd::Finished);
     });
     ui::on(psychologist, &QPushButton::clicked, FormTest, [] {
@@ -187,8 +189,8 @@ TFormThanks::TFormThanks(QWidget* parent) : ui::Form(parent) {
     setWindowState(Qt::WindowFullScreen);
     auto* lay = new QVBoxLayout(this);
     lay->addStretch(1);
-    LabelThanks = new QLabel(
-        QStringLiteral("Спасибо! Тестирование завершено.\nПожалуйста, позовите психолога."), this);
+    LabelThanks =
+        new QLabel(QStringLiteral("Спасибо! Тестирование завершено.\nПожалуйста, позовите психолога."), this);
     LabelThanks->setObjectName(QStringLiteral("LabelThanks"));
     LabelThanks->setAlignment(Qt::AlignCenter);
     ui::style(LabelThanks, ui::font(QStringLiteral("Times New Roman Cyr"), 32), Qt::black);

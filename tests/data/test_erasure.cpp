@@ -152,7 +152,8 @@ TEST(Erasure, RemovesEveryRowOfThePersonAndKeepsTheOthersByteForByte) {
 
     const schema::ErasureDone done = schema::eraseTestee(db.dir(), 1, 2);
     EXPECT_TRUE(done.logError.isEmpty()) << done.logError.toStdString();
-    EXPECT_EQ(done.rows.summary(), QStringLiteral("bd_rez.dbf 4, bd_rezult.dbf 30, web_code.dbf 1, bd_anket.dbf 1"));
+    EXPECT_EQ(done.rows.summary(),
+              QStringLiteral("bd_rez.dbf 4, bd_rezult.dbf 30, web_code.dbf 1, bd_anket.dbf 1"));
 
     const auto expected = expectedRows(before);
     for (const QString& t : kTables)
@@ -194,8 +195,9 @@ TEST(Erasure, AFailureAtAnyStepLeavesAllOrNothing) {
         const char* name;
     };
     int erasedOnce = 0, refusedOnce = 0;
-    for (const Kind& kind : {Kind{os::Call::Write, ENOSPC, 12, "write"}, Kind{os::Call::Sync, EIO, 22, "sync"},
-                             Kind{os::Call::Rename, EIO, 12, "rename"}, Kind{os::Call::Open, EMFILE, 30, "open"}}) {
+    for (const Kind& kind :
+         {Kind{os::Call::Write, ENOSPC, 12, "write"}, Kind{os::Call::Sync, EIO, 22, "sync"},
+          Kind{os::Call::Rename, EIO, 12, "rename"}, Kind{os::Call::Open, EMFILE, 30, "open"}}) {
         for (int nth = 1; nth <= kind.upTo; ++nth) {
             SCOPED_TRACE(std::string(kind.name) + " " + std::to_string(nth));
             QTemporaryDir dir;

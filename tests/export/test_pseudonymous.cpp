@@ -26,7 +26,8 @@ protected:
         anket.open();
         for (anket.first(); !anket.eof(); anket.next()) {
             for (const char* f : {"FAMTESTIR", "NAMETESTIR", "OTCHTESTIR"})
-                if (const QString s = anket.fieldValue(f).toString().trimmed(); !s.isEmpty()) personal.insert(s);
+                if (const QString s = anket.fieldValue(f).toString().trimmed(); !s.isEmpty())
+                    personal.insert(s);
             if (!anket.fieldValue("GRTESTIR").isNull())
                 years.insert(QString::number(anket.fieldValue("GRTESTIR").toInt()));
         }
@@ -78,8 +79,8 @@ TEST_F(Pseudonymous, NoNameAndNoYearOfBirthInAnyFormatButTheCodeInstead) {
 
     for (const char* format : {"sav", "xlsx", "csv"}) {
         SCOPED_TRACE(format);
-        const QStringList args = {"--format", format, "--anonymous"} +
-                                 (QLatin1String(format) == "csv" ? QStringList{"--plain"} : QStringList{});
+        QStringList args = {"--format", format, "--anonymous"};
+        if (QLatin1String(format) == QLatin1String("csv")) args << "--plain";
         const QJsonObject data = exported(QStringLiteral("anon.") + format, args);
         EXPECT_TRUE(namesIn(data).isEmpty()) << namesIn(data).join(" | ").toStdString();
         // Headings as the reader gives them: variable names for .sav and plain CSV.
@@ -102,7 +103,8 @@ TEST_F(Pseudonymous, NoNameAndNoYearOfBirthInAnyFormatButTheCodeInstead) {
         }
     }
     // Asked for, the year of birth stays; the names still go.
-    const QJsonObject withYear = exported("year.csv", {"--format", "csv", "--plain", "--anonymous", "--birth-year"});
+    const QJsonObject withYear =
+        exported("year.csv", {"--format", "csv", "--plain", "--anonymous", "--birth-year"});
     EXPECT_TRUE(namesIn(withYear).isEmpty());
     const qsizetype year = columnOf(withYear, "GRTESTIR");
     ASSERT_GE(year, 0);

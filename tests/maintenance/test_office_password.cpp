@@ -2,7 +2,9 @@
 // workstation, with the program's password until it is changed and a growing wait after misses.
 #include "../app/AppFixture.h"
 
+#include "Errors.h"
 #include "app/Main.h"
+#include "app/Startup.h"
 #include "data/OfficePassword.h"
 #include "maintenance/ChangePassword.h"
 #include "maintenance/Password.h"
@@ -107,8 +109,8 @@ TEST_F(AppTest, APasswordChangedOnAnotherWorkstationIsTheOneThatOpensTheTables) 
     };
     change(QStringLiteral("Kestrila"), QStringLiteral("Дуб"), QStringLiteral("Дуб"));
     change(QStringLiteral("Ясень77"), QStringLiteral("Дуб"), QStringLiteral("Дуб!"));
-    EXPECT_EQ(messages->texts(), (QStringList{"Текущий пароль введён неверно.",
-                                              "Новый пароль и его повтор не совпадают."}));
+    EXPECT_EQ(messages->texts(),
+              (QStringList{"Текущий пароль введён неверно.", "Новый пароль и его повтор не совпадают."}));
     EXPECT_TRUE(office::passwordMatches(db->dir(), QStringLiteral("Ясень77")));
     messages->clear();
     change(QStringLiteral("Ясень77"), QStringLiteral("Дуб"), QStringLiteral("Дуб"));

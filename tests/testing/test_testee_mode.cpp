@@ -57,7 +57,7 @@ TEST_F(TesteeModeTest, NothingButThePsychologistsPasswordEndsTheRun) {
     whenModal([&](QWidget* w) {
         ran = true;
         ASSERT_EQ(w, FormTest);
-        EXPECT_TRUE(fullScreen(FormTest));
+        QTRY_VERIFY_WITH_TIMEOUT(fullScreen(FormTest), 2000);
         EXPECT_TRUE(FormTest->windowFlags() & Qt::FramelessWindowHint);
         EXPECT_FALSE(FormTest->ButtonClose->isVisible());
         EXPECT_TRUE(FormTest->ButNext->isVisible());
@@ -104,7 +104,7 @@ TEST_F(TesteeModeTest, AFinishedRunWaitsOnTheThankYouScreenForThePassword) {
         whenModal([&](QWidget* thanks) {
             thanked = true;
             EXPECT_EQ(thanks->objectName(), "FormThanks");
-            EXPECT_TRUE(fullScreen(thanks));
+            QTRY_VERIFY_WITH_TIMEOUT(fullScreen(thanks), 2000);
             EXPECT_FALSE(FormTest->isVisible());
             tryToLeave(thanks);
             typePassword(thanks, QStringLiteral("wrong"));
@@ -115,7 +115,7 @@ TEST_F(TesteeModeTest, AFinishedRunWaitsOnTheThankYouScreenForThePassword) {
     });
     FormMain->TesteeMode->trigger();
     EXPECT_TRUE(thanked);
-    EXPECT_TRUE(messages->texts().contains(
-        "Завершить тестирование? Изменить ответы после этого будет нельзя."));
+    EXPECT_TRUE(
+        messages->texts().contains("Завершить тестирование? Изменить ответы после этого будет нельзя."));
     EXPECT_TRUE(QApplication::topLevelWidgets().contains(FormMain));
 }

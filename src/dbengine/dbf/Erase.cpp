@@ -374,7 +374,8 @@ std::vector<EraseCount> Erasure::run(const std::string& dir, const std::vector<E
         if (t.removedCount == 0) continue;
         // Only a table whose file was really put in place counts as erased.
         os::FileInfo mine, named;
-        if (os::stat(t.file->fd_, mine) != 0 || os::stat(t.file->path_, named) != 0 || mine.inode == named.inode)
+        if (os::stat(t.file->fd_, mine) != 0 || os::stat(t.file->path_, named) != 0 ||
+            mine.inode == named.inode)
             throw DbfError("Erasure in " + dir + " is not finished: " + t.file->path_ + " was not replaced");
         t.file->adoptReplacement();
     }
