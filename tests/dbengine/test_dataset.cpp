@@ -431,8 +431,14 @@ TEST_P(TableTest, TypedTextIsTakenInOnceWhenAMoveEndsTheEdit) {
     EXPECT_EQ(taken, 1);
 }
 
+namespace {
+std::string storeName(const ::testing::TestParamInfo<Store>& info) {
+    return info.param == Store::Server ? "Server" : "Folder";
+}
+} // namespace
+
 #ifdef MORV_ON_SERVER
-INSTANTIATE_TEST_SUITE_P(Server, TableTest, ::testing::Values(Store::Server));
+INSTANTIATE_TEST_SUITE_P(On, TableTest, ::testing::Values(Store::Server), storeName);
 #else
-INSTANTIATE_TEST_SUITE_P(Folder, TableTest, ::testing::Values(Store::Folder));
+INSTANTIATE_TEST_SUITE_P(On, TableTest, ::testing::Values(Store::Folder), storeName);
 #endif
