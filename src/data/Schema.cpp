@@ -134,5 +134,4 @@ const TableDef& codesTable() {
     return def;
 }
 
-
 } // namespace schema

@@ -42,5 +42,4 @@ const TableDef& sessionsTable();
 // The personal codes of a session's testees.
 const TableDef& codesTable();
 
-
 } // namespace schema

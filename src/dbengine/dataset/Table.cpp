@@ -389,7 +389,8 @@ bool Table::storedHolds(RowId rec, const QString& keyFields, const std::vector<V
     const std::vector<const Field*> keys = keyFieldsOf(keyFields, values);
     store_->refresh();
     if (const QString why = store_->detachedReason(); !why.isEmpty())
-        throw DatabaseError(QStringLiteral("Table %1 %2; close the window and open it again").arg(tableName_, why));
+        throw DatabaseError(
+            QStringLiteral("Table %1 %2; close the window and open it again").arg(tableName_, why));
     if (!store_->contains(rec)) return false;
     store_->reloadRow(rec);
     if (!store_->passes(rec, ScanSpec{})) return false; // marked deleted
