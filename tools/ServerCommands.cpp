@@ -151,12 +151,7 @@ int migrateToServer(const QString& dir, const QString& url, bool force) {
                 QStringLiteral("%1 lacks the table %2").arg(dir, QString::fromLatin1(def.file)));
     qint64 rows = 0;
     pg::Connection::shared(url)->transaction([&] {
-        const QStringList existing = pg::existingTables(url);
-        if (!existing.isEmpty() && !force)
-            throw db::DatabaseError(
-                QStringLiteral("%1 already holds the program's tables (%2); --force replaces them")
-                    .arg(pg::Connection::safeUrl(url), existing.join(QLatin1String(", "))));
-        pg::createDatabase(url, force);
+        makeTables(url, force);
         rows = copyTables(dir, url);
     });
     say(QStringLiteral("%1 rows copied from %2 into %3").arg(rows).arg(dir, pg::Connection::safeUrl(url)));

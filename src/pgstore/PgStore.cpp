@@ -187,22 +187,22 @@ QString PgStore::selectList() const {
     return s;
 }
 
-QString PgStore::where(const db::ScanSpec& spec, std::vector<Param>& params) const {
+QString PgStore::where(const db::ScanSpec& how, std::vector<Param>& params) const {
     QStringList conds;
-    if (spec.filter && !spec.filter->empty()) {
+    if (how.filter && !how.filter->empty()) {
         QStringList texts; // numbered after the parameters already there
         for (size_t i = 0; i < params.size(); ++i)
             texts << QString();
-        const QString f = spec.filter->sql([this](int c) { return sql_[size_t(c)].sqlName; }, texts);
+        const QString f = how.filter->sql([this](int c) { return sql_[size_t(c)].sqlName; }, texts);
         for (qsizetype i = qsizetype(params.size()); i < texts.size(); ++i)
             params.emplace_back(texts[i]);
         conds << f;
     }
-    if (spec.detailColumn >= 0) {
-        if (spec.detailNull) return QStringLiteral("FALSE");
-        params.emplace_back(QString::number(spec.detailKey, 'g', 17));
+    if (how.detailColumn >= 0) {
+        if (how.detailNull) return QStringLiteral("FALSE");
+        params.emplace_back(QString::number(how.detailKey, 'g', 17));
         conds << QStringLiteral("%1 = $%2::numeric")
-                     .arg(sql_[size_t(spec.detailColumn)].sqlName)
+                     .arg(sql_[size_t(how.detailColumn)].sqlName)
                      .arg(params.size());
     }
     return conds.isEmpty() ? QStringLiteral("TRUE") : conds.join(QLatin1String(" AND "));
@@ -216,11 +216,11 @@ void PgStore::keep(const Result& r, int row) const {
     rows_[db::RowId(std::strtoul(r.raw(row, 0), nullptr, 10))] = std::move(values);
 }
 
-void PgStore::scan(const db::ScanSpec& spec, db::RowSet& out) {
+void PgStore::scan(const db::ScanSpec& how, db::RowSet& out) {
     std::vector<Param> params;
     QString sql =
-        QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY ").arg(selectList(), table_, where(spec, params));
-    if (spec.sortColumn >= 0) sql += sql_[size_t(spec.sortColumn)].sqlName + QLatin1String(" NULLS FIRST, ");
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY ").arg(selectList(), table_, where(how, params));
+    if (how.sortColumn >= 0) sql += sql_[size_t(how.sortColumn)].sqlName + QLatin1String(" NULLS FIRST, ");
     sql += QLatin1String("id");
     Result r = conn_->exec(sql, params);
     rows_.clear();
@@ -234,12 +234,11 @@ void PgStore::scan(const db::ScanSpec& spec, db::RowSet& out) {
     }
 }
 
-bool PgStore::passes(db::RowId id, const db::ScanSpec& spec) const {
-    if ((!spec.filter || spec.filter->empty()) && spec.detailColumn < 0)
-        return rows_.count(id) || contains(id);
+bool PgStore::passes(db::RowId id, const db::ScanSpec& how) const {
+    if ((!how.filter || how.filter->empty()) && how.detailColumn < 0) return rows_.count(id) || contains(id);
     std::vector<Param> params{QString::number(id)};
     const QString sql =
-        QStringLiteral("SELECT 1 FROM %1 WHERE id = $1 AND %2").arg(table_, where(spec, params));
+        QStringLiteral("SELECT 1 FROM %1 WHERE id = $1 AND %2").arg(table_, where(how, params));
     return conn_->exec(sql, params).rows() > 0;
 }
 
@@ -248,9 +247,9 @@ double PgStore::numberAt(db::RowId id, int column) const {
     return v.isNull() ? -HUGE_VAL : v.toDouble();
 }
 
-bool PgStore::before(db::RowId a, db::RowId b, const db::ScanSpec& spec) const {
-    if (spec.sortColumn < 0) return a < b;
-    const double ka = numberAt(a, spec.sortColumn), kb = numberAt(b, spec.sortColumn);
+bool PgStore::before(db::RowId a, db::RowId b, const db::ScanSpec& how) const {
+    if (how.sortColumn < 0) return a < b;
+    const double ka = numberAt(a, how.sortColumn), kb = numberAt(b, how.sortColumn);
     return ka < kb || (ka == kb && a < b);
 }
 

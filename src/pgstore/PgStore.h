@@ -26,9 +26,9 @@ public:
     QString detachedReason() const override { return {}; }
     bool contains(db::RowId id) const override;
 
-    void scan(const db::ScanSpec& spec, db::RowSet& out) override;
-    bool passes(db::RowId id, const db::ScanSpec& spec) const override;
-    bool before(db::RowId a, db::RowId b, const db::ScanSpec& spec) const override;
+    void scan(const db::ScanSpec& how, db::RowSet& out) override;
+    bool passes(db::RowId id, const db::ScanSpec& how) const override;
+    bool before(db::RowId a, db::RowId b, const db::ScanSpec& how) const override;
     db::Variant read(db::RowId id, int column, db::FieldKind kind) const override;
     int64_t find(const std::vector<int>& columns, const std::vector<db::FieldKind>& kinds,
                  const std::vector<db::Variant>& values) const override;
@@ -55,7 +55,7 @@ private:
         int length = 0, decimals = 0;
     };
     QString selectList() const;
-    QString where(const db::ScanSpec& spec, std::vector<Param>& params) const;
+    QString where(const db::ScanSpec& how, std::vector<Param>& params) const;
     void keep(const Result& r, int row) const; // caches a row: id, then the columns
     Param toParam(const db::ColumnValue& v) const;
     QString assignments(const std::vector<db::ColumnValue>& values, std::vector<Param>& params) const;

@@ -71,14 +71,14 @@ bool DbfStore::contains(RowId id) const {
     return id < file_->recordCount();
 }
 
-bool DbfStore::passes(RowId rec, const ScanSpec& spec) const {
+bool DbfStore::passes(RowId rec, const ScanSpec& how) const {
     if (file_->isDeleted(rec)) return false;
-    if (spec.detailColumn >= 0) {
+    if (how.detailColumn >= 0) {
         double v;
-        if (spec.detailNull || !file_->readNumber(rec, spec.detailColumn, v) || v != spec.detailKey)
+        if (how.detailNull || !file_->readNumber(rec, how.detailColumn, v) || v != how.detailKey)
             return false;
     }
-    if (spec.filter && !spec.filter->empty() && !spec.filter->matches(*file_, rec)) return false;
+    if (how.filter && !how.filter->empty() && !how.filter->matches(*file_, rec)) return false;
     return true;
 }
 
@@ -88,13 +88,13 @@ double DbfStore::sortKey(RowId rec, int column) const {
     return v;
 }
 
-bool DbfStore::before(RowId a, RowId b, const ScanSpec& spec) const {
-    if (spec.sortColumn < 0) return a < b;
-    double ka = sortKey(a, spec.sortColumn), kb = sortKey(b, spec.sortColumn);
+bool DbfStore::before(RowId a, RowId b, const ScanSpec& how) const {
+    if (how.sortColumn < 0) return a < b;
+    double ka = sortKey(a, how.sortColumn), kb = sortKey(b, how.sortColumn);
     return ka < kb || (ka == kb && a < b);
 }
 
-void DbfStore::scan(const ScanSpec& spec, RowSet& out) {
+void DbfStore::scan(const ScanSpec& how, RowSet& out) {
     std::vector<RowId>& view = out.ids;
     view.clear();
     out.all = false;
@@ -102,7 +102,7 @@ void DbfStore::scan(const ScanSpec& spec, RowSet& out) {
     uint32_t n = file_->recordCount();
     std::vector<int> cols;
     std::vector<double> vals;
-    if (n >= kIndexedFrom && spec.filter && spec.filter->equalityTerms(cols, vals)) {
+    if (n >= kIndexedFrom && how.filter && how.filter->equalityTerms(cols, vals)) {
         // "A=1 and B=2" over a big table: take the candidates from the key index, then check them.
         std::vector<dbf::KeyIndex::Part> parts(vals.size());
         for (size_t i = 0; i < vals.size(); ++i) {
@@ -110,14 +110,14 @@ void DbfStore::scan(const ScanSpec& spec, RowSet& out) {
             parts[i].number = vals[i];
         }
         for (RowId r : indexCandidates(cols, parts))
-            if (passes(r, spec)) view.push_back(r);
+            if (passes(r, how)) view.push_back(r);
     } else {
-        bool plain = spec.detailColumn < 0 && (!spec.filter || spec.filter->empty());
+        bool plain = how.detailColumn < 0 && (!how.filter || how.filter->empty());
         if (plain) {
             uint32_t r = 0;
             while (r < n && !file_->isDeleted(r))
                 ++r;
-            if (r == n && spec.sortColumn < 0) {
+            if (r == n && how.sortColumn < 0) {
                 out.all = true;
                 out.allCount = n;
                 view.shrink_to_fit();
@@ -126,14 +126,14 @@ void DbfStore::scan(const ScanSpec& spec, RowSet& out) {
             view.reserve(n);
         }
         for (uint32_t r = 0; r < n; ++r)
-            if (passes(r, spec)) view.push_back(r);
+            if (passes(r, how)) view.push_back(r);
     }
-    if (spec.sortColumn >= 0 && orderByTag(spec.tag, view)) return;
-    if (spec.sortColumn >= 0) {
+    if (how.sortColumn >= 0 && orderByTag(how.tag, view)) return;
+    if (how.sortColumn >= 0) {
         std::vector<std::pair<double, RowId>> keyed;
         keyed.reserve(view.size());
         for (RowId r : view)
-            keyed.emplace_back(sortKey(r, spec.sortColumn), r);
+            keyed.emplace_back(sortKey(r, how.sortColumn), r);
         std::sort(keyed.begin(), keyed.end());
         for (size_t i = 0; i < keyed.size(); ++i)
             view[i] = keyed[i].second;

@@ -27,9 +27,9 @@ public:
     QString detachedReason() const override;
     bool contains(RowId id) const override;
 
-    void scan(const ScanSpec& spec, RowSet& out) override;
-    bool passes(RowId id, const ScanSpec& spec) const override;
-    bool before(RowId a, RowId b, const ScanSpec& spec) const override;
+    void scan(const ScanSpec& how, RowSet& out) override;
+    bool passes(RowId id, const ScanSpec& how) const override;
+    bool before(RowId a, RowId b, const ScanSpec& how) const override;
     Variant read(RowId id, int column, FieldKind kind) const override;
     int64_t find(const std::vector<int>& columns, const std::vector<FieldKind>& kinds,
                  const std::vector<Variant>& values) const override;

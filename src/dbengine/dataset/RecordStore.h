@@ -86,10 +86,10 @@ public:
     virtual bool contains(RowId id) const = 0;
 
     // The live rows a view shows, in its order, as of the last refresh.
-    virtual void scan(const ScanSpec& spec, RowSet& out) = 0;
-    virtual bool passes(RowId id, const ScanSpec& spec) const = 0;
+    virtual void scan(const ScanSpec& how, RowSet& out) = 0;
+    virtual bool passes(RowId id, const ScanSpec& how) const = 0;
     // View order of two rows that both pass.
-    virtual bool before(RowId a, RowId b, const ScanSpec& spec) const = 0;
+    virtual bool before(RowId a, RowId b, const ScanSpec& how) const = 0;
     virtual Variant read(RowId id, int column, FieldKind kind) const = 0;
     // The first live row whose columns equal the values; -1 when none.
     virtual int64_t find(const std::vector<int>& columns, const std::vector<FieldKind>& kinds,

@@ -160,16 +160,16 @@ Variant Table::masterValue() const {
 }
 
 ScanSpec Table::scanSpec() const {
-    ScanSpec spec;
-    if (filtered() && !filterExpr_.empty()) spec.filter = &filterExpr_;
+    ScanSpec how;
+    if (filtered() && !filterExpr_.empty()) how.filter = &filterExpr_;
     if (detailColumn_ >= 0 && master_ && master_->dataSet() && master_->dataSet()->active()) {
-        spec.detailColumn = detailColumn_;
-        spec.detailNull = masterKeyNull_;
-        spec.detailKey = masterKey_;
+        how.detailColumn = detailColumn_;
+        how.detailNull = masterKeyNull_;
+        how.detailKey = masterKey_;
     }
-    spec.sortColumn = sortColumn_;
-    spec.tag = indexName_.toStdString();
-    return spec;
+    how.sortColumn = sortColumn_;
+    how.tag = indexName_.toStdString();
+    return how;
 }
 
 void Table::rebuildView() {
@@ -308,8 +308,8 @@ int Table::placeInView(RowId rec) {
                                : std::find(view_.begin(), view_.end(), rec);
     if (old != view_.end() && *old == rec) view_.erase(old);
     if (!passes(rec)) return -1;
-    auto at = std::lower_bound(view_.begin(), view_.end(), rec, [this, spec = scanSpec()](RowId a, RowId b) {
-        return store_->before(a, b, spec);
+    auto at = std::lower_bound(view_.begin(), view_.end(), rec, [this, how = scanSpec()](RowId a, RowId b) {
+        return store_->before(a, b, how);
     });
     at = view_.insert(at, rec);
     return int(at - view_.begin());

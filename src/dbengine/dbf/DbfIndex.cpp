@@ -157,9 +157,9 @@ std::vector<TagSpec> DbfFile::tagsToKeep(const std::string& index, const std::ve
         return specs;
     }
     for (const MdxFile::Tag& t : old->tags()) {
-        const TagSpec spec{t.name, t.expr, t.filter, t.descending, t.unique};
+        const TagSpec tag{t.name, t.expr, t.filter, t.descending, t.unique};
         auto own = std::find_if(ownTags.begin(), ownTags.end(),
-                                [&](const TagSpec& o) { return o.name == t.name || sameKey(o, spec); });
+                                [&](const TagSpec& o) { return o.name == t.name || sameKey(o, tag); });
         if (own != ownTags.end()) {
             if (own->name != t.name) drop("tag " + t.name + " (the same key as " + own->name + ")");
             continue;
@@ -169,8 +169,8 @@ std::vector<TagSpec> DbfFile::tagsToKeep(const std::string& index, const std::ve
             continue;
         }
         try {
-            MdxFile::image(index, "", fields_, {spec}, 0, recordAt()); // can we make it?
-            specs.push_back(spec);
+            MdxFile::image(index, "", fields_, {tag}, 0, recordAt()); // can we make it?
+            specs.push_back(tag);
         } catch (const DbfError& e) {
             drop("tag " + t.name + " (" + e.what() + ")");
         }
