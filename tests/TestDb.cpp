@@ -4,8 +4,10 @@
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <gtest/gtest.h>
 
 TestDb::TestDb() {
     schema::createDatabase(tmp_.path());
@@ -52,6 +54,18 @@ void TestDb::add(const QString& file, const std::vector<db::Variant>& values) co
     t.append();
     t.setFields(values);
     t.post();
+}
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void patchFile(const QString& path, qint64 at, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite)) << path.toStdString();
+    ASSERT_TRUE(f.seek(at));
+    ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 int runCommand(const QString& program, const QStringList& args, QString* out) {

@@ -38,6 +38,10 @@ QList<RunRow> runRows(const QString& dbDir, const char* file, int org, int teste
 
 // Runs a command, returns its exit status; output goes to *out when given.
 int runCommand(const QString& program, const QStringList& args, QString* out = nullptr);
+// A file's bytes, empty when it cannot be read.
+QByteArray bytesOf(const QString& path);
+// Overwrites bytes of a file in place, as damage from outside would.
+void patchFile(const QString& path, qint64 at, const QByteArray& bytes);
 // A file of the project's test data (tests/data), such as "foreign/gdal-cpg/o_CP866.dbf".
 QString testData(const QString& relative);
 // A program of tests/tools, such as "xbase-dump".

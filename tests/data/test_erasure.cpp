@@ -19,12 +19,6 @@ namespace {
 const QString kErased = QStringLiteral("Щербакова");
 const QByteArray kSecret = "confidential-note-of-testee-2";
 
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
 void fill(const QString& path, const std::vector<std::vector<db::Variant>>& rows) {
     db::Table t;
     t.setTableName(path);

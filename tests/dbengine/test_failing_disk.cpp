@@ -18,12 +18,6 @@ namespace os = dbf::os;
 
 namespace {
 
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
 struct Fault {
     os::Call call;
     int err;

@@ -19,19 +19,6 @@ namespace os = dbf::os;
 
 namespace {
 
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void patch(const QString& path, qint64 at, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    f.seek(at);
-    f.write(bytes);
-}
-
 QByteArray le32(uint32_t v) {
     QByteArray b(4, '\0');
     dbf::put32(reinterpret_cast<unsigned char*>(b.data()), v);
@@ -164,7 +151,7 @@ TEST(MdxFreeList, APageInUseOnTheListIsCaughtByCheckAndNeverHandedOut) {
             ASSERT_TRUE(w.open(QIODevice::WriteOnly | QIODevice::Truncate));
             w.write(bytes);
         }
-        patch(mdx, 36, le32(page));
+        patchFile(mdx, 36, le32(page));
         const auto faults = readOnlyCheck(table);
         ASSERT_EQ(faults.size(), 1u);
         EXPECT_NE(faults[0].find("free-page list holds page " + std::to_string(page)), std::string::npos)

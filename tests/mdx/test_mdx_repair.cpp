@@ -19,19 +19,6 @@ int morvDb(const QStringList& args, QString* out = nullptr) {
     return runCommand(QStringLiteral(MORV_DB_TOOL), args, out);
 }
 
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void patch(const QString& path, qint64 at, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    f.seek(at);
-    f.write(bytes);
-}
-
 // Where the first tag's header page lies.
 qint64 firstTagHeader(const QString& mdx) {
     const QByteArray b = bytesOf(mdx);
@@ -95,7 +82,7 @@ TEST_F(MdxRepair, ADamagedTagDefinitionIsNamedAndReindexRebuildsIt) {
             ASSERT_TRUE(w.open(QIODevice::WriteOnly | QIODevice::Truncate));
             w.write(good);
         }
-        patch(mdx, d.at, d.bytes);
+        patchFile(mdx, d.at, d.bytes);
         db::Table t;
         t.setTableName(rezult);
         t.open();
@@ -157,16 +144,16 @@ TEST_F(MdxRepair, CheckVerifiesTheProgramsTagsAndReindexRestoresThem) {
         ASSERT_TRUE(w.open(QIODevice::WriteOnly | QIODevice::Truncate));
         w.write(good);
     };
-    patch(mdx, 28, QByteArray("\0\0", 2));
+    patchFile(mdx, 28, QByteArray("\0\0", 2));
     expectCheckFailsThenReindexMends(QStringLiteral("tag ANSWER (STR(NOMU,10)"));
     restore();
     QByteArray flags = good.mid(int(header) + 8, 1);
     flags[0] = char(flags[0] | 0x40);
-    patch(mdx, header + 8, flags);
-    patch(mdx, header + 23, QByteArray("\1", 1));
+    patchFile(mdx, header + 8, flags);
+    patchFile(mdx, header + 23, QByteArray("\1", 1));
     expectCheckFailsThenReindexMends(QStringLiteral("tag ANSWER is unique"));
     restore();
-    patch(mdx, 544 + 4, QByteArray("ANSWEX", 6));
+    patchFile(mdx, 544 + 4, QByteArray("ANSWEX", 6));
     expectCheckFailsThenReindexMends(
         QStringLiteral("tag ANSWER (STR(NOMU,10)+STR(NOMTESTIR,10)+STR(NOMTESTA,6)) is missing"),
         QStringLiteral("dropped tag ANSWEX (the same key as ANSWER)"));
@@ -176,10 +163,10 @@ TEST_F(MdxRepair, CheckVerifiesTheProgramsTagsAndReindexRestoresThem) {
 
 // Messages that say what is so: the tags of an unfinished change, an index with 0 pages per block.
 TEST_F(MdxRepair, CheckNamesTheTagsOfAnUnfinishedChangeAndTheRealBlockFault) {
-    patch(mdx, 47, QByteArray("\1", 1));
+    patchFile(mdx, 47, QByteArray("\1", 1));
     expectCheckFailsThenReindexMends(
         QStringLiteral("index bd_rezult.MDX: a change to tag ANSWER was not finished"));
-    patch(mdx, 20, QByteArray("\0\0", 2));
+    patchFile(mdx, 20, QByteArray("\0\0", 2));
     expectCheckFailsThenReindexMends(QStringLiteral("0 pages per block"), QStringLiteral("rebuilt 1 tags"));
 }
 
@@ -194,7 +181,7 @@ TEST(DbfHeader, AFieldListWithoutItsEndMarkFailsCheckAndTheStart) {
     const QByteArray b = bytesOf(org);
     const int headerLength = dbf::le16(reinterpret_cast<const unsigned char*>(b.constData()) + 8);
     ASSERT_EQ(b[headerLength - 1], '\x0D');
-    patch(org, headerLength - 1, QByteArray(" "));
+    patchFile(org, headerLength - 1, QByteArray(" "));
     try {
         TBD module;
         ADD_FAILURE() << "started on a table without its field list's end mark";

@@ -20,11 +20,6 @@
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void writeAll(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
@@ -55,7 +50,7 @@ TEST(CrossCheck, FindsEachKindOfDamage) {
     const QStringList memoFiles = QDir(db.dir()).entryList({"bd_test.dbt", "bd_test.DBT"}, QDir::Files);
     ASSERT_EQ(memoFiles.size(), 1);
     const QString dbt = memoFiles[0];
-    const QByteArray goodDbf = readAll(db.path(dbf)), goodDbt = readAll(db.path(dbt));
+    const QByteArray goodDbf = bytesOf(db.path(dbf)), goodDbt = bytesOf(db.path(dbt));
     const int hlen = int(le(goodDbf, 8, 2)), rlen = int(le(goodDbf, 10, 2));
     const int memoRef = hlen + rlen - 10; // XARAKT ends the first record
     ASSERT_EQ(goodDbf.mid(memoRef, 10).trimmed(), "1");
