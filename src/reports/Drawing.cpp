@@ -122,7 +122,7 @@ void drawCard(QPainter* p, const QRectF& cell, const Card& card, Units u) {
     y += u.pt(2);
     y += drawLabel(p, card.codeLabel, in.left(), y, left);
     if (!card.code.isEmpty())
-        y += drawFitted(p, card.code, font(kMono, 24, true), in.left(), y, left) + u.pt(3);
+        y += drawFitted(p, card.code, font(kMono, 26, true), in.left(), y, left) + u.pt(3);
     y += drawLabel(p, card.linkLabel, in.left(), y, left);
     if (!card.link.isEmpty())
         y += drawFitted(p, card.link, font(kSans, 11, true), in.left(), y, left) + u.pt(1);
