@@ -145,10 +145,13 @@ void drawCardRow(QPainter* p, const QRectF& rect, const Cards& cards, int row, U
         p->setClipRect(cell, Qt::IntersectClip);
         drawCard(p, cell, cards.cards[i], u);
         p->restore();
-        QPen cut(QColor(120, 120, 120), u.pt(0.5), Qt::DashLine);
-        p->setPen(cut);
-        p->setBrush(Qt::NoBrush);
-        p->drawRect(cell);
+        // Each edge on its own, left to right and top to bottom: the edge two cards share is then
+        // drawn twice with the same dashes, and stays one dashed line.
+        p->setPen(QPen(QColor(120, 120, 120), u.pt(0.5), Qt::DashLine));
+        p->drawLine(cell.topLeft(), cell.topRight());
+        p->drawLine(cell.bottomLeft(), cell.bottomRight());
+        p->drawLine(cell.topLeft(), cell.bottomLeft());
+        p->drawLine(cell.topRight(), cell.bottomRight());
     }
     p->restore();
 }
