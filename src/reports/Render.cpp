@@ -1,5 +1,7 @@
 #include "reports/Render.h"
 
+#include "reports/Drawing.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFileInfo>
@@ -20,34 +22,17 @@ namespace reports {
 
 namespace {
 
-const QString kSerif = QStringLiteral("Liberation Serif");
-const QString kSans = QStringLiteral("Liberation Sans");
+using namespace drawing;
+
 constexpr int kChartObject = QTextFormat::UserObject + 1;
 constexpr int kChartBars = QTextFormat::UserProperty + 1;
+constexpr int kCardsObject = QTextFormat::UserObject + 2;
+constexpr int kCardsBlock = QTextFormat::UserProperty + 2;
+constexpr int kCardsRow = QTextFormat::UserProperty + 3;
 
 QPageLayout a4(const Report& r) {
     return QPageLayout(QPageSize(QPageSize::A4), r.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
                        QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter);
-}
-
-// Lengths in points on a device of any resolution. The text layout takes the lengths of its
-// formats (margins, padding, borders) in pixels of 96 to the inch and scales them to the
-// device itself; what is painted directly is in device pixels.
-struct Units {
-    double dpi;
-    double pt(double points) const { return points * dpi / 72.0; }
-    static double fmt(double points) { return points * 96.0 / 72.0; }
-};
-
-QFont font(const QString& family, double points, bool bold = false, bool italic = false) {
-    QFont f(family);
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    f.setItalic(italic);
-    // Kerning and hinting off: the layout and the painting then agree on every device.
-    f.setKerning(false);
-    f.setHintingPreference(QFont::PreferNoHinting);
-    return f;
 }
 
 // The bar chart inside the text: one bar per criterion at its number, the score above it.
@@ -131,20 +116,58 @@ private:
     double width_ = 0;
 };
 
+// A row of cards inside the text, as high as a page holds `rows` of, so that the text layout
+// moves a row that does not fit to the next page whole.
+class CardsObject : public QObject, public QTextObjectInterface {
+    Q_OBJECT
+    Q_INTERFACES(QTextObjectInterface)
+public:
+    explicit CardsObject(Units u) : u_(u) {}
+    void setPage(QSizeF page) { page_ = page; }
+    int add(const Cards* cards) {
+        blocks_.push_back(cards);
+        return int(blocks_.size()) - 1;
+    }
+
+    QSizeF intrinsicSize(QTextDocument*, int, const QTextFormat& format) override {
+        const Cards* c = cards(format);
+        // A little less than the share of a page: the line around the object takes a point or two.
+        const double h = c ? page_.height() / std::max(1, c->rows) - u_.pt(3) : 0;
+        return {page_.width(), std::max(0.0, h)};
+    }
+
+    void drawObject(QPainter* p, const QRectF& rect, QTextDocument*, int,
+                    const QTextFormat& format) override {
+        if (const Cards* c = cards(format)) drawCardRow(p, rect, *c, format.intProperty(kCardsRow), u_);
+    }
+
+private:
+    const Cards* cards(const QTextFormat& format) const {
+        const int i = format.intProperty(kCardsBlock);
+        return i >= 0 && i < int(blocks_.size()) ? blocks_[size_t(i)] : nullptr;
+    }
+    Units u_;
+    QSizeF page_;
+    std::vector<const Cards*> blocks_;
+};
+
 // The report as a text document laid out for one device.
 class Layout {
 public:
-    Layout(const Report& report, QPagedPaintDevice* device) : u_{double(device->logicalDpiY())}, chart_(u_) {
+    Layout(const Report& report, QPagedPaintDevice* device)
+        : u_{double(device->logicalDpiY())}, chart_(u_), cards_(u_) {
         const QRectF paint = device->pageLayout().paintRectPixels(device->logicalDpiY()).toRectF();
         footer_ = u_.pt(28);
         page_ = QSizeF(paint.width(), paint.height() - footer_);
         chart_.setWidth(page_.width() * 0.9);
+        cards_.setPage(page_);
         doc_.setUndoRedoEnabled(false);
         doc_.setDocumentMargin(0);
         doc_.setDefaultFont(font(kSerif, 11));
         doc_.documentLayout()->setPaintDevice(device);
         doc_.setPageSize(page_);
         doc_.documentLayout()->registerHandler(kChartObject, &chart_);
+        doc_.documentLayout()->registerHandler(kCardsObject, &cards_);
         // In one edit block, so that it is laid out once, when complete: a table grown cell by
         // cell would be laid out again at every cell.
         build(report);
@@ -228,9 +251,28 @@ private:
                 c.insertText(QString(QChar::ObjectReplacementCharacter), cf);
             } else if (std::holds_alternative<PageBreak>(b)) {
                 breakNext = true;
+            } else if (const auto* cards = std::get_if<Cards>(&b)) {
+                cardRows(c, block, *cards);
             }
         }
         c.endEditBlock();
+    }
+
+    template <typename BlockFn> void cardRows(QTextCursor& c, BlockFn& block, const Cards& cards) {
+        const int index = cards_.add(&cards);
+        const int columns = std::max(1, cards.columns);
+        const int rows = int((cards.cards.size() + size_t(columns) - 1) / size_t(columns));
+        // A tiny font for the line the row stands on: its descent adds to the row's height.
+        QTextCharFormat line;
+        line.setFont(font(kSans, 1));
+        for (int row = 0; row < rows; ++row) {
+            block(QTextBlockFormat(), line);
+            QTextCharFormat cf = line;
+            cf.setObjectType(kCardsObject);
+            cf.setProperty(kCardsBlock, index);
+            cf.setProperty(kCardsRow, row);
+            c.insertText(QString(QChar::ObjectReplacementCharacter), cf);
+        }
     }
 
     template <typename BlockFn> void table(QTextCursor& c, BlockFn& block, const Table& t, bool ruled) {
@@ -296,6 +338,7 @@ private:
 
     Units u_;
     ChartObject chart_;
+    CardsObject cards_;
     QTextDocument doc_;
     QSizeF page_;
     double footer_ = 0;

@@ -40,7 +40,33 @@ struct BarChart {
 };
 struct PageBreak {};
 
-using Block = std::variant<Heading, Paragraph, Fields, Table, BarChart, PageBreak>;
+// The modules of a QR code, without its quiet zone: size × size, row after row.
+struct QrMatrix {
+    int size = 0;
+    std::vector<bool> dark;
+    bool at(int x, int y) const { return dark[size_t(y) * size_t(size) + size_t(x)]; }
+    bool empty() const { return size == 0; }
+};
+// A card to cut out and hand over, such as a testee's slip. Its texts are plain text; what
+// does not fit is elided, so a long name never pushes the rest off the card.
+struct Card {
+    QStringList top;   // small lines above the title, one line each
+    QString title;     // bold, two lines at most
+    QString codeLabel; // small, above the code
+    QString code;      // large monospace letters, made smaller if they do not fit
+    QString linkLabel; // small, above the link
+    QString link;      // bold on one line, made smaller if it does not fit: an address to type
+    QStringList notes; // small lines at the end, two lines each at most
+    QrMatrix qr;       // beside the code and the lines under it, drawn as vector squares; empty for none
+};
+// Cards in a grid of columns × rows to a page, with dashed cutting lines between them.
+struct Cards {
+    int columns = 2;
+    int rows = 4;
+    std::vector<Card> cards;
+};
+
+using Block = std::variant<Heading, Paragraph, Fields, Table, BarChart, PageBreak, Cards>;
 
 struct Report {
     QString title;              // for the preview's caption and the suggested file name

@@ -66,16 +66,17 @@ std::string page(const QString& title, const QString& body) {
     return html.toStdString();
 }
 
-std::string codeEntry(const std::string& token, const QString& message, bool error) {
+std::string codeEntry(const std::string& token, const QString& message, bool error, const QString& code) {
     return page(QStringLiteral("Психологическое тестирование"),
                 QStringLiteral("<h1>Психологическое тестирование</h1>%1"
                                "<form method=\"post\" action=\"/code\">%2"
                                "<label for=\"kod\">Введите код, который вам выдал психолог:</label>"
                                "<input id=\"kod\" class=\"code\" type=\"text\" name=\"kod\" maxlength=\"12\" "
                                "autocomplete=\"off\" autocapitalize=\"characters\" spellcheck=\"false\" "
-                               "required autofocus> "
+                               "required autofocus%3> "
                                "<button type=\"submit\">Войти</button></form>")
-                    .arg(noticeBox(message, error), hidden(token)));
+                    .arg(noticeBox(message, error), hidden(token),
+                         code.isEmpty() ? QString() : QStringLiteral(" value=\"%1\"").arg(escape(code))));
 }
 
 std::string confirm(const std::string& token, const QString& name, const QString& testName) {

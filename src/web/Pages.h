@@ -13,8 +13,9 @@ QString escape(const QString& text);
 // A whole page around body; title in the window's caption.
 std::string page(const QString& title, const QString& body);
 
-// The code entry, with a message above the field (error set: shown as a refusal).
-std::string codeEntry(const std::string& token, const QString& message, bool error);
+// The code entry, with a message above the field (error set: shown as a refusal) and the field
+// holding code, as a slip's QR code brings it; the testee still presses the button.
+std::string codeEntry(const std::string& token, const QString& message, bool error, const QString& code = {});
 // "Is this you?" with the testee's own name and nothing else.
 std::string confirm(const std::string& token, const QString& name, const QString& testName);
 // The registration form of a group code.

@@ -340,7 +340,12 @@ void TestServer::home(Exchange& x) {
         forget(dev);
         x.response.headers.emplace_back("Set-Cookie", clearCookie());
     }
-    x.response.body = pages::codeEntry(issueToken({}, 0), {}, false);
+    // A slip's QR code brings the code along: it fills the field, and only the testee's press
+    // enters it; anything but a well-formed code is left out.
+    QString prefill;
+    if (auto it = x.request.query.find("code"); it != x.request.query.end())
+        prefill = services::normalizeCode(QString::fromStdString(it->second));
+    x.response.body = pages::codeEntry(issueToken({}, 0), {}, false, prefill);
 }
 
 void TestServer::code(Exchange& x) {

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <cctype>
 #include <future>
 #include <memory>
 
@@ -281,6 +282,30 @@ TEST_F(ServerTest, CookiesAndPagesAreNeitherCachedNorReadableByScripts) {
     EXPECT_EQ(confirm.header("cache-control"), "no-store");
     // No resource from elsewhere: the page works on a network without the internet.
     EXPECT_FALSE(contains(confirm.body, "http://") || contains(confirm.body, "https://"));
+}
+
+TEST_F(ServerTest, ASlipsAddressFillsInTheCodeButOnlyThePressEntersIt) {
+    std::string lower = codes[4];
+    for (char& c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    WebClient b(server->port());
+    const HttpReply filled = b.get("/?code=" + lower);
+    ASSERT_EQ(filled.status, 200);
+    EXPECT_TRUE(contains(filled.body, ("autofocus value=\"" + codes[4] + "\">").c_str())) << filled.body;
+    // Nothing is entered yet: no device, no name, no run.
+    EXPECT_TRUE(b.cookies().empty());
+    EXPECT_FALSE(contains(filled.body, "Это вы?"));
+    EXPECT_FALSE(contains(filled.body, "Никитин"));
+    EXPECT_EQ(b.post("/code", {{"t", b.token()}, {"kod", codes[4]}}).status, 200);
+    // Anything but a code is left out of the page.
+    WebClient other(server->port());
+    for (const char* target :
+         {"/?code=%22%3E%3Cscript%3Ealert(1)%3C/script%3E", "/?code=AAAAAAAAAAAAAAAAA"}) {
+        const HttpReply page = other.get(target);
+        EXPECT_EQ(page.status, 200);
+        EXPECT_TRUE(contains(page.body, "autofocus>")) << target;
+        EXPECT_FALSE(contains(page.body, "alert")) << target;
+    }
 }
 
 TEST_F(ServerTest, AClosedSessionRefusesItsCodesAndAStartedRunStopsAtItsNextClick) {
