@@ -1,11 +1,12 @@
 #include "Collect.h"
 #include "Output.h"
 
+#include "dataset/ColumnScan.h"
 #include "dataset/Table.h"
 #include "dataset/Variant.h"
-#include "dbf/DbfFile.h"
 #include "psychometrics/Norms.h"
 #include "psychometrics/Texts.h"
+#include "results/Archive.h"
 #include "results/Level.h"
 #include "results/Pseudonym.h"
 #include "results/Run.h"
@@ -21,57 +22,30 @@ namespace exporting {
 
 namespace {
 
-// One table of the directory read straight from its file: a scan of a million records through
-// a dataset's cursor would convert every field it passes.
-class Reader {
+// One table of the directory read straight from its file (see db::ColumnScan).
+class Reader : public db::ColumnScan {
 public:
-    Reader(const QString& dir, const char* file) {
-        db::Table locate; // finds the file whatever the letter case on disk, or says why not
-        locate.setTableName(QDir(dir).filePath(QLatin1String(file)));
-        file_ = dbf::DbfFile::open(locate.filePath().toStdString(), true);
-    }
+    using db::ColumnScan::ColumnScan;
     int column(const char* name) const {
-        const int c = file_->fieldIndex(name);
+        const int c = db::ColumnScan::column(name);
         if (c < 0)
             throw ExportError(QStringLiteral("В таблице %1 нет поля %2.")
-                                  .arg(QDir::toNativeSeparators(QString::fromStdString(file_->path())),
-                                       QLatin1String(name)));
+                                  .arg(QDir::toNativeSeparators(path()), QLatin1String(name)));
         return c;
     }
-    uint32_t count() const { return file_->recordCount(); }
-    bool live(uint32_t r) const { return !file_->isDeleted(r); }
-    double number(uint32_t r, int c) const {
-        double v;
-        return file_->readNumber(r, c, v) ? v : kMissing;
-    }
-    // A number field as the windows read a whole number: halves to the even neighbour.
-    std::optional<int64_t> whole(uint32_t r, int c) const {
-        double v;
-        if (!file_->readNumber(r, c, v)) return std::nullopt;
-        return db::roundHalfEven(v);
-    }
-    QString text(uint32_t r, int c) const { return file_->readString(r, c); }
-    QDate date(uint32_t r, int c) const { return file_->readDate(r, c); }
-
-private:
-    std::shared_ptr<dbf::DbfFile> file_;
+    // A number, or kMissing when blank.
+    double number(uint32_t r, int c) const { return db::ColumnScan::number(r, c).value_or(kMissing); }
 };
 
 uint64_t keyOf(int64_t org, int64_t testee) {
     return (uint64_t(uint32_t(org)) << 32) | uint32_t(testee);
 }
 
-struct TestInfo {
-    QString name;
-    int criteria = 0;
-};
+using results::TestInfo;
 
 TestInfo findTest(const QString& dir, int test) {
-    Reader t(dir, "bd_test.DBF");
-    const int nt = t.column("NTEST"), name = t.column("NAME"), kol = t.column("KOLKRIT");
-    for (uint32_t r = 0; r < t.count(); ++r)
-        if (t.live(r) && t.whole(r, nt) == test) return {t.text(r, name), int(t.whole(r, kol).value_or(0))};
-    throw ExportError(QStringLiteral("Теста № %1 нет в базе данных.").arg(test));
+    if (auto found = results::findTest(dir, test)) return *found;
+    throw ExportError(results::noSuchTest(test));
 }
 
 // A tested testee: the row of the sheet and the cells of its scores or answers.

@@ -1,14 +1,8 @@
 #pragma once
-#include <QDate>
-#include <QString>
-#include <cstdint>
-#include <memory>
-#include <optional>
-#include <stdexcept>
+#include "dataset/ColumnScan.h"
 
-namespace dbf {
-class DbfFile;
-}
+#include <QString>
+#include <stdexcept>
 
 namespace psychometrics {
 
@@ -18,24 +12,12 @@ public:
     explicit AnalysisError(const QString& msg) : std::runtime_error(msg.toStdString()) {}
 };
 
-// One table of a database folder read straight from its file, record by record, read-only: the
-// analyses scan every answer row of a test, and a dataset's cursor would convert every field.
-class Columns {
+// One table of a database folder read straight from its file (see db::ColumnScan).
+class Columns : public db::ColumnScan {
 public:
-    Columns(const QString& dir, const char* file);
-    ~Columns();
+    using db::ColumnScan::ColumnScan;
     // The column of a field; a table without it throws AnalysisError naming both.
     int column(const char* name) const;
-    uint32_t count() const;
-    bool live(uint32_t r) const;
-    // A number field as the windows read a whole number (halves to the even neighbour); nothing
-    // when blank.
-    std::optional<int64_t> whole(uint32_t r, int c) const;
-    QString text(uint32_t r, int c) const;
-    QDate date(uint32_t r, int c) const;
-
-private:
-    std::shared_ptr<dbf::DbfFile> file_;
 };
 
 } // namespace psychometrics

@@ -1,11 +1,13 @@
 #include "psychometrics/ItemAnalysis.h"
 
 #include "psychometrics/Columns.h"
+#include "results/Archive.h"
 #include "results/Scoring.h"
 
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <string>
 #include <unordered_map>
 
 namespace psychometrics {
@@ -24,20 +26,6 @@ struct Question {
     int number = 0;
     std::optional<int64_t> set;
 };
-
-struct TestRow {
-    QString name;
-    int criteria = 0;
-};
-
-TestRow findTest(const QString& dir, int test) {
-    Columns t(dir, "bd_test.DBF");
-    const int nt = t.column("NTEST"), name = t.column("NAME"), kol = t.column("KOLKRIT");
-    for (uint32_t r = 0; r < t.count(); ++r)
-        if (t.live(r) && t.whole(r, nt) == test)
-            return {t.text(r, name).trimmed(), int(std::max<int64_t>(0, t.whole(r, kol).value_or(0)))};
-    throw AnalysisError(QStringLiteral("Теста № %1 нет в базе данных.").arg(test));
-}
 
 // The test's questions, the first row of each number, and where each stands among them.
 std::vector<Question> questionsOf(const QString& dir, int test, std::unordered_map<int64_t, size_t>& place) {
@@ -94,7 +82,10 @@ Key keyOf(const QString& dir, int test, int criteria, const std::unordered_map<i
     return key;
 }
 
-// Every run's points per question (kNone where none was chosen), one run after another.
+// Every run's points per question, one run after another: kNone where no row of the question
+// was found, kNoChoice where its first row chose no option.
+constexpr int32_t kNoChoice = kNone + 1;
+
 struct Answers {
     size_t runs = 0;
     std::vector<int32_t> cells;
@@ -114,49 +105,56 @@ Answers answersOf(const QString& dir, int test, const std::vector<Question>& que
         if (number >= 0 && number < int64_t(direct.size())) direct[size_t(number)] = int32_t(column);
     Answers a;
     std::unordered_map<uint64_t, uint32_t> runOf;
-    uint64_t lastWho = 0;
+    std::string lastU, lastT;
     uint32_t lastRun = 0;
-    std::vector<uint8_t> seen;
     Columns rz(dir, "bd_rezult.dbf");
     const int nu = rz.column("NOMU"), nt = rz.column("NOMTESTIR"), na = rz.column("NOMTESTA"),
               nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
     const uint32_t n = rz.count();
-    for (uint32_t r = 0; r < n; ++r) {
-        if (progress && (r & 0xFFFF) == 0 && !progress(r, n))
-            throw AnalysisError(QStringLiteral("Анализ прерван."));
-        if (!rz.live(r) || rz.whole(r, na) != test) continue;
-        const auto u = rz.whole(r, nu), t = rz.whole(r, nt);
-        if (!u || !t) continue;
-        const uint64_t who = (uint64_t(uint32_t(*u)) << 32) | uint32_t(*t);
-        // A run's rows mostly follow each other: the last run found is tried first.
-        if (who != lastWho || a.runs == 0) {
+    bool stopped = false;
+    // One pass in stored order, decoding only these five fields of each record.
+    rz.scan([&](const db::ColumnScan::Record& rec) {
+        const uint32_t r = rec.index();
+        if (progress && (r & 0xFFFF) == 0 && !progress(r, n)) {
+            stopped = true;
+            return false;
+        }
+        if (!rec.live() || rec.whole(na) != test) return true;
+        // A run's rows mostly follow each other: while the testee's fields hold the same text as
+        // the last row's, it is the same run, and they need not be read as numbers again.
+        const std::string_view ru = rec.raw(nu), rt = rec.raw(nt);
+        if (a.runs == 0 || ru != lastU || rt != lastT) {
+            const auto u = db::wholeNumber(ru), t = db::wholeNumber(rt);
+            if (!u || !t) return true;
+            const uint64_t who = (uint64_t(uint32_t(*u)) << 32) | uint32_t(*t);
             auto [it, fresh] = runOf.try_emplace(who, uint32_t(a.runs));
             if (fresh) {
                 ++a.runs;
                 a.cells.resize(a.cells.size() + width, kNone);
-                seen.resize(a.cells.size(), 0);
             }
-            lastWho = who;
             lastRun = it->second;
+            lastU.assign(ru);
+            lastT.assign(rt);
         }
-        const auto q = rz.whole(r, nv);
-        if (!q) continue;
+        const auto q = rec.whole(nv);
+        if (!q) return true;
         size_t column;
         if (*q >= 0 && *q < int64_t(direct.size())) {
-            if (direct[size_t(*q)] < 0) continue;
+            if (direct[size_t(*q)] < 0) return true;
             column = size_t(direct[size_t(*q)]);
         } else {
             const auto col = place.find(*q);
-            if (col == place.end()) continue;
+            if (col == place.end()) return true;
             column = col->second;
         }
-        const size_t at = size_t(lastRun) * width + column;
-        if (seen[at]) continue; // the first row of a question counts
-        seen[at] = 1;
+        int32_t& cell = a.cells[size_t(lastRun) * width + column];
+        if (cell != kNone) return true; // the first row of a question counts
         const std::vector<int32_t>* set = setOf[column];
-        const auto chosen = results::optionPlace(rz.whole(r, ot), set ? set->size() : 0);
-        if (chosen) a.cells[at] = (*set)[*chosen];
-    }
+        const auto chosen = results::optionPlace(rec.whole(ot), set ? set->size() : 0);
+        cell = chosen ? (*set)[*chosen] : kNoChoice;
+        return true;
+    });
+    if (stopped) throw AnalysisError(QStringLiteral("Анализ прерван."));
     return a;
 }
 
@@ -181,7 +179,7 @@ CriterionAnalysis analyseCriterion(int krit, const std::map<int, int>& weights, 
         const int32_t* row = &a.cells[r * width];
         bool complete = true;
         for (size_t i = 0; i < k && complete; ++i)
-            complete = row[cols[i]] != kNone;
+            complete = row[cols[i]] > kNoChoice;
         if (!complete) {
             ++c.leftOut;
             continue;
@@ -199,20 +197,21 @@ CriterionAnalysis analyseCriterion(int krit, const std::map<int, int>& weights, 
 } // namespace
 
 TestAnalysis analyseTest(const QString& dir, int test, const std::function<bool(qint64, qint64)>& progress) {
-    const TestRow row = findTest(dir, test);
+    const auto row = results::findTest(dir, test);
+    if (!row) throw AnalysisError(results::noSuchTest(test));
     TestAnalysis t;
     t.test = test;
-    t.name = row.name;
-    if (row.criteria == 0)
+    t.name = row->name;
+    if (row->criteria == 0)
         throw AnalysisError(
             QStringLiteral("У теста № %1 не указано ни одного критерия: анализировать нечего.").arg(test));
     std::unordered_map<int64_t, size_t> place;
     const std::vector<Question> questions = questionsOf(dir, test, place);
     const auto points = optionPoints(dir, questions);
-    const Key key = keyOf(dir, test, row.criteria, place);
+    const Key key = keyOf(dir, test, row->criteria, place);
     const Answers answers = answersOf(dir, test, questions, place, points, progress);
     t.runs = answers.runs;
-    for (int k = 1; k <= row.criteria; ++k)
+    for (int k = 1; k <= row->criteria; ++k)
         t.criteria.push_back(analyseCriterion(k, key.weights[size_t(k - 1)], key.stray[size_t(k - 1)],
                                               answers, place, questions.size()));
     return t;

@@ -1,6 +1,7 @@
 #include "results/Archive.h"
 
 #include "dataset/Aliases.h"
+#include "dataset/ColumnScan.h"
 #include "dataset/Table.h"
 
 #include <algorithm>
@@ -115,6 +116,23 @@ std::optional<Testee> Archive::testee(int org, int number) {
     t_->anket->filterBy(QStringLiteral("NOMU=%1 and NOMTESTIR=%2").arg(org).arg(number));
     if (t_->anket->isEmpty()) return std::nullopt;
     return testeeAt(t_->anket, t_->sprav, 0);
+}
+
+std::optional<TestInfo> findTest(const QString& dir, int number) {
+    const db::ColumnScan t(dir, "bd_test.DBF");
+    const int nt = t.column("NTEST"), name = t.column("NAME"), kol = t.column("KOLKRIT");
+    if (nt < 0) return std::nullopt;
+    for (uint32_t r = 0; r < t.count(); ++r)
+        if (t.live(r) && t.whole(r, nt) == number) {
+            const int criteria =
+                kol < 0 ? 0 : int(std::clamp<int64_t>(t.whole(r, kol).value_or(0), 0, 10000));
+            return TestInfo{number, name < 0 ? QString() : t.text(r, name).trimmed(), criteria};
+        }
+    return std::nullopt;
+}
+
+QString noSuchTest(int number) {
+    return QStringLiteral("Теста № %1 нет в базе данных.").arg(number);
 }
 
 std::optional<TestInfo> Archive::test(int number) {

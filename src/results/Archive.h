@@ -37,6 +37,13 @@ struct TestInfo {
     int criteria = 0; // KOLKRIT; 0 when not stored
 };
 
+// The first live row of the test in the bd_test file of the folder dir, read straight from the
+// file (for the analyses and the export, which read the other tables so too); nothing when the
+// test is not there.
+std::optional<TestInfo> findTest(const QString& dir, int number);
+// What the user is told of a test that is not there.
+QString noSuchTest(int number);
+
 // One criterion of a run: its score (nothing when the run has no score row of it) and the level
 // whose range holds the score (nothing when none does).
 struct CriterionResult {

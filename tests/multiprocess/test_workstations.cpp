@@ -1,8 +1,12 @@
 // Two program instances registering at once on one database folder, as real processes.
 #include "TestDb.h"
 #include "dataset/Table.h"
+#include "dbf/DbfFile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -64,4 +68,47 @@ TEST(TwoWorkstations, TheSameTesteeAnsweredAtOnceGetsOneRowPerQuestion) {
     const auto got = numbers(db.path("bd_rezult.dbf"), "NOMVOPR");
     EXPECT_EQ(got.size(), size_t(kQuestions)) << "a question got two rows";
     EXPECT_EQ(std::set<int64_t>(got.begin(), got.end()).size(), size_t(kQuestions));
+}
+
+TEST(ThreeWorkstations, MakingTheNormTableAtOnceMakesOneThatAllThreeWriteTo) {
+    constexpr int kRows = 20;
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        TestDb db;
+        QProcess p[3];
+        for (QProcess& c : p) {
+            c.setProcessChannelMode(QProcess::MergedChannels);
+            c.start(QStringLiteral(MORV_WORKSTATION_CHILD), {"norms", db.dir(), QString::number(kRows)});
+            ASSERT_TRUE(c.waitForStarted());
+        }
+        QThread::msleep(300); // all three waiting for the word
+        QFile go(db.path(QStringLiteral("go")));
+        ASSERT_TRUE(go.open(QIODevice::WriteOnly));
+        go.close();
+        for (QProcess& c : p) {
+            ASSERT_TRUE(c.waitForFinished(60000));
+            EXPECT_EQ(c.exitCode(), 0) << c.readAll().toStdString();
+        }
+        go.remove();
+        // One table and one index, nothing left over from the attempts that lost.
+        const QStringList left =
+            QDir(db.dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        EXPECT_EQ(left.filter(QStringLiteral("bd_norm"), Qt::CaseInsensitive),
+                  QStringList({"bd_norm.dbf", "bd_norm.MDX"}));
+        EXPECT_TRUE(left.filter(QStringLiteral(".make")).isEmpty()) << left.join(' ').toStdString();
+        // No process wrote into a table another's rename then replaced.
+        const auto all = numbers(db.path(QStringLiteral("bd_norm.dbf")), "KRIT");
+        EXPECT_EQ(all.size(), size_t(3 * kRows));
+        EXPECT_EQ(std::set<int64_t>(all.begin(), all.end()).size(), size_t(kRows));
+        auto f = dbf::DbfFile::open(db.path(QStringLiteral("bd_norm.dbf")).toStdString(), true);
+        EXPECT_TRUE(f->checkIndex().empty());
+        QString report;
+        EXPECT_EQ(peerCheck(db.dir(), &report), 0) << report.toStdString();
+        const QString peer = sharedTool(QStringLiteral("mdx-peer"));
+        if (peer.isEmpty()) continue; // the team's tools are not beside this checkout
+        EXPECT_EQ(
+            runCommand(peer, {QStringLiteral("check"), db.path(QStringLiteral("bd_norm.dbf"))}, &report), 0)
+            << report.toStdString();
+        EXPECT_TRUE(report.contains(QStringLiteral("NORM"))) << report.toStdString();
+    }
 }

@@ -4,12 +4,18 @@
 // or answering questions 1..N of test 1 for testee 1 of institution 1, as the testing window
 // does (find or make the question's row, then store the choice):
 //   answers DIR N
+// or, once DIR/go appears, making the norm table on first use and adding N norm rows to it:
+//   norms DIR N
 #include "data/DM.h"
+#include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "services/Numbering.h"
 
 #include <QApplication>
 #include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -21,6 +27,21 @@ int main(int argc, char** argv) {
     const bool testees = std::strcmp(argv[1], "testees") == 0;
     const int n = std::atoi(argv[3]);
     try {
+        if (std::strcmp(argv[1], "norms") == 0) {
+            const QString dir = QString::fromLocal8Bit(argv[2]);
+            for (int i = 0; i < 10000 && !QFileInfo::exists(QDir(dir).filePath(QStringLiteral("go"))); ++i)
+                QThread::usleep(500);
+            db::Table t;
+            t.setTableName(schema::ensureTable(dir, schema::norms()));
+            t.open();
+            for (int i = 0; i < n; ++i) {
+                t.append();
+                t.setFieldValue(QStringLiteral("NOMTESTA"), {int(getpid() % 30000)});
+                t.setFieldValue(QStringLiteral("KRIT"), {i + 1});
+                t.post();
+            }
+            return 0;
+        }
         TBD bd;
         if (std::strcmp(argv[1], "answers") == 0) {
             db::Table* rezult = bd.Table_rezult;

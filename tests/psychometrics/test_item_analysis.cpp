@@ -297,6 +297,50 @@ TEST(ItemWeights, AQuestionKeyedTwiceWeighsTwiceAndItemsAddUpToTheScore) {
     EXPECT_DOUBLE_EQ(c.scale.totalMean, mean);
 }
 
+TEST(ItemRows, StoredOrderDoesNotMatterAndAQuestionsFirstRowCounts) {
+    // The same runs stored run by run and interleaved question by question give the same figures;
+    // a later row of a question changes nothing, even when the first chose nothing.
+    const int choices[][3] = {{0, 1, 2}, {2, 2, 1}, {1, 0, 0}, {2, 1, 2}, {0, 0, 1}, {1, 2, 2}};
+    auto make = [&](TestDb& db) {
+        db.add("bd_test.DBF", {1, 2, QStringLiteral("Порядок"), 1});
+        for (int q = 1; q <= 3; ++q) {
+            db.add("bd_vopros.DBF", {2, q, QStringLiteral("Вопрос %1").arg(q), 1, 1});
+            db.add("bd_summa.dbf", {2, 1, q});
+        }
+        for (int p : {0, 1, 3})
+            db.add("bd_otvet.dbf", {1, QStringLiteral("Вариант %1").arg(p), p});
+    };
+    auto row = [](TestDb& db, int t, int q, int choice) {
+        db.add("bd_rezult.dbf", {1.0, double(t), QDate(2025, 2, 3), 2, q, choice});
+    };
+    TestDb byRun, byQuestion;
+    make(byRun);
+    make(byQuestion);
+    for (int t = 1; t <= 6; ++t)
+        for (int q = 1; q <= 3; ++q)
+            row(byRun, t, q, choices[t - 1][q - 1]);
+    row(byRun, 7, 1, 1);
+    row(byRun, 7, 2, -1);
+    row(byRun, 7, 3, 1);
+    for (int q = 3; q >= 1; --q)
+        for (int t = 7; t >= 1; --t)
+            row(byQuestion, t, q, t == 7 ? (q == 2 ? -1 : 1) : choices[t - 1][q - 1]);
+    row(byQuestion, 7, 2, 2); // too late: the first row of question 2 chose nothing
+    row(byQuestion, 3, 1, 2); // too late as well
+    const CriterionAnalysis a = analyseTest(byRun.dir(), 2).criteria[0],
+                            b = analyseTest(byQuestion.dir(), 2).criteria[0];
+    EXPECT_EQ(a.complete, 6u);
+    EXPECT_EQ(b.complete, 6u);
+    EXPECT_EQ(b.leftOut, 1u);
+    ASSERT_TRUE(a.scale.alpha && b.scale.alpha);
+    // The runs come in another order: sums may differ in the last bits.
+    EXPECT_NEAR(*a.scale.alpha, *b.scale.alpha, 1e-12);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR(a.items[i].figures.mean, b.items[i].figures.mean, 1e-12);
+        EXPECT_NEAR(*a.items[i].figures.itemRest, *b.items[i].figures.itemRest, 1e-12);
+    }
+}
+
 TEST(Reliability, UndefinedFiguresStayEmpty) {
     // Two items, the second constant: no correlation with it, no standardized alpha, and with
     // two items no alpha if one were dropped.
