@@ -6,6 +6,7 @@
 #include "PgStore.h"
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
+#include "sql/SqlRunner.h"
 
 #include <QProcess>
 #include <algorithm>
@@ -119,6 +120,16 @@ TEST_F(PgViewTest, ALongViewIsCountedNotFetchedAndReadsInTheServersOrderEveryWay
     ASSERT_TRUE(search.locate("NOMU;NOMVOPR", {1, question}));
     EXPECT_EQ(search.recNo(), expectRow);
     EXPECT_EQ(search.fieldByName("NOMVOPR")->value().toInt(), question);
+}
+
+TEST_F(PgViewTest, AStatisticsQueryReadsEveryRowOfALongTableAsTheServerCountsThem) {
+    const auto counted = psqlIds(url, "SELECT count(*) FROM bd_rezult");
+    const auto summed = psqlIds(url, "SELECT sum(otvet * nomvopr) FROM bd_rezult");
+    const db::sql::ResultSet r =
+        db::sql::runSelect(url, "select count(*), sum(OTVET * NOMVOPR) from bd_rezult", {});
+    ASSERT_EQ(counted.size(), 1u);
+    EXPECT_EQ(r.rows.value(0, 0).toDouble(), double(counted[0]));
+    EXPECT_EQ(r.rows.value(0, 1).toDouble(), double(summed[0]));
 }
 
 TEST_F(PgViewTest, WritesInALongViewKeepTheCursorOnTheirRowAndOthersRowsComeAtRefresh) {
