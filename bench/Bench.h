@@ -22,6 +22,11 @@ TBD& bd();
 // The program's own windows and data module BD, created once, for benchmarks of the windows.
 void openProgram();
 
+// A database on a PostgreSQL server rather than a folder (--db postgresql://...), and its
+// answer keys sampled by the server.
+bool onServer();
+void sampleServerKeys();
+
 // The probe process of the start benchmark: the program's start on the database argv[2].
 int startProbe(int argc, char** argv);
 

@@ -151,8 +151,86 @@ Result Connection::exec(const QString& sql, const std::vector<Param>& params) {
     PGresult* r =
         PQexecParams(conn_, q.constData(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
     const auto status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(r, sql);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_COPY_IN &&
+        status != PGRES_COPY_OUT)
+        fail(r, sql);
     return Result(r);
+}
+
+void Connection::copyIn(const QString& sql, const std::function<bool(QByteArray&)>& next) {
+    exec(sql); // enters the copy state
+    QByteArray block;
+    bool more = true;
+    try {
+        while (more) {
+            block.clear();
+            more = next(block);
+            if (!block.isEmpty() && PQputCopyData(conn_, block.constData(), int(block.size())) != 1)
+                fail(nullptr, sql);
+        }
+    } catch (...) {
+        PQputCopyEnd(conn_, "the copy was stopped");
+        while (PGresult* r = PQgetResult(conn_))
+            PQclear(r);
+        throw;
+    }
+    if (PQputCopyEnd(conn_, nullptr) != 1) fail(nullptr, sql);
+    PGresult* r = PQgetResult(conn_);
+    const bool ok = r && PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!ok) {
+        while (PGresult* more = PQgetResult(conn_))
+            PQclear(more);
+        fail(r, sql);
+    }
+    PQclear(r);
+    while (PGresult* rest = PQgetResult(conn_))
+        PQclear(rest);
+}
+
+void Connection::copyOut(const QString& sql, const std::function<void(const char*, int)>& line) {
+    exec(sql);
+    char* buf = nullptr;
+    int n = 0;
+    while ((n = PQgetCopyData(conn_, &buf, 0)) > 0) {
+        line(buf, n);
+        PQfreemem(buf);
+    }
+    PGresult* r = PQgetResult(conn_);
+    const bool ok = n == -1 && r && PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!ok) {
+        while (PGresult* more = PQgetResult(conn_))
+            PQclear(more);
+        fail(r, sql);
+    }
+    PQclear(r);
+    while (PGresult* rest = PQgetResult(conn_))
+        PQclear(rest);
+}
+
+void appendCopyField(QByteArray& line, const Param& value) {
+    if (!value) {
+        line += "\\N";
+        return;
+    }
+    const QByteArray text = value->toUtf8();
+    for (char ch : text) {
+        switch (ch) {
+        case '\\':
+            line += "\\\\";
+            break;
+        case '\t':
+            line += "\\t";
+            break;
+        case '\n':
+            line += "\\n";
+            break;
+        case '\r':
+            line += "\\r";
+            break;
+        default:
+            line += ch;
+        }
+    }
 }
 
 void Connection::transaction(const std::function<void()>& fn) {

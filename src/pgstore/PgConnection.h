@@ -56,6 +56,11 @@ public:
     // Runs a statement; throws DatabaseError with the server's message. A row lock another
     // session holds becomes "Record locked by another user.".
     Result exec(const QString& sql, const std::vector<Param>& params = {});
+    // COPY ... FROM STDIN: next fills a block of lines in COPY's text format and returns false
+    // when there is no more. A failure anywhere makes the whole COPY store nothing.
+    void copyIn(const QString& sql, const std::function<bool(QByteArray&)>& next);
+    // COPY ... TO STDOUT: each line (with its newline) goes to line.
+    void copyOut(const QString& sql, const std::function<void(const char*, int)>& line);
     bool inTransaction() const { return depth_ > 0; }
     // Nested calls join the outer transaction; the outermost one commits, or rolls back when fn throws.
     void transaction(const std::function<void()>& fn);
@@ -72,6 +77,9 @@ private:
 // How a password is asked for when neither the URL nor ~/.pgpass gives one (the program sets a
 // dialog; without one the login fails with the server's message).
 void setPasswordPrompt(std::function<QString(const QString& url)> prompt);
+
+// A value as a field of COPY's text format: backslash, tab and line ends escaped.
+void appendCopyField(QByteArray& line, const Param& value);
 
 // Quotes an identifier for SQL.
 QString ident(const QString& name);

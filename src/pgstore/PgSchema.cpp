@@ -50,14 +50,22 @@ QStringList uniqueKeys(const QString& table) {
 }
 } // namespace
 
-QStringList createStatements() {
+namespace {
+QStringList tableStatements() {
     QStringList out;
     for (const auto& t : schema::tables()) {
-        const QString name = tableName(t);
         QStringList cols{QStringLiteral("id serial PRIMARY KEY")};
         for (const auto& f : t.fields)
             cols << QStringLiteral("%1 %2").arg(QString::fromStdString(f.name).toLower(), columnType(f));
-        out << QStringLiteral("CREATE TABLE %1 (%2)").arg(name, cols.join(QLatin1String(", ")));
+        out << QStringLiteral("CREATE TABLE %1 (%2)").arg(tableName(t), cols.join(QLatin1String(", ")));
+    }
+    return out;
+}
+
+QStringList keyStatements() {
+    QStringList out;
+    for (const auto& t : schema::tables()) {
+        const QString name = tableName(t);
         for (const auto& tag : t.tags) {
             const QStringList fields = keyFields(QString::fromStdString(tag.expr), t);
             if (fields.isEmpty()) continue;
@@ -73,6 +81,11 @@ QStringList createStatements() {
                        .arg(key);
     }
     return out;
+}
+} // namespace
+
+QStringList createStatements() {
+    return tableStatements() + keyStatements();
 }
 
 QStringList existingTables(const QString& url) {
@@ -90,13 +103,21 @@ QStringList existingTables(const QString& url) {
     return out;
 }
 
-void createDatabase(const QString& url, bool force) {
+void createDatabase(const QString& url, bool force, bool keys) {
     Connection& c = *Connection::shared(url);
     c.transaction([&] {
         for (const auto& t : schema::tables()) {
             if (force) c.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(tableName(t)));
         }
-        for (const QString& s : createStatements())
+        for (const QString& s : keys ? createStatements() : tableStatements())
+            c.exec(s);
+    });
+}
+
+void createKeys(const QString& url) {
+    Connection& c = *Connection::shared(url);
+    c.transaction([&] {
+        for (const QString& s : keyStatements())
             c.exec(s);
     });
 }

@@ -8,8 +8,10 @@ namespace pg {
 // serial row id, an index for each production-index tag, and the unique keys the program keeps
 // (institution numbers, testee numbers within an institution, one answer row per question).
 // One transaction (joining the caller's on the shared connection): a failure leaves the
-// database as it was. force drops the tables first.
-void createDatabase(const QString& url, bool force = false);
+// database as it was. force drops the tables first. Without keys, only the tables: filled by a
+// bulk copy, they get their indexes and unique keys afterwards from createKeys, which is quicker.
+void createDatabase(const QString& url, bool force = false, bool keys = true);
+void createKeys(const QString& url);
 // The program's tables the database already holds.
 QStringList existingTables(const QString& url);
 // The CREATE statements, for the administrators' notes and the tests.

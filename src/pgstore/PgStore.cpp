@@ -216,24 +216,6 @@ void PgStore::keep(const Result& r, int row) const {
     rows_[db::RowId(std::strtoul(r.raw(row, 0), nullptr, 10))] = std::move(values);
 }
 
-void PgStore::scan(const db::ScanSpec& how, db::RowSet& out) {
-    std::vector<Param> params;
-    QString sql =
-        QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY ").arg(selectList(), table_, where(how, params));
-    if (how.sortColumn >= 0) sql += sql_[size_t(how.sortColumn)].sqlName + QLatin1String(" NULLS FIRST, ");
-    sql += QLatin1String("id");
-    Result r = conn_->exec(sql, params);
-    rows_.clear();
-    out.all = false;
-    out.allCount = 0;
-    out.ids.clear();
-    out.ids.reserve(size_t(r.rows()));
-    for (int i = 0; i < r.rows(); ++i) {
-        keep(r, i);
-        out.ids.push_back(db::RowId(std::strtoul(r.raw(i, 0), nullptr, 10)));
-    }
-}
-
 bool PgStore::passes(db::RowId id, const db::ScanSpec& how) const {
     if ((!how.filter || how.filter->empty()) && how.detailColumn < 0) return rows_.count(id) || contains(id);
     std::vector<Param> params{QString::number(id)};
@@ -269,15 +251,12 @@ db::Variant PgStore::read(db::RowId id, int column, db::FieldKind kind) const {
     return v;
 }
 
-int64_t PgStore::find(const std::vector<int>& cols, const std::vector<db::FieldKind>& kinds,
-                      const std::vector<db::Variant>& values) const {
-    (void)kinds;
-    QStringList conds;
-    std::vector<Param> params;
+bool PgStore::equalities(const std::vector<int>& cols, const std::vector<db::Variant>& values,
+                         QStringList& conds, std::vector<Param>& params) const {
     for (size_t k = 0; k < cols.size(); ++k) {
         const db::Variant& v = values[k];
         if (cols[k] < 0) {
-            if (!v.isNull()) return -1; // a lookup field holds nothing stored
+            if (!v.isNull()) return false; // a lookup field holds nothing stored
             continue;
         }
         const Column& c = sql_[size_t(cols[k])];
@@ -290,12 +269,12 @@ int64_t PgStore::find(const std::vector<int>& cols, const std::vector<db::FieldK
             try {
                 d = v.toDouble();
             } catch (const db::ConversionError&) {
-                return -1; // text that is no number equals no stored number
+                return false; // text that is no number equals no stored number
             }
             params.emplace_back(QString::number(d, 'g', 17));
             conds << QStringLiteral("%1 = $%2::numeric").arg(c.sqlName).arg(params.size());
         } else if (c.type == 'C') {
-            if (v.isNull()) return -1; // stored text is never null
+            if (v.isNull()) return false; // stored text is never null
             params.emplace_back(v.toString());
             conds << QStringLiteral("rtrim(%1) = $%2").arg(c.sqlName).arg(params.size());
         } else if (v.isNull()) {
@@ -305,9 +284,18 @@ int64_t PgStore::find(const std::vector<int>& cols, const std::vector<db::FieldK
             conds << QStringLiteral("%1 = $%2").arg(c.sqlName).arg(params.size());
         }
     }
-    const QString sql =
-        QStringLiteral("SELECT id FROM %1 WHERE %2 ORDER BY id LIMIT 1")
-            .arg(table_, conds.isEmpty() ? QStringLiteral("TRUE") : conds.join(QLatin1String(" AND ")));
+    if (conds.isEmpty()) conds << QStringLiteral("TRUE");
+    return true;
+}
+
+int64_t PgStore::find(const std::vector<int>& cols, const std::vector<db::FieldKind>& kinds,
+                      const std::vector<db::Variant>& values) const {
+    (void)kinds;
+    QStringList conds;
+    std::vector<Param> params;
+    if (!equalities(cols, values, conds, params)) return -1;
+    const QString sql = QStringLiteral("SELECT id FROM %1 WHERE %2 ORDER BY id LIMIT 1")
+                            .arg(table_, conds.join(QLatin1String(" AND ")));
     Result r = conn_->exec(sql, params);
     return r.rows() ? int64_t(std::strtoll(r.raw(0, 0), nullptr, 10)) : -1;
 }
@@ -405,6 +393,34 @@ db::RowId PgStore::append(const std::vector<db::ColumnValue>& values, const db::
         id = db::RowId(std::strtoul(r.raw(0, 0), nullptr, 10));
     });
     return id;
+}
+
+void PgStore::appendAll(const std::function<bool(std::vector<db::ColumnValue>&)>& next) {
+    QStringList names;
+    std::vector<Param> blank; // what a column not given holds: texts are never null
+    for (const Column& c : sql_) {
+        names << c.sqlName;
+        blank.push_back(c.type == 'C' || c.type == 'M' ? Param(QString()) : Param());
+    }
+    std::vector<db::ColumnValue> row;
+    std::vector<Param> line;
+    conn_->copyIn(QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table_, names.join(QLatin1String(", "))),
+                  [&](QByteArray& block) {
+                      for (int n = 0; n < 1000; ++n) {
+                          row.clear();
+                          if (!next(row)) return false;
+                          line = blank;
+                          for (const db::ColumnValue& cv : row)
+                              if (cv.column >= 0) line[size_t(cv.column)] = toParam(cv);
+                          for (size_t c = 0; c < line.size(); ++c) {
+                              if (c) block += '\t';
+                              appendCopyField(block, line[c]);
+                          }
+                          block += '\n';
+                      }
+                      return true;
+                  });
+    rows_.clear(); // views list the new rows at their next scan
 }
 
 void PgStore::write(db::RowId id, const std::vector<db::ColumnValue>& values) {

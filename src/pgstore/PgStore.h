@@ -32,12 +32,14 @@ public:
     db::Variant read(db::RowId id, int column, db::FieldKind kind) const override;
     int64_t find(const std::vector<int>& columns, const std::vector<db::FieldKind>& kinds,
                  const std::vector<db::Variant>& values) const override;
-    int candidates(const std::vector<int>&, const std::vector<db::Variant>&,
-                   std::vector<db::RowId>&) const override {
-        return -2;
-    }
+    int candidates(const std::vector<int>& columns, const std::vector<db::Variant>& values,
+                   std::vector<db::RowId>& out) const override;
+    db::RowId rowAt(size_t pos) const override;
+    int64_t positionOf(db::RowId id) const override;
 
     db::RowId append(const std::vector<db::ColumnValue>& values, const db::NumberRule& rule) override;
+    // By COPY, in the caller's transaction when there is one.
+    void appendAll(const std::function<bool(std::vector<db::ColumnValue>&)>& next) override;
     void write(db::RowId id, const std::vector<db::ColumnValue>& values) override;
     void setDeleted(db::RowId id, bool deleted) override;
     bool lockRow(db::RowId id) override;
@@ -54,6 +56,30 @@ private:
         char type = 'C'; // C N D M L, as the dBASE field it stands for
         int length = 0, decimals = 0;
     };
+    // A view longer than one page is never fetched whole: it is counted, and its rows come in
+    // pages of its order, each found from a neighbour page's last key (keyset pagination), or by
+    // an offset from the nearer end when no neighbour is at hand.
+    struct Key {
+        db::RowId id = 0;
+        Param sort; // the sort column's value as the server writes it
+    };
+    struct Paged {
+        QString where;
+        std::vector<Param> params;
+        int sortColumn = -1;
+        uint32_t count = 0;
+        std::map<size_t, std::vector<Key>> pages;
+    };
+    void keepPage(const Result& r, size_t page, bool reversed) const;
+    void fetchPage(size_t page) const;
+    // SQL true when the row (aSort, aId) comes before (bSort, bId) in the paged view's order.
+    QString earlier(const QString& aSort, const QString& aId, const QString& bSort, const QString& bId) const;
+    QString pageOrder(bool descending) const;
+    // The conditions that a row equals the values; false when no row can.
+    bool equalities(const std::vector<int>& columns, const std::vector<db::Variant>& values,
+                    QStringList& conds, std::vector<Param>& params) const;
+    mutable Paged paged_;
+
     QString selectList() const;
     QString where(const db::ScanSpec& how, std::vector<Param>& params) const;
     void keep(const Result& r, int row) const; // caches a row: id, then the columns

@@ -140,6 +140,27 @@ TEST_F(PgStoreTest, MigrationCarriesEveryValueIntoTheServerAndBackIntoANewFolder
     EXPECT_TRUE(pg::existingTables(fresh).isEmpty());
 }
 
+TEST_F(PgStoreTest, MigrationStreamsTextsWithTabsBackslashesAndLineBreaksIntactBothWays) {
+    // What the bulk copy's text format must escape: a literal \N would otherwise read as null.
+    const QString name = QStringLiteral("Тест\tA\\B \\N");
+    const QString memo = QStringLiteral("строка 1\nстрока 2\r\n\tотступ\\N\\\\");
+    TestDb office;
+    office.add("bd_test.DBF", {1, 7, name, 3, memo});
+    office.add("bd_test.DBF", {2, 8, QStringLiteral("\\N"), 0, QString()});
+    QString out;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"migrate", office.dir(), url}, &out), 0) << out.toStdString();
+    const QStringList rows = psqlDump(url, "bd_test", {"ntest", "name", "xarakt"});
+    ASSERT_EQ(rows.size(), 2);
+    const QJsonObject first = QJsonDocument::fromJson(rows[0].toUtf8()).object();
+    EXPECT_EQ(first.value("name").toString(), name);
+    EXPECT_EQ(first.value("xarakt").toString(), memo);
+    EXPECT_EQ(QJsonDocument::fromJson(rows[1].toUtf8()).object().value("name").toString(), "\\N");
+    QTemporaryDir work;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"migrate", url, work.filePath("back")}, &out), 0)
+        << out.toStdString();
+    EXPECT_EQ(peerDump(work.filePath("back"), "bd_test"), peerDump(office.dir(), "bd_test"));
+}
+
 TEST_F(PgStoreTest, StatisticsQueriesMeanTheSameOnTheServerAndChangeNothing) {
     QTemporaryDir dir;
     QString out;

@@ -48,6 +48,9 @@ struct RowSet {
     std::vector<RowId> ids;
     bool all = false; // every row from 0 to allCount - 1, in stored order, without a list
     uint32_t allCount = 0;
+    // allCount rows the store gives by position (rowAt, positionOf), for a view too long to
+    // fetch at once.
+    bool paged = false;
 };
 
 // A new row's number in column stays unless a stored row (with the same value in scopeColumn,
@@ -88,6 +91,16 @@ public:
     // The live rows a view shows, in its order, as of the last refresh.
     virtual void scan(const ScanSpec& how, RowSet& out) = 0;
     virtual bool passes(RowId id, const ScanSpec& how) const = 0;
+    // A paged view's row at a position, and the position of a row (-1 when not in the view), as
+    // of the last scan.
+    virtual RowId rowAt(size_t pos) const {
+        (void)pos;
+        return 0;
+    }
+    virtual int64_t positionOf(RowId id) const {
+        (void)id;
+        return -1;
+    }
     // View order of two rows that both pass.
     virtual bool before(RowId a, RowId b, const ScanSpec& how) const = 0;
     virtual Variant read(RowId id, int column, FieldKind kind) const = 0;
@@ -101,6 +114,12 @@ public:
 
     // Writes are stored when they return; a failed one leaves the table as it was.
     virtual RowId append(const std::vector<ColumnValue>& values, const NumberRule& rule = {}) = 0;
+    // Appends rows while next gives one (false when none is left): copying whole tables. A store
+    // may send them in one stream.
+    virtual void appendAll(const std::function<bool(std::vector<ColumnValue>&)>& next) {
+        for (std::vector<ColumnValue> row; next(row); row.clear())
+            append(row);
+    }
     // Writes the given columns; the others keep what is stored.
     virtual void write(RowId id, const std::vector<ColumnValue>& values) = 0;
     virtual void setDeleted(RowId id, bool deleted) = 0;

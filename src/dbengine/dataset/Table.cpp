@@ -134,7 +134,7 @@ void Table::doOpen() {
     } catch (...) {
         store_.reset();
         view_.clear();
-        identity_ = false;
+        identity_ = paged_ = false;
         throw;
     }
 }
@@ -142,7 +142,7 @@ void Table::doOpen() {
 void Table::doClose() {
     view_.clear();
     view_.shrink_to_fit();
-    identity_ = false;
+    identity_ = paged_ = false;
     store_.reset();
 }
 
@@ -190,6 +190,7 @@ void Table::rebuildView() {
     store_->scan(scanSpec(), rows);
     view_ = std::move(rows.ids);
     identity_ = rows.all;
+    paged_ = rows.paged;
     identityCount_ = rows.allCount;
 }
 
@@ -281,6 +282,7 @@ int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_
 
 int Table::rowOf(RowId rec) const {
     if (identity_) return rec < identityCount_ ? int(rec) : -1;
+    if (paged_) return int(store_->positionOf(rec));
     auto it = sortColumn_ < 0 ? std::lower_bound(view_.begin(), view_.end(), rec)
                               : std::find(view_.begin(), view_.end(), rec);
     return it != view_.end() && *it == rec ? int(it - view_.begin()) : -1;
@@ -295,6 +297,11 @@ void Table::materialize() {
 }
 
 int Table::placeInView(RowId rec) {
+    if (paged_) {
+        // The store counts the view again and finds the row's place in it.
+        rebuildView();
+        return rowOf(rec);
+    }
     if (identity_) {
         // Appends at the end and edits that keep the record keep the view whole.
         if (rec <= identityCount_ && passes(rec)) {
@@ -317,6 +324,7 @@ int Table::placeInView(RowId rec) {
 
 void Table::removeRow(size_t row) {
     store_->setDeleted(recAt(row), true);
+    if (paged_) return rebuildView();
     materialize();
     view_.erase(view_.begin() + ptrdiff_t(row));
 }

@@ -77,7 +77,7 @@ public:
 protected:
     void doOpen() override;
     void doClose() override;
-    size_t viewSize() const override { return identity_ ? identityCount_ : view_.size(); }
+    size_t viewSize() const override { return identity_ || paged_ ? identityCount_ : view_.size(); }
     Variant readStored(size_t row, const Field* f) const override;
     void rebuildView() override;
     void compileFilter(const QString& text) override;
@@ -110,11 +110,15 @@ private:
     bool readOnly_ = false;
     std::unique_ptr<RecordStore> store_;
     // The view: row ids in view order. A view of every record in stored order is kept
-    // as just its length, which saves 4 bytes a record on the big tables.
+    // as just its length, which saves 4 bytes a record on the big tables; a paged one as its
+    // length too, its rows given by the store.
     std::vector<RowId> view_;
     bool identity_ = false;
+    bool paged_ = false;
     uint32_t identityCount_ = 0;
-    RowId recAt(size_t row) const { return identity_ ? RowId(row) : view_[row]; }
+    RowId recAt(size_t row) const {
+        return identity_ ? RowId(row) : paged_ ? store_->rowAt(row) : view_[row];
+    }
     int rowOf(RowId rec) const; // -1 when the record is not in the view
     void materialize();
     FilterExpr filterExpr_;

@@ -18,8 +18,8 @@ struct Cursor : sqlite3_vtab_cursor {
     RowSet rows;
     size_t at = 0;
     Table* table() const { return static_cast<Table*>(pVtab); }
-    size_t size() const { return rows.all ? rows.allCount : rows.ids.size(); }
-    RowId id() const { return rows.all ? RowId(at) : rows.ids[at]; }
+    size_t size() const { return rows.all || rows.paged ? rows.allCount : rows.ids.size(); }
+    RowId id() const { return rows.all ? RowId(at) : rows.paged ? table()->store->rowAt(at) : rows.ids[at]; }
 };
 
 std::string unquote(const char* arg) {

@@ -1,0 +1,172 @@
+// Long views of a server table: never fetched whole, yet every position, move, search and write
+// agrees with the order the server itself gives (psql), with nulls, ties and gaps in the ids.
+#include "PgConnection.h"
+#include "PgSchema.h"
+#include "PgServer.h"
+#include "PgStore.h"
+#include "dataset/Aliases.h"
+#include "dataset/Table.h"
+#include "sql/SqlRunner.h"
+
+#include <QProcess>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace {
+
+// The ids of a query's rows as psql prints them.
+std::vector<db::RowId> psqlIds(const QString& url, const QString& sql) {
+    QProcess p;
+    p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtX"), QStringLiteral("-c"), sql});
+    p.waitForFinished(60000);
+    std::vector<db::RowId> ids;
+    for (const QString& line :
+         QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ids.push_back(db::RowId(line.toUInt()));
+    return ids;
+}
+
+void psql(const QString& url, const QString& sql) {
+    QProcess p;
+    p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtqX"), QStringLiteral("-c"), sql});
+    p.waitForFinished(60000);
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+}
+
+class PgViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_PG_SERVER(s);
+        pg::PgStore::registerScheme();
+        url = s->newDatabase();
+        pg::createDatabase(url);
+        // 2300 answer rows: a null test number every 11th, five test numbers shared by many rows,
+        // and every 13th row deleted, so ids have gaps.
+        psql(url, "INSERT INTO bd_rezult (nomu, nomtestir, data, nomtesta, nomvopr, otvet) "
+                  "SELECT 1, i % 7, date '2020-01-01' + i % 30, CASE WHEN i % 11 = 0 THEN NULL ELSE i % 5 "
+                  "END, i, i % 4 FROM generate_series(1, 2300) i");
+        psql(url, "DELETE FROM bd_rezult WHERE nomvopr % 13 = 0");
+        db::Aliases::bind("morv", url);
+    }
+    void TearDown() override { db::Aliases::unbind("morv"); }
+
+    void open(db::Table& t, const QString& index = {}) {
+        t.setDatabaseName("morv");
+        t.setTableName("bd_rezult.dbf");
+        t.setIndexName(index);
+        t.open();
+    }
+    static std::vector<db::RowId> forward(db::Table& t) {
+        std::vector<db::RowId> ids;
+        for (t.first(); !t.eof(); t.next())
+            ids.push_back(t.recordNumber(t.recNo()));
+        return ids;
+    }
+    QString url;
+};
+
+TEST_F(PgViewTest, ALongViewIsCountedNotFetchedAndReadsInTheServersOrderEveryWay) {
+    const auto stored = psqlIds(url, "SELECT id FROM bd_rezult ORDER BY id");
+    const auto byTest = psqlIds(url, "SELECT id FROM bd_rezult ORDER BY nomtesta NULLS FIRST, id");
+    const auto filtered = psqlIds(url, "SELECT id FROM bd_rezult WHERE otvet = 2 ORDER BY nomtesta "
+                                       "NULLS FIRST, id");
+    ASSERT_GT(stored.size(), 2000u);
+
+    // Opened, the store lists none of the rows: it counted them.
+    auto store = db::openServerStore(url, "bd_rezult", true);
+    db::RowSet rows;
+    store->scan(db::ScanSpec{}, rows);
+    EXPECT_TRUE(rows.paged);
+    EXPECT_TRUE(rows.ids.empty());
+    EXPECT_EQ(rows.allCount, stored.size());
+
+    db::Table t;
+    open(t);
+    EXPECT_EQ(t.recordCount(), int(stored.size()));
+    EXPECT_EQ(forward(t), stored);
+
+    db::Table sorted;
+    open(sorted, "NOMTESTA");
+    EXPECT_EQ(forward(sorted), byTest);
+    // Backwards from the end: pages found from the one after them.
+    db::Table back;
+    open(back, "NOMTESTA");
+    std::vector<db::RowId> ids;
+    for (back.last(); !back.bof(); back.prior())
+        ids.insert(ids.begin(), back.recordNumber(back.recNo()));
+    EXPECT_EQ(ids, byTest);
+    // Jumps anywhere, in a fresh view: offsets from the nearer end, then neighbours' keys.
+    db::Table jumps;
+    open(jumps, "NOMTESTA");
+    std::mt19937 rng(5);
+    for (int i = 0; i < 300; ++i) {
+        const size_t row = rng() % byTest.size();
+        ASSERT_EQ(jumps.recordNumber(int(row)), byTest[row]) << "row " << row;
+    }
+    // A filter the server evaluates, over a sorted view.
+    sorted.filterBy("OTVET=2");
+    EXPECT_EQ(forward(sorted), filtered);
+    // A search by key lands on the row's place in the view, also where no page was fetched.
+    db::Table search;
+    open(search, "NOMTESTA");
+    const db::RowId far = byTest[byTest.size() - 700];
+    const int expectRow = int(byTest.size()) - 700;
+    QProcess q;
+    q.start("psql",
+            {url, "-AtX", "-c", QStringLiteral("SELECT nomvopr FROM bd_rezult WHERE id = %1").arg(far)});
+    q.waitForFinished(10000);
+    const int question = QString::fromUtf8(q.readAllStandardOutput()).trimmed().toInt();
+    ASSERT_TRUE(search.locate("NOMU;NOMVOPR", {1, question}));
+    EXPECT_EQ(search.recNo(), expectRow);
+    EXPECT_EQ(search.fieldByName("NOMVOPR")->value().toInt(), question);
+}
+
+TEST_F(PgViewTest, AStatisticsQueryReadsEveryRowOfALongTableAsTheServerCountsThem) {
+    const auto counted = psqlIds(url, "SELECT count(*) FROM bd_rezult");
+    const auto summed = psqlIds(url, "SELECT sum(otvet * nomvopr) FROM bd_rezult");
+    const db::sql::ResultSet r =
+        db::sql::runSelect(url, "select count(*), sum(OTVET * NOMVOPR) from bd_rezult", {});
+    ASSERT_EQ(counted.size(), 1u);
+    EXPECT_EQ(r.rows.value(0, 0).toDouble(), double(counted[0]));
+    EXPECT_EQ(r.rows.value(0, 1).toDouble(), double(summed[0]));
+}
+
+TEST_F(PgViewTest, WritesInALongViewKeepTheCursorOnTheirRowAndOthersRowsComeAtRefresh) {
+    db::Table t;
+    open(t, "NOMTESTA");
+    const int count = t.recordCount();
+    // An edit far down keeps the cursor on its row.
+    t.first();
+    t.moveBy(1500);
+    const db::RowId edited = t.recordNumber(t.recNo());
+    t.edit();
+    t.fieldByName("OTVET")->setValue(3);
+    t.post();
+    EXPECT_EQ(t.recordNumber(t.recNo()), edited);
+    EXPECT_EQ(psqlIds(url, QStringLiteral("SELECT otvet FROM bd_rezult WHERE id = %1").arg(edited)),
+              std::vector<db::RowId>{3});
+    // A new row with no test number goes among the nulls at the top, after the older ones.
+    t.append();
+    t.setFields({1, 9, QDate(2021, 5, 1), db::Variant(), 5000, 1});
+    t.post();
+    EXPECT_EQ(t.recordCount(), count + 1);
+    const auto order = psqlIds(url, "SELECT id FROM bd_rezult ORDER BY nomtesta NULLS FIRST, id");
+    const db::RowId added = t.recordNumber(t.recNo());
+    ASSERT_EQ(order.size(), size_t(count + 1));
+    EXPECT_EQ(order[size_t(t.recNo())], added);
+    EXPECT_EQ(t.fieldByName("NOMVOPR")->value().toInt(), 5000);
+    // Deleted: gone from the view and from the server.
+    t.deleteRecord();
+    EXPECT_EQ(t.recordCount(), count);
+    EXPECT_TRUE(psqlIds(url, QStringLiteral("SELECT id FROM bd_rezult WHERE id = %1").arg(added)).empty());
+
+    // Another workstation's row appears when the view is refreshed, in its place.
+    psql(url, "INSERT INTO bd_rezult (nomu, nomtestir, nomtesta, nomvopr, otvet) VALUES (2, 1, 0, 1, 1)");
+    EXPECT_EQ(t.recordCount(), count);
+    t.refresh();
+    EXPECT_EQ(t.recordCount(), count + 1);
+    EXPECT_EQ(forward(t), psqlIds(url, "SELECT id FROM bd_rezult ORDER BY nomtesta NULLS FIRST, id"));
+}
+
+} // namespace
