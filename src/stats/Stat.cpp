@@ -176,7 +176,13 @@ TFormStat::Series TFormStat::series2() const {
 void TFormStat::reopen(const Series& s) {
     s.query->close();
     s.query->setSql(linesOf(s.memo));
-    s.query->open();
+    try {
+        s.query->open();
+        (void)s.query->recordCount(); // every row read now: a run that fails leaves the query closed
+    } catch (...) {
+        s.query->close();
+        throw;
+    }
 }
 
 void TFormStat::FormActivate() {

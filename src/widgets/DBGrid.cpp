@@ -163,6 +163,8 @@ void DBGrid::onStateChanged() {
 
 void DBGrid::syncCurrent() {
     db::Dataset* ds = dataSet();
+    // A hidden grid leaves unread rows unread: it takes its place when shown.
+    if (model_->heldBack() || (ds && ds->viewPending() && !isVisible())) return;
     int row = ds && ds->active() ? ds->recNo() : -1;
     if (row < 0 || row >= model_->rowCount() || model_->columnCount() == 0) return;
     int col =
@@ -208,6 +210,24 @@ void DBGrid::changeEvent(QEvent* e) {
         applyHeights();
         applyWidths();
     }
+}
+
+void DBGrid::showEvent(QShowEvent* e) {
+    model_->setHoldPending(false);
+    if (model_->heldBack()) {
+        // Reading the rows may fail (a query's file gone meanwhile): said like any handler's error,
+        // and the grid shows what could be read.
+        if (db::Dataset* ds = dataSet()) run(this, [ds] { (void)ds->rowCount(); });
+        editor_ = nullptr;
+        model_->reload();
+        syncCurrent();
+    }
+    QTableView::showEvent(e);
+}
+
+void DBGrid::hideEvent(QHideEvent* e) {
+    model_->setHoldPending(true);
+    QTableView::hideEvent(e);
 }
 
 void DBGrid::setColumns(const QList<GridColumn>& columns) {

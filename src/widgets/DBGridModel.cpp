@@ -72,10 +72,15 @@ QList<DBGridModel::Column> DBGridModel::buildColumns() const {
 }
 
 int DBGridModel::cursorRow() const {
-    return dataset_ && dataset_->active() ? dataset_->recNo() : -1;
+    if (!dataset_ || !dataset_->active() || heldBack_ || (holdPending_ && dataset_->viewPending())) return -1;
+    return dataset_->recNo();
 }
 
 void DBGridModel::reload() {
+    // Rows a dataset reads on first use may fail to come: said before the reset begins, so the
+    // grid keeps what it showed.
+    heldBack_ = holdPending_ && dataset_ && dataset_->active() && dataset_->viewPending();
+    const int rows = dataset_ && dataset_->active() && !heldBack_ ? dataset_->rowCount() : 0;
     beginResetModel();
     QList<Column> cols = buildColumns();
     bool changed = cols.size() != columns_.size();
@@ -85,7 +90,7 @@ void DBGridModel::reload() {
             a.fieldName != b.fieldName || a.title != b.title || a.widthPx != b.widthPx || a.field != b.field;
     }
     columns_ = cols;
-    rows_ = dataset_ && dataset_->active() ? dataset_->rowCount() : 0;
+    rows_ = rows;
     indicatorRow_ = cursorRow();
     endResetModel();
     if (changed) emit columnsChanged();

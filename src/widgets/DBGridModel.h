@@ -57,6 +57,11 @@ public:
     void reload();            // view rebuilt, opened or closed: the rows and columns again
     void cursorMoved();       // the indicator moves along
     void currentRowChanged(); // the current record's values or state changed
+    // While the grid is hidden, rows a dataset has not read yet stay unread: the grid shows
+    // none until it is shown, and reloads then.
+    void setHoldPending(bool hold) { holdPending_ = hold; }
+    // The last reload left rows unread.
+    bool heldBack() const { return heldBack_; }
 
     // Writes a cell's text into the current record (editing it first); throws the data layer's
     // errors. Text equal to what the cell shows changes nothing, so an untouched new row stays
@@ -101,6 +106,8 @@ private:
     bool editable_ = true;
     bool indicator_ = true;
     bool writeFailed_ = false;
+    bool holdPending_ = true;
+    bool heldBack_ = false;
     struct Refused {
         int row = -1, column = -1;
         QString text;

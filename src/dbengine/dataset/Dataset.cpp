@@ -30,6 +30,18 @@ void Dataset::clearFields() {
 void Dataset::requireActive() const {
     if (!active())
         throw InvalidOperation(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    settle();
+}
+
+void Dataset::settleNow() {
+    // Nobody has seen the cursor yet: it goes to the first row without a signal. A view that
+    // cannot be read stays empty, and the reader is told once.
+    viewPending_ = false;
+    pos_ = -1;
+    eof_ = bof_ = true;
+    settleView();
+    pos_ = viewSize() > 0 ? 0 : -1;
+    eof_ = viewSize() == 0;
 }
 
 void Dataset::setState(DataSetState s) {
@@ -40,10 +52,17 @@ void Dataset::setState(DataSetState s) {
 
 void Dataset::open() {
     if (active()) return;
+    viewPending_ = false;
     doOpen();
     state_ = DataSetState::Browse;
     emit stateChanged();
-    resetCursor();
+    if (viewPending_) {
+        pos_ = -1;
+        eof_ = bof_ = true;
+        emit scrolled();
+    } else {
+        resetCursor();
+    }
     emit dataSetChanged();
 }
 
@@ -53,6 +72,7 @@ void Dataset::close() {
     modified_ = false;
     unlockRow();
     doClose();
+    viewPending_ = false;
     state_ = DataSetState::Inactive;
     pos_ = -1;
     eof_ = bof_ = true;
@@ -340,6 +360,7 @@ void Dataset::filterBy(const QString& text) {
 }
 
 Variant Dataset::currentValue(const Field* f) const {
+    settle();
     // The common case first: browsing, a stored field. The cursor is always inside the view.
     if (state_ == DataSetState::Browse && !f->isLookup())
         return pos_ < 0 ? Variant() : readStored(size_t(pos_), f);
@@ -407,6 +428,7 @@ Variant Dataset::valueAt(int row, const Field* f) const {
 
 Variant Dataset::lookup(const QString& keyField, const Variant& key, const QString& resultField) const {
     if (!active() || key.isNull()) return {};
+    settle();
     const Field* k = findField(keyField);
     const Field* r = findField(resultField);
     if (!k || !r) return {};

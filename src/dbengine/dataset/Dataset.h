@@ -41,11 +41,20 @@ public:
     void next();
     void prior();
     int moveBy(int n);
-    bool eof() const { return eof_; }
-    bool bof() const { return bof_; }
+    bool eof() const {
+        settle();
+        return eof_;
+    }
+    bool bof() const {
+        settle();
+        return bof_;
+    }
     bool isEmpty() const { return rowCount() == 0; }
-    int recordCount() const { return active() ? int(viewSize()) : 0; }
-    int recNo() const { return pos_; } // view position, -1 when empty
+    int recordCount() const { return active() ? int(settledSize()) : 0; }
+    int recNo() const { // view position, -1 when empty
+        settle();
+        return pos_;
+    }
     bool locate(const QString& keyFields, const std::vector<Variant>& values);
 
     // Editing
@@ -70,7 +79,11 @@ public:
 
     // Rows by view position without moving the cursor (for lazy grids).
     // While inserting, the new row counts too, at the cursor.
-    int rowCount() const { return active() ? int(viewSize()) + (state_ == DataSetState::Insert ? 1 : 0) : 0; }
+    int rowCount() const {
+        return active() ? int(settledSize()) + (state_ == DataSetState::Insert ? 1 : 0) : 0;
+    }
+    // Open, with its rows not read yet: they are read when first asked for.
+    bool viewPending() const { return viewPending_; }
     Variant valueAt(int row, const Field* f) const;
 
     // Runs when a new record is started, after the master link filled its field.
@@ -108,6 +121,22 @@ protected:
     virtual size_t viewSize() const = 0;
     virtual Variant readStored(size_t row, const Field* f) const = 0;
     virtual void rebuildView() = 0;
+    // Reads the rows of a view whose reading open put off (deferView).
+    virtual void settleView() {}
+    // Called by doOpen: the rows are read on first use rather than now, so that opening a big
+    // table or query nobody looks at yet costs nothing.
+    void deferView() { viewPending_ = true; }
+    // Called by a rebuild: the view is current now.
+    void viewSettled() { viewPending_ = false; }
+    // Reads a put-off view, the cursor on its first row.
+    void settle() const {
+        if (viewPending_) [[unlikely]]
+            const_cast<Dataset*>(this)->settleNow();
+    }
+    size_t settledSize() const {
+        settle();
+        return viewSize();
+    }
     virtual void compileFilter(const QString& text) { (void)text; }
     // Writes the buffer; returns the view position of the written row, or -1 when it left the view.
     virtual int writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
@@ -139,6 +168,7 @@ protected:
 
 private:
     void goTo(int pos);
+    void settleNow();
     // Writes the buffer of a pending edit or insert, its typed text already taken in.
     void postBuffer();
     void beginNew(int insertPos);
@@ -154,6 +184,7 @@ private:
     std::vector<Variant> buffer_; // one entry per field while editing
     QString filterText_;
     bool filtered_ = false;
+    bool viewPending_ = false;
 };
 
 // Connects data-aware controls to a dataset and relays its signals. A deleted dataset leaves the

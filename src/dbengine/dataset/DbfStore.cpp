@@ -182,6 +182,29 @@ Variant DbfStore::read(RowId rec, int c, FieldKind kind) const {
     }
 }
 
+namespace {
+// Number columns, most of every table: parsed straight from the record the file holds.
+Variant readWhole(const ColumnReader& r, RowId id) {
+    double v;
+    if (!static_cast<const dbf::DbfFile*>(r.source)->readNumber(id, r.column, v)) return {};
+    return Variant(roundHalfEven(v));
+}
+Variant readReal(const ColumnReader& r, RowId id) {
+    double v;
+    if (!static_cast<const dbf::DbfFile*>(r.source)->readNumber(id, r.column, v)) return {};
+    return Variant(v);
+}
+} // namespace
+
+ColumnReader DbfStore::reader(int c, FieldKind kind) const {
+    ColumnReader r = RecordStore::reader(c, kind);
+    if (c >= 0 && numericType(file_->fields()[size_t(c)].type)) {
+        r.source = file_.get();
+        r.read = kind == FieldKind::Float || kind == FieldKind::String ? &readReal : &readWhole;
+    }
+    return r;
+}
+
 int DbfStore::keyParts(const std::vector<int>& cols, const std::vector<Variant>& values,
                        std::vector<dbf::KeyIndex::Part>& parts, std::vector<std::string>& texts) const {
     texts.assign(cols.size(), std::string());

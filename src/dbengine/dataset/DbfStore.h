@@ -31,6 +31,7 @@ public:
     bool passes(RowId id, const ScanSpec& how) const override;
     bool before(RowId a, RowId b, const ScanSpec& how) const override;
     Variant read(RowId id, int column, FieldKind kind) const override;
+    ColumnReader reader(int column, FieldKind kind) const override;
     int64_t find(const std::vector<int>& columns, const std::vector<FieldKind>& kinds,
                  const std::vector<Variant>& values) const override;
     int candidates(const std::vector<int>& columns, const std::vector<Variant>& values,

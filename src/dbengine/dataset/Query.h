@@ -4,15 +4,20 @@
 
 #include <QStringList>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace db {
+namespace sql {
+class Select;
+}
 
 // A read-only dataset holding the rows of one SELECT over the tables of an alias.
 class Query : public Dataset {
     Q_OBJECT
 public:
     explicit Query(QObject* parent = nullptr);
+    ~Query() override;
 
     void setDatabaseName(const QString& alias) { databaseName_ = alias; }
     const QString& databaseName() const { return databaseName_; }
@@ -32,12 +37,14 @@ protected:
     size_t viewSize() const override { return rows_.size(); }
     Variant readStored(size_t row, const Field* f) const override;
     void rebuildView() override {}
+    void settleView() override;
 
 private:
     QString databaseName_;
     QStringList sql_;
     std::map<QString, Variant> params_;
     ResultTable rows_;
+    std::unique_ptr<sql::Select> select_; // the rest of the rows, until first used
 };
 
 } // namespace db

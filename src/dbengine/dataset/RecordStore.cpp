@@ -50,4 +50,19 @@ std::unique_ptr<RecordStore> openServerStore(const QString& url, const QString& 
     return (*it)(url, table, readOnly);
 }
 
+namespace {
+Variant readThroughStore(const ColumnReader& r, RowId id) {
+    return static_cast<const RecordStore*>(r.source)->read(id, r.column, r.kind);
+}
+} // namespace
+
+ColumnReader RecordStore::reader(int column, FieldKind kind) const {
+    ColumnReader r;
+    r.read = &readThroughStore;
+    r.source = this;
+    r.column = column;
+    r.kind = kind;
+    return r;
+}
+
 } // namespace db

@@ -53,6 +53,19 @@ struct RowSet {
     bool paged = false;
 };
 
+// Reads one column of a row with the decoding chosen once for the column, so that a scan reads
+// each value straight from what the store holds.
+struct ColumnReader {
+    using Read = Variant (*)(const ColumnReader& r, RowId id);
+    Read read = nullptr;
+    const void* source = nullptr; // what read reads from: the store, or what it keeps
+    int column = -1;
+    FieldKind kind = FieldKind::String;
+    uint32_t offset = 0; // where the column lies in a row the store keeps, when it has a layout
+    uint32_t length = 0;
+    Variant operator()(RowId id) const { return read(*this, id); }
+};
+
 // A new row's number in column stays unless a stored row (with the same value in scopeColumn,
 // when given) has it; then it gets one more than the largest, decided where the store
 // serialises appends.
@@ -104,6 +117,8 @@ public:
     // View order of two rows that both pass.
     virtual bool before(RowId a, RowId b, const ScanSpec& how) const = 0;
     virtual Variant read(RowId id, int column, FieldKind kind) const = 0;
+    // A reader of the column that gives what read gives; valid while the store is.
+    virtual ColumnReader reader(int column, FieldKind kind) const;
     // The first live row whose columns equal the values; -1 when none.
     virtual int64_t find(const std::vector<int>& columns, const std::vector<FieldKind>& kinds,
                          const std::vector<Variant>& values) const = 0;

@@ -26,6 +26,8 @@ QString readOnlyMessage(const RecordStore& store, const QString& table) {
 }
 // Below this many rows in view a plain scan is as quick as the key index.
 constexpr uint32_t kIndexedFrom = 2048;
+// From this many records opening puts off reading a table's view.
+constexpr uint32_t kDeferFrom = 4096;
 } // namespace
 
 Table::Table(QObject* parent) : Dataset(parent) {}
@@ -105,6 +107,7 @@ void Table::doOpen() {
                                         .arg(objectName(), f->fieldName(), tableName_));
             f->setColumn(c);
         }
+        makeReaders();
         sortColumn_ = -1;
         if (!indexName_.isEmpty()) {
             sortColumn_ = store_->columnIndex(indexName_);
@@ -130,8 +133,14 @@ void Table::doOpen() {
         if (master_ && detailColumn_ < 0)
             throw DatabaseError(QStringLiteral("%1: a detail table needs an index tag").arg(objectName()));
         compileFilter(filter()); // the text was only checked for syntax while closed
-        rebuildView();
+        // A big table's view in stored order is read when first used: a look at every deletion
+        // flag would cost the start a read of the whole file.
+        if (sortColumn_ < 0 && !master_ && file() && file()->recordCount() >= kDeferFrom)
+            deferView();
+        else
+            rebuildView();
     } catch (...) {
+        readers_.clear();
         store_.reset();
         view_.clear();
         identity_ = paged_ = false;
@@ -143,6 +152,7 @@ void Table::doClose() {
     view_.clear();
     view_.shrink_to_fit();
     identity_ = paged_ = false;
+    readers_.clear();
     store_.reset();
 }
 
@@ -173,6 +183,7 @@ ScanSpec Table::scanSpec() const {
 }
 
 void Table::rebuildView() {
+    viewSettled();
     store_->refresh();
     cutsSeen_ = store_->cuts();
     Variant mv = masterValue();
@@ -214,7 +225,22 @@ void Table::masterMoved() {
 }
 
 Variant Table::readStored(size_t row, const Field* f) const {
-    return store_->read(recAt(row), f->column(), f->kind());
+    const int c = f->column();
+    if (c >= 0 && size_t(c) < readers_.size()) [[likely]] {
+        const ColumnReader& r = readers_[size_t(c)];
+        if (r.read && r.kind == f->kind()) [[likely]]
+            return r(recAt(row));
+    }
+    return store_->read(recAt(row), c, f->kind());
+}
+
+void Table::makeReaders() {
+    readers_.assign(store_->columns().size(), ColumnReader());
+    for (const Field* f : fields()) {
+        const int c = f->column();
+        if (f->isLookup() || c < 0 || readers_[size_t(c)].read) continue;
+        readers_[size_t(c)] = store_->reader(c, f->kind());
+    }
 }
 
 std::vector<ColumnValue> Table::columnValues(const std::vector<Variant>& buffer, const Field* only) const {

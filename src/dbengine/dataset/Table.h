@@ -54,7 +54,10 @@ public:
     RecordStore* store() const { return store_.get(); }
     QString filePath() const;
     // Stored record number of a view row, for tools and tests.
-    RowId recordNumber(int row) const { return recAt(size_t(row)); }
+    RowId recordNumber(int row) const {
+        settle();
+        return recAt(size_t(row));
+    }
 
     // Searches and writes that reach every live record whatever the filter or master link, for
     // a window that must not disturb the restriction other windows left. The cursor stays on its
@@ -80,6 +83,7 @@ protected:
     size_t viewSize() const override { return identity_ || paged_ ? identityCount_ : view_.size(); }
     Variant readStored(size_t row, const Field* f) const override;
     void rebuildView() override;
+    void settleView() override { rebuildView(); }
     void compileFilter(const QString& text) override;
     int writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) override;
     void removeRow(size_t row) override;
@@ -132,6 +136,10 @@ private:
     int64_t editLock_ = -1; // the record whose lock an edit holds
     uint32_t cutsSeen_ = 0; // the store's cuts when the view was built
     int64_t lastLook_ = 0;  // steady-clock ms of the last look at the store from a move
+    // One reader for each column fields read, by column; a field of another kind reads through
+    // the store.
+    std::vector<ColumnReader> readers_;
+    void makeReaders();
     QString numberField_, numberScope_;
     NumberRule numberRule_;
 };

@@ -62,10 +62,19 @@ int open(const std::string& path, int flags, unsigned mode) {
     }
 }
 
+namespace {
+std::atomic<uint64_t> readBytes{0};
+}
+
+uint64_t bytesRead() {
+    return readBytes.load(std::memory_order_relaxed);
+}
+
 ssize_t pread(int fd, void* buf, size_t n, off_t at) {
     if (int err = injected(Call::Read)) return failWith(err);
     for (;;) {
         ssize_t r = ::pread(fd, buf, n, at);
+        if (r > 0) readBytes.fetch_add(uint64_t(r), std::memory_order_relaxed);
         if (r >= 0 || errno != EINTR) return r;
     }
 }

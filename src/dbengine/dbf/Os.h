@@ -48,5 +48,7 @@ std::string reason(int err);
 // of what it was given, as a disk filling up mid-write does.
 void failNext(Call call, int err, int nth = 1);
 void clearFaults();
+// Test seam: bytes every pread of this process has read so far.
+uint64_t bytesRead();
 
 } // namespace dbf::os

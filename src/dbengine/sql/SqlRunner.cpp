@@ -310,8 +310,26 @@ qint64 memoryLimit() {
     return limitBytes;
 }
 
-ResultSet runSelect(const QString& directory, const QString& sqlText,
-                    const std::map<QString, Variant>& params) {
+struct Select::Run {
+    Connection db;
+    Statement st;
+    Progress progress;
+    Refusal refusal;
+    QStringList columns;
+    bool done = false;
+};
+
+namespace {
+// The progress window closes whenever a step of the run is over, however it ended.
+struct StepOver {
+    ~StepOver() {
+        if (progressHook()) progressHook()(-1);
+    }
+};
+} // namespace
+
+Select::Select(const QString& directory, const QString& sqlText, const std::map<QString, Variant>& params)
+    : run_(std::make_unique<Run>()) {
     if (directory.isEmpty()) fail(QStringLiteral("No directory was given for the query"));
     if (!isServerLocation(directory) && !QFileInfo(directory).isDir())
         fail(QStringLiteral("Directory %1 does not exist").arg(directory));
@@ -319,22 +337,18 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
     // The only SQLite user of the program: its whole heap is the query's.
     sqlite3_hard_heap_limit64(limitBytes);
     Broken broken;
-    Connection db = openConnection(directory, sqlText, broken);
-    sqlite3_limit(db.get(), SQLITE_LIMIT_ATTACHED, 0);
-    sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, 16 << 20); // zeroblob(1e9) and the like
-    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
-    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
-    Progress progress;
-    progress.clock.start();
-    struct Done {
-        ~Done() {
-            if (progressHook()) progressHook()(-1);
-        }
-    } done;
-    sqlite3_progress_handler(db.get(), 20000, onProgress, &progress);
+    run_->db = openConnection(directory, sqlText, broken);
+    sqlite3* db = run_->db.get();
+    sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, 16 << 20); // zeroblob(1e9) and the like
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+    run_->progress.clock.start();
+    StepOver over;
+    sqlite3_progress_handler(db, 20000, onProgress, &run_->progress);
     // Installed only now: registering the tables above is the one thing allowed to write the schema.
-    Refusal refusal;
-    sqlite3_set_authorizer(db.get(), authorize, &refusal);
+    Refusal& refusal = run_->refusal;
+    sqlite3_set_authorizer(db, authorize, &refusal);
 
     const QByteArray text = sqlText.toUtf8();
     const char* end = text.constData() + text.size();
@@ -343,11 +357,11 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
 
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v3(db.get(), start, int(end - start), 0, &raw, &tail);
-    Statement st(raw);
+    const int rc = sqlite3_prepare_v3(db, start, int(end - start), 0, &raw, &tail);
+    run_->st.reset(raw);
     if (refusal.denied) refuse(refusal);
     if (rc != SQLITE_OK) {
-        const QString message = QString::fromUtf8(sqlite3_errmsg(db.get()));
+        const QString message = QString::fromUtf8(sqlite3_errmsg(db));
         // Writes to our tables stop before the authorizer sees them, as the tables have no xUpdate.
         if (message.endsWith(QLatin1String("may not be modified"))) refuse(Refusal{});
         static const QString noTable = QStringLiteral("no such table: ");
@@ -358,30 +372,59 @@ ResultSet runSelect(const QString& directory, const QString& sqlText,
         }
         fail(message);
     }
+    sqlite3_stmt* st = run_->st.get();
     if (!st) fail(QStringLiteral("The query text is empty"));
     if (skipNothing(tail, end) != end) fail(QStringLiteral("The query text must hold exactly one statement"));
-    if (!sqlite3_stmt_readonly(st.get())) refuse(Refusal{});
+    if (!sqlite3_stmt_readonly(st)) refuse(Refusal{});
 
-    bindParams(st.get(), params);
+    bindParams(st, params);
+    for (int i = 0, n = sqlite3_column_count(st); i < n; ++i)
+        run_->columns << QString::fromUtf8(sqlite3_column_name(st, i));
+}
 
-    ResultSet result;
-    const int columns = sqlite3_column_count(st.get());
-    result.rows = ResultTable(columns);
-    for (int i = 0; i < columns; ++i)
-        result.columns << QString::fromUtf8(sqlite3_column_name(st.get(), i));
-    for (;;) {
-        const int step = sqlite3_step(st.get());
-        if (step == SQLITE_DONE) break;
+Select::~Select() = default;
+
+const QStringList& Select::columns() const {
+    return run_->columns;
+}
+
+bool Select::fetch(ResultTable& rows, size_t maxRows) {
+    if (run_->done) return false;
+    run_->progress.clock.restart();
+    StepOver over;
+    sqlite3_stmt* st = run_->st.get();
+    const int columns = int(run_->columns.size());
+    for (size_t got = 0; got < maxRows; ++got) {
+        const int step = sqlite3_step(st);
+        if (step == SQLITE_DONE) {
+            run_->done = true;
+            return false;
+        }
         if (step != SQLITE_ROW) {
-            if (progress.cancelled) throw Cancelled();
-            if (refusal.denied) refuse(refusal); // table-valued pragma functions prepare inside the step
+            run_->done = true; // a failed run is over: nothing more is read from it
+            if (run_->progress.cancelled) throw Cancelled();
+            if (run_->refusal.denied)
+                refuse(run_->refusal); // table-valued pragma functions prepare inside the step
             if (step == SQLITE_NOMEM) tooMuchMemory();
-            fail(QString::fromUtf8(sqlite3_errmsg(db.get())));
+            fail(QString::fromUtf8(sqlite3_errmsg(run_->db.get())));
         }
         for (int i = 0; i < columns; ++i)
-            result.rows.add(columnValue(st.get(), i));
-        if (qint64(result.rows.bytes()) > limitBytes) tooMuchMemory();
+            rows.add(columnValue(st, i));
+        if (qint64(rows.bytes()) > limitBytes) {
+            run_->done = true;
+            tooMuchMemory();
+        }
     }
+    return true;
+}
+
+ResultSet runSelect(const QString& directory, const QString& sqlText,
+                    const std::map<QString, Variant>& params) {
+    Select select(directory, sqlText, params);
+    ResultSet result;
+    result.columns = select.columns();
+    result.rows = ResultTable(int(result.columns.size()));
+    select.fetch(result.rows);
     return result;
 }
 

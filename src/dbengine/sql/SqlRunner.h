@@ -4,8 +4,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace db::sql {
@@ -22,6 +24,24 @@ struct ResultSet {
 // progress hook returns false; its memory is capped (SQLite's own and the result's).
 ResultSet runSelect(const QString& directory, const QString& sqlText,
                     const std::map<QString, Variant>& params);
+
+// The same SELECT prepared (every refusal and missing table said here) with its rows read on
+// demand, a batch at a time.
+class Select {
+public:
+    Select(const QString& directory, const QString& sqlText, const std::map<QString, Variant>& params);
+    ~Select();
+    Select(const Select&) = delete;
+    Select& operator=(const Select&) = delete;
+
+    const QStringList& columns() const;
+    // Adds up to maxRows more rows to rows (made with as many columns); false once every row is read.
+    bool fetch(ResultTable& rows, size_t maxRows = SIZE_MAX);
+
+private:
+    struct Run;
+    std::unique_ptr<Run> run_;
+};
 
 // Called now and then while a query runs, with the milliseconds since it started, and once with
 // -1 when the run is over; returns false to cancel it. The window layer shows a progress window with a cancel
