@@ -4,9 +4,14 @@
 // or answering questions 1..N of test 1 for testee 1 of institution 1, as the testing window
 // does (find or make the question's row, then store the choice):
 //   answers DIR N
+// or, through the write side the test server uses, registering N testees of institution 1 one
+// after another and answering all of test 1 for each (option (testee + question) mod options),
+// printing "testee NUMBER" for each:
+//   runs DIR N
 #include "data/DM.h"
 #include "dataset/Aliases.h"
 #include "services/Numbering.h"
+#include "services/RunService.h"
 
 #include <QApplication>
 #include <QDate>
@@ -21,6 +26,26 @@ int main(int argc, char** argv) {
     const bool testees = std::strcmp(argv[1], "testees") == 0;
     const int n = std::atoi(argv[3]);
     try {
+        if (std::strcmp(argv[1], "runs") == 0) {
+            services::RunService runs;
+            const services::TestOutline& test = runs.outline(1);
+            for (int i = 0; i < n; ++i) {
+                const int testee = runs.registerTestee(1, {QStringLiteral("Станция%1").arg(getpid()),
+                                                           QStringLiteral("Тест%1").arg(i),
+                                                           {},
+                                                           {},
+                                                           2010,
+                                                           0});
+                std::printf("testee %d\n", testee);
+                std::fflush(stdout);
+                for (const services::TestOutline::Item& q : test.items) {
+                    const results::RunKey run{1, testee, 1};
+                    runs.show(run, q.number);
+                    runs.choose(run, q.number, (testee + q.number) % int(q.options.size()));
+                }
+            }
+            return 0;
+        }
         TBD bd;
         if (std::strcmp(argv[1], "answers") == 0) {
             db::Table* rezult = bd.Table_rezult;

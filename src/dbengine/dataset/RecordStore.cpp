@@ -50,4 +50,11 @@ std::unique_ptr<RecordStore> openServerStore(const QString& url, const QString& 
     return (*it)(url, table, readOnly);
 }
 
+std::vector<RowId> RecordStore::appendMany(const std::vector<std::vector<ColumnValue>>& rows) {
+    std::vector<RowId> ids;
+    for (const auto& row : rows)
+        ids.push_back(append(row));
+    return ids;
+}
+
 } // namespace db
