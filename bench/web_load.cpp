@@ -23,10 +23,12 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -140,6 +142,34 @@ long rssKb(qint64 pid) {
     return 0;
 }
 
+// CPU seconds (user + system) the process has used so far.
+double cpuSeconds(qint64 pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos) return 0;
+    std::istringstream rest(stat.substr(paren + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) // fields 3..13: state .. cmajflt
+        rest >> skip;
+    unsigned long long user = 0, system = 0;
+    rest >> user >> system;
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Seconds the process's threads have waited for a processor while ready to run (the kernel's
+// scheduler statistics): on a shared machine, the time other programs held the cores.
+double waitedSeconds(qint64 pid) {
+    double ns = 0;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream f(QStringLiteral("/proc/%1/task/%2/schedstat").arg(pid).arg(task).toStdString());
+        double run = 0, wait = 0;
+        if (f >> run >> wait) ns += wait;
+    }
+    return ns / 1e9;
+}
+
 double percentile(std::vector<double>& v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -195,6 +225,8 @@ int main(int argc, char** argv) {
         const QString first = QString::fromUtf8(server.readLine());
         const uint16_t port = uint16_t(QRegularExpression(":(\\d+)/").match(first).captured(1).toUInt());
         const long rssBefore = rssKb(server.processId());
+        const double cpuBefore = cpuSeconds(server.processId());
+        const double waitBefore = waitedSeconds(server.processId());
 
         std::mutex mutex;
         std::vector<double> latencies;
@@ -258,6 +290,8 @@ int main(int argc, char** argv) {
                 codes.size(), errors.load(), rssBefore, rss, double(rss - rssBefore) / 1024.0);
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const double serverCpu = cpuSeconds(server.processId()) - cpuBefore;
+        const double serverWaited = waitedSeconds(server.processId()) - waitBefore;
         server.terminate();
         server.waitForFinished(10000);
         if (o.openOnly) return errors ? 1 : 0;
@@ -284,6 +318,10 @@ int main(int argc, char** argv) {
         std::printf("answer request: median %.2f ms, p99 %.2f ms, max %.2f ms; refused %d\n",
                     percentile(latencies, 0.5), percentile(latencies, 0.99), percentile(latencies, 1.0),
                     errors.load());
+        std::printf("server CPU %.1f s (%.0f%% of one core), %.3f ms per answer; waited %.1f s for a "
+                    "processor while ready to run\n",
+                    serverCpu, 100.0 * serverCpu / seconds,
+                    answers ? 1000.0 * serverCpu / double(answers) : 0.0, serverWaited);
         std::printf("stored rows %d, answers expected %zu, missing or wrong %d, duplicate rows %d\n",
                     rezult.recordCount(), expected.size(), wrong, duplicates);
         return errors || wrong || duplicates || answers != size_t(o.testees) * size_t(o.questions) ? 1 : 0;

@@ -8,10 +8,24 @@ const char* const kAnswerKey = "NOMU;NOMTESTIR;NOMTESTA;NOMVOPR";
 
 uint32_t answerRow(db::Table* rezult, const results::RunKey& run, int question, int answer,
                    const QDate& today, bool* made) {
-    const std::vector<db::Variant> key = {run.org, run.testee, run.test, question};
-    return rezult->findOrAppendStored(
-        QLatin1String(kAnswerKey), key,
-        {double(run.org), double(run.testee), today, run.test, question, answer}, made);
+    std::vector<bool> appended;
+    const uint32_t rec = answerRows(rezult, {{run, question}}, {answer}, today, &appended).front();
+    if (made) *made = appended.front();
+    return rec;
+}
+
+std::vector<uint32_t> answerRows(db::Table* rezult, const std::vector<std::pair<results::RunKey, int>>& shown,
+                                 const std::vector<int>& answers, const QDate& today,
+                                 std::vector<bool>* made) {
+    std::vector<std::vector<db::Variant>> keys, values;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const auto& [run, question] = shown[i];
+        keys.push_back({run.org, run.testee, run.test, question});
+        values.push_back({double(run.org), double(run.testee), today, run.test, question, answers[i]});
+    }
+    const std::vector<db::RowId> recs =
+        rezult->findOrAppendStoredMany(QLatin1String(kAnswerKey), keys, values, made);
+    return {recs.begin(), recs.end()};
 }
 
 int storedChoice(const db::Table* rezult, uint32_t rec) {

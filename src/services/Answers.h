@@ -3,6 +3,7 @@
 
 #include <QDate>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace db {
@@ -22,6 +23,13 @@ extern const char* const kAnswerKey;
 // *made says which.
 uint32_t answerRow(db::Table* rezult, const results::RunKey& run, int question, int answer,
                    const QDate& today, bool* made = nullptr);
+
+// answerRow for a group of questions in one step: the rows none has are appended together, with
+// one sync of the table and one of its index. answers[i] goes into a row made for shown[i];
+// (*made)[i] says whether it was.
+std::vector<uint32_t> answerRows(db::Table* rezult, const std::vector<std::pair<results::RunKey, int>>& shown,
+                                 const std::vector<int>& answers, const QDate& today,
+                                 std::vector<bool>* made = nullptr);
 
 // The option a stored answer row selects, -1 for none.
 int storedChoice(const db::Table* rezult, uint32_t rec);

@@ -38,7 +38,8 @@ struct RunService::Tables {
         anket->setIndexName(QStringLiteral("NOMU"));
         anket->setUniqueNumber(QStringLiteral("NOMTESTIR"), QStringLiteral("NOMU"));
         rezult = make("bd_rezult.dbf");
-        rezult->setKeyIndexFields(QStringLiteral("NOMU;NOMTESTIR;NOMTESTA"));
+        // A question's row is looked up by its whole key: a run of a long test holds many rows.
+        rezult->setKeyIndexFields(QLatin1String(kAnswerKey));
         summa = make("bd_summa.dbf");
         rez = make("bd_rez.dbf");
         sprav = make("bd_sprav.dbf");
@@ -119,27 +120,9 @@ ShownQuestion RunService::look(const results::RunKey& run, int question) {
 }
 
 void RunService::makeRows(const std::vector<std::pair<results::RunKey, int>>& shown) {
-    db::Table* rezult = t_->rezult;
-    std::vector<std::pair<results::RunKey, int>> missing;
-    for (const auto& [run, question] : shown)
-        if (rezult->findStored(QLatin1String(kAnswerKey), {run.org, run.testee, run.test, question}) < 0 &&
-            std::find(missing.begin(), missing.end(), std::make_pair(run, question)) == missing.end())
-            missing.emplace_back(run, question);
-    if (missing.empty()) return;
-    // Each is found or made under the append lock as the window does; all but the last without a
-    // sync of their own: the last one's syncs of the table and its index carry the others.
-    dbf::DbfFile* file = rezult->file();
-    const QDate today = QDate::currentDate();
-    try {
-        file->setDurable(false);
-        for (size_t i = 0; i + 1 < missing.size(); ++i)
-            answerRow(rezult, missing[i].first, missing[i].second, -1, today);
-        file->setDurable(true);
-        answerRow(rezult, missing.back().first, missing.back().second, -1, today);
-    } catch (...) {
-        file->setDurable(true);
-        throw;
-    }
+    // Found or made in one step under the append lock, as the window makes one.
+    if (!shown.empty())
+        answerRows(t_->rezult, shown, std::vector<int>(shown.size(), -1), QDate::currentDate());
 }
 
 void RunService::choose(const results::RunKey& run, int question, int option) {
@@ -150,10 +133,7 @@ void RunService::choose(const results::RunKey& run, int question, int option) {
 
 void RunService::chooseMany(std::vector<PendingChoice>& batch) {
     db::Table* rezult = t_->rezult;
-    // Rows that exist get their choice written without a sync of its own, the last of them with
-    // one: a sync puts every earlier write of the file on disk too. Rows still to be made are
-    // made one by one, as the window makes them.
-    std::vector<std::pair<PendingChoice*, uint32_t>> deferred;
+    std::vector<PendingChoice*> valid;
     for (PendingChoice& c : batch) {
         try {
             const TestOutline::Item& item = itemOf(c.run, c.question);
@@ -161,16 +141,33 @@ void RunService::chooseMany(std::vector<PendingChoice>& batch) {
                 throw db::InvalidOperation(QStringLiteral("У вопроса № %1 нет варианта ответа № %2")
                                                .arg(c.question)
                                                .arg(c.option + 1));
-            const int64_t rec = rezult->findStored(QLatin1String(kAnswerKey),
-                                                   {c.run.org, c.run.testee, c.run.test, c.question});
-            if (rec < 0)
-                answerRow(rezult, c.run, c.question, c.option, QDate::currentDate());
-            else
-                deferred.emplace_back(&c, uint32_t(rec));
+            valid.push_back(&c);
         } catch (const std::exception& e) {
             c.error = QString::fromUtf8(e.what());
         }
     }
+    if (valid.empty()) return;
+    // Rows still to be made are made with their choice, together in one step.
+    std::vector<std::pair<results::RunKey, int>> rows;
+    std::vector<int> options;
+    for (const PendingChoice* c : valid) {
+        rows.emplace_back(c->run, c->question);
+        options.push_back(c->option);
+    }
+    std::vector<bool> made;
+    std::vector<uint32_t> recs;
+    try {
+        recs = answerRows(rezult, rows, options, QDate::currentDate(), &made);
+    } catch (const std::exception& e) {
+        for (PendingChoice* c : valid)
+            c->error = QString::fromUtf8(e.what());
+        return;
+    }
+    // Rows that exist get their choice written without a sync of its own, the last of them with
+    // one: a sync puts every earlier write of the file on disk too.
+    std::vector<std::pair<PendingChoice*, uint32_t>> deferred;
+    for (size_t i = 0; i < valid.size(); ++i)
+        if (!made[i]) deferred.emplace_back(valid[i], recs[i]);
     if (deferred.empty()) return;
     dbf::DbfFile* file = rezult->file();
     std::vector<std::pair<PendingChoice*, int>> before;
@@ -178,13 +175,13 @@ void RunService::chooseMany(std::vector<PendingChoice>& batch) {
         before.emplace_back(c, storedChoice(rezult, rec));
     size_t written = 0;
     try {
-        file->setDurable(false);
+        if (file) file->setDurable(false); // a server's store syncs each write itself
         for (; written + 1 < deferred.size(); ++written)
             recordChoice(rezult, deferred[written].second, deferred[written].first->option);
-        file->setDurable(true);
+        if (file) file->setDurable(true);
         recordChoice(rezult, deferred.back().second, deferred.back().first->option);
     } catch (const std::exception& e) {
-        file->setDurable(true);
+        if (file) file->setDurable(true);
         const QString why = QString::fromUtf8(e.what());
         // Nothing of the group is known to be on disk: every one is refused, and what was written
         // goes back to the value stored before.

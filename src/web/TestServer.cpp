@@ -3,6 +3,7 @@
 #include "web/HttpServer.h"
 #include "web/Pages.h"
 
+#include <QCoreApplication>
 #include <QRandomGenerator>
 #include <algorithm>
 
@@ -80,6 +81,7 @@ void TestServer::start(const QString& address, uint16_t port, const Limits& limi
 }
 
 void TestServer::stop() {
+    makeShownRows(); // the rows of questions shown last, before the server goes
     if (http_) http_->stop();
     http_.reset();
 }
@@ -288,6 +290,9 @@ void TestServer::handle(std::vector<Exchange>& batch) {
 
 void TestServer::makeShownRows() {
     flushPosted_ = false;
+    // Answers that arrived meanwhile go first: no one waits for a shown question's row, and an
+    // answer whose row is still to be made makes it with its choice in the same step.
+    if (http_) QCoreApplication::sendPostedEvents(http_.get(), QEvent::MetaCall);
     std::vector<std::pair<results::RunKey, int>> shown;
     shown.swap(shown_);
     try {

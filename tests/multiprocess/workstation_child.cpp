@@ -6,10 +6,15 @@
 //   answers DIR N
 // or, once DIR/go appears, making the norm table on first use and adding N norm rows to it:
 //   norms DIR N
+// or, through the write side the test server uses, registering N testees of institution 1 one
+// after another and answering all of test 1 for each (option (testee + question) mod options),
+// printing "testee NUMBER" for each:
+//   runs DIR N
 #include "data/DM.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "services/Numbering.h"
+#include "services/RunService.h"
 
 #include <QApplication>
 #include <QDate>
@@ -39,6 +44,26 @@ int main(int argc, char** argv) {
                 t.setFieldValue(QStringLiteral("NOMTESTA"), {int(getpid() % 30000)});
                 t.setFieldValue(QStringLiteral("KRIT"), {i + 1});
                 t.post();
+            }
+            return 0;
+        }
+        if (std::strcmp(argv[1], "runs") == 0) {
+            services::RunService runs;
+            const services::TestOutline& test = runs.outline(1);
+            for (int i = 0; i < n; ++i) {
+                const int testee = runs.registerTestee(1, {QStringLiteral("Станция%1").arg(getpid()),
+                                                           QStringLiteral("Тест%1").arg(i),
+                                                           {},
+                                                           {},
+                                                           2010,
+                                                           0});
+                std::printf("testee %d\n", testee);
+                std::fflush(stdout);
+                for (const services::TestOutline::Item& q : test.items) {
+                    const results::RunKey run{1, testee, 1};
+                    runs.show(run, q.number);
+                    runs.choose(run, q.number, (testee + q.number) % int(q.options.size()));
+                }
             }
             return 0;
         }

@@ -81,7 +81,8 @@ std::string HttpReply::header(const std::string& name) const {
     return it == headers.end() ? std::string() : it->second;
 }
 
-HttpReply rawExchange(uint16_t port, const std::string& raw, int timeoutMs) {
+HttpReply rawExchange(uint16_t port, const std::string& raw, int timeoutMs, bool pump) {
+    if (!pump) return parse(exchangeOnSocket(port, raw, timeoutMs));
     auto reply = std::async(std::launch::async, exchangeOnSocket, port, raw, timeoutMs);
     while (reply.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -104,7 +105,7 @@ std::string formEncode(const std::string& value) {
 }
 
 HttpReply WebClient::send(const std::string& request) {
-    HttpReply r = rawExchange(port_, request);
+    HttpReply r = rawExchange(port_, request, 10000, pump_);
     for (auto [it, end] = r.headers.equal_range("set-cookie"); it != end; ++it) {
         const std::string& c = it->second;
         const size_t eq = c.find('='), semi = c.find(';');

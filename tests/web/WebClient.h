@@ -13,13 +13,15 @@ struct HttpReply {
     std::string header(const std::string& name) const;
 };
 
-// Sends raw to 127.0.0.1:port and reads one response (or until the server closes).
-HttpReply rawExchange(uint16_t port, const std::string& raw, int timeoutMs = 10000);
+// Sends raw to 127.0.0.1:port and reads one response (or until the server closes). pump: keep
+// this thread's event loop going meanwhile (for a server in this process); a thread of a test
+// whose server is another process passes false.
+HttpReply rawExchange(uint16_t port, const std::string& raw, int timeoutMs = 10000, bool pump = true);
 
 // A browser's part: a cookie jar, the page token of the last page, and forms sent with it.
 class WebClient {
 public:
-    explicit WebClient(uint16_t port) : port_(port) {}
+    explicit WebClient(uint16_t port, bool pump = true) : port_(port), pump_(pump) {}
     HttpReply get(const std::string& target);
     HttpReply post(const std::string& path, const std::map<std::string, std::string>& form);
     // The value of the first hidden "t" of the last page, as the page's forms send it.
@@ -29,6 +31,7 @@ public:
 private:
     HttpReply send(const std::string& request);
     uint16_t port_;
+    bool pump_;
     std::map<std::string, std::string> cookies_;
     std::string token_;
 };

@@ -407,6 +407,19 @@ RowId DbfStore::append(const std::vector<ColumnValue>& values, const NumberRule&
     return rec;
 }
 
+std::vector<RowId> DbfStore::appendMany(const std::vector<std::vector<ColumnValue>>& rows) {
+    std::vector<RowId> ids;
+    storeRecord([&] {
+        std::vector<std::string> records;
+        for (const auto& row : rows)
+            records.push_back(encodeRecord(row, 0, true));
+        const RowId first = file_->appendRecords(records);
+        for (size_t i = 0; i < rows.size(); ++i)
+            ids.push_back(first + RowId(i));
+    });
+    return ids;
+}
+
 void DbfStore::write(RowId rec, const std::vector<ColumnValue>& values) {
     storeRecord([&] { file_->writeRecord(rec, encodeRecord(values, rec, false)); });
 }

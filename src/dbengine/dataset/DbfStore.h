@@ -38,6 +38,7 @@ public:
                    std::vector<RowId>& out) const override;
 
     RowId append(const std::vector<ColumnValue>& values, const NumberRule& rule) override;
+    std::vector<RowId> appendMany(const std::vector<std::vector<ColumnValue>>& rows) override;
     void write(RowId id, const std::vector<ColumnValue>& values) override;
     void setDeleted(RowId id, bool deleted) override;
     bool lockRow(RowId id) override;

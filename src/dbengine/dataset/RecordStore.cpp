@@ -65,4 +65,11 @@ ColumnReader RecordStore::reader(int column, FieldKind kind) const {
     return r;
 }
 
+std::vector<RowId> RecordStore::appendMany(const std::vector<std::vector<ColumnValue>>& rows) {
+    std::vector<RowId> ids;
+    for (const auto& row : rows)
+        ids.push_back(append(row));
+    return ids;
+}
+
 } // namespace db

@@ -145,6 +145,9 @@ public:
     virtual void reloadRow(RowId id) = 0;
     // Runs fn with appends of others held off and their rows visible: a find-or-create step.
     virtual void underAppendLock(const std::function<void()>& fn) = 0;
+    // Appends rows as one step where the store can (all of them stored, or none); their ids in
+    // order. The default appends them one by one.
+    virtual std::vector<RowId> appendMany(const std::vector<std::vector<ColumnValue>>& rows);
 };
 
 // A database that is no folder is named by a URL (postgresql://user@host/db); the library that

@@ -451,11 +451,10 @@ void Table::writeStored(RowId rec, Field* f, const Variant& v) {
     buffer[size_t(at)] = f->convert(v); // the field's one rule, as for any other write
     // Only this field is written; the others keep what is stored, whatever it is.
     store_->write(rec, columnValues(buffer, f));
-    storedWritten(rec, cursor);
+    storedWritten({rec}, cursor);
 }
 
-RowId Table::appendStored(const std::vector<Variant>& values) {
-    const int64_t cursor = beginStoredWrite();
+std::vector<ColumnValue> Table::appendedValues(const std::vector<Variant>& values) const {
     std::vector<Variant> buffer;
     qsizetype i = 0;
     for (const Field* g : fields()) {
@@ -463,31 +462,72 @@ RowId Table::appendStored(const std::vector<Variant>& values) {
                                                                      : Variant());
         if (!g->isLookup()) ++i;
     }
-    const RowId rec = store_->append(columnValues(buffer));
-    storedWritten(rec, cursor);
+    return columnValues(buffer);
+}
+
+RowId Table::appendStored(const std::vector<Variant>& values) {
+    const int64_t cursor = beginStoredWrite();
+    const RowId rec = store_->append(appendedValues(values));
+    storedWritten({rec}, cursor);
     return rec;
 }
 
 RowId Table::findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
                                 const std::vector<Variant>& values, bool* made) {
-    requireActive();
-    int64_t rec = -1;
-    bool appended = false;
-    store_->underAppendLock([&] {
-        rec = findStored(keyFields, key);
-        if (rec < 0) {
-            rec = appendStored(values);
-            appended = true;
-        }
-    });
-    if (made) *made = appended;
-    return RowId(rec);
+    std::vector<bool> appended;
+    const RowId rec = findOrAppendStoredMany(keyFields, {key}, {values}, &appended).front();
+    if (made) *made = appended.front();
+    return rec;
 }
 
-void Table::storedWritten(RowId rec, int64_t cursorRec) {
+std::vector<RowId> Table::findOrAppendStoredMany(const QString& keyFields,
+                                                 const std::vector<std::vector<Variant>>& keys,
+                                                 const std::vector<std::vector<Variant>>& values,
+                                                 std::vector<bool>* made) {
+    requireActive();
+    std::vector<RowId> recs(keys.size());
+    std::vector<bool> appended(keys.size(), false);
+    store_->underAppendLock([&] {
+        std::vector<size_t> missing; // the first of each key not stored yet
+        std::vector<size_t> slot(keys.size(), SIZE_MAX);
+        auto sameKey = [&](size_t a, size_t b) {
+            for (size_t k = 0; k < keys[a].size(); ++k)
+                if (!keys[a][k].sameAs(keys[b][k])) return false;
+            return true;
+        };
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (const int64_t found = findStored(keyFields, keys[i]); found >= 0) {
+                recs[i] = RowId(found);
+                continue;
+            }
+            // A key twice in the group is made once, by its first entry.
+            for (size_t m = 0; m < missing.size() && slot[i] == SIZE_MAX; ++m)
+                if (sameKey(missing[m], i)) slot[i] = m;
+            if (slot[i] == SIZE_MAX) {
+                slot[i] = missing.size();
+                missing.push_back(i);
+                appended[i] = true;
+            }
+        }
+        if (missing.empty()) return;
+        const int64_t cursor = beginStoredWrite();
+        std::vector<std::vector<ColumnValue>> rows;
+        for (size_t i : missing)
+            rows.push_back(appendedValues(values[i]));
+        const std::vector<RowId> stored = store_->appendMany(rows);
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (slot[i] != SIZE_MAX) recs[i] = stored[slot[i]];
+        storedWritten(stored, cursor);
+    });
+    if (made) *made = appended;
+    return recs;
+}
+
+void Table::storedWritten(const std::vector<RowId>& recs, int64_t cursorRec) {
     // A view built before another program cut the file may hold records that are gone.
     if (store_->cuts() != cutsSeen_) rebuildView();
-    placeInView(rec);
+    for (RowId rec : recs)
+        placeInView(rec);
     const int row = cursorRec >= 0 ? rowOf(uint32_t(cursorRec)) : -1;
     if (row < 0 || row != recNo()) {
         // The cursor's record moved within the view or left it: stay on it, else go to the first.

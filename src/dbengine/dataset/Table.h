@@ -76,6 +76,13 @@ public:
     // *made says which.
     RowId findOrAppendStored(const QString& keyFields, const std::vector<Variant>& key,
                              const std::vector<Variant>& values, bool* made = nullptr);
+    // The same for a group, in one step: the records not found are appended together (one
+    // sync of the table and one of its index for all of them). (*made)[i] is true for the
+    // entries that made their record; a key twice in the group makes one record.
+    std::vector<RowId> findOrAppendStoredMany(const QString& keyFields,
+                                              const std::vector<std::vector<Variant>>& keys,
+                                              const std::vector<std::vector<Variant>>& values,
+                                              std::vector<bool>* made = nullptr);
 
 protected:
     void doOpen() override;
@@ -102,7 +109,9 @@ private:
                     std::vector<FieldKind>& kinds) const;
     // The checks of a write past the filter; the record the cursor stands on, or -1.
     int64_t beginStoredWrite();
-    void storedWritten(RowId rec, int64_t cursorRec);
+    void storedWritten(const std::vector<RowId>& recs, int64_t cursorRec);
+    // The values of an appended record (field order, lookups skipped) for the store.
+    std::vector<ColumnValue> appendedValues(const std::vector<Variant>& values) const;
     void lockRow(size_t row) override;
     void unlockRow() override;
     void noticeStoredChanges() override;

@@ -513,20 +513,33 @@ void DbfFile::underAppendLock(const std::function<void()>& fn) {
 }
 
 uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& underLock) {
+    return appendGroup({bytes}, underLock);
+}
+
+uint32_t DbfFile::appendRecords(const std::vector<std::string>& records) {
+    return appendGroup(records, {});
+}
+
+uint32_t DbfFile::appendGroup(const std::vector<std::string>& records, const AppendStep& underLock) {
     if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
-    if (bytes.size() != recLen_) fail("record of wrong length");
+    for (const std::string& r : records)
+        if (r.size() != recLen_) fail("record of wrong length");
     AppendLock lock(*this);
     if (underLock) refresh(); // every record stored so far, ours or another process's, as stored now
     unsigned char h[12];
     os::FileInfo st;
     const uint32_t n = storedCount(h, &st); // another process may have appended since we looked
+    if (records.empty()) return n;
     const off_t at = off_t(hdrLen_) + off_t(n) * recLen_;
     const uint64_t oldSize = st.size;
     if (uint64_t(at) > oldSize) fail("header claims more records than the file holds");
     if (n != count_) adoptCount(n);
-    std::string buf = bytes;
+    std::string buf;
+    buf.reserve(records.size() * recLen_ + 1);
+    for (const std::string& r : records)
+        buf += r;
     if (underLock) {
-        underLock(buf, n);
+        underLock(buf, n); // one record: the step sees it alone
         if (buf.size() != recLen_) fail("record of wrong length");
     }
     const bool clean = sameAsSeen(st);
@@ -535,20 +548,22 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         // between leaves the mark, and the next one rebuilds the index.
         mdx_->begin(n, recordAt(), durable_);
     }
+    const uint32_t added = uint32_t(records.size());
     buf.push_back(0x1A);
     try {
-        // Record first, count after: a crash in between leaves the old, readable count.
+        // Records first, count after: a crash in between leaves the old, readable count.
         writeAll(fd_, buf.data(), buf.size(), at, path_);
         if (oldSize > uint64_t(at) + buf.size()) truncateFile(fd_, at + off_t(buf.size()), path_);
         sync();
         if (mdx_) {
-            mdx_->add(n, buf.data());
+            for (uint32_t i = 0; i < added; ++i)
+                mdx_->add(n + i, buf.data() + size_t(i) * recLen_);
             mdx_->flush(durable_);
         }
         unsigned char nh[8];
         std::memcpy(nh, h, 8);
         stampDate(nh);
-        put32(nh + 4, n + 1);
+        put32(nh + 4, n + added);
         writeAll(fd_, nh, 8, 0, path_);
         sync();
     } catch (...) {
@@ -556,8 +571,9 @@ uint32_t DbfFile::appendRecord(const std::string& bytes, const AppendStep& under
         undoAppend(h, at, oldSize);
         throw;
     }
-    count_ = n + 1;
-    keepInChunk(n, buf);
+    count_ = n + added;
+    for (uint32_t i = 0; i < added; ++i)
+        keepInChunk(n + i, buf.substr(size_t(i) * recLen_, recLen_));
     tagOrders_.clear();
     if (clean) noteOwnWrite(uint64_t(at) + buf.size()); // else the next refresh reads the others' work
     endIndexStep();

@@ -110,6 +110,10 @@ public:
     // so far (count of them) are readable, e.g. to give it a number no one has.
     using AppendStep = std::function<void(std::string& record, uint32_t count)>;
     uint32_t appendRecord(const std::string& bytes, const AppendStep& underLock = {});
+    // Appends records as one step: every record, then the index, then the count, each synced
+    // once for the whole group, so a crash leaves either none of them or all. Returns the first
+    // one's number; the others follow it.
+    uint32_t appendRecords(const std::vector<std::string>& records);
     void writeRecord(uint32_t rec, const std::string& bytes);
     void setDeleted(uint32_t rec, bool deleted);
     // Stores a memo text; reuses oldBlock when the text fits there. Returns the block number.
@@ -221,6 +225,7 @@ private:
     void openIndex();
     void adoptIndex();
     void endIndexStep();
+    uint32_t appendGroup(const std::vector<std::string>& records, const AppendStep& underLock);
     std::string remakeIndex(const std::vector<TagSpec>& ownTags);
     std::vector<TagSpec> tagsToKeep(const std::string& index, const std::vector<TagSpec>& ownTags,
                                     std::string& dropped) const;
