@@ -72,7 +72,7 @@ QString listenMessage(const web::ListenError& e, const QString& address, int por
 TFormGroupSession::TFormGroupSession(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormGroupSession"));
     setWindowTitle(QStringLiteral("Групповое тестирование"));
-    setClientSize(760, 540);
+    setClientSize(840, 540);
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 13));
 
     auto* lay = new QVBoxLayout(this);
@@ -210,10 +210,10 @@ QWidget* TFormGroupSession::buildSession() {
     GridStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
     GridStatus->verticalHeader()->setVisible(false);
     GridStatus->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    GridStatus->setColumnWidth(1, 80);
-    GridStatus->setColumnWidth(2, 80);
+    GridStatus->setColumnWidth(1, 70);
+    GridStatus->setColumnWidth(2, 70);
     GridStatus->setColumnWidth(3, 150);
-    GridStatus->setColumnWidth(4, 200);
+    GridStatus->setColumnWidth(4, 230);
     lay->addWidget(GridStatus, 1);
     LabelTotal = named(new QLabel(page), "LabelTotal", QStringLiteral("Итог по сеансу"));
     LabelTotal->setWordWrap(true);
