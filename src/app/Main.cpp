@@ -2,14 +2,17 @@
 #include "export/window/Export.h"
 #include "psychometrics/window/Analysis.h"
 
+#include "Errors.h"
 #include "app/About.h"
 #include "catalogue/TipTest.h"
 #include "data/DM.h"
+#include "group/GroupSession.h"
 #include "maintenance/Password.h"
 #include "registry/Org.h"
 #include "registry/Testir.h"
 #include "scoring/AllVopr.h"
 #include "scoring/Printing.h"
+#include "scoring/Run.h"
 #include "testing/Test.h"
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
@@ -161,14 +164,14 @@ QAction* TFormMain::item(QMenu* menu, const char* name, const QString& caption, 
 
 namespace {
 
-// Nine top items at the window's 679 pixels: a little less padding per item keeps «Табл»,
-// the last, in view instead of behind the bar's overflow button.
+// Ten top items at the window's 679 pixels: less padding per item (four or five pixels a side
+// remain) keeps «Табл», the last, in view instead of behind the bar's overflow button.
 class CompactMenuBarStyle : public QProxyStyle {
 public:
     QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
                            const QWidget* widget) const override {
         QSize r = QProxyStyle::sizeFromContents(type, option, size, widget);
-        if (type == CT_MenuBarItem) r.rwidth() -= 4;
+        if (type == CT_MenuBarItem) r.rwidth() -= 9;
         return r;
     }
 };
@@ -217,6 +220,8 @@ void TFormMain::buildMenu() {
              &TFormMain::MenuReportGroupAnonymousClick);
     MenuReportsMenu->addSeparator()->setObjectName(QStringLiteral("N15"));
     MenuExport = AddExportItem(MenuReportsMenu);
+    MenuGroup = item(nullptr, "MenuGroup", QStringLiteral("Группа"),
+                     QStringLiteral("Групповое тестирование через браузер"), &TFormMain::MenuGroupClick);
 
     MenuHelpMenu = new QMenu(QStringLiteral("Справка"), this);
     MenuHelpMenu->setObjectName(QStringLiteral("MenuHelpMenu"));
@@ -272,6 +277,7 @@ void TFormMain::FormCreate() {
     MenuReportRun->setEnabled(false);
     MenuReportGroup->setEnabled(false);
     MenuReportGroupAnonymous->setEnabled(false);
+    MenuGroup->setEnabled(false);
     NewOrgState = 0;
 }
 
@@ -310,6 +316,7 @@ void TFormMain::TestChosen() {
     MenuReportGroup->setEnabled(true);
     MenuItemAnalysis->setEnabled(true);
     MenuReportGroupAnonymous->setEnabled(true);
+    MenuGroup->setEnabled(true);
     DBText1->setVisible(true);
 }
 
@@ -320,7 +327,11 @@ void TFormMain::PasswordConfirmed() {
 void TFormMain::FormClose(ui::CloseAction& action) {
     // Changes still pending in a table view or memo editor are saved before the tables close.
     // One that cannot be saved is reported (by the caller) and the program stays open.
-    (void)action;
+    // A group session with testees still answering asks first; kept open, nothing closes.
+    if (FormGroupSession && !FormGroupSession->MayClose()) {
+        action = ui::CloseAction::None;
+        return;
+    }
     if (!BD) return;
     for (Table* t : BD->tablesInOrder())
         t->checkBrowseMode();
@@ -352,6 +363,12 @@ void TFormMain::MenuReportGroupClick() {
 }
 void TFormMain::MenuReportGroupAnonymousClick() {
     scoring::printGroupReport(this, true);
+}
+void TFormMain::MenuGroupClick() {
+    if (!FormGroupSession) return;
+    for (Table* t : {BD->Table_org, BD->Table_test})
+        if (t->isEmpty()) throw db::DatabaseError(QStringLiteral("Учреждение или тест не выбраны."));
+    FormGroupSession->OpenFor(scoring::number(BD->Table_orgNOM_ORG), scoring::number(BD->Table_testNTEST));
 }
 void TFormMain::MenuHelpCallClick() {
     ui::help::showContents();

@@ -44,6 +44,7 @@ public:
     QAction *MenuReports, *MenuReportRun, *MenuReportTestee, *MenuReportGroup, *MenuReportGroupAnonymous;
     QAction* MenuExport;       // "Экспорт…": the research export window
     QAction* MenuItemAnalysis; // "Анализ заданий…": needs a test
+    QAction* MenuGroup;        // "Группа": a class tested through the browser; needs a test
     // "Табл" items
     QAction *N13, *N14, *bdsprav1, *bdsprobr1, *bdsprorg1, *bdsprresp1, *Bdsprnp1, *N8, *bdtest1, *bdvopros1,
         *bdotvet1, *N9, *bd_org1, *bd_anket1, *N10, *bdrez1, *bd_rezult1, *bd_analiz1, *bdsumma1, *N6,
@@ -72,6 +73,7 @@ public:
     void MenuReportTesteeClick();
     void MenuReportGroupClick();
     void MenuReportGroupAnonymousClick();
+    void MenuGroupClick();
     void MenuHelpCallClick();
     void MenuAboutClick();
     void N5Click();

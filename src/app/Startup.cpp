@@ -10,6 +10,7 @@
 #include "data/Erasure.h"
 #include "dataset/Aliases.h"
 #include "export/window/Export.h"
+#include "group/GroupSession.h"
 #include "maintenance/Password.h"
 #include "maintenance/Table.h"
 #include "maintenance/Unit1.h"
@@ -73,6 +74,7 @@ void CreateApplicationForms() {
     FormExport = new TFormExport;
     FormItemAnalysis = new TFormItemAnalysis;
     FormNorms = new TFormNorms;
+    FormGroupSession = new TFormGroupSession;
 }
 
 namespace {
@@ -84,6 +86,7 @@ template <typename T> void destroy(T*& instance) {
 
 void DestroyApplicationForms() {
     ui::help::closeAll();
+    destroy(FormGroupSession); // stops its server before the tables close
     destroy(FormNorms);
     destroy(FormItemAnalysis);
     destroy(FormExport);

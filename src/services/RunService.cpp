@@ -229,6 +229,12 @@ int RunService::answered(const results::RunKey& run) {
     return n;
 }
 
+std::optional<QDate> RunService::scoredOn(const results::RunKey& run) {
+    const results::RunResult r = t_->archive.run(run, false);
+    if (!r.scored()) return std::nullopt;
+    return r.date;
+}
+
 int RunService::registerTestee(int org, const NewTestee& p) {
     db::Table* anket = t_->anket;
     anket->filterBy(QStringLiteral("NOMU=") + QString::number(org));

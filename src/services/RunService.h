@@ -95,6 +95,8 @@ public:
     std::vector<int> score(const results::RunKey& run);
     // Questions of the test with a stored choice.
     int answered(const results::RunKey& run);
+    // The date of the run's score rows; nothing when it has none.
+    std::optional<QDate> scoredOn(const results::RunKey& run);
 
     // Registers a testee of institution org with the next number (unique under the append
     // lock, as the testee window numbers); returns the number stored.

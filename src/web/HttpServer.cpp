@@ -211,7 +211,7 @@ void HttpServer::listen(const QString& address, uint16_t port) {
     if (d_->acceptor) throw std::runtime_error("the server is listening already");
     beast::error_code ec;
     const net::ip::address addr = net::ip::make_address(address.toStdString(), ec);
-    if (ec) throw std::runtime_error("not an address: " + address.toStdString());
+    if (ec) throw ListenError("not an address: " + address.toStdString(), 0);
     tcp::acceptor acceptor(d_->io);
     const tcp::endpoint endpoint(addr, port);
     acceptor.open(endpoint.protocol(), ec);
@@ -219,8 +219,9 @@ void HttpServer::listen(const QString& address, uint16_t port) {
     if (!ec) acceptor.bind(endpoint, ec);
     if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
     if (ec)
-        throw std::runtime_error("cannot listen on " + address.toStdString() + ":" + std::to_string(port) +
-                                 ": " + ec.message());
+        throw ListenError("cannot listen on " + address.toStdString() + ":" + std::to_string(port) + ": " +
+                              ec.message(),
+                          ec.category() == boost::system::system_category() ? ec.value() : -1);
     d_->port = acceptor.local_endpoint().port();
     d_->address = address;
     d_->acceptor.emplace(std::move(acceptor));

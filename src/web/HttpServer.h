@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace web {
@@ -20,6 +22,18 @@ struct Limits {
     int connectionsPerPeer = 400;
 };
 
+// Listening refused by the system: error is its errno (EADDRINUSE for a port in use, EACCES for
+// a privileged port, EADDRNOTAVAIL for an address this computer no longer has), 0 for a text
+// that is no address.
+class ListenError : public std::runtime_error {
+public:
+    ListenError(const std::string& what, int error) : std::runtime_error(what), error_(error) {}
+    int error() const { return error_; }
+
+private:
+    int error_;
+};
+
 // An HTTP/1.1 server on one address: a thread of its own reads and writes the connections,
 // and every request reaches the engine on the thread that made the server (through its Qt event
 // loop), in groups: handler gets every request that arrived since its last call, fills their
@@ -31,7 +45,7 @@ public:
     explicit HttpServer(Handler handler, Limits limits = {}, QObject* parent = nullptr);
     ~HttpServer() override;
 
-    // Listens on address:port (port 0: one the system picks); throws with the reason.
+    // Listens on address:port (port 0: one the system picks); throws ListenError with the reason.
     void listen(const QString& address, uint16_t port);
     uint16_t port() const;
     QString address() const;

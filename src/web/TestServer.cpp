@@ -16,7 +16,8 @@ constexpr qint64 kTokenMs = 4 * 3600 * 1000;      // a page may stay open for a 
 constexpr size_t kMaxTokens = 200000;             // bounded, whatever clients ask for
 constexpr qint64 kUnconfirmedMs = 30 * 60 * 1000; // a device that never confirmed its code
 constexpr qint64 kFailureWindowMs = 10 * 60 * 1000;
-constexpr int kMaxFailures = 10; // wrong codes per client address in that window
+constexpr int kMaxFailures = 10;  // wrong codes per client address in that window
+constexpr qint64 kCodesMs = 5000; // the code list of a watched session is read this often
 
 qint64 now() {
     return QDateTime::currentMSecsSinceEpoch();
@@ -118,12 +119,23 @@ QString TestServer::renewCode(int session, int org, int testee) {
         it->second.code = code;
         it->second.owner.clear();
     }
+    codeCache_.erase(session);
     return code;
 }
 
+bool TestServer::Run::complete() const {
+    return !answered.empty() && std::find(answered.begin(), answered.end(), false) == answered.end();
+}
+
 std::vector<TesteeStatus> TestServer::status(int session) {
+    CodeList& list = codeCache_[session];
+    if (list.read == 0 || now() - list.read >= kCodesMs) {
+        list.entries = sessions_->codes(session);
+        list.read = now();
+    }
     std::vector<TesteeStatus> out;
-    for (const services::CodeEntry& c : sessions_->codes(session)) {
+    out.reserve(list.entries.size());
+    for (const services::CodeEntry& c : list.entries) {
         Run& run = runFor(session, c.org, c.testee);
         TesteeStatus s;
         s.org = c.org;
@@ -173,7 +185,13 @@ TestServer::Run& TestServer::runFor(int session, int org, int testee) {
         run.current = firstOpen == run.answered.end()
                           ? o.items.front().number
                           : o.items[size_t(firstOpen - run.answered.begin())].number;
-        if (std::count(run.answered.begin(), run.answered.end(), true) > 0) run.state = RunState::Answering;
+        if (run.complete()) {
+            // Scored since the session began (before a restart of the server): nothing to do.
+            const std::optional<QDate> scored = runs_->scoredOn(run.key);
+            run.state = scored && s && *scored >= s->date ? RunState::Scored : RunState::Finished;
+        } else if (std::count(run.answered.begin(), run.answered.end(), true) > 0) {
+            run.state = RunState::Answering;
+        }
     }
     return run;
 }
@@ -414,9 +432,11 @@ void TestServer::startRun(Exchange& x) {
     if (!reused) {
         d->confirmed = true;
         // The later device takes over; the earlier one hears of it at its next click.
-        if (!run->owner.empty() && run->owner != dev) run->state = RunState::Moved;
+        if (!run->owner.empty() && run->owner != dev)
+            run->state = RunState::Moved;
+        else if (run->state == RunState::NotStarted)
+            run->state = RunState::Answering;
         run->owner = dev;
-        if (run->state == RunState::NotStarted) run->state = RunState::Answering;
         run->last = QDateTime::currentDateTime();
     }
     redirect(x, "/q");
@@ -468,6 +488,7 @@ void TestServer::registerTestee(Exchange& x) {
     const int number = runs_->registerTestee(
         s->org, {f.surname, f.name, f.patronymic, f.sex, f.year.isEmpty() ? 0 : year, f.education});
     const QString code = sessions_->addCode(s->id, s->org, number);
+    codeCache_.erase(s->id);
     Run& run = runFor(s->id, s->org, number);
     run.code = code;
     run.owner = dev;
@@ -590,7 +611,7 @@ void TestServer::answered(const Deferred& d, const services::PendingChoice& c) {
     }
     run->answered[size_t(i)] = true;
     run->last = QDateTime::currentDateTime();
-    run->state = RunState::Answering;
+    run->state = run->complete() ? RunState::Finished : RunState::Answering;
     const int next = size_t(i) + 1 < o.items.size() ? o.items[size_t(i) + 1].number : c.question;
     const QString notice = QStringLiteral("Ответ на вопрос № %1 сохранён.").arg(c.question);
     if (d.x->request.script) return render(*d.x, *run, next, notice, false);

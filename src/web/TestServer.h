@@ -19,8 +19,9 @@ namespace web {
 class HttpServer;
 struct Limits;
 
-// Where a testee of a session stands.
-enum class RunState { NotStarted, Answering, Scored, Moved };
+// Where a testee of a session stands: Finished has every question answered but the run not yet
+// scored (the testee has still to end it); Moved was taken over by another device.
+enum class RunState { NotStarted, Answering, Finished, Scored, Moved };
 
 struct TesteeStatus {
     int org = 0, testee = 0;
@@ -53,6 +54,9 @@ public:
     void reopenSession(int id);
     // A new code: the old one stops, and the browser that used it is sent to the code entry.
     QString renewCode(int session, int org, int testee);
+    // The session's testees as the server knows them, in code order; cheap enough for a window
+    // to ask every second (the code list is read again from the table at most every few seconds,
+    // at once after a change through this server).
     std::vector<TesteeStatus> status(int session);
 
     services::Sessions& sessions() { return *sessions_; }
@@ -71,6 +75,7 @@ private:
         RunState state = RunState::NotStarted;
         std::vector<bool> answered;
         QDateTime last;
+        bool complete() const;
     };
     struct Device {
         int session = 0;
@@ -96,6 +101,11 @@ private:
     std::deque<std::pair<qint64, std::string>> tokenOrder_;
     std::map<std::string, std::deque<qint64>> failures_; // by client address
     std::map<int, services::Session> sessionCache_;
+    struct CodeList {
+        std::vector<services::CodeEntry> entries;
+        qint64 read = 0;
+    };
+    std::map<int, CodeList> codeCache_; // by session, for status()
     // Questions shown in this group of requests: their rows are made together at its end.
     std::vector<std::pair<results::RunKey, int>> shown_;
     bool flushPosted_ = false;

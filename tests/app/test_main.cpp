@@ -150,8 +150,8 @@ TEST_F(AppTest, MenuStartsWithOnlyInstitutionHelpAndExit) {
     EXPECT_EQ(m->CurTipTest, 0);
     EXPECT_FALSE(m->OrgChosen);
     EXPECT_EQ(m->NewOrgState, 0);
-    const QStringList top = {"Учреждение", "Тестируемый", "Тест",  "Тестирование", "Результаты",
-                             "Отчёты",     "Справка",     "Выход", "Табл"};
+    const QStringList top = {"Учреждение", "Тестируемый", "Тест",    "Тестирование", "Результаты",
+                             "Отчёты",     "Группа",      "Справка", "Выход",        "Табл"};
     QStringList seen;
     for (QAction* a : m->MainMenu->actions())
         seen << a->text();
@@ -163,7 +163,7 @@ TEST_F(AppTest, MenuStartsWithOnlyInstitutionHelpAndExit) {
 }
 
 TEST_F(AppTest, EveryTopMenuItemFitsTheMenuBarAtTheWindowsSize) {
-    // The added «Отчёты» must not push «Табл» into the bar's overflow at 679 pixels.
+    // The added «Отчёты» and «Группа» must not push «Табл» into the bar's overflow at 679 pixels.
     TFormMain* m = FormMain;
     m->N1->setVisible(true);
     m->show();
