@@ -187,26 +187,6 @@ void Connection::copyIn(const QString& sql, const std::function<bool(QByteArray&
         PQclear(rest);
 }
 
-void Connection::copyOut(const QString& sql, const std::function<void(const char*, int)>& line) {
-    exec(sql);
-    char* buf = nullptr;
-    int n = 0;
-    while ((n = PQgetCopyData(conn_, &buf, 0)) > 0) {
-        line(buf, n);
-        PQfreemem(buf);
-    }
-    PGresult* r = PQgetResult(conn_);
-    const bool ok = n == -1 && r && PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!ok) {
-        while (PGresult* more = PQgetResult(conn_))
-            PQclear(more);
-        fail(r, sql);
-    }
-    PQclear(r);
-    while (PGresult* rest = PQgetResult(conn_))
-        PQclear(rest);
-}
-
 void appendCopyField(QByteArray& line, const Param& value) {
     if (!value) {
         line += "\\N";

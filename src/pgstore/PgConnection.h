@@ -59,8 +59,6 @@ public:
     // COPY ... FROM STDIN: next fills a block of lines in COPY's text format and returns false
     // when there is no more. A failure anywhere makes the whole COPY store nothing.
     void copyIn(const QString& sql, const std::function<bool(QByteArray&)>& next);
-    // COPY ... TO STDOUT: each line (with its newline) goes to line.
-    void copyOut(const QString& sql, const std::function<void(const char*, int)>& line);
     bool inTransaction() const { return depth_ > 0; }
     // Nested calls join the outer transaction; the outermost one commits, or rolls back when fn throws.
     void transaction(const std::function<void()>& fn);
