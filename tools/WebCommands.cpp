@@ -1,6 +1,10 @@
 #include "WebCommands.h"
 
+#include "PgSchema.h"
+#include "PgStore.h"
+#include "data/Schema.h"
 #include "dataset/Aliases.h"
+#include "dataset/RecordStore.h"
 #include "results/Archive.h"
 #include "services/Sessions.h"
 #include "web/HttpServer.h"
@@ -15,12 +19,12 @@
 #include <cstdio>
 #include <stdexcept>
 
-const char kWebUsage[] = R"(  serve DIR --listen ADDR:PORT
+const char kWebUsage[] = R"(  serve DIR|URL --listen ADDR:PORT
                          run the browser test server of DIR's open sessions on
                          ADDR:PORT (port 0: one the system picks; the line
                          "listening on http://ADDR:PORT/" says which) until stopped
                          by Ctrl+C or SIGTERM
-  session DIR --test N --org N [--testees all|N,N,...] [--group] [--show-score]
+  session DIR|URL --test N --org N [--testees all|N,N,...] [--group] [--show-score]
                          open a browser testing session of test N for institution N:
                          prints "session ID", one line "TESTEE CODE" per testee,
                          and "group CODE" with --group (testees register themselves
@@ -66,6 +70,15 @@ int number(const QString& text, const char* what) {
 QString databaseDir(QStringList& args, const char* command) {
     if (args.isEmpty() || args.first().startsWith(QLatin1Char('-')))
         throw Usage(std::string(command) + " needs DIR");
+    if (db::isServerLocation(args.first())) {
+        const QString url = args.takeFirst();
+        pg::PgStore::registerScheme();
+        if (pg::existingTables(url).size() < int(schema::tables().size()))
+            throw std::runtime_error(pg::Connection::safeUrl(url).toStdString() +
+                                     " holds no database of the program: run 'morv-db create' for it");
+        db::Aliases::bind(QStringLiteral("morv"), url);
+        return url;
+    }
     const QString dir = QFileInfo(args.takeFirst()).absoluteFilePath();
     if (!QFileInfo::exists(QDir(dir).filePath(QStringLiteral("bd_test.DBF"))))
         throw std::runtime_error(dir.toStdString() + " holds no database of the program (no bd_test.DBF)");

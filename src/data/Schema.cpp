@@ -1,6 +1,8 @@
 #include "Schema.h"
 
 #include "Errors.h"
+#include "dataset/RecordStore.h"
+#include "dataset/ServerTables.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,7 +76,35 @@ const TableDef& norms() {
     return def;
 }
 
+namespace {
+ServerTableMaker& serverMaker() {
+    static ServerTableMaker maker;
+    return maker;
+}
+QString serverName(const TableDef& def) {
+    return QFileInfo(QLatin1String(def.file)).completeBaseName().toLower();
+}
+} // namespace
+
+void registerServerTableMaker(ServerTableMaker maker) {
+    serverMaker() = std::move(maker);
+}
+
+bool hasTable(const QString& dir, const TableDef& def) {
+    if (db::isServerLocation(dir)) return db::serverTables(dir).contains(serverName(def));
+    return QFileInfo::exists(QDir(dir).filePath(QLatin1String(def.file)));
+}
+
 QString ensureTable(const QString& dir, const TableDef& def) {
+    if (db::isServerLocation(dir)) {
+        if (!serverMaker())
+            throw db::DatabaseError(
+                QStringLiteral("This program cannot make table %1 on the database server: it was "
+                               "built without the client of that server")
+                    .arg(serverName(def)));
+        serverMaker()(dir, def);
+        return QLatin1String(def.file);
+    }
     const QString path = QDir(dir).filePath(QLatin1String(def.file));
     if (QFileInfo::exists(path)) return path;
     auto make = [&] {

@@ -3,6 +3,7 @@
 #include "dbf/Mdx.h"
 
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace schema {
@@ -27,7 +28,15 @@ const TableDef& norms();
 // returns its path. It is built in a temporary folder beside it and moved into place (index
 // first, table last) under the append lock of bd_test.DBF, so two workstations making it at once
 // end with one table and lose nothing.
+// On a server database (dir a URL) the table is made there, with its keys, and its name is
+// returned: a table of the alias bound to the URL opens it.
 QString ensureTable(const QString& dir, const TableDef& def);
+// Whether the optional table def is there yet, in a folder or on a server.
+bool hasTable(const QString& dir, const TableDef& def);
+// How a server database makes an optional table when it lacks it; the library that keeps such
+// databases registers it beside its record store.
+using ServerTableMaker = std::function<void(const QString& url, const TableDef& def)>;
+void registerServerTableMaker(ServerTableMaker maker);
 
 // Creates every table of the database in dir (existing files are replaced), with their
 // production indexes unless a bulk load makes them afterwards.

@@ -16,8 +16,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -281,7 +279,7 @@ void TFormGroupSession::fillTestees() {
 void TFormGroupSession::fillSessions() {
     ComboSessions->clear();
     // A database that never had a session has no session tables: they are made at the first start.
-    if (QFileInfo::exists(QDir(dir_).filePath(QLatin1String(schema::sessionsTable().file)))) {
+    if (schema::hasTable(dir_, schema::sessionsTable())) {
         std::vector<services::Session> all = ensureServer().sessions().all();
         for (auto s = all.rbegin(); s != all.rend(); ++s)
             if (s->org == org_ && s->test == test_)

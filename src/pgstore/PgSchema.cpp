@@ -46,40 +46,50 @@ QStringList uniqueKeys(const QString& table) {
     if (table == QLatin1String("bd_org")) return {QStringLiteral("nom_org")};
     if (table == QLatin1String("bd_anket")) return {QStringLiteral("nomu, nomtestir")};
     if (table == QLatin1String("bd_rezult")) return {QStringLiteral("nomu, nomtestir, nomtesta, nomvopr")};
+    if (table == QLatin1String("bd_seans")) return {QStringLiteral("nomseans")};
+    if (table == QLatin1String("bd_kod")) return {QStringLiteral("nomseans, nomu, nomtestir")};
     return {};
 }
-} // namespace
 
-namespace {
+QString tableStatement(const schema::TableDef& t, bool ifMissing) {
+    QStringList cols{QStringLiteral("id serial PRIMARY KEY")};
+    for (const auto& f : t.fields)
+        cols << QStringLiteral("%1 %2").arg(QString::fromStdString(f.name).toLower(), columnType(f));
+    return QStringLiteral("CREATE TABLE %1%2 (%3)")
+        .arg(ifMissing ? QStringLiteral("IF NOT EXISTS ") : QString(), tableName(t),
+             cols.join(QLatin1String(", ")));
+}
+
+QStringList keyStatements(const schema::TableDef& t) {
+    QStringList out;
+    const QString name = tableName(t);
+    for (const auto& tag : t.tags) {
+        const QStringList fields = keyFields(QString::fromStdString(tag.expr), t);
+        if (fields.isEmpty()) continue;
+        out << QStringLiteral("CREATE INDEX %1_%2 ON %1 (%3)")
+                   .arg(name, QString::fromStdString(tag.name).toLower(),
+                        fields.join(QLatin1String(", ")).toLower());
+    }
+    int n = 0;
+    for (const QString& key : uniqueKeys(name))
+        out << QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %1_unique%2 UNIQUE (%3)")
+                   .arg(name)
+                   .arg(++n)
+                   .arg(key);
+    return out;
+}
+
 QStringList tableStatements() {
     QStringList out;
-    for (const auto& t : schema::tables()) {
-        QStringList cols{QStringLiteral("id serial PRIMARY KEY")};
-        for (const auto& f : t.fields)
-            cols << QStringLiteral("%1 %2").arg(QString::fromStdString(f.name).toLower(), columnType(f));
-        out << QStringLiteral("CREATE TABLE %1 (%2)").arg(tableName(t), cols.join(QLatin1String(", ")));
-    }
+    for (const auto& t : schema::tables())
+        out << tableStatement(t, false);
     return out;
 }
 
 QStringList keyStatements() {
     QStringList out;
-    for (const auto& t : schema::tables()) {
-        const QString name = tableName(t);
-        for (const auto& tag : t.tags) {
-            const QStringList fields = keyFields(QString::fromStdString(tag.expr), t);
-            if (fields.isEmpty()) continue;
-            out << QStringLiteral("CREATE INDEX %1_%2 ON %1 (%3)")
-                       .arg(name, QString::fromStdString(tag.name).toLower(),
-                            fields.join(QLatin1String(", ")).toLower());
-        }
-        int n = 0;
-        for (const QString& key : uniqueKeys(name))
-            out << QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %1_unique%2 UNIQUE (%3)")
-                       .arg(name)
-                       .arg(++n)
-                       .arg(key);
-    }
+    for (const auto& t : schema::tables())
+        out << keyStatements(t);
     return out;
 }
 } // namespace
@@ -118,6 +128,26 @@ void createKeys(const QString& url) {
     Connection& c = *Connection::shared(url);
     c.transaction([&] {
         for (const QString& s : keyStatements())
+            c.exec(s);
+    });
+}
+
+void ensureTable(const QString& url, const schema::TableDef& def) {
+    const QString name = tableName(def);
+    Connection& c = *Connection::shared(url);
+    auto present = [&] {
+        return c.exec(QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema = "
+                                     "current_schema() AND table_name = $1"),
+                      {name})
+                   .rows() > 0;
+    };
+    if (present()) return;
+    // Workstations making it at once take turns; the later ones find it made, keys and all.
+    c.transaction([&] {
+        c.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('morv: make a table'))"));
+        if (present()) return;
+        c.exec(tableStatement(def, true));
+        for (const QString& s : keyStatements(def))
             c.exec(s);
     });
 }

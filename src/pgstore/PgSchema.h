@@ -2,6 +2,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace schema {
+struct TableDef;
+}
+
 namespace pg {
 
 // The program's ten tables in a PostgreSQL database: the dBASE fields' names in lower case, a
@@ -14,6 +18,9 @@ void createDatabase(const QString& url, bool force = false, bool keys = true);
 void createKeys(const QString& url);
 // The program's tables the database already holds.
 QStringList existingTables(const QString& url);
+// Makes an optional table (sessions, codes, norms) with its indexes and keys when the database
+// lacks it; two workstations making it at once end with one.
+void ensureTable(const QString& url, const schema::TableDef& def);
 // The CREATE statements, for the administrators' notes and the tests.
 QStringList createStatements();
 

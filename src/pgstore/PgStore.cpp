@@ -1,10 +1,13 @@
 #include "PgStore.h"
 
 #include "Errors.h"
+#include "PgSchema.h"
+#include "data/Schema.h"
 #include "dataset/Filter.h"
 #include "dataset/ServerTables.h"
 #include "dbf/DbfFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -158,6 +161,7 @@ void PgStore::registerScheme() {
         db::registerStore(scheme, open);
         db::registerStoreLister(scheme, list);
     }
+    schema::registerServerTableMaker(&ensureTable);
 }
 
 int PgStore::columnIndex(const QString& name) const {
@@ -364,10 +368,25 @@ void PgStore::giveFreeNumber(const db::NumberRule& rule, std::vector<db::ColumnV
     if (r.rows() && r.text(0, 0) == QLatin1String("t")) mine->value = std::strtod(r.raw(0, 1), nullptr) + 1;
 }
 
+void PgStore::atomically(const std::function<void()>& fn) {
+    const bool outermost = !conn_->inTransaction();
+    if (outermost) added_.clear();
+    try {
+        conn_->transaction(fn);
+    } catch (...) {
+        // Rolled back here, or by the caller's transaction this one joined.
+        for (db::RowId id : added_)
+            rows_.erase(id);
+        added_.clear();
+        throw;
+    }
+    if (outermost) added_.clear();
+}
+
 db::RowId PgStore::append(const std::vector<db::ColumnValue>& values, const db::NumberRule& rule) {
     std::vector<db::ColumnValue> row = values;
     db::RowId id = 0;
-    conn_->transaction([&] {
+    atomically([&] {
         if (rule.column >= 0) {
             // Appends that number rows take turns; the unique constraint stands behind them.
             conn_->exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext($1))"),
@@ -391,17 +410,70 @@ db::RowId PgStore::append(const std::vector<db::ColumnValue>& values, const db::
         Result r = conn_->exec(sql, params);
         keep(r, 0);
         id = db::RowId(std::strtoul(r.raw(0, 0), nullptr, 10));
+        added_.push_back(id);
     });
     return id;
 }
 
+std::vector<db::RowId> PgStore::appendMany(const std::vector<std::vector<db::ColumnValue>>& rows) {
+    std::vector<db::RowId> ids;
+    if (rows.empty()) return ids;
+    // Every value is checked before anything is sent: a value that does not fit stores nothing.
+    std::vector<std::vector<Param>> lines;
+    lines.reserve(rows.size());
+    for (const auto& row : rows)
+        lines.push_back(rowParams(row));
+    QStringList names;
+    for (const Column& c : sql_)
+        names << c.sqlName;
+    const QString head =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table_, names.join(QLatin1String(", ")));
+    // A statement takes at most 65535 parameters: a long group goes in several, in one transaction.
+    const size_t perStatement = std::max<size_t>(1, 30000 / std::max<size_t>(1, sql_.size()));
+    atomically([&] {
+        for (size_t from = 0; from < lines.size(); from += perStatement) {
+            const size_t to = std::min(lines.size(), from + perStatement);
+            std::vector<Param> params;
+            QStringList tuples;
+            for (size_t i = from; i < to; ++i) {
+                QStringList marks;
+                for (const Param& p : lines[i]) {
+                    params.push_back(p);
+                    marks << QStringLiteral("$%1").arg(params.size());
+                }
+                tuples << QLatin1Char('(') + marks.join(QLatin1String(", ")) + QLatin1Char(')');
+            }
+            Result r = conn_->exec(head + tuples.join(QLatin1String(", ")) + QStringLiteral(" RETURNING ") +
+                                       selectList(),
+                                   params);
+            std::vector<db::RowId> got;
+            for (int i = 0; i < r.rows(); ++i) {
+                keep(r, i);
+                got.push_back(db::RowId(std::strtoul(r.raw(i, 0), nullptr, 10)));
+                added_.push_back(got.back());
+            }
+            // Serial ids are drawn in the order the rows go in, so ascending ids are the rows' order.
+            std::sort(got.begin(), got.end());
+            ids.insert(ids.end(), got.begin(), got.end());
+        }
+    });
+    return ids;
+}
+
+std::vector<Param> PgStore::rowParams(const std::vector<db::ColumnValue>& values) const {
+    std::vector<Param> line;
+    line.reserve(sql_.size());
+    for (const Column& c : sql_) // texts are never null
+        line.push_back(c.type == 'C' || c.type == 'M' ? Param(QString()) : Param());
+    for (const db::ColumnValue& cv : values)
+        if (cv.column >= 0) line[size_t(cv.column)] = toParam(cv);
+    return line;
+}
+
 void PgStore::appendAll(const std::function<bool(std::vector<db::ColumnValue>&)>& next) {
     QStringList names;
-    std::vector<Param> blank; // what a column not given holds: texts are never null
-    for (const Column& c : sql_) {
+    for (const Column& c : sql_)
         names << c.sqlName;
-        blank.push_back(c.type == 'C' || c.type == 'M' ? Param(QString()) : Param());
-    }
     std::vector<db::ColumnValue> row;
     std::vector<Param> line;
     conn_->copyIn(QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table_, names.join(QLatin1String(", "))),
@@ -409,9 +481,7 @@ void PgStore::appendAll(const std::function<bool(std::vector<db::ColumnValue>&)>
                       for (int n = 0; n < 1000; ++n) {
                           row.clear();
                           if (!next(row)) return false;
-                          line = blank;
-                          for (const db::ColumnValue& cv : row)
-                              if (cv.column >= 0) line[size_t(cv.column)] = toParam(cv);
+                          line = rowParams(row);
                           for (size_t c = 0; c < line.size(); ++c) {
                               if (c) block += '\t';
                               appendCopyField(block, line[c]);
@@ -518,7 +588,7 @@ void PgStore::reloadRow(db::RowId id) {
 }
 
 void PgStore::underAppendLock(const std::function<void()>& fn) {
-    conn_->transaction([&] {
+    atomically([&] {
         conn_->exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext($1))"),
                     {QStringLiteral("append:") + name_});
         fn();

@@ -40,6 +40,8 @@ public:
     db::RowId append(const std::vector<db::ColumnValue>& values, const db::NumberRule& rule) override;
     // By COPY, in the caller's transaction when there is one.
     void appendAll(const std::function<bool(std::vector<db::ColumnValue>&)>& next) override;
+    // In one transaction: every row stored, or none.
+    std::vector<db::RowId> appendMany(const std::vector<std::vector<db::ColumnValue>>& rows) override;
     void write(db::RowId id, const std::vector<db::ColumnValue>& values) override;
     void setDeleted(db::RowId id, bool deleted) override;
     bool lockRow(db::RowId id) override;
@@ -86,6 +88,12 @@ private:
     Param toParam(const db::ColumnValue& v) const;
     QString assignments(const std::vector<db::ColumnValue>& values, std::vector<Param>& params) const;
     double numberAt(db::RowId id, int column) const;
+    // A new row's values for every column, in order: what a column not given holds otherwise.
+    std::vector<Param> rowParams(const std::vector<db::ColumnValue>& values) const;
+    // Runs fn in a transaction (joining the caller's); the rows it added are forgotten when the
+    // server rolls it back, so no view shows a row that was never stored.
+    void atomically(const std::function<void()>& fn);
+    std::vector<db::RowId> added_; // rows added in the transaction under way
     void giveFreeNumber(const db::NumberRule& rule, std::vector<db::ColumnValue>& values);
 
     std::shared_ptr<Connection> conn_;
@@ -94,7 +102,7 @@ private:
     bool readOnly_;
     std::vector<db::StoreColumn> columns_;
     std::vector<Column> sql_;
-    uint32_t cuts_ = 0;
+    mutable uint32_t cuts_ = 0; // a paged view that finds rows gone counts one too
     mutable std::unordered_map<db::RowId, std::vector<db::Variant>> rows_;
     // Rows this store's edits hold. The lock itself belongs to the process: each locked row has
     // a transaction on a connection of its own, shared by every dataset of the program that

@@ -129,6 +129,18 @@ void PgStore::fetchPage(size_t page) const {
                                .arg(n)
                                .arg(offset),
                            params);
+    if (size_t(r.rows()) < n) {
+        // Others removed rows since the count: the pages kept hold stale positions. The view is
+        // counted again and taken afresh, and the cut makes its dataset rebuild at the next move.
+        Result c = conn_->exec(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(table_, paged_.where),
+                               paged_.params);
+        paged_.count = uint32_t(std::strtoul(c.raw(0, 0), nullptr, 10));
+        paged_.pages.clear();
+        rows_.clear();
+        ++cuts_;
+        if (first < paged_.count) fetchPage(page); // by its offset now: no neighbour is kept
+        return;
+    }
     if (paged_.pages.size() >= kKeptPages) {
         // The page farthest from this one goes, with the rows it cached.
         auto far = std::max_element(paged_.pages.begin(), paged_.pages.end(), [page](auto& a, auto& b) {
@@ -150,7 +162,8 @@ db::RowId PgStore::rowAt(size_t pos) const {
         it = paged_.pages.find(page);
         if (it == paged_.pages.end()) return 0;
     }
-    // Rows removed by others since the count leave a page short: ids from 1, so 0 reads as empty.
+    // Past the end of a view that others shortened: ids from 1, so 0 reads as empty until the
+    // dataset rebuilds its view.
     return pos % kPage < it->second.size() ? it->second[pos % kPage].id : 0;
 }
 

@@ -89,3 +89,7 @@ QString PgServer::newDatabase() {
 void PgServer::restart() {
     QProcess::execute(QStringLiteral("bash"), {script(), QStringLiteral("restart"), dir_});
 }
+
+void PgServer::crash() {
+    QProcess::execute(QStringLiteral("bash"), {script(), QStringLiteral("crash"), dir_});
+}

@@ -21,6 +21,8 @@ public:
     QString adminUrl() const;
     // Stops and starts the server again: connections of every client break.
     void restart();
+    // Kills the server without a shutdown and starts it again, as after a power cut.
+    void crash();
     const QString& socketDir() const { return dir_; }
     bool ownsServer() const { return own_; }
 

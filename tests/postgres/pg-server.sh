@@ -3,6 +3,7 @@
 # the given folder. As root, the server runs as nobody (PostgreSQL refuses to run as root).
 #   pg-server.sh start DIR   -> prints the socket folder on success
 #   pg-server.sh stop DIR
+#   pg-server.sh crash DIR    -> kills the server at once and starts it again
 #   pg-server.sh shared DIR   -> start afresh for a whole test run; never fails, so that the
 #                                tests themselves say why they have no server
 set -euo pipefail
@@ -36,6 +37,13 @@ start)
     -o "-c listen_addresses='' -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
     start >/dev/null || { cat "$dir/server.log" >&2; exit 1; }
   echo "$dir"
+  ;;
+crash)
+  # Killed as a power cut would: no shutdown, crash recovery at the next start.
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -w -t 60 -m immediate stop >/dev/null
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-c listen_addresses='' -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
+    start >/dev/null
   ;;
 restart)
   as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 -m fast restart >/dev/null

@@ -4,9 +4,11 @@
 //   pg-child URL answer TESTEE COUNT     finds or makes the answer rows of questions 1..COUNT of
 //                                        one run and writes a choice into each
 //   pg-child URL edit TESTEE TEXT MS     edits a testee's surname, holding the edit MS ms
+//   pg-child URL tables 0 0              makes the optional tables (sessions, codes, norms)
 // Prints "ok" or the error and exits 0 or 1.
 #include "Errors.h"
 #include "PgStore.h"
+#include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "dataset/Table.h"
 
@@ -71,6 +73,10 @@ int main(int argc, char** argv) {
         if (a[2] == QLatin1String("register")) registerTestees(a[3].toInt(), a[4].toInt());
         if (a[2] == QLatin1String("answer")) answer(a[3].toInt(), a[4].toInt());
         if (a[2] == QLatin1String("edit") && a.size() > 5) edit(a[3].toInt(), a[4], a[5].toInt());
+        if (a[2] == QLatin1String("tables"))
+            for (const schema::TableDef* def :
+                 {&schema::sessionsTable(), &schema::codesTable(), &schema::norms()})
+                schema::ensureTable(a[1], *def);
         std::puts("ok");
         return 0;
     } catch (const std::exception& e) {

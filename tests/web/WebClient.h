@@ -38,3 +38,9 @@ private:
 
 // Form encoding of one value.
 std::string formEncode(const std::string& value);
+
+// One testee in a browser: registers with the group code as surname, then answers every
+// question of the test in order, option (index + question) mod the question's options (counted
+// into options). Returns what went wrong, or nothing.
+std::string browserRun(uint16_t port, const std::string& group, const std::string& surname, int index,
+                       std::map<int, int>& chosen, std::map<int, int>& options);
