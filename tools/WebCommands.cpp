@@ -20,17 +20,18 @@
 #include <stdexcept>
 
 const char kWebUsage[] = R"(  serve DIR|URL --listen ADDR:PORT
-                         run the browser test server of DIR's open sessions on
-                         ADDR:PORT (port 0: one the system picks; the line
-                         "listening on http://ADDR:PORT/" says which) until stopped
-                         by Ctrl+C or SIGTERM
+                         run the browser test server of the open sessions of the
+                         folder DIR or the server database URL on ADDR:PORT (port 0:
+                         one the system picks; the line "listening on
+                         http://ADDR:PORT/" says which) until stopped by Ctrl+C or
+                         SIGTERM
   session DIR|URL --test N --org N [--testees all|N,N,...] [--group] [--show-score]
                          open a browser testing session of test N for institution N:
                          prints "session ID", one line "TESTEE CODE" per testee,
                          and "group CODE" with --group (testees register themselves
                          in the browser with it); --show-score shows the score at
                          the end
-  session DIR --close ID | --reopen ID
+  session DIR|URL --close ID | --reopen ID
                          close a session (its codes stop at once) or open it again
 )";
 

@@ -93,3 +93,10 @@ void PgServer::restart() {
 void PgServer::crash() {
     QProcess::execute(QStringLiteral("bash"), {script(), QStringLiteral("crash"), dir_});
 }
+
+QString psqlText(const QString& url, const QString& sql) {
+    QProcess p;
+    p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtX"), QStringLiteral("-c"), sql});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}

@@ -34,6 +34,9 @@ private:
     int databases_ = 0;
 };
 
+// What psql prints for a query, one line a row (-At).
+QString psqlText(const QString& url, const QString& sql);
+
 // Skips the test when no server can be started, but fails it in CI (CI=true), where the server
 // must run.
 #define REQUIRE_PG_SERVER(server)                                                                            \

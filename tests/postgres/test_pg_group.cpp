@@ -24,13 +24,6 @@
 
 namespace {
 
-QString psqlText(const QString& url, const QString& sql) {
-    QProcess p;
-    p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtX"), QStringLiteral("-c"), sql});
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
 class PgGroupTest : public ::testing::Test {
 protected:
     void SetUp() override {

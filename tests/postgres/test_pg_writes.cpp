@@ -16,14 +16,6 @@
 
 namespace {
 
-// What psql prints for a query, one line a row.
-QString psqlText(const QString& url, const QString& sql) {
-    QProcess p;
-    p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtX"), QStringLiteral("-c"), sql});
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
 // One answer row of bd_rezult (NOMU NOMTESTIR DATA NOMTESTA NOMVOPR OTVET) as a store's values.
 std::vector<db::ColumnValue> answerRow(int testee, int question, int choice) {
     return {{0, "NOMU", 1},     {1, "NOMTESTIR", testee}, {2, "DATA", QDate(2026, 3, 2)},

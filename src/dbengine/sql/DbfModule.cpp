@@ -1,11 +1,11 @@
 #include "DbfModule.h"
+#include "VirtualTable.h"
 
 #include "dbf/DbfFile.h"
 
 #include <QDate>
 #include <array>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,131 +67,6 @@ const char* declaredType(Kind k) {
     }
 }
 
-struct Table : sqlite3_vtab {
-    std::shared_ptr<dbf::DbfFile> file;
-    std::vector<Kind> kinds;
-    const Utf8Table* utf8 = nullptr;
-};
-
-struct Cursor : sqlite3_vtab_cursor {
-    uint32_t rec = 0;
-    uint32_t end = 0;
-    std::string buffer; // reused for decoded text so a scan does not allocate per row
-    Table* table() const { return static_cast<Table*>(pVtab); }
-};
-
-// The argument arrives as written in the SQL text: '...' with doubled quotes.
-std::string unquote(const char* arg) {
-    std::string s(arg);
-    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) {
-        const char q = s.front();
-        std::string out;
-        for (size_t i = 1; i + 1 < s.size(); ++i) {
-            out.push_back(s[i]);
-            if (s[i] == q && s[i + 1] == q) ++i;
-        }
-        return out;
-    }
-    return s;
-}
-
-int setError(char** target, const char* message) {
-    sqlite3_free(*target);
-    *target = sqlite3_mprintf("%s", message);
-    return SQLITE_ERROR;
-}
-
-int connectTable(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
-    if (argc != 4) return setError(err, "dbf tables take exactly one argument: the file path");
-    try {
-        auto t = std::make_unique<Table>();
-        t->file = dbf::DbfFile::openShared(unquote(argv[3]));
-        t->utf8 = &utf8Table(t->file->codePage());
-        std::string ddl = "CREATE TABLE x(";
-        for (const auto& f : t->file->fields()) {
-            t->kinds.push_back(kindOf(f));
-            if (t->kinds.size() > 1) ddl += ", ";
-            ddl += '"';
-            for (char c : f.name)
-                ddl += c == '"' ? std::string("\"\"") : std::string(1, c);
-            ddl += "\" ";
-            ddl += declaredType(t->kinds.back());
-        }
-        ddl += ')';
-        int rc = sqlite3_declare_vtab(db, ddl.c_str());
-        if (rc != SQLITE_OK) return setError(err, sqlite3_errmsg(db));
-        *out = t.release();
-        return SQLITE_OK;
-    } catch (const std::exception& e) {
-        return setError(err, e.what());
-    }
-}
-
-// Distinct from connect so the module has no eponymous table: only the files we register are visible.
-int createTable(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
-    return connectTable(db, aux, argc, argv, out, err);
-}
-
-int disconnectTable(sqlite3_vtab* vtab) {
-    delete static_cast<Table*>(vtab);
-    return SQLITE_OK;
-}
-
-int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
-    // Always a full scan; SQLite evaluates the WHERE clause itself.
-    const double rows = double(static_cast<Table*>(vtab)->file->recordCount());
-    info->idxNum = 0;
-    info->estimatedCost = rows + 1;
-    info->estimatedRows = sqlite3_int64(rows) + 1;
-    return SQLITE_OK;
-}
-
-int openCursor(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
-    *out = new Cursor();
-    return SQLITE_OK;
-}
-
-int closeCursor(sqlite3_vtab_cursor* cur) {
-    delete static_cast<Cursor*>(cur);
-    return SQLITE_OK;
-}
-
-void skipDeleted(Cursor* c) {
-    const dbf::DbfFile& f = *c->table()->file;
-    while (c->rec < c->end && f.isDeleted(c->rec))
-        ++c->rec;
-}
-
-int filterRows(sqlite3_vtab_cursor* cur, int, const char*, int, sqlite3_value**) {
-    auto* c = static_cast<Cursor*>(cur);
-    try {
-        c->table()->file->refresh(); // rows posted since the table was registered
-    } catch (const std::exception& e) {
-        return setError(&c->table()->zErrMsg, e.what());
-    }
-    c->rec = 0;
-    c->end = c->table()->file->recordCount();
-    skipDeleted(c);
-    return SQLITE_OK;
-}
-
-int nextRow(sqlite3_vtab_cursor* cur) {
-    auto* c = static_cast<Cursor*>(cur);
-    ++c->rec;
-    skipDeleted(c);
-    return SQLITE_OK;
-}
-
-int atEnd(sqlite3_vtab_cursor* cur) {
-    auto* c = static_cast<Cursor*>(cur);
-    return c->rec >= c->end;
-}
-
-int rowNumber(sqlite3_vtab_cursor* cur, sqlite3_int64* out) {
-    *out = static_cast<Cursor*>(cur)->rec;
-    return SQLITE_OK;
-}
-
 std::string_view trimRight(std::string_view s) {
     size_t n = s.size();
     while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0'))
@@ -249,81 +124,92 @@ void resultText(sqlite3_context* ctx, std::string_view s, const Utf8Table& utf8,
     sqlite3_result_text(ctx, buffer.data(), int(buffer.size()), SQLITE_TRANSIENT);
 }
 
-int columnValue(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int i) {
-    auto* c = static_cast<Cursor*>(cur);
-    const Table& t = *c->table();
-    const dbf::DbfFile& f = *t.file;
-    try {
-        switch (t.kinds[size_t(i)]) {
-        case Kind::Integer:
-            resultInteger(ctx, f.raw(c->rec, i));
-            break;
-        case Kind::Real: {
-            double d = 0;
-            if (f.readNumber(c->rec, i, d))
-                sqlite3_result_double(ctx, d);
-            else
-                sqlite3_result_null(ctx);
-            break;
-        }
-        case Kind::Date:
-            resultDate(ctx, f.raw(c->rec, i));
-            break;
-        case Kind::Logical: {
-            const int v = f.readLogical(c->rec, i);
-            if (v < 0)
-                sqlite3_result_null(ctx);
-            else
-                sqlite3_result_int(ctx, v);
-            break;
-        }
-        case Kind::Memo: {
-            const QByteArray u = f.readMemo(c->rec, i).toUtf8();
-            sqlite3_result_text(ctx, u.constData(), int(u.size()), SQLITE_TRANSIENT);
-            break;
-        }
-        case Kind::Text:
-            resultText(ctx, f.raw(c->rec, i), *t.utf8, c->buffer);
-            break;
-        }
-    } catch (const std::exception& e) {
-        sqlite3_result_error(ctx, e.what(), -1);
-        return SQLITE_ERROR;
-    }
-    return SQLITE_OK;
-}
+struct Table : sqlite3_vtab {
+    static constexpr int kArguments = 1;
+    static constexpr const char* kUsage = "dbf tables take exactly one argument: the file path";
+    std::shared_ptr<dbf::DbfFile> file;
+    std::vector<Kind> kinds;
+    const Utf8Table* utf8 = nullptr;
 
-const sqlite3_module kModule = {
-    /* iVersion */ 1,
-    /* xCreate */ createTable,
-    /* xConnect */ connectTable,
-    /* xBestIndex */ bestIndex,
-    /* xDisconnect */ disconnectTable,
-    /* xDestroy */ disconnectTable,
-    /* xOpen */ openCursor,
-    /* xClose */ closeCursor,
-    /* xFilter */ filterRows,
-    /* xNext */ nextRow,
-    /* xEof */ atEnd,
-    /* xColumn */ columnValue,
-    /* xRowid */ rowNumber,
-    /* xUpdate */ nullptr, // no writes through SQL
-    /* xBegin */ nullptr,
-    /* xSync */ nullptr,
-    /* xCommit */ nullptr,
-    /* xRollback */ nullptr,
-    /* xFindFunction */ nullptr,
-    /* xRename */ nullptr,
-    /* xSavepoint */ nullptr,
-    /* xRelease */ nullptr,
-    /* xRollbackTo */ nullptr,
-    /* xShadowName */ nullptr,
+    void open(const std::vector<std::string>& args) {
+        file = dbf::DbfFile::openShared(args[0]);
+        utf8 = &utf8Table(file->codePage());
+        for (const auto& f : file->fields())
+            kinds.push_back(kindOf(f));
+    }
+    Columns columns() const {
+        Columns out;
+        for (size_t i = 0; i < kinds.size(); ++i)
+            out.emplace_back(file->fields()[i].name, declaredType(kinds[i]));
+        return out;
+    }
+    double rows() const { return double(file->recordCount()); }
 };
+
+struct Cursor : sqlite3_vtab_cursor {
+    uint32_t rec = 0;
+    uint32_t end = 0;
+    std::string buffer; // reused for decoded text so a scan does not allocate per row
+
+    void start(Table& t) {
+        t.file->refresh(); // rows posted since the table was registered
+        rec = 0;
+        end = t.file->recordCount();
+        skipDeleted(t);
+    }
+    void next(Table& t) {
+        ++rec;
+        skipDeleted(t);
+    }
+    bool atEnd(const Table&) const { return rec >= end; }
+    sqlite3_int64 rowid(Table&) const { return rec; }
+    void skipDeleted(const Table& t) {
+        while (rec < end && t.file->isDeleted(rec))
+            ++rec;
+    }
+    void column(Table& t, sqlite3_context* ctx, int i);
+};
+
+void Cursor::column(Table& t, sqlite3_context* ctx, int i) {
+    const dbf::DbfFile& f = *t.file;
+    switch (t.kinds[size_t(i)]) {
+    case Kind::Integer:
+        resultInteger(ctx, f.raw(rec, i));
+        break;
+    case Kind::Real: {
+        double d = 0;
+        if (f.readNumber(rec, i, d))
+            sqlite3_result_double(ctx, d);
+        else
+            sqlite3_result_null(ctx);
+        break;
+    }
+    case Kind::Date:
+        resultDate(ctx, f.raw(rec, i));
+        break;
+    case Kind::Logical: {
+        const int v = f.readLogical(rec, i);
+        if (v < 0)
+            sqlite3_result_null(ctx);
+        else
+            sqlite3_result_int(ctx, v);
+        break;
+    }
+    case Kind::Memo: {
+        const QByteArray u = f.readMemo(rec, i).toUtf8();
+        sqlite3_result_text(ctx, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    case Kind::Text:
+        resultText(ctx, f.raw(rec, i), *t.utf8, buffer);
+        break;
+    }
+}
 
 } // namespace
 
 int registerDbfModule(sqlite3* db) {
-    return sqlite3_create_module_v2(db, "dbf", &kModule, nullptr, nullptr);
+    return ReadOnlyModule<Table, Cursor>::install(db, "dbf");
 }
 
 } // namespace db::sql

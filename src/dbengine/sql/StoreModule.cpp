@@ -1,4 +1,5 @@
 #include "StoreModule.h"
+#include "VirtualTable.h"
 
 #include "dataset/RecordStore.h"
 
@@ -9,38 +10,6 @@
 namespace db::sql {
 
 namespace {
-
-struct Table : sqlite3_vtab {
-    std::unique_ptr<RecordStore> store;
-};
-
-struct Cursor : sqlite3_vtab_cursor {
-    RowSet rows;
-    size_t at = 0;
-    Table* table() const { return static_cast<Table*>(pVtab); }
-    size_t size() const { return rows.all || rows.paged ? rows.allCount : rows.ids.size(); }
-    RowId id() const { return rows.all ? RowId(at) : rows.paged ? table()->store->rowAt(at) : rows.ids[at]; }
-};
-
-std::string unquote(const char* arg) {
-    std::string s(arg);
-    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) {
-        const char q = s.front();
-        std::string out;
-        for (size_t i = 1; i + 1 < s.size(); ++i) {
-            out.push_back(s[i]);
-            if (s[i] == q && s[i + 1] == q) ++i;
-        }
-        return out;
-    }
-    return s;
-}
-
-int setError(char** target, const char* message) {
-    sqlite3_free(*target);
-    *target = sqlite3_mprintf("%s", message);
-    return SQLITE_ERROR;
-}
 
 const char* declaredType(FieldKind k) {
     switch (k) {
@@ -55,145 +24,73 @@ const char* declaredType(FieldKind k) {
     }
 }
 
-int connectTable(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
-    if (argc != 5) return setError(err, "store tables take two arguments: the database URL and the table");
-    try {
-        auto t = std::make_unique<Table>();
-        t->store = openServerStore(QString::fromStdString(unquote(argv[3])),
-                                   QString::fromStdString(unquote(argv[4])), true);
-        std::string ddl = "CREATE TABLE x(";
-        bool first = true;
-        for (const StoreColumn& c : t->store->columns()) {
-            if (!first) ddl += ", ";
-            first = false;
-            ddl += '"' + c.name.toStdString() + "\" " + declaredType(c.kind);
-        }
-        ddl += ')';
-        if (sqlite3_declare_vtab(db, ddl.c_str()) != SQLITE_OK) return setError(err, sqlite3_errmsg(db));
-        *out = t.release();
-        return SQLITE_OK;
-    } catch (const std::exception& e) {
-        return setError(err, e.what());
+struct Table : sqlite3_vtab {
+    static constexpr int kArguments = 2;
+    static constexpr const char* kUsage = "store tables take two arguments: the database URL and the table";
+    std::unique_ptr<RecordStore> store;
+
+    void open(const std::vector<std::string>& args) {
+        store = openServerStore(QString::fromStdString(args[0]), QString::fromStdString(args[1]), true);
     }
-}
-
-// Distinct from connect so the module has no eponymous table: only the tables we register are visible.
-int createTable(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
-    return connectTable(db, aux, argc, argv, out, err);
-}
-
-int disconnectTable(sqlite3_vtab* vtab) {
-    delete static_cast<Table*>(vtab);
-    return SQLITE_OK;
-}
-
-int bestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
-    info->idxNum = 0;
-    info->estimatedCost = 1e6;
-    return SQLITE_OK;
-}
-
-int openCursor(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
-    *out = new Cursor();
-    return SQLITE_OK;
-}
-
-int closeCursor(sqlite3_vtab_cursor* cur) {
-    delete static_cast<Cursor*>(cur);
-    return SQLITE_OK;
-}
-
-int filterRows(sqlite3_vtab_cursor* cur, int, const char*, int, sqlite3_value**) {
-    auto* c = static_cast<Cursor*>(cur);
-    try {
-        c->table()->store->scan(ScanSpec{}, c->rows); // every row as stored now
-    } catch (const std::exception& e) {
-        return setError(&c->table()->zErrMsg, e.what());
+    Columns columns() const {
+        Columns out;
+        for (const StoreColumn& c : store->columns())
+            out.emplace_back(c.name.toStdString(), declaredType(c.kind));
+        return out;
     }
-    c->at = 0;
-    return SQLITE_OK;
-}
-
-int nextRow(sqlite3_vtab_cursor* cur) {
-    ++static_cast<Cursor*>(cur)->at;
-    return SQLITE_OK;
-}
-
-int atEnd(sqlite3_vtab_cursor* cur) {
-    auto* c = static_cast<Cursor*>(cur);
-    return c->at >= c->size();
-}
-
-int rowNumber(sqlite3_vtab_cursor* cur, sqlite3_int64* out) {
-    *out = static_cast<Cursor*>(cur)->id();
-    return SQLITE_OK;
-}
-
-int columnValue(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int i) {
-    auto* c = static_cast<Cursor*>(cur);
-    const StoreColumn& col = c->table()->store->columns()[size_t(i)];
-    try {
-        const Variant v = c->table()->store->read(c->id(), i, col.kind);
-        switch (v.type()) {
-        case Variant::Type::Null:
-            sqlite3_result_null(ctx);
-            break;
-        case Variant::Type::Int:
-        case Variant::Type::Bool:
-            sqlite3_result_int64(ctx, v.toInt());
-            break;
-        case Variant::Type::Float:
-            sqlite3_result_double(ctx, v.toDouble());
-            break;
-        case Variant::Type::Date: {
-            const QByteArray iso = v.toDate().toString(Qt::ISODate).toUtf8();
-            sqlite3_result_text(ctx, iso.constData(), int(iso.size()), SQLITE_TRANSIENT);
-            break;
-        }
-        case Variant::Type::String: {
-            const QByteArray u = v.toString().toUtf8();
-            sqlite3_result_text(ctx, u.constData(), int(u.size()), SQLITE_TRANSIENT);
-            break;
-        }
-        }
-    } catch (const std::exception& e) {
-        sqlite3_result_error(ctx, e.what(), -1);
-        return SQLITE_ERROR;
-    }
-    return SQLITE_OK;
-}
-
-const sqlite3_module kModule = {
-    /* iVersion */ 1,
-    /* xCreate */ createTable,
-    /* xConnect */ connectTable,
-    /* xBestIndex */ bestIndex,
-    /* xDisconnect */ disconnectTable,
-    /* xDestroy */ disconnectTable,
-    /* xOpen */ openCursor,
-    /* xClose */ closeCursor,
-    /* xFilter */ filterRows,
-    /* xNext */ nextRow,
-    /* xEof */ atEnd,
-    /* xColumn */ columnValue,
-    /* xRowid */ rowNumber,
-    /* xUpdate */ nullptr, // no writes through SQL
-    /* xBegin */ nullptr,
-    /* xSync */ nullptr,
-    /* xCommit */ nullptr,
-    /* xRollback */ nullptr,
-    /* xFindFunction */ nullptr,
-    /* xRename */ nullptr,
-    /* xSavepoint */ nullptr,
-    /* xRelease */ nullptr,
-    /* xRollbackTo */ nullptr,
-    /* xShadowName */ nullptr,
+    double rows() const { return 1e6; } // not counted: a count is a query of its own
 };
+
+struct Cursor : sqlite3_vtab_cursor {
+    RowSet rows;
+    size_t at = 0;
+
+    size_t size() const { return rows.all || rows.paged ? rows.allCount : rows.ids.size(); }
+    RowId id(const Table& t) const {
+        return rows.all ? RowId(at) : rows.paged ? t.store->rowAt(at) : rows.ids[at];
+    }
+    void start(Table& t) {
+        t.store->scan(ScanSpec{}, rows); // every row as stored now
+        at = 0;
+    }
+    void next(Table&) { ++at; }
+    // A long view that others shortened mid-scan ends where its rows do (a paged id is never 0).
+    bool atEnd(const Table& t) const { return at >= size() || (rows.paged && t.store->rowAt(at) == 0); }
+    sqlite3_int64 rowid(Table& t) const { return id(t); }
+    void column(Table& t, sqlite3_context* ctx, int i) const;
+};
+
+void Cursor::column(Table& t, sqlite3_context* ctx, int i) const {
+    const StoreColumn& col = t.store->columns()[size_t(i)];
+    const Variant v = t.store->read(id(t), i, col.kind);
+    switch (v.type()) {
+    case Variant::Type::Null:
+        sqlite3_result_null(ctx);
+        break;
+    case Variant::Type::Int:
+    case Variant::Type::Bool:
+        sqlite3_result_int64(ctx, v.toInt());
+        break;
+    case Variant::Type::Float:
+        sqlite3_result_double(ctx, v.toDouble());
+        break;
+    case Variant::Type::Date: {
+        const QByteArray iso = v.toDate().toString(Qt::ISODate).toUtf8();
+        sqlite3_result_text(ctx, iso.constData(), int(iso.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    case Variant::Type::String: {
+        const QByteArray u = v.toString().toUtf8();
+        sqlite3_result_text(ctx, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    }
+}
 
 } // namespace
 
 int registerStoreModule(sqlite3* db) {
-    return sqlite3_create_module_v2(db, "store", &kModule, nullptr, nullptr);
+    return ReadOnlyModule<Table, Cursor>::install(db, "store");
 }
 
 } // namespace db::sql
