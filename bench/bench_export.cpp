@@ -10,6 +10,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace {
 
@@ -63,8 +68,41 @@ void BM_ExportCollectScores(benchmark::State& state) {
             exporting::collect(database(), {1, std::nullopt, exporting::Content::Scores}).rows);
 }
 
+// The answer export as morv-db runs it, in a process of its own so that its peak resident
+// memory is its own: the answer table must not be held whole.
+void BM_ExportAnswersPeakMemory(benchmark::State& state) {
+    QTemporaryDir out;
+    const std::string tool = MORV_DB_TOOL, dir = database().toStdString(),
+                      file = out.filePath(QStringLiteral("answers.csv")).toStdString();
+    std::vector<std::string> args = {tool,        "export",   dir,   "--test",   "1",
+                                     "--answers", "--format", "csv", "--output", file};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    long peakKb = 0;
+    for (auto _ : state) {
+        pid_t pid = 0;
+        if (posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+            state.SkipWithError("cannot start morv-db");
+            return;
+        }
+        int status = 0;
+        rusage usage{};
+        if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("morv-db export failed");
+            return;
+        }
+        peakKb = std::max(peakKb, usage.ru_maxrss);
+    }
+    state.counters["peak_MB"] = double(peakKb) / 1024.0;
+    state.counters["table_MB"] =
+        double(QFileInfo(database() + QStringLiteral("/bd_rezult.dbf")).size()) / (1024.0 * 1024.0);
+}
+
 } // namespace
 
+BENCHMARK(BM_ExportAnswersPeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ExportCollectScores)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExportScoresSav)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExportScoresXlsx)->Unit(benchmark::kMillisecond)->Iterations(2);
