@@ -47,8 +47,9 @@ protected:
         double t = 0;
         ASSERT_TRUE(f->readNumber(perBlock - 1, f->fieldIndex("NOMTESTA"), t));
         test = int(t);
+        // The last and first records of two blocks stay live: a scan that drops one loses an answer.
         for (uint32_t edge = perBlock; edge < n; edge += perBlock)
-            for (uint32_t r = edge - 2; r < edge + 2; ++r) {
+            for (uint32_t r : {edge - 3, edge - 2, edge + 1, edge + 2}) {
                 f->setDeleted(r, true);
                 std::string again(f->record(r), f->recordLength());
                 again[0] = ' ';
