@@ -6,6 +6,7 @@
 #include "export/Writers.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -63,8 +64,36 @@ void BM_ExportCollectScores(benchmark::State& state) {
             exporting::collect(database(), {1, std::nullopt, exporting::Content::Scores}).rows);
 }
 
+// The answer export as morv-db runs it, in a process of its own, its peak resident memory as
+// GNU time gives it: the answer table must not be held whole. (A child's own count would start
+// from this process's memory, which a spawned process inherits in its accounting.)
+void BM_ExportAnswersPeakMemory(benchmark::State& state) {
+    QTemporaryDir out;
+    const QString report = out.filePath(QStringLiteral("peak.txt"));
+    double peakMb = 0;
+    for (auto _ : state) {
+        const int status = QProcess::execute(
+            QStringLiteral("/usr/bin/time"),
+            {"-f", "%M", "-o", report, QStringLiteral(MORV_DB_TOOL), "export", database(), "--test", "1",
+             "--answers", "--format", "csv", "--output", out.filePath(QStringLiteral("answers.csv"))});
+        QFile f(report);
+        bool ok = false;
+        const double kb = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toDouble(&ok) : 0;
+        if (status != 0 || !ok) {
+            state.SkipWithError("morv-db export under /usr/bin/time failed");
+            return;
+        }
+        peakMb = std::max(peakMb, kb / 1024.0);
+    }
+    state.counters["peak_MB"] = peakMb;
+    state.counters["table_MB"] =
+        double(QFileInfo(QDir(database()).filePath(QStringLiteral("bd_rezult.dbf"))).size()) /
+        (1024.0 * 1024.0);
+}
+
 } // namespace
 
+BENCHMARK(BM_ExportAnswersPeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ExportCollectScores)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExportScoresSav)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExportScoresXlsx)->Unit(benchmark::kMillisecond)->Iterations(2);

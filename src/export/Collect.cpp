@@ -149,24 +149,25 @@ void addPeople(const QString& dir, Sheet& sheet, const std::vector<Run>& runs) {
               cn = a.column("NAMETESTIR"), co = a.column("OTCHTESTIR"), cp = a.column("POLTESTIR"),
               cg = a.column("GRTESTIR"), cb = a.column("OBRTESTIR");
     std::vector<bool> filled(runs.size());
-    for (uint32_t r = 0; r < a.count(); ++r) {
-        if (!a.live(r)) continue;
-        auto u = a.whole(r, nu), t = a.whole(r, nt);
-        if (!u || !t) continue;
+    a.scan([&](const db::ColumnScan::Record& rec) {
+        if (!rec.live()) return true;
+        auto u = rec.whole(nu), t = rec.whole(nt);
+        if (!u || !t) return true;
         auto it = rowOf.find(keyOf(*u, *t));
-        if (it == rowOf.end() || filled[it->second]) continue;
+        if (it == rowOf.end() || filled[it->second]) return true;
         const size_t i = it->second;
         filled[i] = true;
-        fam.texts[i] = a.text(r, cf);
-        nam.texts[i] = a.text(r, cn);
-        otch.texts[i] = a.text(r, co);
-        pol.texts[i] = a.text(r, cp);
-        born.numbers[i] = a.number(r, cg);
-        obr.numbers[i] = a.number(r, cb);
+        fam.texts[i] = a.text(rec, cf);
+        nam.texts[i] = a.text(rec, cn);
+        otch.texts[i] = a.text(rec, co);
+        pol.texts[i] = a.text(rec, cp);
+        born.numbers[i] = rec.number(cg).value_or(kMissing);
+        obr.numbers[i] = rec.number(cb).value_or(kMissing);
         if (!std::isnan(obr.numbers[i]))
             for (const auto& [code, text] : education)
                 if (code == obr.numbers[i]) obrText.texts[i] = text;
-    }
+        return true;
+    });
 }
 
 // Rows in the order of institution and testee numbers.
@@ -199,10 +200,13 @@ std::vector<Run> sorted(std::vector<Run> runs) {
 bool anyAnswered(const QString& dir, const Request& request) {
     Reader t(dir, "bd_rezult.dbf");
     const int nu = t.column("NOMU"), na = t.column("NOMTESTA");
-    for (uint32_t r = 0; r < t.count(); ++r)
-        if (t.live(r) && t.whole(r, na) == request.test && (!request.org || t.whole(r, nu) == *request.org))
-            return true;
-    return false;
+    bool found = false;
+    t.scan([&](const db::ColumnScan::Record& rec) {
+        found =
+            rec.live() && rec.whole(na) == request.test && (!request.org || rec.whole(nu) == *request.org);
+        return !found;
+    });
+    return found;
 }
 
 // The fewest decimals (up to the four a score field holds) that write every value as stored.
@@ -240,16 +244,18 @@ void dateRuns(const QString& dir, const Request& request, Runs& runs, const char
         Reader t(dir, file);
         const int nu = t.column("NOMU"), nt = t.column("NOMTESTIR"), na = t.column("NOMTESTA"),
                   dt = t.column("DATA");
-        for (uint32_t r = 0; r < t.count(); ++r) {
-            if (!t.live(r) || t.whole(r, na) != request.test) continue;
-            auto u = t.whole(r, nu), n = t.whole(r, nt);
-            if (!u || !n || (request.org && *u != *request.org)) continue;
+        t.scan([&](const db::ColumnScan::Record& rec) {
+            if (!rec.live() || rec.whole(na) != request.test) return true;
+            auto u = rec.whole(nu), n = rec.whole(nt);
+            if (!u || !n || (request.org && *u != *request.org)) return true;
             Run* run = runs.find(*u, *n);
-            const QDate d = t.date(r, dt);
-            if (!run || run->day != 0 || !d.isValid()) continue;
+            if (!run || run->day != 0) return true;
+            const QDate d = rec.date(dt);
+            if (!d.isValid()) return true;
             qint64& day = newest[keyOf(*u, *n)];
             day = std::max(day, d.toJulianDay());
-        }
+            return true;
+        });
         for (Run& run : runs.list())
             if (auto it = newest.find(keyOf(run.org, run.testee)); run.day == 0 && it != newest.end())
                 run.day = it->second;
@@ -381,20 +387,22 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
         const int nu = rez.column("NOMU"), nt = rez.column("NOMTESTIR"), na = rez.column("NOMTESTA"),
                   kr = rez.column("KRIT"), ball = rez.column("BALL");
         const uint32_t n = rez.count();
-        for (uint32_t r = 0; r < n; ++r) {
-            if (progress && (r & 0xFFFF) == 0) progress(r, n);
-            if (!rez.live(r) || rez.whole(r, na) != request.test) continue;
-            auto u = rez.whole(r, nu), t = rez.whole(r, nt);
-            if (!u || !t || (request.org && *u != *request.org)) continue;
+        rez.scan([&](const db::ColumnScan::Record& rec) {
+            if (progress && (rec.index() & 0xFFFF) == 0) progress(rec.index(), n);
+            if (!rec.live() || rec.whole(na) != request.test) return true;
+            auto u = rec.whole(nu), t = rec.whole(nt);
+            if (!u || !t || (request.org && *u != *request.org)) return true;
             Run& run = runs.of(*u, *t);
-            auto k = rez.whole(r, kr);
+            auto k = rec.whole(kr);
             // Criteria beyond the test's count take no part in its result.
-            if (!k || *k < 1 || *k > K) continue;
+            if (!k || *k < 1 || *k > K) return true;
             double& cell = runs.cell(run, size_t(*k - 1));
             // The first score row of a criterion counts, as a search finds it. A score keeps its
             // decimals: another program or an edit in the tables may have written 6.5.
-            if (const double b = rez.number(r, ball); std::isnan(cell) && !std::isnan(b)) cell = b;
-        }
+            if (const double b = rec.number(ball).value_or(kMissing); std::isnan(cell) && !std::isnan(b))
+                cell = b;
+            return true;
+        });
     }
     if (runs.list().empty() && anyAnswered(dir, request)) unscored(request, test);
     const std::vector<Run> order = datedInOrder(dir, request, test, runs);
@@ -462,29 +470,30 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
                   nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
         const uint32_t n = rz.count();
         std::vector<bool> seen;
-        for (uint32_t r = 0; r < n; ++r) {
-            if (progress && (r & 0xFFFF) == 0) progress(r, n);
-            if (!rz.live(r) || rz.whole(r, na) != request.test) continue;
-            auto u = rz.whole(r, nu), t = rz.whole(r, nt);
-            if (!u || !t || (request.org && *u != *request.org)) continue;
+        // One pass a block at a time: the answer table may be far larger than memory allows.
+        rz.scan([&](const db::ColumnScan::Record& rec) {
+            if (progress && (rec.index() & 0xFFFF) == 0) progress(rec.index(), n);
+            if (!rec.live() || rec.whole(na) != request.test) return true;
+            auto u = rec.whole(nu), t = rec.whole(nt);
+            if (!u || !t || (request.org && *u != *request.org)) return true;
             Run& run = runs.of(*u, *t);
-            auto q = rz.whole(r, nv);
+            auto q = rec.whole(nv);
             auto col = q ? columnOf.find(*q) : columnOf.end();
-            if (col == columnOf.end()) continue; // not a question of this test
+            if (col == columnOf.end()) return true; // not a question of this test
             // One answer row per question: the first in stored order counts, as a search finds it.
             const size_t at = run.cells + col->second;
             if (seen.size() <= at) seen.resize(runs.cells().size());
-            if (seen[at]) continue;
+            if (seen[at]) return true;
             seen[at] = true;
             double& cell = runs.cell(run, col->second);
             const std::vector<Option>& set = options.of(questions[col->second].set);
-            const std::optional<size_t> chosen = results::optionPlace(rz.whole(r, ot), set.size());
-            if (!chosen) {
-                if (!points) cell = kNotAnswered;
-                continue;
-            }
-            cell = points ? set[*chosen].points : double(*chosen + 1);
-        }
+            const std::optional<size_t> chosen = results::optionPlace(rec.whole(ot), set.size());
+            if (!chosen)
+                cell = points ? cell : kNotAnswered;
+            else
+                cell = points ? set[*chosen].points : double(*chosen + 1);
+            return true;
+        });
     }
     const std::vector<Run> order = datedInOrder(dir, request, test, runs);
     Sheet sheet = peopleSheet(dir, test, order);

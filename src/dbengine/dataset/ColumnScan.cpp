@@ -3,6 +3,7 @@
 #include "Table.h"
 #include "Variant.h"
 #include "dbf/DbfFile.h"
+#include "dbf/FieldText.h"
 #include "dbf/Os.h"
 
 #include <QDir>
@@ -61,6 +62,10 @@ QString ColumnScan::text(uint32_t r, int c) const {
     return file_->readString(r, c);
 }
 
+QString ColumnScan::text(const Record& rec, int c) const {
+    return dbf::decodeText(rec.raw(c), file_->codePage());
+}
+
 QDate ColumnScan::date(uint32_t r, int c) const {
     return file_->readDate(r, c);
 }
@@ -69,6 +74,10 @@ std::optional<double> ColumnScan::Record::number(int c) const {
     double v;
     if (!dbf::parseNumber(raw(c), v)) return std::nullopt;
     return v;
+}
+
+QDate ColumnScan::Record::date(int c) const {
+    return dbf::parseDate(raw(c));
 }
 
 uint16_t ColumnScan::recordLength() const {

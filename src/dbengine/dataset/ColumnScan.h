@@ -73,6 +73,7 @@ public:
         std::string_view raw(int c) const { return {bytes_ + 1 + offsets_[size_t(c)], lengths_[size_t(c)]}; }
         std::optional<int64_t> whole(int c) const { return wholeNumber(raw(c)); }
         std::optional<double> number(int c) const;
+        QDate date(int c) const; // invalid when blank
 
     private:
         friend class ColumnScan;
@@ -81,6 +82,9 @@ public:
         const uint8_t* lengths_ = nullptr;
         uint32_t index_ = 0;
     };
+
+    // A text field of a record of a scan, right-trimmed, in the table's code page.
+    QString text(const Record& rec, int c) const;
 
     // Every record as stored now, in stored order; step returning false stops. Memory stays at
     // one block whatever the table's size, and nothing read is kept afterwards.

@@ -194,6 +194,10 @@ Variant readReal(const ColumnReader& r, RowId id) {
     if (!static_cast<const dbf::DbfFile*>(r.source)->readNumber(id, r.column, v)) return {};
     return Variant(v);
 }
+Variant readDay(const ColumnReader& r, RowId id) {
+    const QDate date = static_cast<const dbf::DbfFile*>(r.source)->readDate(id, r.column);
+    return date.isValid() ? Variant(date) : Variant();
+}
 } // namespace
 
 ColumnReader DbfStore::reader(int c, FieldKind kind) const {
@@ -201,6 +205,9 @@ ColumnReader DbfStore::reader(int c, FieldKind kind) const {
     if (c >= 0 && numericType(file_->fields()[size_t(c)].type)) {
         r.source = file_.get();
         r.read = kind == FieldKind::Float || kind == FieldKind::String ? &readReal : &readWhole;
+    } else if (c >= 0 && file_->fields()[size_t(c)].type == 'D') {
+        r.source = file_.get();
+        r.read = &readDay;
     }
     return r;
 }

@@ -1,4 +1,5 @@
 #include "DbfFile.h"
+#include "FieldText.h"
 
 #include "Bytes.h"
 #include "FileLock.h"
@@ -452,16 +453,18 @@ int DbfFile::fieldIndex(std::string_view name) const {
     return -1;
 }
 
-QString DbfFile::readString(uint32_t rec, int field) const {
-    std::string_view s = raw(rec, field);
+QString decodeText(std::string_view s, CodePage cp) {
     size_t n = s.size();
     while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0'))
         --n;
-    return decode(s.substr(0, n), cp_);
+    return decode(s.substr(0, n), cp);
 }
 
-QDate DbfFile::readDate(uint32_t rec, int field) const {
-    std::string_view s = raw(rec, field);
+QString DbfFile::readString(uint32_t rec, int field) const {
+    return decodeText(raw(rec, field), cp_);
+}
+
+QDate parseDate(std::string_view s) {
     if (s.size() < 8) return {};
     uint64_t w = load8(s.data());
     if (digitRun(w) != 8) return {};
@@ -476,6 +479,10 @@ QDate DbfFile::readDate(uint32_t rec, int field) const {
     int doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return QDate::fromJulianDay(qint64(era) * 146097 + doe - 719468 + 2440588);
+}
+
+QDate DbfFile::readDate(uint32_t rec, int field) const {
+    return parseDate(raw(rec, field));
 }
 
 int DbfFile::readLogical(uint32_t rec, int field) const {
