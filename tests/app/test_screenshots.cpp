@@ -36,6 +36,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QTest>
 
 namespace {

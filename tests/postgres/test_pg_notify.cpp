@@ -119,3 +119,38 @@ TEST_F(PgNotifyTest, AnInstitutionAddedElsewhereKeepsBothCursorsAndAnEditInProgr
 }
 
 } // namespace
+
+namespace {
+
+TEST(PgNotifyRestart, AfterTheServerRestartsTheListsFollowOtherWorkstationsAgain) {
+    REQUIRE_PG_SERVER(shared);
+    (void)shared;
+    QString why;
+    auto own = PgServer::startPrivate(&why); // a restart would break the other tests' connections
+    ASSERT_TRUE(own) << why.toStdString();
+    pg::PgStore::registerScheme();
+    const QString url = own->newDatabase();
+    QString out;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", url}, &out), 0) << out.toStdString();
+    db::Aliases::bind("morv", url);
+    MessageRecorder messages;
+    InitApplication();
+    CreateApplicationForms();
+    const int orgs = psqlValue(url, "SELECT count(*) FROM bd_org").toInt();
+    ASSERT_EQ(BD->Table_org->recordCount(), orgs);
+
+    own->restart();
+    psqlValue(url, "INSERT INTO bd_org (nom_org, tipu, nameu) VALUES (901, 1, 'После перезапуска')");
+    // The listening connection is made again by itself, and the lists are read once more.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return BD->Table_org->recordCount() == orgs + 1; }, 20000))
+        << BD->Table_org->recordCount();
+    psqlValue(url, "INSERT INTO bd_org (nom_org, tipu, nameu) VALUES (902, 1, 'И ещё одна')");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return BD->Table_org->recordCount() == orgs + 2; }, 10000))
+        << BD->Table_org->recordCount();
+    EXPECT_TRUE(messages.entries.empty());
+    DestroyApplicationForms();
+    db::Aliases::unbind("morv");
+    pg::Connection::dropShared();
+}
+
+} // namespace
