@@ -1,8 +1,12 @@
 #include "app/FirstStart.h"
 
+#include "PgConnection.h"
+#include "PgSchema.h"
 #include "SampleData.h"
+#include "app/ServerLogin.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
+#include "dataset/RecordStore.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Messages.h"
@@ -62,7 +66,7 @@ TFormFirstStart::TFormFirstStart(QWidget* parent) : ui::Form(parent) {
     setObjectName(QStringLiteral("FormFirstStart"));
     setWindowTitle(QStringLiteral("Первый запуск"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setClientSize(460, 236);
+    setClientSize(460, 284);
     setFixedSize(size());
     setFont(ui::font(QStringLiteral("MS Sans Serif"), 14));
 
@@ -78,35 +82,56 @@ TFormFirstStart::TFormFirstStart(QWidget* parent) : ui::Form(parent) {
     RadioDemo = new QRadioButton(QStringLiteral("Демонстрационная база данных"), this);
     RadioDemo->setObjectName(QStringLiteral("RadioDemo"));
     RadioDemo->setGeometry(20, 84, 428, 22);
+    RadioServer = new QRadioButton(QStringLiteral("База данных на сервере PostgreSQL"), this);
+    RadioServer->setObjectName(QStringLiteral("RadioServer"));
+    RadioServer->setGeometry(20, 108, 428, 22);
     RadioNew->setChecked(true);
 
     Label2 = new QLabel(QStringLiteral("Папка базы данных:"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(12, 120, 436, 20);
+    Label2->setGeometry(12, 144, 436, 20);
     EditFolder = new QLineEdit(this);
     EditFolder->setObjectName(QStringLiteral("EditFolder"));
-    EditFolder->setGeometry(12, 142, 340, 26);
+    EditFolder->setGeometry(12, 166, 340, 26);
     BrowseBtn = new QPushButton(QStringLiteral("Обзор…"), this);
     BrowseBtn->setObjectName(QStringLiteral("BrowseBtn"));
-    BrowseBtn->setGeometry(358, 141, 90, 28);
+    BrowseBtn->setGeometry(358, 165, 90, 28);
+    // The server's address takes the folder's place.
+    EditUrl = new QLineEdit(this);
+    EditUrl->setObjectName(QStringLiteral("EditUrl"));
+    EditUrl->setGeometry(12, 166, 340, 26);
+    EditUrl->setPlaceholderText(QStringLiteral("postgresql://пользователь@сервер/база"));
+    CheckBtn = new QPushButton(QStringLiteral("Проверить"), this);
+    CheckBtn->setObjectName(QStringLiteral("CheckBtn"));
+    CheckBtn->setGeometry(358, 165, 90, 28);
+    LabelUrlHint =
+        new QLabel(QStringLiteral("Например: postgresql://ivanova@server.example/morv?sslmode=verify-full. "
+                                  "Пароль программа спросит при входе."),
+                   this);
+    LabelUrlHint->setObjectName(QStringLiteral("LabelUrlHint"));
+    LabelUrlHint->setWordWrap(true);
+    LabelUrlHint->setGeometry(12, 196, 436, 36);
+    for (QWidget* w : std::initializer_list<QWidget*>{EditUrl, CheckBtn, LabelUrlHint})
+        w->hide();
 
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(262, 194, 90, 28);
+    OKBtn->setGeometry(262, 242, 90, 28);
     CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(358, 194, 90, 28);
+    CancelBtn->setGeometry(358, 242, 90, 28);
     setDefaultButton(OKBtn);
     setCancelButton(CancelBtn);
     setButtonModalResult(CancelBtn, ui::mrCancel);
 
     EditFolder->setText(suggested());
-    for (QRadioButton* r : {RadioNew, RadioExisting, RadioDemo})
+    for (QRadioButton* r : {RadioNew, RadioExisting, RadioDemo, RadioServer})
         ui::on(r, &QRadioButton::toggled, this, [this](bool on) {
             if (on) choiceChanged();
         });
     ui::on(EditFolder, &QLineEdit::textEdited, this, [this] { typed_ = true; });
     ui::on(BrowseBtn, &QPushButton::clicked, this, [this] { BrowseBtnClick(); });
+    ui::on(CheckBtn, &QPushButton::clicked, this, [this] { CheckBtnClick(); });
     ui::on(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
 }
 
@@ -121,7 +146,85 @@ QString TFormFirstStart::suggested() const {
 }
 
 void TFormFirstStart::choiceChanged() {
+    const bool server = RadioServer->isChecked();
+    Label2->setText(server ? QStringLiteral("Адрес базы данных на сервере:")
+                           : QStringLiteral("Папка базы данных:"));
+    for (QWidget* w : std::initializer_list<QWidget*>{EditFolder, BrowseBtn})
+        w->setVisible(!server);
+    for (QWidget* w : std::initializer_list<QWidget*>{EditUrl, CheckBtn, LabelUrlHint})
+        w->setVisible(server);
+    if (server) return;
     if (!typed_) EditFolder->setText(suggested());
+}
+
+namespace {
+// The address as typed, checked for its kind; empty after saying what is wrong.
+QString typedUrl(const QLineEdit* edit) {
+    const QString url = edit->text().trimmed();
+    if (url.isEmpty()) {
+        ui::ShowError(QStringLiteral("Укажите адрес базы данных на сервере."));
+        return {};
+    }
+    if (!db::isServerLocation(url)) {
+        ui::ShowError(QStringLiteral("Адрес базы данных на сервере начинается с postgresql://, например: "
+                                     "postgresql://ivanova@server.example/morv?sslmode=verify-full"));
+        return {};
+    }
+    // A password typed into the address serves this run only: it is never written down.
+    QString password;
+    const QString bare = WithoutPassword(url, &password);
+    if (!password.isEmpty()) RememberServerPassword(pg::Connection::safeUrl(bare), password);
+    return bare;
+}
+} // namespace
+
+void TFormFirstStart::CheckBtnClick() {
+    const QString url = typedUrl(EditUrl);
+    if (url.isEmpty()) return;
+    const ServerCheck c = CheckServer(url);
+    if (c.result == ServerCheck::Ready)
+        ui::ShowMessage(QStringLiteral("Сервер ответил, в базе данных есть все таблицы программы."));
+    else if (c.result == ServerCheck::NoTables)
+        ui::ShowMessage(
+            QStringLiteral("Сервер ответил, но в базе данных ещё нет таблиц программы: по кнопке OK "
+                           "программа предложит их создать."));
+    else
+        ui::ShowError(c.message);
+}
+
+bool TFormFirstStart::chooseServer() {
+    const QString url = typedUrl(EditUrl);
+    if (url.isEmpty()) return false;
+    const ServerCheck c = CheckServer(url);
+    if (c.result == ServerCheck::Failed) {
+        ui::ShowError(c.message);
+        return false;
+    }
+    if (c.result == ServerCheck::NoTables) {
+        const QString shown = pg::Connection::safeUrl(url);
+        if (!ui::Confirm(
+                QStringLiteral("В базе данных %1 ещё нет таблиц программы. Создать их со стандартными "
+                               "справочниками?")
+                    .arg(shown)))
+            return false;
+        try {
+            // The tables and the dictionaries in one transaction: all of them, or nothing.
+            pg::Connection::shared(url)->transaction([&] {
+                pg::createDatabase(url);
+                sample::fillDictionaries(url);
+            });
+        } catch (const std::exception& e) {
+            ui::ShowError(QStringLiteral("Таблицы в базе данных %1 не созданы: %2")
+                              .arg(shown, QString::fromUtf8(e.what())));
+            return false;
+        }
+    }
+    db::Aliases::store(kAlias, url);
+    if (url != EditUrl->text().trimmed())
+        ui::ShowMessage(
+            QStringLiteral("Пароль из адреса не записан в настройки программы: при следующем запуске "
+                           "программа спросит его (или запишите его в файл ~/.pgpass)."));
+    return true;
 }
 
 void TFormFirstStart::BrowseBtnClick() {
@@ -133,6 +236,14 @@ void TFormFirstStart::BrowseBtnClick() {
 }
 
 void TFormFirstStart::OKBtnClick() {
+    if (RadioServer->isChecked()) {
+        try {
+            if (chooseServer()) setModalResult(ui::mrOk);
+        } catch (const std::exception& e) {
+            ui::ShowError(QString::fromUtf8(e.what()));
+        }
+        return;
+    }
     const QString dir = QDir::cleanPath(QDir::fromNativeSeparators(EditFolder->text().trimmed()));
     if (EditFolder->text().trimmed().isEmpty()) {
         ui::ShowError(QStringLiteral("Укажите папку базы данных."));

@@ -9,23 +9,29 @@ class QPushButton;
 class QRadioButton;
 
 // The first start from the desktop, before any database is bound: a new database, an existing
-// folder or the demonstration one. Binds the alias and leaves the rest to the normal start.
+// folder, the demonstration one, or a database on a server. Binds the alias and leaves the rest
+// to the normal start.
 class TFormFirstStart : public ui::Form {
     Q_OBJECT
 public:
     explicit TFormFirstStart(QWidget* parent = nullptr);
 
     QLabel* Label1;
-    QRadioButton *RadioNew, *RadioExisting, *RadioDemo;
+    QRadioButton *RadioNew, *RadioExisting, *RadioDemo, *RadioServer;
     QLabel* Label2;
-    QLineEdit* EditFolder;
-    QPushButton *BrowseBtn, *OKBtn, *CancelBtn;
+    QLineEdit *EditFolder, *EditUrl;
+    QLabel* LabelUrlHint;
+    QPushButton *BrowseBtn, *CheckBtn, *OKBtn, *CancelBtn;
 
     // Makes or checks the chosen folder and binds the alias; on failure says why and stays open.
     void OKBtnClick();
     void BrowseBtnClick();
+    // Connects to the server named and says what is there.
+    void CheckBtnClick();
 
 private:
+    // The server choice: checks, offers to make the tables, binds the alias; false stays open.
+    bool chooseServer();
     void choiceChanged();
     QString suggested() const;
     bool typed_ = false; // the user typed or chose a folder: switching the choice keeps it

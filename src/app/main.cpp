@@ -3,6 +3,7 @@
 #include "app/FirstStart.h"
 #include "app/Fist.h"
 #include "app/Picture.h"
+#include "app/ServerLogin.h"
 #include "app/Startup.h"
 #include "widgets/Application.h"
 #include "widgets/Messages.h"
@@ -15,9 +16,12 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(ProgramIcon());
     pg::PgStore::registerScheme(); // an alias may name a PostgreSQL database
+    InstallServerPasswordPrompt();
 
     // Started from the desktop entry with no database bound yet: ask where it is, once.
     if (app.arguments().contains(QStringLiteral("--desktop")) && !EnsureDatabaseChosen()) return 0;
+    // A server that is down, refuses the login or lacks the tables is named before any window opens.
+    if (!ServerDatabaseReady()) return 1;
 
     // The splash window is on screen while the tables open and the windows are built.
     auto* splash = new TFistForm;

@@ -224,6 +224,9 @@ QList<Table*> TBD::tablesInOrder() const {
 void TBD::BDCreate() {
     // Dictionaries before the lookups that read them, the institution before its testees.
     for (Table* t : tablesInOrder()) {
+        // On a server, the lists show other workstations' changes by themselves; the answers are
+        // this workstation's run only.
+        t->setFollowChanges(t != Table_rezult);
         t->open();
         // Six tables are kept with their production index, also in a folder made without one.
         const schema::TableDef* def = schema::find(t->tableName());

@@ -4,15 +4,32 @@
 #include "dbf/DbfFile.h"
 
 #include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <QUrl>
 #include <libpq-fe.h>
 
 namespace pg {
 
 namespace {
-std::function<QString(const QString&)>& prompt() {
-    static std::function<QString(const QString&)> p;
+PasswordPrompt& prompt() {
+    static PasswordPrompt p;
     return p;
+}
+// The server processes of this program's own connections: their notifications are no news.
+QMutex backendsMutex;
+QSet<int>& backends() {
+    static QSet<int> set;
+    return set;
+}
+void finish(pg_conn*& conn) {
+    if (!conn) return;
+    {
+        QMutexLocker hold(&backendsMutex);
+        backends().remove(PQbackendPID(conn));
+    }
+    PQfinish(conn);
+    conn = nullptr;
 }
 QHash<QString, std::shared_ptr<Connection>>& pool() {
     static QHash<QString, std::shared_ptr<Connection>> map;
@@ -23,8 +40,13 @@ QString serverText(const char* s) {
 }
 } // namespace
 
-void setPasswordPrompt(std::function<QString(const QString&)> p) {
+void setPasswordPrompt(PasswordPrompt p) {
     prompt() = std::move(p);
+}
+
+bool Connection::ownBackend(int pid) {
+    QMutexLocker hold(&backendsMutex);
+    return backends().contains(pid);
 }
 
 QString ident(const QString& name) {
@@ -74,29 +96,66 @@ Connection::Connection(QString url) : url_(std::move(url)) {
 }
 
 Connection::~Connection() {
-    if (conn_) PQfinish(conn_);
+    finish(conn_);
 }
 
+namespace {
+// The server refused a password it was given (rather than, say, the database named).
+bool passwordRefused(pg_conn* conn) {
+    if (!PQconnectionUsedPassword(conn)) return false;
+    const QString why = QString::fromUtf8(PQerrorMessage(conn));
+    return why.contains(QLatin1String("password"), Qt::CaseInsensitive) ||
+           why.contains(QStringLiteral("парол"), Qt::CaseInsensitive);
+}
+
+ConnectError::Kind failureKind(const QByteArray& info) {
+    const char* keys[] = {"dbname", nullptr};
+    const char* values[] = {info.constData(), nullptr};
+    switch (PQpingParams(keys, values, 1)) {
+    case PQPING_NO_ATTEMPT:
+        return ConnectError::Kind::BadAddress;
+    case PQPING_NO_RESPONSE:
+        return ConnectError::Kind::Unreachable;
+    default:
+        return ConnectError::Kind::Refused;
+    }
+}
+} // namespace
+
 void Connection::connect() {
-    if (conn_) PQfinish(conn_);
+    finish(conn_);
     const QByteArray info = url_.toUtf8();
     conn_ = PQconnectdb(info.constData());
-    if (PQstatus(conn_) == CONNECTION_BAD && PQconnectionNeedsPassword(conn_) && prompt()) {
-        const QString password = prompt()(safeUrl(url_));
-        if (!password.isEmpty()) {
-            PQfinish(conn_);
-            const QByteArray pw = password.toUtf8();
-            const char* keys[] = {"dbname", "password", nullptr};
-            const char* values[] = {info.constData(), pw.constData(), nullptr};
-            conn_ = PQconnectdbParams(keys, values, 1);
+    // Asked while the server wants a password nobody gave, and again while it refuses the one given.
+    QByteArray pw;
+    bool cancelled = false;
+    while (PQstatus(conn_) == CONNECTION_BAD && prompt()) {
+        const bool refused = !pw.isEmpty() && passwordRefused(conn_);
+        if (!refused && !PQconnectionNeedsPassword(conn_)) break;
+        const QString password = prompt()(
+            safeUrl(url_), refused ? QStringLiteral("The server did not accept the password") : QString());
+        if (password.isEmpty()) {
+            cancelled = true;
+            break;
         }
+        PQfinish(conn_);
+        pw = password.toUtf8();
+        const char* keys[] = {"dbname", "password", nullptr};
+        const char* values[] = {info.constData(), pw.constData(), nullptr};
+        conn_ = PQconnectdbParams(keys, values, 1);
     }
     if (PQstatus(conn_) != CONNECTION_OK) {
-        const QString why = serverText(PQerrorMessage(conn_));
+        const QString why =
+            cancelled ? QStringLiteral("no password was given") : serverText(PQerrorMessage(conn_));
         PQfinish(conn_);
         conn_ = nullptr;
-        throw db::DatabaseError(
+        throw ConnectError(
+            cancelled ? ConnectError::Kind::Cancelled : failureKind(info), why,
             QStringLiteral("Cannot connect to the database server %1: %2").arg(safeUrl(url_), why));
+    }
+    {
+        QMutexLocker hold(&backendsMutex);
+        backends().insert(PQbackendPID(conn_));
     }
     PQsetClientEncoding(conn_, "UTF8");
     // Dates read as ISO text; a write to a row another session holds waits as a file lock would.

@@ -1,4 +1,6 @@
 #pragma once
+#include "Errors.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -34,11 +36,31 @@ private:
     pg_result* r_;
 };
 
+// Why a connection could not be made: the start and the first-start window say it in their words.
+class ConnectError : public db::DatabaseError {
+public:
+    enum class Kind {
+        BadAddress,  // the URL cannot be read, or names no host that resolves
+        Unreachable, // nothing answers at that address
+        Refused,     // the server answers but does not let us in (role, password, database, pg_hba)
+        Cancelled,   // the password prompt was cancelled
+    };
+    ConnectError(Kind kind, const QString& detail, const QString& message)
+        : db::DatabaseError(message), kind_(kind), detail_(detail) {}
+    Kind kind() const { return kind_; }
+    // The client library's or server's own words.
+    const QString& detail() const { return detail_; }
+
+private:
+    Kind kind_;
+    QString detail_;
+};
+
 // One libpq connection. Statements run one at a time; a connection that broke is opened again
 // at the next statement, never in the middle of a transaction.
 class Connection {
 public:
-    // Throws DatabaseError saying in plain words why the server refused or could not be reached.
+    // Throws ConnectError saying in plain words why the server refused or could not be reached.
     explicit Connection(QString url);
     ~Connection();
     Connection(const Connection&) = delete;
@@ -62,6 +84,10 @@ public:
     bool inTransaction() const { return depth_ > 0; }
     // Nested calls join the outer transaction; the outermost one commits, or rolls back when fn throws.
     void transaction(const std::function<void()>& fn);
+    // The libpq connection, for waiting on its socket (notifications); null while broken.
+    pg_conn* handle() const { return conn_; }
+    // True when the server process pid serves one of this program's connections.
+    static bool ownBackend(int pid);
 
 private:
     void connect();
@@ -73,8 +99,10 @@ private:
 };
 
 // How a password is asked for when neither the URL nor ~/.pgpass gives one (the program sets a
-// dialog; without one the login fails with the server's message).
-void setPasswordPrompt(std::function<QString(const QString& url)> prompt);
+// dialog; without one the login fails with the server's message). problem is empty at the first
+// question and says why when the server refused the last answer; an empty answer cancels.
+using PasswordPrompt = std::function<QString(const QString& url, const QString& problem)>;
+void setPasswordPrompt(PasswordPrompt prompt);
 
 // A value as a field of COPY's text format: backslash, tab and line ends escaped.
 void appendCopyField(QByteArray& line, const Param& value);

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "PgConnection.h"
+#include "PgNotify.h"
 #include "data/Schema.h"
 
 #include <QFileInfo>
@@ -94,8 +95,28 @@ QStringList keyStatements() {
 }
 } // namespace
 
+namespace {
+// Every committed change of a table tells the other workstations its name, so that their lists
+// show it by themselves. Not the answers: a click must not queue behind other commits' notices,
+// and no list shows other workstations' answers.
+QStringList notifyStatements() {
+    QStringList out{
+        QStringLiteral("CREATE OR REPLACE FUNCTION morv_notify() RETURNS trigger LANGUAGE plpgsql "
+                       "AS $$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END$$")
+            .arg(QLatin1String(kChangesChannel))};
+    for (const auto& t : schema::tables()) {
+        const QString name = tableName(t);
+        if (name == QLatin1String("bd_rezult")) continue;
+        out << QStringLiteral("CREATE TRIGGER %1_notify AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON %1 "
+                              "FOR EACH STATEMENT EXECUTE FUNCTION morv_notify()")
+                   .arg(name);
+    }
+    return out;
+}
+} // namespace
+
 QStringList createStatements() {
-    return tableStatements() + keyStatements();
+    return tableStatements() + keyStatements() + notifyStatements();
 }
 
 QStringList existingTables(const QString& url) {
@@ -127,7 +148,7 @@ void createDatabase(const QString& url, bool force, bool keys) {
 void createKeys(const QString& url) {
     Connection& c = *Connection::shared(url);
     c.transaction([&] {
-        for (const QString& s : keyStatements())
+        for (const QString& s : keyStatements() + notifyStatements())
             c.exec(s);
     });
 }

@@ -1,6 +1,7 @@
 #include "PgStore.h"
 
 #include "Errors.h"
+#include "PgNotify.h"
 #include "PgSchema.h"
 #include "data/Schema.h"
 #include "dataset/Filter.h"
@@ -118,9 +119,15 @@ PgStore::PgStore(const QString& url, const QString& table, bool readOnly)
 }
 
 PgStore::~PgStore() {
+    if (watch_) unwatch(watch_);
     for (const auto& [id, holds] : locks_)
         for (int i = 0; i < holds; ++i)
             releaseLock(id);
+}
+
+void PgStore::watchChanges(QObject* context, std::function<void()> fn) {
+    if (watch_) unwatch(watch_);
+    watch_ = fn ? watchTable(conn_->url(), name_, context, std::move(fn)) : 0;
 }
 
 QString PgStore::lockKey(db::RowId id) const {

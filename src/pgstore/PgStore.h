@@ -22,6 +22,7 @@ public:
     void bindFilter(db::FilterExpr& e) const override;
 
     void refresh() override {}
+    void watchChanges(QObject* context, std::function<void()> fn) override;
     uint32_t cuts() const override { return cuts_; }
     QString detachedReason() const override { return {}; }
     bool contains(db::RowId id) const override;
@@ -103,6 +104,7 @@ private:
     std::vector<db::StoreColumn> columns_;
     std::vector<Column> sql_;
     mutable uint32_t cuts_ = 0; // a paged view that finds rows gone counts one too
+    int watch_ = 0; // the change watch, 0 when none
     mutable std::unordered_map<db::RowId, std::vector<db::Variant>> rows_;
     // Rows this store's edits hold. The lock itself belongs to the process: each locked row has
     // a transaction on a connection of its own, shared by every dataset of the program that

@@ -6,6 +6,7 @@
 #include "app/Fist.h"
 #include "app/Main.h"
 #include "app/Picture.h"
+#include "app/ServerLogin.h"
 #include "catalogue/CreateTest.h"
 #include "catalogue/NameTest.h"
 #include "catalogue/TipTest.h"
@@ -35,6 +36,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QTest>
 
 namespace {
@@ -162,6 +164,13 @@ TEST_F(AppTest, ScreenshotsOfTheCharts) {
 
 TEST_F(AppTest, ScreenshotsOfTheFirstStartWindowAndTheIcon) {
     TFormFirstStart w;
-    EXPECT_EQ(shoot(&w, QStringLiteral("FormFirstStart")).size(), QSize(460, 236));
+    EXPECT_EQ(shoot(&w, QStringLiteral("FormFirstStart")).size(), QSize(460, 284));
+    w.RadioServer->setChecked(true);
+    w.EditUrl->setText(QStringLiteral("postgresql://ivanova@server.example/morv?sslmode=verify-full"));
+    EXPECT_EQ(shoot(&w, QStringLiteral("FormFirstStartServer")).size(), QSize(460, 284));
+    TFormServerPassword p(QStringLiteral("postgresql://ivanova@server.example/morv?sslmode=verify-full"),
+                          QStringLiteral("refused"));
+    p.EditPassword->setText(QStringLiteral("secret"));
+    EXPECT_EQ(shoot(&p, QStringLiteral("FormServerPassword")).size(), QSize(420, 176));
     EXPECT_TRUE(ProgramIcon().pixmap(128, 128).save(shotDir() + QStringLiteral("/ProgramIcon.png")));
 }

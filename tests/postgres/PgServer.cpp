@@ -8,6 +8,9 @@
 #include <QProcess>
 #include <QUuid>
 #include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 QString script() {
@@ -41,12 +44,14 @@ PgServer* PgServer::get(QString* why) {
     return started;
 }
 
-PgServer* PgServer::start(QString& why) {
+PgServer* PgServer::start(QString& why, int port) {
     const QString dir = QDir::temp().filePath(QStringLiteral("morv-pg-") +
                                               QUuid::createUuid().toString(QUuid::Id128).left(12));
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("bash"), {script(), QStringLiteral("start"), dir});
+    QStringList args{script(), QStringLiteral("start"), dir};
+    if (port) args << QString::number(port);
+    p.start(QStringLiteral("bash"), args);
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         why = QString::fromUtf8(p.readAll()).trimmed();
         if (why.isEmpty()) why = QStringLiteral("the start script failed");
@@ -55,7 +60,36 @@ PgServer* PgServer::start(QString& why) {
     }
     auto* s = new PgServer;
     s->dir_ = dir;
+    s->port_ = port;
     return s;
+}
+
+namespace {
+// A port nothing listens on now, as the system picks one.
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+} // namespace
+
+std::unique_ptr<PgServer, PgServer::Stop> PgServer::startWithTcp(QString* why) {
+    QString reason;
+    // Another program may take the port between the look and the start: then another one.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::unique_ptr<PgServer, Stop> s(start(reason, freePort()));
+        if (s) return s;
+    }
+    if (why) *why = reason;
+    return {};
 }
 
 void PgServer::startOwn() {
@@ -75,15 +109,19 @@ void PgServer::Stop::operator()(PgServer* s) const {
     delete s;
 }
 
+QString PgServer::portParam() const {
+    return port_ ? QStringLiteral("&port=%1").arg(port_) : QString();
+}
+
 QString PgServer::adminUrl() const {
-    return QStringLiteral("postgresql://morv@/postgres?host=%1").arg(dir_);
+    return QStringLiteral("postgresql://morv@/postgres?host=%1%2").arg(dir_, portParam());
 }
 
 QString PgServer::newDatabase() {
     const QString name = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++databases_);
     pg::Connection admin(adminUrl());
     admin.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
-    return QStringLiteral("postgresql://morv@/%1?host=%2").arg(name, dir_);
+    return QStringLiteral("postgresql://morv@/%1?host=%2%3").arg(name, dir_, portParam());
 }
 
 void PgServer::restart() {

@@ -15,6 +15,10 @@ public:
         void operator()(PgServer* s) const;
     };
     static std::unique_ptr<PgServer, Stop> startPrivate(QString* why = nullptr);
+    // One that also listens on 127.0.0.1 at a free port, where a login needs its password
+    // (scram-sha-256); the socket stays open to the superuser without one.
+    static std::unique_ptr<PgServer, Stop> startWithTcp(QString* why = nullptr);
+    int port() const { return port_; }
     // A new empty database; its URL.
     QString newDatabase();
     // The URL of the server's maintenance database.
@@ -28,8 +32,10 @@ public:
 
 private:
     static void startOwn();
-    static PgServer* start(QString& why);
+    static PgServer* start(QString& why, int port = 0);
     QString dir_;
+    int port_ = 0; // 0: the socket only
+    QString portParam() const;
     bool own_ = true;
     int databases_ = 0;
 };

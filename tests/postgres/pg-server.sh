@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Starts or stops a throwaway PostgreSQL server for the tests, listening only on a Unix socket in
 # the given folder. As root, the server runs as nobody (PostgreSQL refuses to run as root).
-#   pg-server.sh start DIR   -> prints the socket folder on success
+#   pg-server.sh start DIR [PORT]   -> prints the socket folder on success; with PORT it listens
+#                                      on 127.0.0.1:PORT too, where logins need a password (scram)
 #   pg-server.sh stop DIR
 #   pg-server.sh crash DIR    -> kills the server at once and starts it again
 #   pg-server.sh shared DIR   -> start afresh for a whole test run; never fails, so that the
 #                                tests themselves say why they have no server
 set -euo pipefail
-cmd=$1 dir=$2
+cmd=$1 dir=$2 port=${3:-}
 bindir=""
 for d in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
   [ -x "$d/initdb" ] && { bindir=$d; break; }
@@ -32,9 +33,13 @@ start)
   chmod 700 "$dir"
   as_owner "$bindir/initdb" -D "$dir/data" -U morv -A trust -E UTF8 --locale=C --no-sync >"$dir/initdb.log" 2>&1 ||
     { cat "$dir/initdb.log" >&2; exit 1; }
-  # Only the socket: no TCP port for other developers' tests to clash with.
+  # Over TCP every login needs its password; the socket lets the superuser in without one.
+  [ -n "$port" ] && as_owner sed -i -E 's/^(host[[:space:]].*)trust$/\1scram-sha-256/' "$dir/data/pg_hba.conf"
+  # Only the socket unless a test asks for a port: none for other developers' tests to clash with.
+  listen="listen_addresses=''"
+  [ -n "$port" ] && listen="listen_addresses=127.0.0.1 -c port=$port -c password_encryption=scram-sha-256"
   as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-c listen_addresses='' -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
+    -o "-c $listen -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
     start >/dev/null || { cat "$dir/server.log" >&2; exit 1; }
   echo "$dir"
   ;;

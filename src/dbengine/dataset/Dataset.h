@@ -161,6 +161,11 @@ protected:
 
     // Cursor after the view changed underneath: first record, flags reset.
     void resetCursor();
+    // Cursor after the view was read again with its record at pos: no move, nothing scrolled.
+    void keepCursorAt(int pos) {
+        pos_ = pos;
+        bof_ = eof_ = false;
+    }
     void requireEditing() const;
     void requireActive() const;
     // The fields of a ";"-separated list, one for each value; throws when the counts differ.

@@ -2,6 +2,7 @@
 #include "Field.h"
 #include "Variant.h"
 
+#include <QObject>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -95,6 +96,9 @@ public:
 
     // What others stored since the last look.
     virtual void refresh() = 0;
+    // Calls fn from the event loop of the thread that called this when another program committed a
+    // change to the table; a store that cannot tell never calls it. An empty fn ends the watch.
+    virtual void watchChanges(QObject* context, std::function<void()> fn) { (void)context, (void)fn; }
     // Bumped whenever rows went away underneath, or the table changed shape: views are rebuilt.
     virtual uint32_t cuts() const = 0;
     // Why nothing more can be read or written (the table was replaced); empty while attached.

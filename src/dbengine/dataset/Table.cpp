@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -37,7 +38,13 @@ int64_t coarseMs() {
 }
 } // namespace
 
-Table::Table(QObject* parent) : Dataset(parent) {}
+Table::Table(QObject* parent) : Dataset(parent) {
+    // A change that came during an edit is shown once the edit is over.
+    connect(this, &Dataset::stateChanged, this, [this] {
+        if (othersPending_ && state() == DataSetState::Browse)
+            QTimer::singleShot(0, this, [this] { changedElsewhere(); });
+    });
+}
 
 Table::~Table() = default;
 
@@ -146,6 +153,7 @@ void Table::doOpen() {
             deferView();
         else
             rebuildView();
+        if (followChanges_) store_->watchChanges(this, [this] { changedElsewhere(); });
     } catch (...) {
         readers_.clear();
         store_.reset();
@@ -223,8 +231,52 @@ void Table::refresh() {
     emit dataSetChanged();
 }
 
+void Table::changedElsewhere() {
+    if (!active() || refreshingForOthers_) return;
+    if (state() != DataSetState::Browse) {
+        othersPending_ = true;
+        return;
+    }
+    othersPending_ = false;
+    if (viewPending()) return; // read afresh when first asked for
+    const int64_t rec = recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
+    refreshingForOthers_ = true;
+    try {
+        rebuildView();
+        const int row = rec >= 0 ? rowOf(uint32_t(rec)) : -1;
+        if (row >= 0)
+            keepCursorAt(row);
+        else
+            resetCursor();
+    } catch (const EngineError&) {
+        // The server went away meanwhile: nothing is shown rather than rows that may be gone; the
+        // next action says what happened.
+        view_.clear();
+        identity_ = paged_ = false;
+        identityCount_ = 0;
+        resetCursor();
+    }
+    emit dataSetChanged();
+    refreshingForOthers_ = false;
+}
+
 void Table::masterMoved() {
     if (!active()) return;
+    // The master read again because of another workstation, its record kept: this view keeps its
+    // record too, and an edit here goes on untouched.
+    const auto* m = master_ ? qobject_cast<const Table*>(master_->dataSet()) : nullptr;
+    if (m && m->refreshingForOthers_) {
+        const Variant mv = masterValue();
+        bool sameKey = mv.isNull() && masterKeyNull_;
+        try {
+            if (!mv.isNull() && !masterKeyNull_) sameKey = mv.toDouble() == masterKey_;
+        } catch (const ConversionError&) {
+        }
+        if (sameKey || state() != DataSetState::Browse) {
+            changedElsewhere();
+            return;
+        }
+    }
     checkBrowseMode();
     rebuildView();
     resetCursor();

@@ -49,6 +49,9 @@ public:
     bool canModify() const override { return !readOnly_; }
     // Reads the table again (rows written by other components or processes); cursor to first.
     void refresh();
+    // Reads the view again by itself, the cursor kept on its record, whenever another workstation
+    // commits a change to the table, where the store can tell (a server database). Set before open.
+    void setFollowChanges(bool on) { followChanges_ = on; }
     // The dBASE file of a table kept in a folder; null for other stores.
     dbf::DbfFile* file() const { return store_ ? store_->file() : nullptr; }
     RecordStore* store() const { return store_.get(); }
@@ -103,6 +106,7 @@ private:
     ScanSpec scanSpec() const;
     int placeInView(RowId rec);
     void masterMoved();
+    void changedElsewhere();
     Variant masterValue() const;
     // The store's columns of fields named by a key; false when one is a lookup or unbound (-1).
     bool keyColumns(const std::vector<const Field*>& keys, std::vector<int>& cols,
@@ -151,6 +155,9 @@ private:
     void makeReaders();
     QString numberField_, numberScope_;
     NumberRule numberRule_;
+    bool followChanges_ = false;
+    bool refreshingForOthers_ = false; // read again for another workstation's change, record kept
+    bool othersPending_ = false;       // such a change came during an edit
 };
 
 } // namespace db
