@@ -2,6 +2,8 @@
 
 #include "dataset/RecordStore.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,12 +16,13 @@ struct Table : sqlite3_vtab {
     std::unique_ptr<RecordStore> store;
 };
 
+// A statement reads every row of the table once: it gets them as one stream of the columns it
+// uses, numbered as the table's columns.
 struct Cursor : sqlite3_vtab_cursor {
-    RowSet rows;
-    size_t at = 0;
+    std::unique_ptr<RowStream> rows;
+    std::vector<int> slot; // of each table column in the stream, -1 when the statement skips it
+    bool end = true;
     Table* table() const { return static_cast<Table*>(pVtab); }
-    size_t size() const { return rows.all || rows.paged ? rows.allCount : rows.ids.size(); }
-    RowId id() const { return rows.all ? RowId(at) : rows.paged ? table()->store->rowAt(at) : rows.ids[at]; }
 };
 
 std::string unquote(const char* arg) {
@@ -89,6 +92,9 @@ int disconnectTable(sqlite3_vtab* vtab) {
 
 int bestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
     info->idxNum = 0;
+    // The columns the statement reads (the last bit stands for all the columns from 63 on).
+    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(info->colUsed));
+    info->needToFreeIdxStr = 1;
     info->estimatedCost = 1e6;
     return SQLITE_OK;
 }
@@ -103,37 +109,54 @@ int closeCursor(sqlite3_vtab_cursor* cur) {
     return SQLITE_OK;
 }
 
-int filterRows(sqlite3_vtab_cursor* cur, int, const char*, int, sqlite3_value**) {
+int filterRows(sqlite3_vtab_cursor* cur, int, const char* used, int, sqlite3_value**) {
     auto* c = static_cast<Cursor*>(cur);
+    RecordStore& store = *c->table()->store;
+    const uint64_t mask = used ? std::strtoull(used, nullptr, 16) : ~uint64_t(0);
+    std::vector<int> columns;
+    std::vector<FieldKind> kinds;
+    c->slot.assign(store.columns().size(), -1);
+    for (size_t i = 0; i < store.columns().size(); ++i)
+        if (mask & (uint64_t(1) << std::min<size_t>(i, 63))) {
+            c->slot[i] = int(columns.size());
+            columns.push_back(int(i));
+            kinds.push_back(store.columns()[i].kind);
+        }
     try {
-        c->table()->store->scan(ScanSpec{}, c->rows); // every row as stored now
+        c->rows = store.stream(columns, kinds); // every row as stored now
+        c->end = !c->rows->next();
     } catch (const std::exception& e) {
+        c->end = true;
         return setError(&c->table()->zErrMsg, e.what());
     }
-    c->at = 0;
     return SQLITE_OK;
 }
 
 int nextRow(sqlite3_vtab_cursor* cur) {
-    ++static_cast<Cursor*>(cur)->at;
+    auto* c = static_cast<Cursor*>(cur);
+    try {
+        c->end = !c->rows->next();
+    } catch (const std::exception& e) {
+        c->end = true;
+        return setError(&c->table()->zErrMsg, e.what());
+    }
     return SQLITE_OK;
 }
 
 int atEnd(sqlite3_vtab_cursor* cur) {
-    auto* c = static_cast<Cursor*>(cur);
-    return c->at >= c->size();
+    return static_cast<Cursor*>(cur)->end;
 }
 
 int rowNumber(sqlite3_vtab_cursor* cur, sqlite3_int64* out) {
-    *out = static_cast<Cursor*>(cur)->id();
+    *out = static_cast<Cursor*>(cur)->rows->id();
     return SQLITE_OK;
 }
 
 int columnValue(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int i) {
     auto* c = static_cast<Cursor*>(cur);
-    const StoreColumn& col = c->table()->store->columns()[size_t(i)];
     try {
-        const Variant v = c->table()->store->read(c->id(), i, col.kind);
+        const int at = c->slot[size_t(i)];
+        const Variant v = at >= 0 ? c->rows->value(size_t(at)) : Variant();
         switch (v.type()) {
         case Variant::Type::Null:
             sqlite3_result_null(ctx);
