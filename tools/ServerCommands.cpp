@@ -102,18 +102,38 @@ qint64 copyTables(const QString& src, const QString& dst) {
         std::vector<const db::Field*> source;
         for (const db::Field* f : to.fields())
             source.push_back(from.fieldByName(f->fieldName()));
-        const int count = from.recordCount();
         int r = 0;
-        // One stream into the store: COPY for a server.
-        to.store()->appendAll([&](std::vector<db::ColumnValue>& row) {
-            if (r >= count) return false;
-            for (size_t c = 0; c < source.size(); ++c) {
-                const db::Field* f = to.fields()[qsizetype(c)];
-                row.push_back({f->column(), f->fieldName(), f->convert(from.valueAt(r, source[c]))});
+        if (db::isServerLocation(src)) {
+            // Out of a server in a few large batches, rather than a view's pages.
+            std::vector<int> columns;
+            std::vector<db::FieldKind> kinds;
+            for (const db::Field* f : source) {
+                columns.push_back(f && !f->isLookup() ? f->column() : -1);
+                kinds.push_back(f ? f->kind() : db::FieldKind::String);
             }
-            ++r;
-            return true;
-        });
+            const std::unique_ptr<db::RowStream> rows = from.store()->stream(columns, kinds);
+            to.store()->appendAll([&](std::vector<db::ColumnValue>& row) {
+                if (!rows->next()) return false;
+                for (size_t c = 0; c < source.size(); ++c) {
+                    const db::Field* f = to.fields()[qsizetype(c)];
+                    row.push_back({f->column(), f->fieldName(), f->convert(rows->value(c))});
+                }
+                ++r;
+                return true;
+            });
+        } else {
+            const int count = from.recordCount();
+            // One stream into the store: COPY for a server.
+            to.store()->appendAll([&](std::vector<db::ColumnValue>& row) {
+                if (r >= count) return false;
+                for (size_t c = 0; c < source.size(); ++c) {
+                    const db::Field* f = to.fields()[qsizetype(c)];
+                    row.push_back({f->column(), f->fieldName(), f->convert(from.valueAt(r, source[c]))});
+                }
+                ++r;
+                return true;
+            });
+        }
         rows += r;
         if (to.file()) to.file()->setDurable(true);
         to.refresh();
@@ -146,6 +166,8 @@ int migrateToFolder(const QString& url, const QString& dir) {
     return 0;
 }
 
+} // namespace
+
 // A folder into a server database: the tables made and filled in one transaction.
 int migrateToServer(const QString& dir, const QString& url, bool force) {
     for (const auto& def : schema::tables())
@@ -162,7 +184,6 @@ int migrateToServer(const QString& dir, const QString& url, bool force) {
     say(QStringLiteral("%1 rows copied from %2 into %3").arg(rows).arg(dir, pg::Connection::safeUrl(url)));
     return 0;
 }
-} // namespace
 
 int dispatch(const QString& command, const QStringList& args) {
     QStringList plain = args;

@@ -9,4 +9,7 @@ namespace server {
 // folder commands should run.
 int dispatch(const QString& command, const QStringList& args);
 
+// Copies a dBASE folder into a server database in one transaction (migrate DIR URL).
+int migrateToServer(const QString& dir, const QString& url, bool force);
+
 } // namespace server

@@ -7,9 +7,11 @@
 #include "PasswordCommand.h"
 #include "SampleData.h"
 #include "ServerCommands.h"
+#include "ServerLarge.h"
 #include "WebCommands.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
+#include "dataset/RecordStore.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
 #include "export/Collect.h"
@@ -46,6 +48,8 @@ Commands:
                          100 institutions, 10000 testees, 50 tests, 200 questions
                          per test, 1000000 answer rows, 100000 score rows,
                          10 criteria per test. Test 1 is the benchmark test.
+  large URL [--force] [counts as above]
+                         the same rows in a server database (postgresql://...)
   alias NAME DIR         bind the alias NAME (the program uses morv) to DIR in the
                          engine's configuration file and print that file's path
   check DIR              read every table of DIR, every record and field, memo texts
@@ -425,6 +429,7 @@ int largeDb(const QStringList& args) {
     if (QString problem = large::validate(o); !problem.isEmpty()) throw UsageError(problem);
 
     const QString dir = cl.positional[0];
+    if (db::isServerLocation(dir)) return server::large(dir, o, cl.flags.contains(QStringLiteral("--force")));
     prepare(dir, cl.flags.contains(QStringLiteral("--force")), programTables());
     QElapsedTimer clock;
     clock.start();

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QUrl>
 #include <libpq-fe.h>
+#include <map>
 
 namespace pg {
 
@@ -33,6 +34,12 @@ void finish(pg_conn*& conn) {
 }
 QHash<QString, std::shared_ptr<Connection>>& pool() {
     static QHash<QString, std::shared_ptr<Connection>> map;
+    return map;
+}
+// A few per server; more locks at once than that are rare.
+constexpr int kSpares = 4;
+std::map<QString, std::vector<std::unique_ptr<Connection>>>& spares() {
+    static std::map<QString, std::vector<std::unique_ptr<Connection>>> map;
     return map;
 }
 QString serverText(const char* s) {
@@ -174,6 +181,24 @@ std::shared_ptr<Connection> Connection::shared(const QString& url) {
 
 void Connection::dropShared() {
     pool().clear();
+    spares().clear();
+}
+
+std::unique_ptr<Connection> Connection::spare(const QString& url, bool* reused) {
+    auto& kept = spares()[url];
+    if (reused) *reused = !kept.empty();
+    if (kept.empty()) return std::make_unique<Connection>(url);
+    std::unique_ptr<Connection> c = std::move(kept.back());
+    kept.pop_back();
+    return c;
+}
+
+void Connection::keepSpare(std::unique_ptr<Connection> c) {
+    if (!c || c->depth_ > 0 || !c->conn_ || PQstatus(c->conn_) != CONNECTION_OK ||
+        PQtransactionStatus(c->conn_) != PQTRANS_IDLE)
+        return;
+    auto& kept = spares()[c->url_];
+    if (int(kept.size()) < kSpares) kept.push_back(std::move(c));
 }
 
 void Connection::fail(PGresult* r, const QString& sql) {

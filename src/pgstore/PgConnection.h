@@ -68,8 +68,14 @@ public:
 
     // The connection the tables of one database share within a process.
     static std::shared_ptr<Connection> shared(const QString& url);
-    // Closes the shared connections (tests that stop their server).
+    // Closes the shared and spare connections (tests that stop their server).
     static void dropShared();
+    // A connection of its own for a transaction that stays open (a row lock): one kept from an
+    // earlier lock when there is one, else a new one.
+    static std::unique_ptr<Connection> spare(const QString& url, bool* reused = nullptr);
+    // Keeps a connection whose transaction has ended for the next spare: connecting costs more
+    // than the lock it serves.
+    static void keepSpare(std::unique_ptr<Connection> c);
 
     const QString& url() const { return url_; }
     // The URL without a password, for messages.

@@ -31,6 +31,10 @@ public:
     bool passes(db::RowId id, const db::ScanSpec& how) const override;
     bool before(db::RowId a, db::RowId b, const db::ScanSpec& how) const override;
     db::Variant read(db::RowId id, int column, db::FieldKind kind) const override;
+    // Batches by id, each larger than the one before: a first row comes soon, a million rows in a
+    // few round trips, and no batch holds more than a bounded share of the table.
+    std::unique_ptr<db::RowStream> stream(const std::vector<int>& columns,
+                                          const std::vector<db::FieldKind>& kinds) override;
     int64_t find(const std::vector<int>& columns, const std::vector<db::FieldKind>& kinds,
                  const std::vector<db::Variant>& values) const override;
     int candidates(const std::vector<int>& columns, const std::vector<db::Variant>& values,
@@ -54,6 +58,9 @@ public:
     static void registerScheme();
 
 private:
+    class Stream;
+    // A value the server sent, as read gives it for the column's kind.
+    static db::Variant cell(const Result& r, int row, int col, char type, db::FieldKind kind);
     struct Column {
         QString sqlName; // quoted
         char type = 'C'; // C N D M L, as the dBASE field it stands for

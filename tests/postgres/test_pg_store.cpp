@@ -140,6 +140,35 @@ TEST_F(PgStoreTest, MigrationCarriesEveryValueIntoTheServerAndBackIntoANewFolder
     EXPECT_TRUE(pg::existingTables(fresh).isEmpty());
 }
 
+TEST_F(PgStoreTest, LargeFillsAServerWithTheRowsItPutsInAFolderAndRefusesAFilledOne) {
+    const QStringList counts = {"--orgs",    "3",   "--testees", "40", "--tests",    "2", "--questions", "6",
+                                "--answers", "150", "--scores",  "30", "--criteria", "3"};
+    QTemporaryDir work;
+    QString out;
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, QStringList{"large", url} + counts, &out), 0) << out.toStdString();
+    ASSERT_EQ(runCommand(MORV_DB_TOOL, QStringList{"large", work.filePath("f")} + counts, &out), 0)
+        << out.toStdString();
+    for (const QString table : {"bd_test", "bd_sprav", "bd_vopros", "bd_otvet", "bd_org", "bd_anket",
+                                "bd_rezult", "bd_analiz", "bd_summa", "bd_rez"}) {
+        const QStringList folder = peerDump(work.filePath("f"), table);
+        const QStringList server = psqlDump(url, table, {"*"});
+        EXPECT_EQ(server.size(), folder.size()) << table.toStdString();
+        // Row by row the same values, as the outside readers give them.
+        for (qsizetype i = 0; i < std::min(server.size(), folder.size()); ++i) {
+            QString why;
+            const QJsonObject a = QJsonDocument::fromJson(folder[i].toUtf8()).object();
+            const QJsonObject b = QJsonDocument::fromJson(server[i].toUtf8()).object();
+            ASSERT_TRUE(sameRow(a, b, &why))
+                << table.toStdString() << " row " << i << ": " << why.toStdString();
+        }
+    }
+    EXPECT_EQ(psqlDump(url, "bd_rezult", {"id"}).size(), 150);
+    EXPECT_EQ(psqlDump(url, "bd_rez", {"id"}).size(), 30);
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, QStringList{"large", url} + counts, &out), 1);
+    EXPECT_TRUE(out.contains("already holds")) << out.toStdString();
+    EXPECT_EQ(psqlDump(url, "bd_rezult", {"id"}).size(), 150);
+}
+
 TEST_F(PgStoreTest, MigrationStreamsTextsWithTabsBackslashesAndLineBreaksIntactBothWays) {
     // What the bulk copy's text format must escape: a literal \N would otherwise read as null.
     const QString name = QStringLiteral("Тест\tA\\B \\N");

@@ -1,5 +1,6 @@
 // Long views of a server table: never fetched whole, yet every position, move, search and write
 // agrees with the order the server itself gives (psql), with nulls, ties and gaps in the ids.
+#include "Errors.h"
 #include "PgConnection.h"
 #include "PgSchema.h"
 #include "PgServer.h"
@@ -32,6 +33,16 @@ void psql(const QString& url, const QString& sql) {
     p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtqX"), QStringLiteral("-c"), sql});
     p.waitForFinished(60000);
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+}
+
+// Whether psql could take the row lock at once: false while a workstation's edit holds it.
+bool psqlLocks(const QString& url, db::RowId id) {
+    QProcess p;
+    p.start(QStringLiteral("psql"),
+            {url, QStringLiteral("-AtqX"), QStringLiteral("-c"),
+             QStringLiteral("SELECT id FROM bd_rezult WHERE id = %1 FOR UPDATE NOWAIT").arg(id)});
+    p.waitForFinished(60000);
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 class PgViewTest : public ::testing::Test {
@@ -130,6 +141,89 @@ TEST_F(PgViewTest, AStatisticsQueryReadsEveryRowOfALongTableAsTheServerCountsThe
     ASSERT_EQ(counted.size(), 1u);
     EXPECT_EQ(r.rows.value(0, 0).toDouble(), double(counted[0]));
     EXPECT_EQ(r.rows.value(0, 1).toDouble(), double(summed[0]));
+}
+
+TEST_F(PgViewTest, AWholeTableStreamGivesEveryRowOnceInIdOrderWithItsValuesAcrossBatches) {
+    QProcess p;
+    p.start("psql", {url, "-AtX", "-F", "|", "-c",
+                     "SELECT id, nomtesta::int, data, nomvopr::int FROM bd_rezult ORDER BY id"});
+    p.waitForFinished(60000);
+    const QStringList expected =
+        QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GT(expected.size(), 2000); // several batches, the first one short
+
+    auto store = db::openServerStore(url, "bd_rezult", true);
+    const std::vector<int> columns = {store->columnIndex("NOMTESTA"), store->columnIndex("DATA"),
+                                      store->columnIndex("NOMVOPR")};
+    auto read = [&](const std::vector<int>& cols) {
+        auto rows =
+            store->stream(cols, {db::FieldKind::Integer, db::FieldKind::Date, db::FieldKind::Integer});
+        QStringList got;
+        while (rows->next()) {
+            const db::Variant test = rows->value(0), date = rows->value(1);
+            got << QStringLiteral("%1|%2|%3|%4")
+                       .arg(rows->id())
+                       .arg(test.isNull() ? QString() : QString::number(test.toInt()))
+                       .arg(date.isNull() ? QString() : date.toDate().toString(Qt::ISODate))
+                       .arg(rows->value(2).toInt());
+        }
+        EXPECT_FALSE(rows->next()); // stays at its end
+        return got;
+    };
+    EXPECT_EQ(read(columns), expected);
+    // Rows others removed and added since the store was opened: the stream reads what is stored.
+    psql(url, "DELETE FROM bd_rezult WHERE id % 2 = 0");
+    psql(url, "INSERT INTO bd_rezult (nomu, nomtestir, nomtesta, nomvopr, otvet) VALUES (3, 3, 3, 9999, 1)");
+    p.start("psql", {url, "-AtX", "-F", "|", "-c",
+                     "SELECT id, nomtesta::int, data, nomvopr::int FROM bd_rezult ORDER BY id"});
+    p.waitForFinished(60000);
+    EXPECT_EQ(read(columns),
+              QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+}
+
+TEST_F(PgViewTest, AnEditsRowLockLastsAsLongAsTheEditAlsoOnAConnectionKeptFromAnEarlierEdit) {
+    db::Table t;
+    open(t);
+    t.first();
+    const db::RowId a = t.recordNumber(t.recNo());
+    t.edit();
+    EXPECT_FALSE(psqlLocks(url, a));
+    t.cancel();
+    EXPECT_TRUE(psqlLocks(url, a));
+    // The next edits take the connection the first one left: each holds its own row, and only
+    // while it lasts.
+    for (int i = 0; i < 3; ++i) {
+        t.next();
+        const db::RowId b = t.recordNumber(t.recNo());
+        t.edit();
+        EXPECT_FALSE(psqlLocks(url, b));
+        EXPECT_TRUE(psqlLocks(url, a));
+        t.fieldByName("OTVET")->setValue(3);
+        t.post();
+        EXPECT_TRUE(psqlLocks(url, b));
+        EXPECT_EQ(psqlIds(url, QStringLiteral("SELECT otvet FROM bd_rezult WHERE id = %1").arg(b)),
+                  std::vector<db::RowId>{3});
+    }
+    // A row another session holds is refused, and the refusal leaves no lock behind.
+    QProcess holder;
+    holder.start("psql", {url, "-AtqX"});
+    holder.waitForStarted();
+    t.next();
+    const db::RowId c = t.recordNumber(t.recNo());
+    holder.write(QStringLiteral("BEGIN; SELECT id FROM bd_rezult WHERE id = %1 FOR UPDATE; SELECT 'held';\n")
+                     .arg(c)
+                     .toUtf8());
+    while (!holder.readAllStandardOutput().contains("held") && holder.waitForReadyRead(10000)) {
+    }
+    EXPECT_THROW(t.edit(), db::DatabaseError);
+    holder.write("ROLLBACK;\n");
+    holder.closeWriteChannel();
+    holder.waitForFinished(10000);
+    t.prior();
+    EXPECT_TRUE(psqlLocks(url, t.recordNumber(t.recNo())));
+    t.edit();
+    EXPECT_FALSE(psqlLocks(url, t.recordNumber(t.recNo())));
+    t.cancel();
 }
 
 TEST_F(PgViewTest, WritesInALongViewKeepTheCursorOnTheirRowAndOthersRowsComeAtRefresh) {

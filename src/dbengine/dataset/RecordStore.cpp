@@ -65,6 +65,38 @@ ColumnReader RecordStore::reader(int column, FieldKind kind) const {
     return r;
 }
 
+namespace {
+class ScanStream : public RowStream {
+public:
+    ScanStream(RecordStore& store, std::vector<int> columns, std::vector<FieldKind> kinds)
+        : store_(store), columns_(std::move(columns)), kinds_(std::move(kinds)) {
+        store_.scan(ScanSpec{}, rows_);
+    }
+    bool next() override {
+        if (started_) ++at_;
+        started_ = true;
+        return at_ < (rows_.all || rows_.paged ? size_t(rows_.allCount) : rows_.ids.size());
+    }
+    RowId id() const override {
+        return rows_.all ? RowId(at_) : rows_.paged ? store_.rowAt(at_) : rows_.ids[at_];
+    }
+    Variant value(size_t i) const override { return store_.read(id(), columns_[i], kinds_[i]); }
+
+private:
+    RecordStore& store_;
+    std::vector<int> columns_;
+    std::vector<FieldKind> kinds_;
+    RowSet rows_;
+    size_t at_ = 0;
+    bool started_ = false;
+};
+} // namespace
+
+std::unique_ptr<RowStream> RecordStore::stream(const std::vector<int>& columns,
+                                               const std::vector<FieldKind>& kinds) {
+    return std::make_unique<ScanStream>(*this, columns, kinds);
+}
+
 std::vector<RowId> RecordStore::appendMany(const std::vector<std::vector<ColumnValue>>& rows) {
     std::vector<RowId> ids;
     for (const auto& row : rows)

@@ -67,6 +67,18 @@ struct ColumnReader {
     Variant operator()(RowId id) const { return read(*this, id); }
 };
 
+// Every live row in stored order with the values of some columns, for a scan that reads them
+// all (statistics, copies): a store far away sends them in a few large batches.
+class RowStream {
+public:
+    virtual ~RowStream() = default;
+    // Moves to the next row, the first at the first call; false past the last.
+    virtual bool next() = 0;
+    virtual RowId id() const = 0;
+    // The value of the i-th column asked for, as read gives it.
+    virtual Variant value(size_t i) const = 0;
+};
+
 // A new row's number in column stays unless a stored row (with the same value in scopeColumn,
 // when given) has it; then it gets one more than the largest, decided where the store
 // serialises appends.
@@ -123,6 +135,10 @@ public:
     virtual Variant read(RowId id, int column, FieldKind kind) const = 0;
     // A reader of the column that gives what read gives; valid while the store is.
     virtual ColumnReader reader(int column, FieldKind kind) const;
+    // Every live row as stored now, for one pass that reads them all; the default reads the
+    // rows of a full scan one by one.
+    virtual std::unique_ptr<RowStream> stream(const std::vector<int>& columns,
+                                              const std::vector<FieldKind>& kinds);
     // The first live row whose columns equal the values; -1 when none.
     virtual int64_t find(const std::vector<int>& columns, const std::vector<FieldKind>& kinds,
                          const std::vector<Variant>& values) const = 0;

@@ -151,7 +151,7 @@ struct Cursor : sqlite3_vtab_cursor {
     uint32_t end = 0;
     std::string buffer; // reused for decoded text so a scan does not allocate per row
 
-    void start(Table& t) {
+    void start(Table& t, uint64_t) {
         t.file->refresh(); // rows posted since the table was registered
         rec = 0;
         end = t.file->recordCount();

@@ -3,6 +3,8 @@
 
 #include "dataset/RecordStore.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,28 +43,37 @@ struct Table : sqlite3_vtab {
     double rows() const { return 1e6; } // not counted: a count is a query of its own
 };
 
+// A statement reads every row of the table once: it gets them as one stream of the columns it
+// uses, numbered as the table's columns.
 struct Cursor : sqlite3_vtab_cursor {
-    RowSet rows;
-    size_t at = 0;
+    std::unique_ptr<RowStream> rows;
+    std::vector<int> slot; // of each table column in the stream, -1 when the statement skips it
+    bool end = true;
 
-    size_t size() const { return rows.all || rows.paged ? rows.allCount : rows.ids.size(); }
-    RowId id(const Table& t) const {
-        return rows.all ? RowId(at) : rows.paged ? t.store->rowAt(at) : rows.ids[at];
+    void start(Table& t, uint64_t used) {
+        std::vector<int> columns;
+        std::vector<FieldKind> kinds;
+        const auto& all = t.store->columns();
+        slot.assign(all.size(), -1);
+        for (size_t i = 0; i < all.size(); ++i)
+            if (used & (uint64_t(1) << std::min<size_t>(i, 63))) {
+                slot[i] = int(columns.size());
+                columns.push_back(int(i));
+                kinds.push_back(all[i].kind);
+            }
+        end = true;
+        rows = t.store->stream(columns, kinds); // every row as stored now
+        end = !rows->next();
     }
-    void start(Table& t) {
-        t.store->scan(ScanSpec{}, rows); // every row as stored now
-        at = 0;
-    }
-    void next(Table&) { ++at; }
-    // A long view that others shortened mid-scan ends where its rows do (a paged id is never 0).
-    bool atEnd(const Table& t) const { return at >= size() || (rows.paged && t.store->rowAt(at) == 0); }
-    sqlite3_int64 rowid(Table& t) const { return id(t); }
+    void next(Table&) { end = !rows->next(); }
+    bool atEnd(const Table&) const { return end; }
+    sqlite3_int64 rowid(Table&) const { return rows->id(); }
     void column(Table& t, sqlite3_context* ctx, int i) const;
 };
 
-void Cursor::column(Table& t, sqlite3_context* ctx, int i) const {
-    const StoreColumn& col = t.store->columns()[size_t(i)];
-    const Variant v = t.store->read(id(t), i, col.kind);
+void Cursor::column(Table&, sqlite3_context* ctx, int i) const {
+    const int at = slot[size_t(i)];
+    const Variant v = at >= 0 ? rows->value(size_t(at)) : Variant();
     switch (v.type()) {
     case Variant::Type::Null:
         sqlite3_result_null(ctx);

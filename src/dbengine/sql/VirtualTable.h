@@ -1,6 +1,8 @@
 #pragma once
 #include <sqlite3.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -20,8 +22,9 @@ std::string tableDeclaration(const Columns& columns);
 // A read-only virtual-table module over the program's tables, whatever keeps them. T (a
 // sqlite3_vtab) is made from the module's arguments, and C (a sqlite3_vtab_cursor) scans it:
 //   T: kArguments, kUsage; void open(args); Columns columns() const; double rows() const
-//   C: void start(T&); void next(T&); bool atEnd(const T&) const; sqlite3_int64 rowid(T&) const;
+//   C: void start(T&, uint64_t used); void next(T&); bool atEnd(const T&) const; sqlite3_int64 rowid(T&) const;
 //      void column(T&, sqlite3_context*, int i)
+// used has bit i set when the statement reads column i (bit 63: any column from 63 on).
 // What either throws reaches SQLite as the statement's error.
 template <typename T, typename C> class ReadOnlyModule {
 public:
@@ -66,6 +69,8 @@ private:
         info->idxNum = 0;
         info->estimatedCost = rows + 1;
         info->estimatedRows = sqlite3_int64(rows) + 1;
+        info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(info->colUsed));
+        info->needToFreeIdxStr = 1;
         return SQLITE_OK;
     }
     static int open(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
@@ -76,9 +81,9 @@ private:
         delete static_cast<C*>(cur);
         return SQLITE_OK;
     }
-    static int filter(sqlite3_vtab_cursor* cur, int, const char*, int, sqlite3_value**) {
+    static int filter(sqlite3_vtab_cursor* cur, int, const char* used, int, sqlite3_value**) {
         try {
-            cursor(cur).start(table(cur));
+            cursor(cur).start(table(cur), used ? std::strtoull(used, nullptr, 16) : ~uint64_t(0));
         } catch (const std::exception& e) {
             return setError(&table(cur).zErrMsg, e.what());
         }
