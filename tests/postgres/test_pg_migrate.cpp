@@ -74,8 +74,6 @@ TEST_F(PgMigrateTest, SessionsCodesAndNormsGoToTheServerWithTheirKeysAndComeBack
         runCommand(MORV_DB_TOOL, {"session", office, "--test", "1", "--org", "1", "--testees", "all"}, &out),
         0)
         << out.toStdString();
-    ASSERT_EQ(runCommand(MORV_DB_TOOL, {"session", office, "--test", "2", "--org", "1", "--group"}, &out), 0)
-        << out.toStdString();
     ASSERT_EQ(runCommand(MORV_DB_TOOL, {"session", office, "--close", "1"}, &out), 0) << out.toStdString();
     addNorms(office);
 
