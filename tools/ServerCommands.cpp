@@ -92,10 +92,23 @@ void openFor(db::Table& t, const QString& where, const QString& alias, const cha
     if (t.file()) t.file()->setDurable(false); // a new folder is synced once it is whole
 }
 
-// Copies every row of the ten tables, every field by name.
-qint64 copyTables(const QString& src, const QString& dst) {
+std::vector<const schema::TableDef*> tenTables() {
+    std::vector<const schema::TableDef*> out;
+    for (const auto& def : schema::tables())
+        out.push_back(&def);
+    return out;
+}
+
+// The tables made on first use: a database may lack any of them.
+std::vector<const schema::TableDef*> optionalTables() {
+    return {&schema::sessionsTable(), &schema::codesTable(), &schema::norms()};
+}
+
+// Copies every row of the given tables, every field by name.
+qint64 copyTables(const QString& src, const QString& dst, const std::vector<const schema::TableDef*>& defs) {
     qint64 rows = 0;
-    for (const auto& def : schema::tables()) {
+    for (const schema::TableDef* t : defs) {
+        const schema::TableDef& def = *t;
         db::Table from, to;
         openFor(from, src, QStringLiteral("morv_migrate_from"), def.file);
         openFor(to, dst, QStringLiteral("morv_migrate_to"), def.file);
@@ -156,8 +169,18 @@ int migrateToFolder(const QString& url, const QString& dir) {
     QTemporaryDir tmp(parent + QStringLiteral("/.morv-migrate-XXXXXX"));
     if (!tmp.isValid()) throw db::DatabaseError(QStringLiteral("Cannot create a folder in %1").arg(parent));
     schema::createDatabase(tmp.path(), false);
-    const qint64 rows = copyTables(url, tmp.path());
+    std::vector<const schema::TableDef*> defs = tenTables(), optional;
+    for (const schema::TableDef* def : optionalTables())
+        if (schema::hasTable(url, *def)) {
+            dbf::DbfFile::create(QDir(tmp.path()).filePath(QLatin1String(def->file)).toStdString(),
+                                 def->fields);
+            optional.push_back(def);
+        }
+    const qint64 rows = copyTables(url, tmp.path(), defs) + copyTables(url, tmp.path(), optional);
     schema::createIndexes(tmp.path());
+    for (const schema::TableDef* def : optional) // the production index the program makes for it
+        dbf::DbfFile::createIndex(QDir(tmp.path()).filePath(QLatin1String(def->file)).toStdString(),
+                                  def->tags);
     syncFolder(tmp.path());
     if (!QDir().rename(tmp.path(), dir))
         throw db::DatabaseError(QStringLiteral("Cannot rename %1 to %2").arg(tmp.path(), dir));
@@ -175,11 +198,20 @@ int migrateToServer(const QString& dir, const QString& url, bool force) {
             !QDir(dir).entryList({QString::fromLatin1(def.file)}, QDir::Files).size())
             throw db::DatabaseError(
                 QStringLiteral("%1 lacks the table %2").arg(dir, QString::fromLatin1(def.file)));
+    std::vector<const schema::TableDef*> optional;
+    for (const schema::TableDef* def : optionalTables())
+        if (schema::hasTable(dir, *def)) optional.push_back(def);
     qint64 rows = 0;
     pg::Connection::shared(url)->transaction([&] {
         makeTables(url, force, false);
-        rows = copyTables(dir, url);
+        for (const schema::TableDef* def : optionalTables())
+            pg::dropOptionalTable(url, *def, force);
+        rows = copyTables(dir, url, tenTables());
         pg::createKeys(url); // a folder whose numbers clash fails here, and nothing is stored
+        // Made with their keys first: small tables, and a clash names the table it is in.
+        for (const schema::TableDef* def : optional)
+            pg::ensureTable(url, *def);
+        rows += copyTables(dir, url, optional);
     });
     say(QStringLiteral("%1 rows copied from %2 into %3").arg(rows).arg(dir, pg::Connection::safeUrl(url)));
     return 0;

@@ -93,6 +93,12 @@ QStringList keyStatements() {
         out << keyStatements(t);
     return out;
 }
+bool holds(Connection& c, const QString& table) {
+    return c.exec(QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema = "
+                                 "current_schema() AND table_name = $1"),
+                  {table})
+               .rows() > 0;
+}
 } // namespace
 
 namespace {
@@ -153,15 +159,22 @@ void createKeys(const QString& url) {
     });
 }
 
+void dropOptionalTable(const QString& url, const schema::TableDef& def, bool force) {
+    const QString name = tableName(def);
+    Connection& c = *Connection::shared(url);
+    if (force) {
+        c.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(name));
+        return;
+    }
+    if (holds(c, name))
+        throw db::DatabaseError(QStringLiteral("%1 already holds the table %2; --force replaces it")
+                                    .arg(Connection::safeUrl(url), name));
+}
+
 void ensureTable(const QString& url, const schema::TableDef& def) {
     const QString name = tableName(def);
     Connection& c = *Connection::shared(url);
-    auto present = [&] {
-        return c.exec(QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema = "
-                                     "current_schema() AND table_name = $1"),
-                      {name})
-                   .rows() > 0;
-    };
+    auto present = [&] { return holds(c, name); };
     if (present()) return;
     // Workstations making it at once take turns; the later ones find it made, keys and all.
     c.transaction([&] {

@@ -21,6 +21,9 @@ QStringList existingTables(const QString& url);
 // Makes an optional table (sessions, codes, norms) with its indexes and keys when the database
 // lacks it; two workstations making it at once end with one.
 void ensureTable(const QString& url, const schema::TableDef& def);
+// Clears the way for a copy of the optional table def: a database holding it is refused unless
+// forced, and then it is dropped.
+void dropOptionalTable(const QString& url, const schema::TableDef& def, bool force);
 // The CREATE statements, for the administrators' notes and the tests.
 QStringList createStatements();
 

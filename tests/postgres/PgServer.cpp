@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QUuid>
 #include <cstdlib>
@@ -137,4 +138,39 @@ QString psqlText(const QString& url, const QString& sql) {
     p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtX"), QStringLiteral("-c"), sql});
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// One table's rows as psql prints them, one JSON object a line, in stored order.
+QStringList psqlDump(const QString& url, const QString& table, const QStringList& columns) {
+    QProcess p;
+    p.start(QStringLiteral("psql"),
+            {url, QStringLiteral("-AtX"), QStringLiteral("-c"),
+             QStringLiteral("SELECT row_to_json(x) FROM (SELECT %1 FROM %2 ORDER BY id) x")
+                 .arg(columns.join(QLatin1Char(',')), table)});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Two readers' rows are the same values: names whatever their case, numbers by value, an empty
+// memo whether the reader says null or "".
+bool sameRow(const QJsonObject& a, const QJsonObject& b, QString* why) {
+    for (auto it = a.begin(); it != a.end(); ++it) {
+        const QJsonValue v = b.value(it.key().toLower());
+        const QJsonValue u = it.value();
+        const bool blankU = u.isNull() || (u.isString() && u.toString().isEmpty());
+        const bool blankV = v.isNull() || (v.isString() && v.toString().isEmpty());
+        const bool same = (blankU && blankV) ||
+                          (u.isDouble() && v.isDouble() && u.toDouble() == v.toDouble()) ||
+                          (u.isString() && v.isString() && u.toString() == v.toString());
+        if (!same) {
+            *why = QStringLiteral("%1: %2 against %3")
+                       .arg(it.key(),
+                            QString::fromUtf8(
+                                QJsonDocument(QJsonObject{{"v", u}}).toJson(QJsonDocument::Compact)),
+                            QString::fromUtf8(
+                                QJsonDocument(QJsonObject{{"v", v}}).toJson(QJsonDocument::Compact)));
+            return false;
+        }
+    }
+    return true;
 }

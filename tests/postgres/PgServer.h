@@ -1,5 +1,7 @@
 #pragma once
+#include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -42,6 +44,12 @@ private:
 
 // What psql prints for a query, one line a row (-At).
 QString psqlText(const QString& url, const QString& sql);
+
+// One table's rows as psql prints them, one JSON object a line, in stored order.
+QStringList psqlDump(const QString& url, const QString& table, const QStringList& columns);
+// Two readers' rows are the same values: names whatever their case, numbers by value, an empty
+// memo whether the reader says null or "".
+bool sameRow(const QJsonObject& a, const QJsonObject& b, QString* why);
 
 // Skips the test when no server can be started, but fails it in CI (CI=true), where the server
 // must run.
