@@ -111,7 +111,7 @@ private:
     std::vector<db::StoreColumn> columns_;
     std::vector<Column> sql_;
     mutable uint32_t cuts_ = 0; // a paged view that finds rows gone counts one too
-    int watch_ = 0; // the change watch, 0 when none
+    int watch_ = 0;             // the change watch, 0 when none
     mutable std::unordered_map<db::RowId, std::vector<db::Variant>> rows_;
     // Rows this store's edits hold. The lock itself belongs to the process: each locked row has
     // a transaction on a connection of its own, shared by every dataset of the program that

@@ -22,7 +22,8 @@ std::string tableDeclaration(const Columns& columns);
 // A read-only virtual-table module over the program's tables, whatever keeps them. T (a
 // sqlite3_vtab) is made from the module's arguments, and C (a sqlite3_vtab_cursor) scans it:
 //   T: kArguments, kUsage; void open(args); Columns columns() const; double rows() const
-//   C: void start(T&, uint64_t used); void next(T&); bool atEnd(const T&) const; sqlite3_int64 rowid(T&) const;
+//   C: void start(T&, uint64_t used); void next(T&); bool atEnd(const T&) const; sqlite3_int64 rowid(T&)
+//   const;
 //      void column(T&, sqlite3_context*, int i)
 // used has bit i set when the statement reads column i (bit 63: any column from 63 on).
 // What either throws reaches SQLite as the statement's error.
