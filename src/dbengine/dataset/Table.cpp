@@ -138,12 +138,7 @@ void Table::doOpen() {
             keyColumns.push_back(c);
         }
         store_->setKeyColumns(keyColumns);
-        numberRule_.column = numberField_.isEmpty() ? -1 : store_->columnIndex(numberField_);
-        numberRule_.scopeColumn = numberScope_.isEmpty() ? -1 : store_->columnIndex(numberScope_);
-        if ((!numberField_.isEmpty() && numberRule_.column < 0) ||
-            (!numberScope_.isEmpty() && numberRule_.scopeColumn < 0))
-            throw DatabaseError(
-                QStringLiteral("Number field '%1' not found in %2").arg(numberField_, tableName_));
+        resolveNumberRule();
         if (master_ && detailColumn_ < 0)
             throw DatabaseError(QStringLiteral("%1: a detail table needs an index tag").arg(objectName()));
         compileFilter(filter()); // the text was only checked for syntax while closed
@@ -281,6 +276,21 @@ void Table::masterMoved() {
     rebuildView();
     resetCursor();
     emit dataSetChanged();
+}
+
+void Table::setUniqueNumber(const QString& field, const QString& scope) {
+    numberField_ = field;
+    numberScope_ = scope;
+    if (store_) resolveNumberRule(); // else at open
+}
+
+void Table::resolveNumberRule() {
+    numberRule_.column = numberField_.isEmpty() ? -1 : store_->columnIndex(numberField_);
+    numberRule_.scopeColumn = numberScope_.isEmpty() ? -1 : store_->columnIndex(numberScope_);
+    if ((!numberField_.isEmpty() && numberRule_.column < 0) ||
+        (!numberScope_.isEmpty() && numberRule_.scopeColumn < 0))
+        throw DatabaseError(
+            QStringLiteral("Number field '%1' not found in %2").arg(numberField_, tableName_));
 }
 
 Variant Table::readStored(size_t row, const Field* f) const {

@@ -38,10 +38,8 @@ public:
     // A new record's number in field keeps its value unless a stored record (with the same
     // value in scope, when given) already has it; then it gets one more than the largest. This
     // is decided under the append lock, so two program instances never share a number.
-    void setUniqueNumber(const QString& field, const QString& scope = QString()) {
-        numberField_ = field;
-        numberScope_ = scope;
-    }
+    // Holds from the next append, whether the table is open or not.
+    void setUniqueNumber(const QString& field, const QString& scope = QString());
 
     // Persistent field objects, declared before opening; without any, the file's columns are used.
     Field* addField(const QString& objectName, const QString& fieldName, FieldKind kind, int size = 0);
@@ -155,6 +153,7 @@ private:
     void makeReaders();
     QString numberField_, numberScope_;
     NumberRule numberRule_;
+    void resolveNumberRule();
     bool followChanges_ = false;
     bool refreshingForOthers_ = false; // read again for another workstation's change, record kept
     bool othersPending_ = false;       // such a change came during an edit
