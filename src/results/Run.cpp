@@ -15,6 +15,10 @@ QString questionsFilter(int test) {
     return QStringLiteral("NTEST=") + QString::number(test);
 }
 
+QString testKeyFilter(int test) {
+    return QStringLiteral("NOMTESTA=%1").arg(test);
+}
+
 QString keyFilter(int test, int krit) {
     return QStringLiteral("NOMTESTA=%1and KRIT=%2").arg(test).arg(krit);
 }

@@ -25,6 +25,8 @@ QString questionsFilter(int test);
 // The scoring key of one criterion of a test. No blank before "and": the filter reads "<n>and"
 // as a number and a word.
 QString keyFilter(int test, int krit);
+// The key rows of every criterion of a test.
+QString testKeyFilter(int test);
 // The interpretation ranges of a criterion that hold a score, both bounds inclusive.
 QString levelFilter(int test, int krit, int ball);
 // The options of an answer set.
