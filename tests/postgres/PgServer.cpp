@@ -1,6 +1,9 @@
 #include "PgServer.h"
 
 #include "PgConnection.h"
+#include "PgStore.h"
+#include "TestDb.h"
+#include "dataset/Aliases.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -173,4 +176,22 @@ bool sameRow(const QJsonObject& a, const QJsonObject& b, QString* why) {
         }
     }
     return true;
+}
+
+void PgDatabaseTest::SetUp() {
+    REQUIRE_PG_SERVER(s);
+    server = s;
+    pg::PgStore::registerScheme();
+    url = server->newDatabase();
+}
+
+void PgDatabaseTest::TearDown() {
+    db::Aliases::unbind(QStringLiteral("morv"));
+}
+
+void PgDatabaseTest::makeSample() {
+    QString out;
+    ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL), {QStringLiteral("sample"), url}, &out), 0)
+        << out.toStdString();
+    db::Aliases::bind(QStringLiteral("morv"), url);
 }

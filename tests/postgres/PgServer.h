@@ -61,3 +61,16 @@ bool sameRow(const QJsonObject& a, const QJsonObject& b, QString* why);
             FAIL() << "no PostgreSQL server could be started: " << pgWhy_.toStdString();                     \
         GTEST_SKIP() << "no PostgreSQL server could be started: " << pgWhy_.toStdString();                   \
     }
+
+// A test on a new database of the throwaway server; the alias morv is unbound afterwards.
+class PgDatabaseTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // False when SetUp skipped or failed: a fixture's own SetUp then stops.
+    bool ready() const { return !IsSkipped() && !HasFailure(); }
+    // The demonstration database on the server, bound to the alias morv.
+    void makeSample();
+    PgServer* server = nullptr;
+    QString url;
+};

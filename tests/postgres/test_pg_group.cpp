@@ -24,17 +24,12 @@
 
 namespace {
 
-class PgGroupTest : public ::testing::Test {
+class PgGroupTest : public PgDatabaseTest {
 protected:
     void SetUp() override {
-        REQUIRE_PG_SERVER(s);
-        pg::PgStore::registerScheme();
-        url = s->newDatabase();
-        QString out;
-        ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", url}, &out), 0) << out.toStdString();
-        db::Aliases::bind("morv", url);
+        PgDatabaseTest::SetUp();
+        if (ready()) makeSample();
     }
-    void TearDown() override { db::Aliases::unbind("morv"); }
 
     // Three browsers register with the group code and answer every question at once, while
     // wait keeps this thread's events going (a server of this process answers through them).
@@ -78,7 +73,6 @@ protected:
         }
     }
     static constexpr int kBrowsers = 3;
-    QString url;
     std::vector<std::thread> browsers;
     std::vector<std::map<int, int>> chosen = std::vector<std::map<int, int>>(kBrowsers);
     std::vector<std::map<int, int>> options = std::vector<std::map<int, int>>(kBrowsers);

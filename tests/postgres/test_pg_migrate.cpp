@@ -52,18 +52,7 @@ void expectSameOnServer(const QString& dir, const QString& url, const QString& t
     }
 }
 
-class PgMigrateTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        REQUIRE_PG_SERVER(s);
-        server = s;
-        pg::PgStore::registerScheme();
-        url = server->newDatabase();
-    }
-    void TearDown() override { db::Aliases::unbind("morv"); }
-    PgServer* server = nullptr;
-    QString url;
-};
+class PgMigrateTest : public PgDatabaseTest {};
 
 TEST_F(PgMigrateTest, SessionsCodesAndNormsGoToTheServerWithTheirKeysAndComeBackWithTheirIndexes) {
     QTemporaryDir work;

@@ -25,15 +25,12 @@ QString psqlValue(const QString& url, const QString& sql) {
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-class PgNotifyTest : public ::testing::Test {
+class PgNotifyTest : public PgDatabaseTest {
 protected:
     void SetUp() override {
-        REQUIRE_PG_SERVER(s);
-        pg::PgStore::registerScheme();
-        url = s->newDatabase();
-        QString out;
-        ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", url}, &out), 0) << out.toStdString();
-        db::Aliases::bind("morv", url);
+        PgDatabaseTest::SetUp();
+        if (ready()) makeSample();
+        if (!ready()) return;
         messages = std::make_unique<MessageRecorder>();
         InitApplication();
         CreateApplicationForms();
@@ -41,7 +38,7 @@ protected:
     }
     void TearDown() override {
         if (started_) DestroyApplicationForms();
-        db::Aliases::unbind("morv");
+        PgDatabaseTest::TearDown();
         pg::Connection::dropShared();
     }
     int testeesOf(int org) {
@@ -52,7 +49,6 @@ protected:
     static bool shows(db::Table* t, int count) {
         return QTest::qWaitFor([&] { return t->recordCount() == count; }, 10000);
     }
-    QString url;
     std::unique_ptr<MessageRecorder> messages;
     bool started_ = false;
 };

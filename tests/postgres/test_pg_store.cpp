@@ -28,18 +28,7 @@ std::string messageOf(const std::function<void()>& f) {
     return "no error";
 }
 
-class PgStoreTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        REQUIRE_PG_SERVER(s);
-        server = s;
-        pg::PgStore::registerScheme();
-        url = server->newDatabase();
-    }
-    void TearDown() override { db::Aliases::unbind("morv"); }
-    PgServer* server = nullptr;
-    QString url;
-};
+class PgStoreTest : public PgDatabaseTest {};
 
 TEST_F(PgStoreTest, TheSampleOnTheServerHoldsEveryValueOfTheFolderSampleAsOutsideReadersSeeThem) {
     QTemporaryDir dir;

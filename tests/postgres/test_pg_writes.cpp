@@ -22,19 +22,14 @@ std::vector<db::ColumnValue> answerRow(int testee, int question, int choice) {
             {3, "NOMTESTA", 4}, {4, "NOMVOPR", question}, {5, "OTVET", choice}};
 }
 
-class PgWriteTest : public ::testing::Test {
+class PgWriteTest : public PgDatabaseTest {
 protected:
     void SetUp() override {
-        REQUIRE_PG_SERVER(s);
-        server = s;
-        pg::PgStore::registerScheme();
-        url = server->newDatabase();
+        PgDatabaseTest::SetUp();
+        if (!ready()) return;
         pg::createDatabase(url);
         db::Aliases::bind("morv", url);
     }
-    void TearDown() override { db::Aliases::unbind("morv"); }
-    PgServer* server = nullptr;
-    QString url;
 };
 
 TEST_F(PgWriteTest, AGroupIsStoredWholeInItsOrderOrNotAtAllWhenAnyRowIsRefused) {
