@@ -19,9 +19,10 @@ PasswordPrompt& prompt() {
 }
 // The server processes of this program's own connections: their notifications are no news.
 QMutex backendsMutex;
+// Never destroyed: shared connections close at exit, after function statics made later are gone.
 QSet<int>& backends() {
-    static QSet<int> set;
-    return set;
+    static auto* set = new QSet<int>;
+    return *set;
 }
 void finish(pg_conn*& conn) {
     if (!conn) return;
