@@ -35,35 +35,50 @@ std::optional<Answered> answered(const RunTables& t, int question) {
     return Answered{a.toInt(), t.voprosNOTV->value()};
 }
 
-// The points of each answer set's options in the order a filter on the set shows them, from one
-// pass over the options of the sets the test's questions use (vopros holds them): a filter per
-// question costs a server a round trip each.
-using SetPoints = std::map<double, std::vector<int>>;
-SetPoints answerSetPoints(const RunTables& t) {
-    SetPoints sets;
-    for (t.vopros->first(); !t.vopros->eof(); t.vopros->next())
-        if (!t.voprosNOTV->value().isNull()) sets[t.voprosNOTV->value().toDouble()];
-    if (sets.empty()) return sets;
+// What scoring a run reads, from one pass over each table: a locate or a filter per question
+// costs a server a round trip each. The first answer row of a question counts, as a locate
+// finds it.
+struct RunAnswers {
+    std::map<int, db::Variant> chosen;         // question -> OTVET
+    std::map<int, db::Variant> setOf;          // question -> its answer set
+    std::map<double, std::vector<int>> points; // answer set -> its options' points, in order
+};
+
+RunAnswers readRun(const RunTables& t) {
+    RunAnswers r;
+    for (t.rezult->first(); !t.rezult->eof(); t.rezult->next())
+        if (!t.rezultNOMVOPR->value().isNull())
+            r.chosen.emplace(int(t.rezultNOMVOPR->value().toInt()), t.rezultOTVET->value());
+    for (t.vopros->first(); !t.vopros->eof(); t.vopros->next()) {
+        if (t.voprosNVOPR->value().isNull()) continue;
+        const db::Variant set = t.voprosNOTV->value();
+        r.setOf.emplace(int(t.voprosNVOPR->value().toInt()), set);
+        if (!set.isNull()) r.points[double(set.toInt())];
+    }
+    if (r.points.empty()) return r;
+    // The options of those sets in the order a filter on one set shows them.
     const db::Field* set = t.otvet->fieldByName(QStringLiteral("NOMOTV"));
     t.otvet->filterBy(QStringLiteral("NOMOTV>=%1 and NOMOTV<=%2")
-                          .arg(sets.begin()->first, 0, 'f', 0)
-                          .arg(sets.rbegin()->first, 0, 'f', 0));
+                          .arg(r.points.begin()->first, 0, 'f', 0)
+                          .arg(r.points.rbegin()->first, 0, 'f', 0));
     for (t.otvet->first(); !t.otvet->eof(); t.otvet->next()) {
-        const auto it = sets.find(set->value().toDouble());
-        if (it == sets.end()) continue;
+        const auto it = r.points.find(set->value().toDouble());
+        if (it == r.points.end()) continue;
         const db::Variant p = t.otvetBOTVET->value();
         it->second.push_back(p.isNull() ? 0 : int(p.toInt()));
     }
-    return sets;
+    return r;
 }
 
-int pointsOf(const RunTables& t, const SetPoints& sets, int question) {
-    const std::optional<Answered> a = answered(t, question);
-    if (!a || a->set.isNull()) return 0;
-    const auto it = sets.find(double(a->set.toInt()));
-    if (it == sets.end()) return 0;
-    const std::optional<size_t> place = optionPlace(a->answer, it->second.size());
-    return place ? it->second[*place] : 0;
+int pointsOf(const RunAnswers& r, int question) {
+    const auto a = r.chosen.find(question);
+    if (a == r.chosen.end() || a->second.isNull() || a->second.toInt() < 0) return 0;
+    const auto s = r.setOf.find(question);
+    if (s == r.setOf.end() || s->second.isNull()) return 0;
+    const auto p = r.points.find(double(s->second.toInt()));
+    if (p == r.points.end()) return 0;
+    const std::optional<size_t> place = optionPlace(a->second.toInt(), p->second.size());
+    return place ? p->second[*place] : 0;
 }
 } // namespace
 
@@ -99,8 +114,8 @@ void scoreRun(const RunTables& t, const RunKey& run, int criteria, const QDate& 
     const QString restriction = runFilter(run);
     t.rezult->filterBy(restriction);
     t.rez->filterBy(restriction);
-    // The key and the options read once each, not filtered again for every criterion and question.
-    const SetPoints sets = answerSetPoints(t);
+    // The answers, the key and the options read once each, not again for every criterion and question.
+    const RunAnswers answers = readRun(t);
     std::map<double, std::vector<int>> keys;
     t.summa->filterBy(testKeyFilter(run.test));
     const db::Field* krit = t.summa->fieldByName(QStringLiteral("KRIT"));
@@ -111,7 +126,7 @@ void scoreRun(const RunTables& t, const RunKey& run, int criteria, const QDate& 
         int sum = 0;
         for (int question : keys[double(k)]) {
             if (onKeyRow) onKeyRow();
-            sum += pointsOf(t, sets, question);
+            sum += pointsOf(answers, question);
         }
         if (t.rez->locate(QStringLiteral("KRIT"), {k})) {
             t.rez->edit();
