@@ -106,7 +106,14 @@ int watchTable(const QString& url, const QString& table, QObject* context, std::
 }
 
 void unwatch(int id) {
-    watches().erase(id);
+    const auto it = watches().find(id);
+    if (it == watches().end()) return;
+    const QString url = it->second.url;
+    watches().erase(it);
+    // The listening connection goes with the last watch of its database.
+    for (const auto& [other, w] : watches())
+        if (w.url == url) return;
+    delete listeners().take(url);
 }
 
 } // namespace pg
