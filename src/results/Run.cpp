@@ -19,10 +19,6 @@ QString testKeyFilter(int test) {
     return QStringLiteral("NOMTESTA=%1").arg(test);
 }
 
-QString keyFilter(int test, int krit) {
-    return QStringLiteral("NOMTESTA=%1and KRIT=%2").arg(test).arg(krit);
-}
-
 QString levelFilter(int test, int krit, int ball) {
     return QStringLiteral("NOMTESTA=%1 and KRIT=%2 and MIN<=%3 and MAX>=%3").arg(test).arg(krit).arg(ball);
 }

@@ -22,9 +22,6 @@ struct RunKey {
 QString runFilter(const RunKey& run);
 // The questions of a test.
 QString questionsFilter(int test);
-// The scoring key of one criterion of a test. No blank before "and": the filter reads "<n>and"
-// as a number and a word.
-QString keyFilter(int test, int krit);
 // The key rows of every criterion of a test.
 QString testKeyFilter(int test);
 // The interpretation ranges of a criterion that hold a score, both bounds inclusive.

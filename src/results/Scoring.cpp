@@ -21,20 +21,6 @@ RunTables::RunTables(db::Table* vopros, db::Table* otvet, db::Table* rezult, db:
       summaSUMVOPR(field(summa, "SUMVOPR")), rezKRIT(field(rez, "KRIT")), rezBALL(field(rez, "BALL")) {}
 
 namespace {
-// The stored answer to a question and its answer set, with the question's row current.
-struct Answered {
-    int64_t answer = 0;
-    db::Variant set;
-};
-std::optional<Answered> answered(const RunTables& t, int question) {
-    // Every miss is checked: the cursors would otherwise stand on some unrelated row.
-    if (!t.rezult->locate(QStringLiteral("NOMVOPR"), {question})) return std::nullopt;
-    const db::Variant a = t.rezultOTVET->value();
-    if (a.isNull() || a.toInt() < 0) return std::nullopt;
-    if (!t.vopros->locate(QStringLiteral("NVOPR"), {question})) return std::nullopt;
-    return Answered{a.toInt(), t.voprosNOTV->value()};
-}
-
 // What scoring a run reads, from one pass over each table: a locate or a filter per question
 // costs a server a round trip each. The first answer row of a question counts, as a locate
 // finds it.
@@ -83,10 +69,12 @@ int pointsOf(const RunAnswers& r, int question) {
 } // namespace
 
 std::optional<Choice> chosenOption(const RunTables& t, int question) {
-    const std::optional<Answered> answer = answered(t, question);
-    if (!answer) return std::nullopt;
-    const db::Variant a(answer->answer);
-    if (!narrowToAnswerSet(t.otvet, answer->set)) return std::nullopt;
+    // Every miss is checked: the cursors would otherwise stand on some unrelated row.
+    if (!t.rezult->locate(QStringLiteral("NOMVOPR"), {question})) return std::nullopt;
+    const db::Variant a = t.rezultOTVET->value();
+    if (a.isNull() || a.toInt() < 0) return std::nullopt;
+    if (!t.vopros->locate(QStringLiteral("NVOPR"), {question})) return std::nullopt;
+    if (!narrowToAnswerSet(t.otvet, t.voprosNOTV->value())) return std::nullopt;
     const std::optional<size_t> place = optionPlace(a.toInt(), size_t(t.otvet->recordCount()));
     if (!place) return std::nullopt;
     Choice c;
