@@ -61,9 +61,25 @@ QString tableStatement(const schema::TableDef& t, bool ifMissing) {
              cols.join(QLatin1String(", ")));
 }
 
+// The fields a run's scoring and the windows narrow these tables by, which a folder reads whole:
+// a server would scan the table for each.
+QStringList searchKeys(const QString& table) {
+    if (table == QLatin1String("bd_rez")) return {QStringLiteral("nomu, nomtestir, nomtesta")};
+    if (table == QLatin1String("bd_vopros")) return {QStringLiteral("ntest")};
+    if (table == QLatin1String("bd_summa")) return {QStringLiteral("nomtesta")};
+    if (table == QLatin1String("bd_otvet")) return {QStringLiteral("nomotv")};
+    return {};
+}
+
 QStringList keyStatements(const schema::TableDef& t) {
     QStringList out;
     const QString name = tableName(t);
+    int k = 0;
+    for (const QString& key : searchKeys(name))
+        out << QStringLiteral("CREATE INDEX IF NOT EXISTS %1_search%2 ON %1 (%3)")
+                   .arg(name)
+                   .arg(++k)
+                   .arg(key);
     for (const auto& tag : t.tags) {
         const QStringList fields = keyFields(QString::fromStdString(tag.expr), t);
         if (fields.isEmpty()) continue;

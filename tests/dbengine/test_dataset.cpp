@@ -282,6 +282,20 @@ TEST_P(TableTest, FilterSyntax) {
     EXPECT_EQ(count("T>='row2'"), 8); // text compares as text: row2..row9
     EXPECT_EQ(count("N>=-1 and G<>1.0"), 8);
     EXPECT_EQ(count(""), 12);
+    // Blank numbers and dates match no comparison, and so every NOT of one, however deep.
+    table.setFiltered(false);
+    for (int n : {13, 14}) {
+        table.append();
+        table.setFields({n});
+        table.post();
+    }
+    table.setFiltered(true);
+    EXPECT_EQ(count("G<>1"), 8);
+    EXPECT_EQ(count("not (G=1)"), 10);
+    EXPECT_EQ(count("not (G=1 or N=2)"), 9);
+    EXPECT_EQ(count("not (not (G=1))"), 4);
+    EXPECT_EQ(count("N>12 and not (D>'20200105')"), 2);
+    EXPECT_EQ(count("G=0 or not (G>=0)"), 6);
 }
 
 TEST_P(TableTest, LocateFindsTheFirstMatchInViewOrder) {

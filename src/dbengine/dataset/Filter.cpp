@@ -388,14 +388,19 @@ QString sqlOperand(const Operand& o, bool numeric, const ColumnName& name, QStri
         .arg(numeric ? QStringLiteral("numeric") : QStringLiteral("text"));
 }
 
-QString sqlNode(const FilterNode& n, const ColumnName& name, QStringList& params) {
+// positive: the node stands where only TRUE counts (under AND and OR from the top), so a comparison
+// with a null may stay unknown and the server may answer it from an index; under NOT it must be
+// false, as a blank field's comparison is for the file store.
+QString sqlNode(const FilterNode& n, const ColumnName& name, QStringList& params, bool positive) {
     switch (n.kind) {
     case FilterNode::And:
-        return QStringLiteral("(%1 AND %2)").arg(sqlNode(*n.a, name, params), sqlNode(*n.b, name, params));
+        return QStringLiteral("(%1 AND %2)")
+            .arg(sqlNode(*n.a, name, params, positive), sqlNode(*n.b, name, params, positive));
     case FilterNode::Or:
-        return QStringLiteral("(%1 OR %2)").arg(sqlNode(*n.a, name, params), sqlNode(*n.b, name, params));
+        return QStringLiteral("(%1 OR %2)")
+            .arg(sqlNode(*n.a, name, params, positive), sqlNode(*n.b, name, params, positive));
     case FilterNode::Not:
-        return QStringLiteral("(NOT %1)").arg(sqlNode(*n.a, name, params));
+        return QStringLiteral("(NOT %1)").arg(sqlNode(*n.a, name, params, false));
     case FilterNode::Compare:
         break;
     }
@@ -453,7 +458,7 @@ void FilterExpr::bind(const std::function<int(const QString&, char&)>& column) {
 }
 
 QString FilterExpr::sql(const std::function<QString(int)>& columnName, QStringList& params) const {
-    return root_ ? sqlNode(*root_, columnName, params) : QStringLiteral("TRUE");
+    return root_ ? sqlNode(*root_, columnName, params, true) : QStringLiteral("TRUE");
 }
 
 } // namespace db
