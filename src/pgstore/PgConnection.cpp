@@ -217,28 +217,59 @@ void Connection::fail(PGresult* r, const QString& sql) {
     throw db::DatabaseError(QStringLiteral("Database server %1: %2").arg(safeUrl(url_), why));
 }
 
-Result Connection::exec(const QString& sql, const std::vector<Param>& params) {
-    if (!conn_ || PQstatus(conn_) == CONNECTION_BAD) {
-        // A transaction cut off with the connection is gone: its caller must start again.
-        if (depth_ > 0)
-            throw db::DatabaseError(
-                QStringLiteral("The connection to the database server %1 was lost").arg(safeUrl(url_)));
-        connect();
+namespace {
+// A statement's parameters as libpq takes them: the texts, and pointers into them (null for NULL).
+struct ParamTexts {
+    explicit ParamTexts(const std::vector<Param>& params) {
+        texts.reserve(params.size());
+        for (const Param& p : params) {
+            texts.push_back(p ? p->toUtf8() : QByteArray());
+            values.push_back(p ? texts.back().constData() : nullptr);
+        }
     }
     std::vector<QByteArray> texts;
-    texts.reserve(params.size());
     std::vector<const char*> values;
-    for (const Param& p : params) {
-        texts.push_back(p ? p->toUtf8() : QByteArray());
-        values.push_back(p ? texts.back().constData() : nullptr);
-    }
+};
+} // namespace
+
+void Connection::ready() {
+    if (conn_ && PQstatus(conn_) != CONNECTION_BAD) return;
+    // A transaction cut off with the connection is gone: its caller must start again.
+    if (depth_ > 0)
+        throw db::DatabaseError(
+            QStringLiteral("The connection to the database server %1 was lost").arg(safeUrl(url_)));
+    connect();
+}
+
+Result Connection::exec(const QString& sql, const std::vector<Param>& params) {
+    ready();
+    const ParamTexts p(params);
     const QByteArray q = sql.toUtf8();
-    PGresult* r =
-        PQexecParams(conn_, q.constData(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
+    PGresult* r = PQexecParams(conn_, q.constData(), int(p.values.size()), nullptr, p.values.data(), nullptr,
+                               nullptr, 0);
     const auto status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_COPY_IN &&
         status != PGRES_COPY_OUT)
         fail(r, sql);
+    return Result(r);
+}
+
+void Connection::send(const QString& sql, const std::vector<Param>& params) {
+    ready();
+    const ParamTexts p(params);
+    const QByteArray q = sql.toUtf8();
+    if (!PQsendQueryParams(conn_, q.constData(), int(p.values.size()), nullptr, p.values.data(), nullptr,
+                           nullptr, 0))
+        fail(nullptr, sql);
+}
+
+Result Connection::receive(const QString& sql) {
+    PGresult* r = PQgetResult(conn_);
+    // The statement's one result, then the end of it.
+    while (PGresult* more = PQgetResult(conn_))
+        PQclear(more);
+    const auto status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(r, sql);
     return Result(r);
 }
 

@@ -84,6 +84,10 @@ public:
     // Runs a statement; throws DatabaseError with the server's message. A row lock another
     // session holds becomes "Record locked by another user.".
     Result exec(const QString& sql, const std::vector<Param>& params = {});
+    // A statement sent without waiting for its rows, so that the server works while the program
+    // does; receive takes them, and must come before any other statement on the connection.
+    void send(const QString& sql, const std::vector<Param>& params = {});
+    Result receive(const QString& sql);
     // COPY ... FROM STDIN: next fills a block of lines in COPY's text format and returns false
     // when there is no more. A failure anywhere makes the whole COPY store nothing.
     void copyIn(const QString& sql, const std::function<bool(QByteArray&)>& next);
@@ -97,6 +101,7 @@ public:
 
 private:
     void connect();
+    void ready(); // connected again when the connection broke outside a transaction
     [[noreturn]] void fail(pg_result* r, const QString& sql);
 
     QString url_;

@@ -21,6 +21,18 @@ public:
                 QLatin1String(", ") + (c >= 0 ? store_.sql_[size_t(c)].sqlName : QStringLiteral("NULL"));
     }
 
+    ~Stream() override {
+        if (!own_) return;
+        if (pending_) {
+            try {
+                own_->receive(batchSql()); // the batch asked for ahead, unread
+            } catch (const db::DatabaseError&) {
+                return; // the connection goes with what it was doing
+            }
+        }
+        Connection::keepSpare(std::move(own_));
+    }
+
     bool next() override {
         if (++at_ < batch_.rows()) return true;
         if (done_) return false;
@@ -39,16 +51,49 @@ public:
 private:
     db::RowId last(int row) const { return db::RowId(std::strtoul(batch_.raw(row, 0), nullptr, 10)); }
 
+    QString batchSql() const {
+        return QStringLiteral("SELECT %1 FROM %2 WHERE id > $1 ORDER BY id LIMIT %3")
+            .arg(select_, store_.table_)
+            .arg(size_);
+    }
+
     void fetch() {
         const db::RowId after = batch_.rows() ? last(batch_.rows() - 1) : 0;
-        batch_ = store_.conn_->exec(QStringLiteral("SELECT %1 FROM %2 WHERE id > $1 ORDER BY id LIMIT %3")
-                                        .arg(select_, store_.table_)
-                                        .arg(size_),
-                                    {QString::number(after)});
+        if (pending_) {
+            pending_ = false;
+            batch_ = own_->receive(batchSql());
+        } else if (!started_ && !store_.conn_->inTransaction()) {
+            batch_ = first(after);
+        } else {
+            batch_ = connection().exec(batchSql(), {QString::number(after)});
+        }
+        started_ = true;
         done_ = batch_.rows() < size_;
         size_ = std::min(size_ * 8, kLargestBatch);
         at_ = 0;
+        if (!done_ && own_) {
+            // The next batch is made by the server while this one is read.
+            own_->send(batchSql(), {QString::number(last(batch_.rows() - 1))});
+            pending_ = true;
+        }
     }
+
+    // The first batch, on a connection of the stream's own so that the later ones can be asked for
+    // ahead; a kept connection the server dropped meanwhile (a restart) gives way to a new one.
+    Result first(db::RowId after) {
+        bool reused = false;
+        own_ = Connection::spare(store_.conn_->url(), &reused);
+        try {
+            return own_->exec(batchSql(), {QString::number(after)});
+        } catch (const db::DatabaseError&) {
+            if (!reused) throw;
+        }
+        own_ = std::make_unique<Connection>(store_.conn_->url());
+        return own_->exec(batchSql(), {QString::number(after)});
+    }
+
+    // Within a caller's transaction the stream reads there, and sees what it wrote.
+    Connection& connection() const { return own_ ? *own_ : *store_.conn_; }
 
     const PgStore& store_;
     std::vector<int> columns_;
@@ -58,6 +103,9 @@ private:
     int at_ = -1;
     int size_ = kFirstBatch;
     bool done_ = false;
+    bool started_ = false;
+    bool pending_ = false;
+    std::unique_ptr<Connection> own_;
 };
 
 std::unique_ptr<db::RowStream> PgStore::stream(const std::vector<int>& columns,

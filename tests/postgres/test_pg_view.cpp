@@ -181,6 +181,69 @@ TEST_F(PgViewTest, AWholeTableStreamGivesEveryRowOnceInIdOrderWithItsValuesAcros
               QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
 }
 
+// The answer numbers of every row, as a stream gives them.
+std::vector<int> streamed(db::RowStream& rows, size_t most = SIZE_MAX) {
+    std::vector<int> out;
+    while (out.size() < most && rows.next())
+        out.push_back(int(rows.value(0).toInt()));
+    return out;
+}
+
+TEST_F(PgViewTest, StreamsReadAheadOnTheirOwnYetInterleaveAndSeeTheirTransaction) {
+    std::vector<int> expected;
+    for (db::RowId n : psqlIds(url, "SELECT nomvopr FROM bd_rezult ORDER BY id"))
+        expected.push_back(int(n));
+    ASSERT_GT(expected.size(), 2000u);
+    auto store = db::openServerStore(url, "bd_rezult", false);
+    const std::vector<int> nomvopr{store->columnIndex("NOMVOPR")};
+    const std::vector<db::FieldKind> kinds{db::FieldKind::Integer};
+    // Two at once, as a join reads two tables, each a row at a time in turn.
+    {
+        auto a = store->stream(nomvopr, kinds), b = store->stream(nomvopr, kinds);
+        std::vector<int> fromA, fromB;
+        for (bool moreA = true, moreB = true; moreA || moreB;) {
+            if ((moreA = moreA && a->next())) fromA.push_back(int(a->value(0).toInt()));
+            if ((moreB = moreB && b->next())) fromB.push_back(int(b->value(0).toInt()));
+        }
+        EXPECT_EQ(fromA, expected);
+        EXPECT_EQ(fromB, expected);
+    }
+    // One left after its first rows, with the next batch asked for: the next stream reads all.
+    EXPECT_EQ(streamed(*store->stream(nomvopr, kinds), 600).size(), 600u);
+    EXPECT_EQ(streamed(*store->stream(nomvopr, kinds)), expected);
+    // Within a transaction the stream sees the rows the transaction added; after a rollback, not.
+    try {
+        pg::Connection::shared(url)->transaction([&] {
+            store->append({{nomvopr[0], "NOMVOPR", db::Variant(99999)}}, {});
+            const std::vector<int> inside = streamed(*store->stream(nomvopr, kinds));
+            EXPECT_EQ(inside.size(), expected.size() + 1);
+            EXPECT_EQ(inside.back(), 99999);
+            throw std::runtime_error("roll back");
+        });
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(streamed(*store->stream(nomvopr, kinds)), expected);
+}
+
+TEST(PgStreamRestart, AStreamAfterTheServerRestartedReadsEveryRowOnANewConnection) {
+    QString why;
+    auto own = PgServer::startPrivate(&why);
+    if (!own) GTEST_SKIP() << why.toStdString();
+    pg::PgStore::registerScheme();
+    const QString url = own->newDatabase();
+    pg::createDatabase(url);
+    psql(url, "INSERT INTO bd_rezult (nomu, nomtestir, nomtesta, nomvopr) SELECT 1, 1, 1, i FROM "
+              "generate_series(1, 1200) i");
+    auto store = db::openServerStore(url, "bd_rezult", true);
+    const std::vector<int> nomvopr{store->columnIndex("NOMVOPR")};
+    EXPECT_EQ(streamed(*store->stream(nomvopr, {db::FieldKind::Integer})).size(), 1200u);
+    own->restart(); // the connection the stream kept is gone
+    const std::vector<int> after = streamed(*store->stream(nomvopr, {db::FieldKind::Integer}));
+    ASSERT_EQ(after.size(), 1200u);
+    EXPECT_EQ(after.back(), 1200);
+    pg::Connection::dropShared();
+}
+
 TEST_F(PgViewTest, AnEditsRowLockLastsAsLongAsTheEditAlsoOnAConnectionKeptFromAnEarlierEdit) {
     db::Table t;
     open(t);
