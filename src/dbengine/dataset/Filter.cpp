@@ -409,6 +409,7 @@ QString sqlNode(const FilterNode& n, const ColumnName& name, QStringList& params
         return QStringLiteral("FALSE");
     const QString l = sqlOperand(n.l, n.numeric, name, params);
     const QString r = sqlOperand(n.r, n.numeric, name, params);
+    if (positive) return QStringLiteral("(%1 %2 %3)").arg(l, QLatin1String(sqlOp(n.cmp)), r);
     return QStringLiteral("COALESCE(%1 %2 %3, FALSE)").arg(l, QLatin1String(sqlOp(n.cmp)), r);
 }
 
