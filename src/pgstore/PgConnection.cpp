@@ -273,6 +273,28 @@ Result Connection::receive(const QString& sql) {
     return Result(r);
 }
 
+Result Connection::script(const QString& sql) {
+    ready();
+    const QByteArray q = sql.toUtf8();
+    if (!PQsendQuery(conn_, q.constData())) fail(nullptr, sql);
+    PGresult* rows = nullptr;
+    PGresult* error = nullptr;
+    while (PGresult* r = PQgetResult(conn_)) {
+        const auto status = PQresultStatus(r);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !error)
+            error = r;
+        else if (status == PGRES_TUPLES_OK && !rows)
+            rows = r;
+        else
+            PQclear(r);
+    }
+    if (error) {
+        if (rows) PQclear(rows);
+        fail(error, sql);
+    }
+    return Result(rows);
+}
+
 void Connection::copyIn(const QString& sql, const std::function<bool(QByteArray&)>& next) {
     exec(sql); // enters the copy state
     QByteArray block;

@@ -88,6 +88,9 @@ public:
     // does; receive takes them, and must come before any other statement on the connection.
     void send(const QString& sql, const std::vector<Param>& params = {});
     Result receive(const QString& sql);
+    // Statements with no parameters, separated by semicolons, in one round trip; the rows of the
+    // one that returns rows. The first that fails stops the rest and throws.
+    Result script(const QString& sql);
     // COPY ... FROM STDIN: next fills a block of lines in COPY's text format and returns false
     // when there is no more. A failure anywhere makes the whole COPY store nothing.
     void copyIn(const QString& sql, const std::function<bool(QByteArray&)>& next);

@@ -18,6 +18,7 @@ namespace {
 struct HeldLock {
     std::unique_ptr<Connection> conn;
     int holders = 0;
+    bool relock = false; // given up by the write that ended its edit; taken again should one go on
 };
 std::map<QString, HeldLock>& heldLocks() {
     static std::map<QString, HeldLock> map;
@@ -149,17 +150,42 @@ QString PgStore::lockKey(db::RowId id) const {
     return conn_->url() + QLatin1Char('\n') + name_ + QLatin1Char('\n') + QString::number(id);
 }
 
-Connection* PgStore::lockConnection(db::RowId id) const {
+bool PgStore::takeRow(Connection& c, db::RowId id) {
+    // One round trip: the lock, the row as stored under it, and the point a failed write returns to.
+    Result r;
+    try {
+        r = c.script(
+            QStringLiteral("BEGIN; SELECT %1 FROM %2 WHERE id = %3 FOR UPDATE NOWAIT; SAVEPOINT write_row")
+                .arg(selectList(), table_)
+                .arg(id));
+    } catch (const db::DatabaseError& e) {
+        if (e.message() != QLatin1String(dbf::kRecordLocked)) throw;
+        c.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    if (r.rows()) {
+        keep(r, 0);
+        fresh_ = id;
+    }
+    return true;
+}
+
+Connection* PgStore::heldConnection(db::RowId id) {
     if (!locks_.count(id)) return nullptr;
     auto it = heldLocks().find(lockKey(id));
-    return it == heldLocks().end() ? nullptr : it->second.conn.get();
+    if (it == heldLocks().end()) return nullptr;
+    if (it->second.relock) {
+        if (!takeRow(*it->second.conn, id)) throw db::DatabaseError(QString::fromLatin1(dbf::kRecordLocked));
+        it->second.relock = false;
+    }
+    return it->second.conn.get();
 }
 
 void PgStore::releaseLock(db::RowId id) {
     auto it = heldLocks().find(lockKey(id));
     if (it == heldLocks().end() || --it->second.holders > 0) return;
     try {
-        it->second.conn->exec(QStringLiteral("ROLLBACK"));
+        if (!it->second.relock) it->second.conn->exec(QStringLiteral("ROLLBACK"));
         Connection::keepSpare(std::move(it->second.conn));
     } catch (const db::DatabaseError&) { // a lost connection took its lock with it
     }
@@ -518,6 +544,7 @@ void PgStore::appendAll(const std::function<bool(std::vector<db::ColumnValue>&)>
 }
 
 void PgStore::write(db::RowId id, const std::vector<db::ColumnValue>& values) {
+    fresh_ = 0;
     std::vector<Param> params;
     const QString sets = assignments(values, params);
     if (sets.isEmpty()) return;
@@ -526,10 +553,9 @@ void PgStore::write(db::RowId id, const std::vector<db::ColumnValue>& values) {
                             .arg(table_, sets)
                             .arg(params.size())
                             .arg(selectList());
-    if (Connection* c = lockConnection(id)) {
+    if (Connection* c = heldConnection(id)) {
         // The edit's own transaction holds the row: the write commits there, and the row is
         // taken again for the edits still open on it.
-        c->exec(QStringLiteral("SAVEPOINT write_row"));
         Result r;
         try {
             r = c->exec(sql, params);
@@ -543,11 +569,15 @@ void PgStore::write(db::RowId id, const std::vector<db::ColumnValue>& values) {
             throw;
         }
         keep(r, 0);
-        try {
-            c->exec(QStringLiteral("BEGIN"));
-            c->exec(QStringLiteral("SELECT id FROM %1 WHERE id = $1 FOR UPDATE NOWAIT").arg(table_),
-                    {QString::number(id)});
-        } catch (const db::DatabaseError&) { // stored; another user may edit it now
+        HeldLock& held = heldLocks()[lockKey(id)];
+        // An edit ends with its write: the lock is taken again only if the edit goes on. While
+        // other edits of this program are open on the row, at once.
+        held.relock = true;
+        if (held.holders > 1) {
+            try {
+                held.relock = !takeRow(*c, id);
+            } catch (const db::DatabaseError&) { // stored; the next step of those edits says why
+            }
         }
         return;
     }
@@ -567,39 +597,43 @@ void PgStore::setDeleted(db::RowId id, bool deleted) {
 }
 
 bool PgStore::lockRow(db::RowId id) {
+    fresh_ = 0;
     if (locks_.count(id)) {
         ++locks_[id];
         ++heldLocks()[lockKey(id)].holders;
         return true;
     }
-    HeldLock& held = heldLocks()[lockKey(id)];
+    const QString key = lockKey(id);
+    HeldLock& held = heldLocks()[key];
+    if (held.conn && held.relock) {
+        // Another edit of this program gave the lock up at its write: taken again for both.
+        if (!takeRow(*held.conn, id)) return false;
+        held.relock = false;
+    }
     if (!held.conn) {
-        auto take = [&](std::unique_ptr<Connection> c) {
-            held.conn = std::move(c);
-            held.conn->exec(QStringLiteral("BEGIN"));
-            held.conn->exec(QStringLiteral("SELECT id FROM %1 WHERE id = $1 FOR UPDATE NOWAIT").arg(table_),
-                            {QString::number(id)});
-        };
-        bool reused = false;
+        std::unique_ptr<Connection> c;
+        bool taken = false;
         try {
+            bool reused = false;
+            c = Connection::spare(conn_->url(), &reused);
             try {
-                take(Connection::spare(conn_->url(), &reused));
-            } catch (const db::DatabaseError& e) {
+                taken = takeRow(*c, id);
+            } catch (const db::DatabaseError&) {
                 // A kept connection the server dropped meanwhile (a restart): once more on a new one.
-                if (!reused || e.message() == QLatin1String(dbf::kRecordLocked)) throw;
-                take(std::make_unique<Connection>(conn_->url()));
+                if (!reused) throw;
+                c = std::make_unique<Connection>(conn_->url());
+                taken = takeRow(*c, id);
             }
-        } catch (const db::DatabaseError& e) {
-            std::unique_ptr<Connection> c = std::move(held.conn);
-            heldLocks().erase(lockKey(id));
-            if (e.message() != QLatin1String(dbf::kRecordLocked)) throw;
-            try {
-                c->exec(QStringLiteral("ROLLBACK"));
-                Connection::keepSpare(std::move(c));
-            } catch (const db::DatabaseError&) { // the connection goes
-            }
+        } catch (...) {
+            heldLocks().erase(key);
+            throw;
+        }
+        if (!taken) {
+            heldLocks().erase(key);
+            Connection::keepSpare(std::move(c));
             return false;
         }
+        held.conn = std::move(c);
     }
     ++held.holders;
     locks_[id] = 1;
@@ -607,6 +641,7 @@ bool PgStore::lockRow(db::RowId id) {
 }
 
 void PgStore::unlockRow(db::RowId id) {
+    fresh_ = 0;
     auto it = locks_.find(id);
     if (it == locks_.end()) return;
     if (--it->second == 0) locks_.erase(it);
@@ -614,7 +649,12 @@ void PgStore::unlockRow(db::RowId id) {
 }
 
 void PgStore::reloadRow(db::RowId id) {
-    Connection* held = lockConnection(id);
+    if (fresh_ == id && rows_.count(id)) {
+        fresh_ = 0; // read when its lock was taken, and no one else can have changed it since
+        return;
+    }
+    fresh_ = 0;
+    Connection* held = heldConnection(id);
     Connection& c = held ? *held : *conn_;
     Result r = c.exec(QStringLiteral("SELECT %1 FROM %2 WHERE id = $1").arg(selectList(), table_),
                       {QString::number(id)});

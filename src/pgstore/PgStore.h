@@ -117,8 +117,14 @@ private:
     // a transaction on a connection of its own, shared by every dataset of the program that
     // edits it, as the processes' record locks of a folder are.
     std::map<db::RowId, int> locks_;
+    // A row just locked and read under the lock: the edit's read that follows needs no other.
+    db::RowId fresh_ = 0;
+    // Takes the row lock in a new transaction on c (with a savepoint a failed write goes back
+    // to); false when another session holds the row.
+    bool takeRow(Connection& c, db::RowId id);
+    // The connection holding an edit's lock, the lock taken again if a write gave it up.
+    Connection* heldConnection(db::RowId id);
     QString lockKey(db::RowId id) const;
-    Connection* lockConnection(db::RowId id) const;
     void releaseLock(db::RowId id);
 };
 

@@ -289,6 +289,41 @@ TEST_F(PgViewTest, AnEditsRowLockLastsAsLongAsTheEditAlsoOnAConnectionKeptFromAn
     t.cancel();
 }
 
+TEST_F(PgViewTest, TwoEditsOfOneRowInOneProgramKeepItLockedUntilBothEndAndAFailedWriteKeepsTheLock) {
+    psql(url, "ALTER TABLE bd_rezult ADD CONSTRAINT few_options CHECK (otvet < 100)");
+    db::Table a, b;
+    open(a);
+    open(b);
+    a.first();
+    b.first();
+    const db::RowId row = a.recordNumber(a.recNo());
+    a.edit();
+    b.edit();
+    a.fieldByName("OTVET")->setValue(2);
+    a.post();
+    EXPECT_FALSE(psqlLocks(url, row)); // b's edit goes on
+    EXPECT_EQ(psqlIds(url, QStringLiteral("SELECT otvet FROM bd_rezult WHERE id = %1").arg(row)),
+              std::vector<db::RowId>{2});
+    // A write the server refuses: the edit keeps its lock and posts after.
+    b.fieldByName("OTVET")->setValue(500);
+    EXPECT_THROW(b.post(), db::DatabaseError);
+    EXPECT_FALSE(psqlLocks(url, row));
+    b.fieldByName("OTVET")->setValue(1);
+    b.post();
+    EXPECT_TRUE(psqlLocks(url, row));
+    // One edit alone: its write frees the row, and an edit of it after that locks it again.
+    a.edit();
+    a.fieldByName("OTVET")->setValue(3);
+    a.post();
+    EXPECT_TRUE(psqlLocks(url, row));
+    b.refresh();
+    b.edit();
+    EXPECT_EQ(b.fieldByName("OTVET")->asInteger(), 3); // read as stored when locked
+    EXPECT_FALSE(psqlLocks(url, row));
+    b.cancel();
+    EXPECT_TRUE(psqlLocks(url, row));
+}
+
 TEST_F(PgViewTest, WritesInALongViewKeepTheCursorOnTheirRowAndOthersRowsComeAtRefresh) {
     db::Table t;
     open(t, "NOMTESTA");
