@@ -6,6 +6,7 @@
 #include "PgServer.h"
 #include "PgStore.h"
 #include "dataset/Aliases.h"
+#include "dataset/Filter.h"
 #include "dataset/Table.h"
 #include "sql/SqlRunner.h"
 
@@ -223,6 +224,24 @@ TEST_F(PgViewTest, StreamsReadAheadOnTheirOwnYetInterleaveAndSeeTheirTransaction
     } catch (const std::runtime_error&) {
     }
     EXPECT_EQ(streamed(*store->stream(nomvopr, kinds)), expected);
+}
+
+TEST_F(PgViewTest, AFilterOfARunReachesTheServerAsConditionsItsIndexAnswers) {
+    auto store = db::openServerStore(url, "bd_rezult", true);
+    db::FilterExpr e = db::FilterExpr::parse("NOMU=1 and NOMTESTIR=2 and NOMTESTA=3");
+    store->bindFilter(e);
+    QStringList texts;
+    const QString where =
+        e.sql([&](int c) { return pg::ident(store->columns()[size_t(c)].name.toLower()); }, texts);
+    std::vector<pg::Param> params(texts.begin(), texts.end());
+    pg::Connection c(url);
+    c.exec("SET enable_seqscan = off"); // the plan an index allows, whatever the table's size
+    const pg::Result plan = c.exec("EXPLAIN SELECT id FROM bd_rezult WHERE " + where, params);
+    QString text;
+    for (int i = 0; i < plan.rows(); ++i)
+        text += plan.text(i, 0) + QLatin1Char('\n');
+    EXPECT_TRUE(text.contains("Index")) << text.toStdString();
+    EXPECT_FALSE(text.contains("Seq Scan")) << text.toStdString();
 }
 
 TEST(PgStreamRestart, AStreamAfterTheServerRestartedReadsEveryRowOnANewConnection) {
