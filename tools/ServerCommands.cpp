@@ -99,10 +99,7 @@ std::vector<const schema::TableDef*> tenTables() {
     return out;
 }
 
-// The tables made on first use: a database may lack any of them.
-std::vector<const schema::TableDef*> optionalTables() {
-    return {&schema::sessionsTable(), &schema::codesTable(), &schema::norms()};
-}
+using pg::optionalTables;
 
 // Copies every row of the given tables, every field by name.
 qint64 copyTables(const QString& src, const QString& dst, const std::vector<const schema::TableDef*>& defs) {
@@ -208,8 +205,9 @@ int migrateToServer(const QString& dir, const QString& url, bool force) {
             pg::dropOptionalTable(url, *def, force);
         rows = copyTables(dir, url, tenTables());
         pg::createKeys(url); // a folder whose numbers clash fails here, and nothing is stored
-        // Made with their keys first: small tables, and a clash names the table it is in.
-        for (const schema::TableDef* def : optional)
+        // Made with their keys first: small tables, and a clash names the table it is in. All of
+        // them, so that none is made later by whichever role needs it first.
+        for (const schema::TableDef* def : optionalTables())
             pg::ensureTable(url, *def);
         rows += copyTables(dir, url, optional);
     });
