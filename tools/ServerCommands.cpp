@@ -4,6 +4,7 @@
 #include "PgConnection.h"
 #include "PgSchema.h"
 #include "PgStore.h"
+#include "PgUpgrade.h"
 #include "SampleData.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
@@ -69,6 +70,14 @@ int alias(const QString& name, const QString& url) {
             QStringLiteral("warning: %1 holds %2 of the program's ten tables; run 'morv-db create %1'\n")
                 .arg(pg::Connection::safeUrl(url))
                 .arg(existing.size())
+                .toUtf8()
+                .constData(),
+            stderr);
+    if (existing.size() == 10 && !pg::tablesWithoutNotice(url).isEmpty())
+        std::fputs(
+            QStringLiteral("warning: %1 was made by an older program: the workstations' lists will not "
+                           "show each other's changes by themselves until 'morv-db upgrade %1'\n")
+                .arg(pg::Connection::safeUrl(url))
                 .toUtf8()
                 .constData(),
             stderr);

@@ -77,6 +77,14 @@ TEST_F(PgUpgradeTest, AnOldDatabaseGainsWhatANewOneHasAndItsListsThenFollowOther
     EXPECT_TRUE(ServerDatabaseReady());
     EXPECT_EQ(messages.entries.size(), 1u);
 
+    // So does binding an alias to it.
+    QTemporaryDir config;
+    const QByteArray aliases = qgetenv("MORV_ALIASES");
+    qputenv("MORV_ALIASES", config.filePath("aliases.ini").toUtf8());
+    EXPECT_EQ(runCommand(MORV_DB_TOOL, {"alias", "office", url}, &out), 0) << out.toStdString();
+    qputenv("MORV_ALIASES", aliases);
+    EXPECT_TRUE(out.contains("'morv-db upgrade " + pg::Connection::safeUrl(url) + "'")) << out.toStdString();
+
     ASSERT_EQ(upgrade(&out), 0) << out.toStdString();
     EXPECT_TRUE(out.contains("change-notice trigger bd_org_notify")) << out.toStdString();
     EXPECT_TRUE(out.contains("table bd_seans with its indexes and keys")) << out.toStdString();
