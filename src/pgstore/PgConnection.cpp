@@ -203,8 +203,12 @@ void Connection::connect() {
         conn_ = connectVerbose(keys, values);
     }
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-        if (cancelled) why = QStringLiteral("no password was given");
-        if (why.isEmpty()) why = QStringLiteral("the connection timed out");
+        if (cancelled)
+            why = QStringLiteral("no password was given");
+        else if (conn_ && PQstatus(conn_) != CONNECTION_BAD) // cut off by connect_timeout
+            why = QStringLiteral("the server did not answer within connect_timeout");
+        else if (why.isEmpty())
+            why = QStringLiteral("the client library could not start the connection");
         PQfinish(conn_);
         conn_ = nullptr;
         throw ConnectError(

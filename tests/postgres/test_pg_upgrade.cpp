@@ -22,6 +22,9 @@
 #include <QTest>
 #include <QUuid>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -317,6 +320,29 @@ TEST(PgPasswordLanguage, AWrongPasswordIsAskedAgainWhateverTheServerSpeaks) {
     pg::setPasswordPrompt({});
     ForgetServerPasswords();
     qunsetenv("PGPASSFILE");
+}
+
+// A server that takes the connection and never answers: connect_timeout still ends the wait, as
+// with libpq's own blocking connect.
+TEST(PgConnectTimeout, AServerThatNeverAnswersIsGivenUpAfterTheTimeoutAsUnreachable) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ASSERT_EQ(::listen(fd, 4), 0); // never accepted: the client's hello goes unanswered
+    const QString url = QStringLiteral("postgresql://x@127.0.0.1:%1/db?connect_timeout=2&sslmode=disable")
+                            .arg(ntohs(a.sin_port));
+    try {
+        pg::Connection c(url);
+        ADD_FAILURE() << "connected to a socket that never answers";
+    } catch (const pg::ConnectError& e) {
+        EXPECT_EQ(e.kind(), pg::ConnectError::Kind::Unreachable) << e.detail().toStdString();
+        EXPECT_TRUE(e.detail().contains("connect_timeout")) << e.detail().toStdString();
+    }
+    ::close(fd);
 }
 
 } // namespace
