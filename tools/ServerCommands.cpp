@@ -4,6 +4,7 @@
 #include "PgConnection.h"
 #include "PgSchema.h"
 #include "PgStore.h"
+#include "PgUpgrade.h"
 #include "SampleData.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
@@ -72,6 +73,14 @@ int alias(const QString& name, const QString& url) {
                 .toUtf8()
                 .constData(),
             stderr);
+    if (existing.size() == 10 && !pg::tablesWithoutNotice(url).isEmpty())
+        std::fputs(
+            QStringLiteral("warning: %1 was made by an older program: the workstations' lists will not "
+                           "show each other's changes by themselves until 'morv-db upgrade %1'\n")
+                .arg(pg::Connection::safeUrl(url))
+                .toUtf8()
+                .constData(),
+            stderr);
     say(db::Aliases::store(name, url));
     say(QStringLiteral("  [%1] path=%2").arg(name, url));
     return 0;
@@ -99,10 +108,7 @@ std::vector<const schema::TableDef*> tenTables() {
     return out;
 }
 
-// The tables made on first use: a database may lack any of them.
-std::vector<const schema::TableDef*> optionalTables() {
-    return {&schema::sessionsTable(), &schema::codesTable(), &schema::norms()};
-}
+using pg::optionalTables;
 
 // Copies every row of the given tables, every field by name.
 qint64 copyTables(const QString& src, const QString& dst, const std::vector<const schema::TableDef*>& defs) {
@@ -208,8 +214,9 @@ int migrateToServer(const QString& dir, const QString& url, bool force) {
             pg::dropOptionalTable(url, *def, force);
         rows = copyTables(dir, url, tenTables());
         pg::createKeys(url); // a folder whose numbers clash fails here, and nothing is stored
-        // Made with their keys first: small tables, and a clash names the table it is in.
-        for (const schema::TableDef* def : optional)
+        // Made with their keys first: small tables, and a clash names the table it is in. All of
+        // them, so that none is made later by whichever role needs it first.
+        for (const schema::TableDef* def : optionalTables())
             pg::ensureTable(url, *def);
         rows += copyTables(dir, url, optional);
     });

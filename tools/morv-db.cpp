@@ -8,6 +8,7 @@
 #include "SampleData.h"
 #include "ServerCommands.h"
 #include "ServerLarge.h"
+#include "UpgradeCommand.h"
 #include "WebCommands.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
@@ -88,6 +89,10 @@ Commands:
                          copy the ten tables of a folder into a PostgreSQL database (in
                          one transaction) or of a PostgreSQL database into a new folder
                          (made beside it and renamed into place when complete)
+  upgrade URL            add what a PostgreSQL database made by an older program lacks
+                         (change-notice triggers, the optional tables with their keys,
+                         the ten tables' grants on them), in one transaction; run it as
+                         the owner of the tables
 
 A PostgreSQL database may stand for DIR in create, sample and alias: a URL such as
 postgresql://user@host:5432/dbname?sslmode=require. create makes the ten tables with
@@ -597,6 +602,7 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("password")) return passwordCommand(args);
         if (command == QLatin1String("serve")) return serveCommand(args);
         if (command == QLatin1String("session")) return sessionCommand(args);
+        if (command == QLatin1String("upgrade")) return upgradeCommand(args);
         throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
         complain(QString::fromUtf8(e.what()));

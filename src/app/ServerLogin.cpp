@@ -2,6 +2,7 @@
 
 #include "PgConnection.h"
 #include "PgSchema.h"
+#include "PgUpgrade.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "dataset/RecordStore.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
@@ -102,6 +104,29 @@ QString connectProblem(const QString& shown, const pg::ConnectError& e) {
     }
     return QStringLiteral("Пароль не введён: база данных на сервере %1 не открыта.").arg(shown);
 }
+
+// A database made before the change notices works, but its lists show other workstations'
+// changes only when read again: said once a run, with what the administrator runs to mend it.
+void tellOfMissingNotices(const QString& url) {
+    static QSet<QString> told;
+    if (told.contains(url)) return;
+    QStringList lacking;
+    try {
+        lacking = pg::tablesWithoutNotice(url);
+    } catch (const db::EngineError&) {
+        return; // the tables' own use says what is wrong
+    }
+    if (lacking.isEmpty()) return;
+    told.insert(url);
+    const QString shown = pg::Connection::safeUrl(url);
+    ui::ShowMessage(
+        QStringLiteral("База данных %1 создана прежней версией программы: изменения, сделанные на "
+                       "других рабочих местах, появятся в списках не сами, а только когда список "
+                       "будет прочитан заново. Работать можно как обычно.\n\nЧтобы списки "
+                       "обновлялись сами, администратору базы данных нужно один раз выполнить команду\n"
+                       "morv-db upgrade %1")
+            .arg(shown));
+}
 } // namespace
 
 void InstallServerPasswordPrompt() {
@@ -164,7 +189,10 @@ bool ServerDatabaseReady() {
     }
     if (!db::isServerLocation(url)) return true;
     const ServerCheck c = CheckServer(url);
-    if (c.result == ServerCheck::Ready) return true;
+    if (c.result == ServerCheck::Ready) {
+        tellOfMissingNotices(url);
+        return true;
+    }
     ui::ShowError(c.message);
     return false;
 }

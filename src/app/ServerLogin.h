@@ -35,7 +35,8 @@ struct ServerCheck {
 ServerCheck CheckServer(const QString& url);
 
 // When the alias names a server: connects (asking for the password) and checks the tables; on
-// failure says why and returns false. True for a folder: the normal start checks it.
+// failure says why and returns false. True for a folder: the normal start checks it. A database
+// without the change-notice triggers is said once a run, naming the command that adds them.
 bool ServerDatabaseReady();
 
 // The address without a password (in its user part or as a parameter); *password gets it.

@@ -5,10 +5,16 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <libpq-fe.h>
 #include <map>
+#include <poll.h>
 
 namespace pg {
 
@@ -108,12 +114,52 @@ Connection::~Connection() {
 }
 
 namespace {
-// The server refused a password it was given (rather than, say, the database named).
-bool passwordRefused(pg_conn* conn) {
-    if (!PQconnectionUsedPassword(conn)) return false;
-    const QString why = QString::fromUtf8(PQerrorMessage(conn));
-    return why.contains(QLatin1String("password"), Qt::CaseInsensitive) ||
-           why.contains(QStringLiteral("парол"), Qt::CaseInsensitive);
+// The code the server gave its refusal with, out of libpq's verbose message ("FATAL:  28P01: ..."),
+// and the message without it: the words around it follow the server's and the client's language,
+// the code does not.
+QString splitCode(const QString& verbose, QString* code) {
+    static const QRegularExpression stated(QStringLiteral(":  ([0-9A-Z]{5}): "));
+    static const QRegularExpression location(QStringLiteral("\\n[^\\n:]+:  \\w+, [\\w.]+:\\d+(?=\\n|$)"));
+    QString plain = verbose;
+    code->clear();
+    for (auto it = stated.globalMatch(verbose); it.hasNext();)
+        *code = it.next().captured(1); // the last host's, when there were several
+    plain.replace(stated, QStringLiteral(":  "));
+    plain.remove(location);
+    return plain.trimmed();
+}
+
+// The server asked for a password and refused the one given: a wrong password, or a role unknown
+// to a password method (the server does not tell the two apart); 28000 where the method (PAM,
+// LDAP, RADIUS) checks the password elsewhere.
+bool passwordRefused(pg_conn* conn, const QString& code) {
+    return PQconnectionUsedPassword(conn) && !PQconnectionNeedsPassword(conn) &&
+           (code == QLatin1String("28P01") || code == QLatin1String("28000"));
+}
+
+// PQconnectdbParams, but with verbose errors from the start, so that a refusal carries its
+// code. connect_timeout holds for the whole attempt, as libpq would keep it for one host.
+pg_conn* connectVerbose(const char* const* keys, const char* const* values) {
+    pg_conn* conn = PQconnectStartParams(keys, values, 1);
+    if (!conn || PQstatus(conn) == CONNECTION_BAD) return conn;
+    PQsetErrorVerbosity(conn, PQERRORS_VERBOSE);
+    int timeoutMs = -1;
+    if (PQconninfoOption* opts = PQconninfo(conn)) {
+        for (PQconninfoOption* o = opts; o->keyword; ++o)
+            if (o->val && std::strcmp(o->keyword, "connect_timeout") == 0 && std::atoi(o->val) > 0)
+                timeoutMs = std::max(2, std::atoi(o->val)) * 1000;
+        PQconninfoFree(opts);
+    }
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    while (state != PGRES_POLLING_OK && state != PGRES_POLLING_FAILED) {
+        pollfd p{PQsocket(conn), short(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (p.fd < 0) break;
+        const int ready = ::poll(&p, 1, timeoutMs);
+        if (ready == 0) break; // timed out: the status stays bad
+        if (ready < 0 && errno != EINTR) break;
+        state = PQconnectPoll(conn);
+    }
+    return conn;
 }
 
 ConnectError::Kind failureKind(const QByteArray& info) {
@@ -133,12 +179,17 @@ ConnectError::Kind failureKind(const QByteArray& info) {
 void Connection::connect() {
     finish(conn_);
     const QByteArray info = url_.toUtf8();
-    conn_ = PQconnectdb(info.constData());
+    const char* keys[] = {"dbname", "password", nullptr};
+    const char* values[] = {info.constData(), nullptr, nullptr};
+    conn_ = connectVerbose(keys, values);
     // Asked while the server wants a password nobody gave, and again while it refuses the one given.
     QByteArray pw;
+    QString code, why;
     bool cancelled = false;
-    while (PQstatus(conn_) == CONNECTION_BAD && prompt()) {
-        const bool refused = !pw.isEmpty() && passwordRefused(conn_);
+    while (conn_ && PQstatus(conn_) != CONNECTION_OK) {
+        why = splitCode(QString::fromUtf8(PQerrorMessage(conn_)), &code);
+        if (!prompt()) break;
+        const bool refused = !pw.isEmpty() && passwordRefused(conn_, code);
         if (!refused && !PQconnectionNeedsPassword(conn_)) break;
         const QString password = prompt()(
             safeUrl(url_), refused ? QStringLiteral("The server did not accept the password") : QString());
@@ -148,19 +199,23 @@ void Connection::connect() {
         }
         PQfinish(conn_);
         pw = password.toUtf8();
-        const char* keys[] = {"dbname", "password", nullptr};
-        const char* values[] = {info.constData(), pw.constData(), nullptr};
-        conn_ = PQconnectdbParams(keys, values, 1);
+        values[1] = pw.constData();
+        conn_ = connectVerbose(keys, values);
     }
-    if (PQstatus(conn_) != CONNECTION_OK) {
-        const QString why =
-            cancelled ? QStringLiteral("no password was given") : serverText(PQerrorMessage(conn_));
+    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+        if (cancelled)
+            why = QStringLiteral("no password was given");
+        else if (conn_ && PQstatus(conn_) != CONNECTION_BAD) // cut off by connect_timeout
+            why = QStringLiteral("the server did not answer within connect_timeout");
+        else if (why.isEmpty())
+            why = QStringLiteral("the client library could not start the connection");
         PQfinish(conn_);
         conn_ = nullptr;
         throw ConnectError(
             cancelled ? ConnectError::Kind::Cancelled : failureKind(info), why,
             QStringLiteral("Cannot connect to the database server %1: %2").arg(safeUrl(url_), why));
     }
+    PQsetErrorVerbosity(conn_, PQERRORS_DEFAULT);
     {
         QMutexLocker hold(&backendsMutex);
         backends().insert(PQbackendPID(conn_));

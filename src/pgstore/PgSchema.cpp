@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "PgConnection.h"
 #include "PgNotify.h"
+#include "PgUpgrade.h"
 #include "data/Schema.h"
 
 #include <QFileInfo>
@@ -10,10 +11,15 @@
 
 namespace pg {
 
-namespace {
 QString tableName(const schema::TableDef& t) {
     return QFileInfo(QLatin1String(t.file)).completeBaseName().toLower();
 }
+
+std::vector<const schema::TableDef*> optionalTables() {
+    return {&schema::sessionsTable(), &schema::codesTable(), &schema::norms()};
+}
+
+namespace {
 
 QString columnType(const dbf::FieldDef& f) {
     switch (f.type) {
@@ -71,28 +77,37 @@ QStringList searchKeys(const QString& table) {
     return {};
 }
 
-QStringList keyStatements(const schema::TableDef& t) {
-    QStringList out;
+QList<SchemaObject> keyObjects(const schema::TableDef& t) {
+    QList<SchemaObject> out;
     const QString name = tableName(t);
     int k = 0;
-    for (const QString& key : searchKeys(name))
-        out << QStringLiteral("CREATE INDEX IF NOT EXISTS %1_search%2 ON %1 (%3)")
-                   .arg(name)
-                   .arg(++k)
-                   .arg(key);
+    for (const QString& key : searchKeys(name)) {
+        const QString index = QStringLiteral("%1_search%2").arg(name).arg(++k);
+        out.append({SchemaObject::Index, name, index,
+                    QStringLiteral("CREATE INDEX %1 ON %2 (%3)").arg(index, name, key)});
+    }
     for (const auto& tag : t.tags) {
         const QStringList fields = keyFields(QString::fromStdString(tag.expr), t);
         if (fields.isEmpty()) continue;
-        out << QStringLiteral("CREATE INDEX %1_%2 ON %1 (%3)")
-                   .arg(name, QString::fromStdString(tag.name).toLower(),
-                        fields.join(QLatin1String(", ")).toLower());
+        const QString index = name + QLatin1Char('_') + QString::fromStdString(tag.name).toLower();
+        out.append({SchemaObject::Index, name, index,
+                    QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
+                        .arg(index, name, fields.join(QLatin1String(", ")).toLower())});
     }
     int n = 0;
-    for (const QString& key : uniqueKeys(name))
-        out << QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %1_unique%2 UNIQUE (%3)")
-                   .arg(name)
-                   .arg(++n)
-                   .arg(key);
+    for (const QString& key : uniqueKeys(name)) {
+        const QString constraint = QStringLiteral("%1_unique%2").arg(name).arg(++n);
+        out.append(
+            {SchemaObject::Unique, name, constraint,
+             QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %2 UNIQUE (%3)").arg(name, constraint, key)});
+    }
+    return out;
+}
+
+QStringList keyStatements(const schema::TableDef& t) {
+    QStringList out;
+    for (const SchemaObject& o : keyObjects(t))
+        out << o.sql;
     return out;
 }
 
@@ -110,10 +125,7 @@ QStringList keyStatements() {
     return out;
 }
 bool holds(Connection& c, const QString& table) {
-    return c.exec(QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema = "
-                                 "current_schema() AND table_name = $1"),
-                  {table})
-               .rows() > 0;
+    return pg::holds(c, SchemaObject{SchemaObject::Table, table, table, {}});
 }
 } // namespace
 
@@ -121,21 +133,76 @@ namespace {
 // Every committed change of a table tells the other workstations its name, so that their lists
 // show it by themselves. Not the answers: a click must not queue behind other commits' notices,
 // and no list shows other workstations' answers.
+bool notifies(const QString& table) {
+    if (table == QLatin1String("bd_rezult")) return false;
+    for (const auto& t : schema::tables())
+        if (tableName(t) == table) return true;
+    return false;
+}
+
 QStringList notifyStatements() {
-    QStringList out{
-        QStringLiteral("CREATE OR REPLACE FUNCTION morv_notify() RETURNS trigger LANGUAGE plpgsql "
-                       "AS $$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END$$")
-            .arg(QLatin1String(kChangesChannel))};
-    for (const auto& t : schema::tables()) {
-        const QString name = tableName(t);
-        if (name == QLatin1String("bd_rezult")) continue;
-        out << QStringLiteral("CREATE TRIGGER %1_notify AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON %1 "
-                              "FOR EACH STATEMENT EXECUTE FUNCTION morv_notify()")
-                   .arg(name);
-    }
+    QStringList out{notifyFunction().sql};
+    for (const auto& t : schema::tables())
+        for (const SchemaObject& o : schemaObjects(t))
+            if (o.kind == SchemaObject::Trigger) out << o.sql;
     return out;
 }
 } // namespace
+
+SchemaObject notifyFunction() {
+    return {SchemaObject::Function,
+            {},
+            QStringLiteral("morv_notify"),
+            QStringLiteral("CREATE OR REPLACE FUNCTION morv_notify() RETURNS trigger LANGUAGE plpgsql "
+                           "AS $$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END$$")
+                .arg(QLatin1String(kChangesChannel))};
+}
+
+QList<SchemaObject> schemaObjects(const schema::TableDef& def) {
+    const QString name = tableName(def);
+    QList<SchemaObject> out{{SchemaObject::Table, name, name, tableStatement(def, false)}};
+    out += keyObjects(def);
+    if (notifies(name))
+        out.append(
+            {SchemaObject::Trigger, name, name + QStringLiteral("_notify"),
+             QStringLiteral("CREATE TRIGGER %1_notify AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON %1 "
+                            "FOR EACH STATEMENT EXECUTE FUNCTION morv_notify()")
+                 .arg(name)});
+    return out;
+}
+
+bool holds(Connection& c, const SchemaObject& o) {
+    // pg_catalog rather than information_schema: a table this role may not read is there all the same.
+    static const QString here =
+        QStringLiteral("(SELECT oid FROM pg_namespace WHERE nspname = current_schema())");
+    QString sql;
+    switch (o.kind) {
+    case SchemaObject::Table:
+    case SchemaObject::Index:
+        sql = QStringLiteral(
+                  "SELECT 1 FROM pg_class WHERE relname = $1 AND relnamespace = %1 AND relkind IN %2")
+                  .arg(here, o.kind == SchemaObject::Table ? QStringLiteral("('r', 'p')")
+                                                           : QStringLiteral("('i', 'I')"));
+        break;
+    case SchemaObject::Unique:
+        sql = QStringLiteral("SELECT 1 FROM pg_constraint WHERE conrelid = to_regclass($1) AND conname = $2");
+        break;
+    case SchemaObject::Function:
+        sql = QStringLiteral("SELECT 1 FROM pg_proc WHERE proname = $1 AND pronamespace = %1").arg(here);
+        break;
+    case SchemaObject::Trigger:
+        sql = QStringLiteral(
+            "SELECT 1 FROM pg_trigger WHERE tgrelid = to_regclass($1) AND tgname = $2 AND NOT tgisinternal");
+        break;
+    }
+    const bool ofTable = o.kind == SchemaObject::Unique || o.kind == SchemaObject::Trigger;
+    return c.exec(sql, ofTable ? std::vector<Param>{ident(o.table), o.name} : std::vector<Param>{o.name})
+               .rows() > 0;
+}
+
+void lockSchema(Connection& c) {
+    c.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('morv: make a table'))"));
+}
 
 QStringList createStatements() {
     return tableStatements() + keyStatements() + notifyStatements();
@@ -164,6 +231,11 @@ void createDatabase(const QString& url, bool force, bool keys) {
         }
         for (const QString& s : keys ? createStatements() : tableStatements())
             c.exec(s);
+        if (!keys) return; // a copy makes them after its rows
+        for (const schema::TableDef* def : optionalTables()) {
+            if (force) c.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(tableName(*def)));
+            pg::ensureTable(url, *def);
+        }
     });
 }
 
@@ -194,11 +266,13 @@ void ensureTable(const QString& url, const schema::TableDef& def) {
     if (present()) return;
     // Workstations making it at once take turns; the later ones find it made, keys and all.
     c.transaction([&] {
-        c.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('morv: make a table'))"));
+        lockSchema(c);
         if (present()) return;
         c.exec(tableStatement(def, true));
         for (const QString& s : keyStatements(def))
             c.exec(s);
+        // Made by whoever needs it first: without the ten's grants the other roles could not reach it.
+        grantAsTheTen(c, name);
     });
 }
 

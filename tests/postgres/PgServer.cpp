@@ -48,11 +48,16 @@ PgServer* PgServer::get(QString* why) {
     return started;
 }
 
-PgServer* PgServer::start(QString& why, int port) {
+PgServer* PgServer::start(QString& why, int port, const QString& language) {
     const QString dir = QDir::temp().filePath(QStringLiteral("morv-pg-") +
                                               QUuid::createUuid().toString(QUuid::Id128).left(12));
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
+    if (!language.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("MORV_PG_MESSAGES"), language);
+        p.setProcessEnvironment(env);
+    }
     QStringList args{script(), QStringLiteral("start"), dir};
     if (port) args << QString::number(port);
     p.start(QStringLiteral("bash"), args);
@@ -85,11 +90,11 @@ int freePort() {
 }
 } // namespace
 
-std::unique_ptr<PgServer, PgServer::Stop> PgServer::startWithTcp(QString* why) {
+std::unique_ptr<PgServer, PgServer::Stop> PgServer::startWithTcp(QString* why, const QString& language) {
     QString reason;
     // Another program may take the port between the look and the start: then another one.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::unique_ptr<PgServer, Stop> s(start(reason, freePort()));
+        std::unique_ptr<PgServer, Stop> s(start(reason, freePort(), language));
         if (s) return s;
     }
     if (why) *why = reason;

@@ -18,8 +18,9 @@ public:
     };
     static std::unique_ptr<PgServer, Stop> startPrivate(QString* why = nullptr);
     // One that also listens on 127.0.0.1 at a free port, where a login needs its password
-    // (scram-sha-256); the socket stays open to the superuser without one.
-    static std::unique_ptr<PgServer, Stop> startWithTcp(QString* why = nullptr);
+    // (scram-sha-256); the socket stays open to the superuser without one. With a language
+    // ("de"), the server speaks it where it has the translations.
+    static std::unique_ptr<PgServer, Stop> startWithTcp(QString* why = nullptr, const QString& language = {});
     int port() const { return port_; }
     // A new empty database; its URL.
     QString newDatabase();
@@ -34,7 +35,7 @@ public:
 
 private:
     static void startOwn();
-    static PgServer* start(QString& why, int port = 0);
+    static PgServer* start(QString& why, int port = 0, const QString& language = {});
     QString dir_;
     int port_ = 0; // 0: the socket only
     QString portParam() const;

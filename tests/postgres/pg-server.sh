@@ -3,6 +3,7 @@
 # the given folder. As root, the server runs as nobody (PostgreSQL refuses to run as root).
 #   pg-server.sh start DIR [PORT]   -> prints the socket folder on success; with PORT it listens
 #                                      on 127.0.0.1:PORT too, where logins need a password (scram)
+#                                      MORV_PG_MESSAGES=de: the server's messages in that language
 #   pg-server.sh stop DIR
 #   pg-server.sh crash DIR    -> kills the server at once and starts it again
 #   pg-server.sh shared DIR   -> start afresh for a whole test run; never fails, so that the
@@ -38,6 +39,11 @@ start)
   # Only the socket unless a test asks for a port: none for other developers' tests to clash with.
   listen="listen_addresses=''"
   [ -n "$port" ] && listen="listen_addresses=127.0.0.1 -c port=$port -c password_encryption=scram-sha-256"
+  # gettext heeds LANGUAGE under any locale but C, and C.UTF-8 is there without generated locales.
+  if [ -n "${MORV_PG_MESSAGES:-}" ]; then
+    export LANGUAGE=$MORV_PG_MESSAGES
+    listen="$listen -c lc_messages=C.UTF-8"
+  fi
   as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
     -o "-c $listen -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
     start >/dev/null || { cat "$dir/server.log" >&2; exit 1; }

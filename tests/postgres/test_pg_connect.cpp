@@ -126,15 +126,15 @@ TEST_F(PgConnectTest, TheServerChoiceSaysWhatIsWrongMakesTheTablesWithTheDiction
     EXPECT_NE(lastMessage().find("Создать их со стандартными справочниками?"), std::string::npos);
     EXPECT_EQ(psql(url, "SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'"),
               QStringList{"0"});
-    // Says yes: the ten tables, the dictionaries as `morv-db sample` writes them into a folder (read
-    // there by dbfread), and the alias.
+    // Says yes: the ten tables and the three optional ones, the dictionaries as `morv-db sample` writes them
+    // into a folder (read there by dbfread), and the alias.
     messages->answer = true;
     messages->clear();
     ASSERT_TRUE(chooseServer(url)) << lastMessage();
     EXPECT_EQ(messages->entries.size(), 1u); // the question only
     EXPECT_EQ(stored(), url);
     EXPECT_EQ(psql(url, "SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'"),
-              QStringList{"10"});
+              QStringList{"13"});
     QTemporaryDir folder;
     ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", folder.filePath("db")}, &why), 0) << why.toStdString();
     const QStringList dictionary = peerDump(folder.filePath("db"), "bd_sprav");
