@@ -1,5 +1,7 @@
 #include "AnalyseCommand.h"
 
+#include "ReadDatabase.h"
+#include "dataset/RecordStore.h"
 #include "psychometrics/ItemAnalysis.h"
 
 #include <QFileInfo>
@@ -10,7 +12,8 @@ const char kAnalyseUsage[] =
                          per criterion (complete runs used, runs left out for a
                          missing item, Cronbach's alpha, standardized alpha, whether
                          alpha is KR-20) and a line per item of its key (mean, SD,
-                         corrected item-total correlation, alpha if dropped, flag)
+                         corrected item-total correlation, alpha if dropped, flag);
+                         DIR may be a postgresql:// URL
 )";
 
 namespace {
@@ -52,11 +55,11 @@ int analyseCommand(const QStringList& args) {
         }
     }
     if (dir.isEmpty() || !test) return usage(QStringLiteral("analyse needs DIR and --test N"));
-    if (!QFileInfo(dir).isDir()) {
+    if (!db::isServerLocation(dir) && !QFileInfo(dir).isDir()) {
         std::fputs(("morv-db: " + dir + ": no such directory\n").toUtf8().constData(), stderr);
         return 1;
     }
-    const psychometrics::TestAnalysis t = psychometrics::analyseTest(dir, *test);
+    const psychometrics::TestAnalysis t = psychometrics::analyseTest(readableDatabase(dir), *test);
     line({"kind", "krit", "question", "weight", "n", "left_out", "alpha", "std_alpha", "kr20", "mean", "sd",
           "r_drop", "alpha_if_dropped", "flag"});
     for (const psychometrics::CriterionAnalysis& c : t.criteria) {

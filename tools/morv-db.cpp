@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "LargeData.h"
 #include "PasswordCommand.h"
+#include "ReadDatabase.h"
 #include "SampleData.h"
 #include "ServerCommands.h"
 #include "ServerLarge.h"
@@ -70,6 +71,7 @@ Commands:
                          a code institution-testee (CODE) in their place, and the
                          year of birth unless --birth-year is given.
                          The file is replaced only when it was written completely.
+                         DIR may be a postgresql:// URL.
   erase DIR --org N --testee N
                          remove every row of testee N of institution N for good (the
                          testee, the answers, the scores, browser codes): the tables
@@ -557,7 +559,7 @@ int exportDb(const QStringList& args) {
                                                                         : exporting::Content::AnswerPositions;
     request.anonymous = cl.flags.contains(QStringLiteral("--anonymous"));
     request.birthYear = cl.flags.contains(QStringLiteral("--birth-year"));
-    const QString dir = existingDirectory(cl.positional[0]), output = cl.values[QStringLiteral("--output")];
+    const QString dir = readableDatabase(cl.positional[0]), output = cl.values[QStringLiteral("--output")];
 
     QElapsedTimer clock;
     clock.start();

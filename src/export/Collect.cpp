@@ -1,6 +1,7 @@
 #include "Collect.h"
 #include "Output.h"
 
+#include "dataset/Aliases.h"
 #include "dataset/ColumnScan.h"
 #include "dataset/Table.h"
 #include "dataset/Variant.h"
@@ -12,7 +13,6 @@
 #include "results/Run.h"
 #include "results/Scoring.h"
 
-#include <QDir>
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -22,19 +22,24 @@ namespace exporting {
 
 namespace {
 
-// One table of the directory read straight from its file (see db::ColumnScan).
-class Reader : public db::ColumnScan {
+using Record = db::ColumnScan::Record;
+
+// One table of the database, a folder or a server, read whole (see db::ColumnScan).
+class Reader {
 public:
-    using db::ColumnScan::ColumnScan;
-    int column(const char* name) const {
-        const int c = db::ColumnScan::column(name);
+    Reader(const QString& database, const char* file) : scan_(db::ColumnScan::open(database, file)) {}
+    int column(const char* name) {
+        const int c = scan_->column(name);
         if (c < 0)
-            throw ExportError(QStringLiteral("В таблице %1 нет поля %2.")
-                                  .arg(QDir::toNativeSeparators(path()), QLatin1String(name)));
+            throw ExportError(
+                QStringLiteral("В таблице %1 нет поля %2.").arg(scan_->where(), QLatin1String(name)));
         return c;
     }
-    // A number, or kMissing when blank.
-    double number(uint32_t r, int c) const { return db::ColumnScan::number(r, c).value_or(kMissing); }
+    uint32_t count() const { return scan_->count(); }
+    template <class Step> void scan(Step&& step) { scan_->scan(std::forward<Step>(step)); }
+
+private:
+    std::unique_ptr<db::ColumnScan> scan_;
 };
 
 uint64_t keyOf(int64_t org, int64_t testee) {
@@ -43,8 +48,8 @@ uint64_t keyOf(int64_t org, int64_t testee) {
 
 using results::TestInfo;
 
-TestInfo findTest(const QString& dir, int test) {
-    if (auto found = results::findTest(dir, test)) return *found;
+TestInfo findTest(const QString& database, int test) {
+    if (auto found = results::findTest(database, test)) return *found;
     throw ExportError(results::noSuchTest(test));
 }
 
@@ -83,26 +88,29 @@ private:
 };
 
 // The columns every row begins with: who was tested where, and when.
-void addPeople(const QString& dir, Sheet& sheet, const std::vector<Run>& runs) {
+void addPeople(const QString& database, Sheet& sheet, const std::vector<Run>& runs) {
     std::unordered_map<int64_t, QString> orgNames;
     {
-        Reader o(dir, "bd_org.dbf");
+        Reader o(database, "bd_org.dbf");
         const int nom = o.column("NOM_ORG"), name = o.column("NAMEU");
-        for (uint32_t r = 0; r < o.count(); ++r)
-            if (auto n = o.whole(r, nom); o.live(r) && n) orgNames.try_emplace(*n, o.text(r, name));
+        o.scan([&](const Record& r) {
+            if (auto n = r.whole(nom); r.live() && n) orgNames.try_emplace(*n, r.text(name));
+            return true;
+        });
     }
     std::vector<std::pair<double, QString>> education;
     {
-        Reader s(dir, "bd_sprav.dbf");
+        Reader s(database, "bd_sprav.dbf");
         const int kind = s.column("SPRAV"), code = s.column("KOD"), text = s.column("TEXT");
-        for (uint32_t r = 0; r < s.count(); ++r) {
-            if (!s.live(r) || s.whole(r, kind) != 2) continue;
-            auto c = s.whole(r, code);
+        s.scan([&](const Record& r) {
+            if (!r.live() || r.whole(kind) != 2) return true;
+            auto c = r.whole(code);
             // The first entry of a code is the one the program's lookup shows.
             if (c && std::none_of(education.begin(), education.end(),
                                   [&](const auto& e) { return e.first == *c; }))
-                education.emplace_back(double(*c), s.text(r, text));
-        }
+                education.emplace_back(double(*c), r.text(text));
+            return true;
+        });
         std::sort(education.begin(), education.end());
     }
 
@@ -144,12 +152,12 @@ void addPeople(const QString& dir, Sheet& sheet, const std::vector<Run>& runs) {
         if (auto it = orgNames.find(runs[i].org); it != orgNames.end()) orgName.texts[i] = it->second;
         if (runs[i].day) date.numbers[i] = double(runs[i].day);
     }
-    Reader a(dir, "bd_anket.dbf");
+    Reader a(database, "bd_anket.dbf");
     const int nt = a.column("NOMTESTIR"), nu = a.column("NOMU"), cf = a.column("FAMTESTIR"),
               cn = a.column("NAMETESTIR"), co = a.column("OTCHTESTIR"), cp = a.column("POLTESTIR"),
               cg = a.column("GRTESTIR"), cb = a.column("OBRTESTIR");
     std::vector<bool> filled(runs.size());
-    a.scan([&](const db::ColumnScan::Record& rec) {
+    a.scan([&](const Record& rec) {
         if (!rec.live()) return true;
         auto u = rec.whole(nu), t = rec.whole(nt);
         if (!u || !t) return true;
@@ -157,10 +165,10 @@ void addPeople(const QString& dir, Sheet& sheet, const std::vector<Run>& runs) {
         if (it == rowOf.end() || filled[it->second]) return true;
         const size_t i = it->second;
         filled[i] = true;
-        fam.texts[i] = a.text(rec, cf);
-        nam.texts[i] = a.text(rec, cn);
-        otch.texts[i] = a.text(rec, co);
-        pol.texts[i] = a.text(rec, cp);
+        fam.texts[i] = rec.text(cf);
+        nam.texts[i] = rec.text(cn);
+        otch.texts[i] = rec.text(co);
+        pol.texts[i] = rec.text(cp);
         born.numbers[i] = rec.number(cg).value_or(kMissing);
         obr.numbers[i] = rec.number(cb).value_or(kMissing);
         if (!std::isnan(obr.numbers[i]))
@@ -197,11 +205,11 @@ std::vector<Run> sorted(std::vector<Run> runs) {
     throw ExportError(what.at(0).toUpper() + what.mid(1));
 }
 
-bool anyAnswered(const QString& dir, const Request& request) {
-    Reader t(dir, "bd_rezult.dbf");
+bool anyAnswered(const QString& database, const Request& request) {
+    Reader t(database, "bd_rezult.dbf");
     const int nu = t.column("NOMU"), na = t.column("NOMTESTA");
     bool found = false;
-    t.scan([&](const db::ColumnScan::Record& rec) {
+    t.scan([&](const Record& rec) {
         found =
             rec.live() && rec.whole(na) == request.test && (!request.org || rec.whole(nu) == *request.org);
         return !found;
@@ -223,28 +231,33 @@ int decimalsOf(const std::vector<double>& values) {
     return decimals;
 }
 
-void checkOrg(const QString& dir, const Request& request) {
+void checkOrg(const QString& database, const Request& request) {
     if (!request.org) return;
-    Reader o(dir, "bd_org.dbf");
+    Reader o(database, "bd_org.dbf");
     const int nom = o.column("NOM_ORG");
-    for (uint32_t r = 0; r < o.count(); ++r)
-        if (o.live(r) && o.whole(r, nom) == *request.org) return;
+    bool found = false;
+    o.scan([&](const Record& r) {
+        found = r.live() && r.whole(nom) == *request.org;
+        return !found;
+    });
+    if (found) return;
     throw ExportError(QStringLiteral("Учреждения № %1 нет в базе данных.").arg(*request.org));
 }
 
 // The date of a run as the archive of results gives it: the newest date of its score rows, or
 // of its answer rows when none is dated. A scan of the other table runs only when needed.
-void dateRuns(const QString& dir, const Request& request, Runs& runs, const char* first, const char* second) {
+void dateRuns(const QString& database, const Request& request, Runs& runs, const char* first,
+              const char* second) {
     for (const char* file : {first, second}) {
         bool undated = false;
         for (const Run& run : runs.list())
             undated = undated || run.day == 0;
         if (!undated) return;
         std::unordered_map<uint64_t, qint64> newest;
-        Reader t(dir, file);
+        Reader t(database, file);
         const int nu = t.column("NOMU"), nt = t.column("NOMTESTIR"), na = t.column("NOMTESTA"),
                   dt = t.column("DATA");
-        t.scan([&](const db::ColumnScan::Record& rec) {
+        t.scan([&](const Record& rec) {
             if (!rec.live() || rec.whole(na) != request.test) return true;
             auto u = rec.whole(nu), n = rec.whole(nt);
             if (!u || !n || (request.org && *u != *request.org)) return true;
@@ -263,25 +276,26 @@ void dateRuns(const QString& dir, const Request& request, Runs& runs, const char
 }
 
 // The runs found, dated and in row order; none is the refusal.
-std::vector<Run> datedInOrder(const QString& dir, const Request& request, const TestInfo& test, Runs& runs) {
+std::vector<Run> datedInOrder(const QString& database, const Request& request, const TestInfo& test,
+                              Runs& runs) {
     if (runs.list().empty()) nobody(request, test);
-    dateRuns(dir, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
+    dateRuns(database, request, runs, "bd_rez.dbf", "bd_rezult.dbf");
     return sorted(runs.list());
 }
 
 // A sheet of one row per run with the columns of who was tested, before either kind's own.
-Sheet peopleSheet(const QString& dir, const TestInfo& test, const std::vector<Run>& order) {
+Sheet peopleSheet(const QString& database, const TestInfo& test, const std::vector<Run>& order) {
     Sheet sheet;
     sheet.title = test.name;
     sheet.rows = order.size();
-    addPeople(dir, sheet, order);
+    addPeople(database, sheet, order);
     return sheet;
 }
 
-// A table of the directory opened as the windows' tables are, for the shared rules that work on one.
-std::unique_ptr<db::Table> openTable(const QString& dir, const char* file) {
+// A table of the database opened as the windows' tables are, for the shared rules that work on one.
+std::unique_ptr<db::Table> openTable(const QString& database, const char* file) {
     auto t = std::make_unique<db::Table>();
-    t->setTableName(QDir(dir).filePath(QLatin1String(file)));
+    db::placeTable(*t, database, QLatin1String(file));
     t->setReadOnly(true);
     t->open();
     return t;
@@ -291,7 +305,7 @@ std::unique_ptr<db::Table> openTable(const QString& dir, const char* file) {
 // few distinct scores per criterion, so each is looked up once.
 class Levels {
 public:
-    Levels(const QString& dir, int test) : analiz_(openTable(dir, "bd_analiz.dbf")), test_(test) {}
+    Levels(const QString& database, int test) : analiz_(openTable(database, "bd_analiz.dbf")), test_(test) {}
     QString name(int krit, int score) {
         auto [it, made] = names_.try_emplace({krit, score});
         if (made)
@@ -315,7 +329,7 @@ struct Option {
 // through the shared narrowing to a set.
 class Options {
 public:
-    explicit Options(const QString& dir) : otvet_(openTable(dir, "bd_otvet.dbf")) {}
+    explicit Options(const QString& database) : otvet_(openTable(database, "bd_otvet.dbf")) {}
     const std::vector<Option>& of(const std::optional<int64_t>& set) {
         static const std::vector<Option> none;
         if (!set) return none;
@@ -378,16 +392,16 @@ void addStandardScores(Sheet& sheet, const std::vector<psychometrics::NormGroup>
         sheet.columns.push_back(std::move(c));
 }
 
-Sheet collectScores(const QString& dir, const Request& request, const TestInfo& test,
+Sheet collectScores(const QString& database, const Request& request, const TestInfo& test,
                     const Progress& progress) {
     const int K = std::max(0, test.criteria);
     Runs runs{size_t(K)};
     {
-        Reader rez(dir, "bd_rez.dbf");
+        Reader rez(database, "bd_rez.dbf");
         const int nu = rez.column("NOMU"), nt = rez.column("NOMTESTIR"), na = rez.column("NOMTESTA"),
                   kr = rez.column("KRIT"), ball = rez.column("BALL");
-        const uint32_t n = rez.count();
-        rez.scan([&](const db::ColumnScan::Record& rec) {
+        const uint32_t n = progress ? rez.count() : 0; // a server counts by reading the table
+        rez.scan([&](const Record& rec) {
             if (progress && (rec.index() & 0xFFFF) == 0) progress(rec.index(), n);
             if (!rec.live() || rec.whole(na) != request.test) return true;
             auto u = rec.whole(nu), t = rec.whole(nt);
@@ -404,11 +418,11 @@ Sheet collectScores(const QString& dir, const Request& request, const TestInfo& 
             return true;
         });
     }
-    if (runs.list().empty() && anyAnswered(dir, request)) unscored(request, test);
-    const std::vector<Run> order = datedInOrder(dir, request, test, runs);
-    Sheet sheet = peopleSheet(dir, test, order);
-    Levels levels(dir, request.test);
-    const std::vector<psychometrics::NormGroup> norms = psychometrics::readNorms(dir, request.test);
+    if (runs.list().empty() && anyAnswered(database, request)) unscored(request, test);
+    const std::vector<Run> order = datedInOrder(database, request, test, runs);
+    Sheet sheet = peopleSheet(database, test, order);
+    Levels levels(database, request.test);
+    const std::vector<psychometrics::NormGroup> norms = psychometrics::readNorms(database, request.test);
     for (int k = 1; k <= K; ++k) {
         Column score;
         score.name = QStringLiteral("KRIT%1").arg(k);
@@ -441,37 +455,38 @@ struct Question {
     std::optional<int64_t> set;
 };
 
-Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo& test,
+Sheet collectAnswers(const QString& database, const Request& request, const TestInfo& test,
                      const Progress& progress) {
     std::vector<Question> questions;
     std::unordered_map<int64_t, size_t> columnOf;
     {
-        Reader v(dir, "bd_vopros.DBF");
+        Reader v(database, "bd_vopros.DBF");
         const int nt = v.column("NTEST"), nv = v.column("NVOPR"), tx = v.column("TEXTV"),
                   no = v.column("NOTV");
-        for (uint32_t r = 0; r < v.count(); ++r) {
-            if (!v.live(r) || v.whole(r, nt) != request.test) continue;
-            auto q = v.whole(r, nv);
+        v.scan([&](const Record& r) {
+            if (!r.live() || r.whole(nt) != request.test) return true;
+            auto q = r.whole(nv);
             // A question number stored twice is one column: a search finds its first row.
-            if (!q || columnOf.count(*q)) continue;
+            if (!q || columnOf.count(*q)) return true;
             columnOf.emplace(*q, questions.size());
-            questions.push_back({*q, v.text(r, tx), v.whole(r, no)});
-        }
+            questions.push_back({*q, r.text(tx), r.whole(no)});
+            return true;
+        });
     }
-    Options options(dir);
+    Options options(database);
 
     const bool points = request.content == Content::AnswerPoints;
     // Positions keep "shown, not answered" apart from "never shown" (a blank).
     constexpr double kNotAnswered = 0;
     Runs runs{questions.size()};
     {
-        Reader rz(dir, "bd_rezult.dbf");
+        Reader rz(database, "bd_rezult.dbf");
         const int nu = rz.column("NOMU"), nt = rz.column("NOMTESTIR"), na = rz.column("NOMTESTA"),
                   nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
-        const uint32_t n = rz.count();
+        const uint32_t n = progress ? rz.count() : 0;
         std::vector<bool> seen;
         // One pass a block at a time: the answer table may be far larger than memory allows.
-        rz.scan([&](const db::ColumnScan::Record& rec) {
+        rz.scan([&](const Record& rec) {
             if (progress && (rec.index() & 0xFFFF) == 0) progress(rec.index(), n);
             if (!rec.live() || rec.whole(na) != request.test) return true;
             auto u = rec.whole(nu), t = rec.whole(nt);
@@ -495,8 +510,8 @@ Sheet collectAnswers(const QString& dir, const Request& request, const TestInfo&
             return true;
         });
     }
-    const std::vector<Run> order = datedInOrder(dir, request, test, runs);
-    Sheet sheet = peopleSheet(dir, test, order);
+    const std::vector<Run> order = datedInOrder(database, request, test, runs);
+    Sheet sheet = peopleSheet(database, test, order);
     int64_t widest = 1;
     for (const Question& q : questions)
         widest = std::max(widest, std::abs(q.number));
@@ -547,27 +562,29 @@ void pseudonymize(Sheet& sheet, bool keepBirthYear) {
         sheet.columns.erase(find(name));
 }
 
-Sheet collectOf(const QString& dir, const Request& request, const Progress& progress) {
-    const TestInfo test = findTest(dir, request.test);
-    checkOrg(dir, request);
-    return request.content == Content::Scores ? collectScores(dir, request, test, progress)
-                                              : collectAnswers(dir, request, test, progress);
+Sheet collectOf(const QString& database, const Request& request, const Progress& progress) {
+    const TestInfo test = findTest(database, request.test);
+    checkOrg(database, request);
+    return request.content == Content::Scores ? collectScores(database, request, test, progress)
+                                              : collectAnswers(database, request, test, progress);
 }
 
 } // namespace
 
-Sheet collect(const QString& dir, const Request& request, const Progress& progress) {
-    Sheet sheet = collectOf(dir, request, progress);
+Sheet collect(const QString& database, const Request& request, const Progress& progress) {
+    Sheet sheet = collectOf(database, request, progress);
     if (request.anonymous) pseudonymize(sheet, request.birthYear);
     return sheet;
 }
 
-std::vector<TestEntry> tests(const QString& dir) {
+std::vector<TestEntry> tests(const QString& database) {
     std::vector<TestEntry> list;
-    Reader t(dir, "bd_test.DBF");
+    Reader t(database, "bd_test.DBF");
     const int nt = t.column("NTEST"), name = t.column("NAME");
-    for (uint32_t r = 0; r < t.count(); ++r)
-        if (auto n = t.whole(r, nt); t.live(r) && n) list.push_back({int(*n), t.text(r, name)});
+    t.scan([&](const Record& r) {
+        if (auto n = r.whole(nt); r.live() && n) list.push_back({int(*n), r.text(name)});
+        return true;
+    });
     return list;
 }
 

@@ -24,14 +24,15 @@ struct Request {
     bool birthYear = false;
 };
 
-// Throws ExportError for a test or institution that is not there, or a test nobody took there.
-Sheet collect(const QString& dir, const Request& request, const Progress& progress = {});
+// The runs of a test in the database, a folder or a server. Throws ExportError for a test or
+// institution that is not there, or a test nobody took there.
+Sheet collect(const QString& database, const Request& request, const Progress& progress = {});
 
 struct TestEntry {
     int number = 0;
     QString name;
 };
 // The tests of the database in stored order, for choosing one.
-std::vector<TestEntry> tests(const QString& dir);
+std::vector<TestEntry> tests(const QString& database);
 
 } // namespace exporting

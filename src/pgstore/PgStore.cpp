@@ -1,6 +1,7 @@
 #include "PgStore.h"
 
 #include "Errors.h"
+#include "PgColumnScan.h"
 #include "PgNotify.h"
 #include "PgSchema.h"
 #include "data/Schema.h"
@@ -211,6 +212,7 @@ void PgStore::registerScheme() {
         db::registerStoreLister(scheme, list);
     }
     schema::registerServerTableMaker(&ensureTable);
+    registerColumnScan();
 }
 
 int PgStore::columnIndex(const QString& name) const {

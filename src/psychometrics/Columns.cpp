@@ -1,14 +1,12 @@
 #include "psychometrics/Columns.h"
 
-#include <QDir>
-
 namespace psychometrics {
 
-int Columns::column(const char* name) const {
-    const int c = db::ColumnScan::column(name);
+int Columns::column(const char* name) {
+    const int c = scan_->column(name);
     if (c < 0)
-        throw AnalysisError(QStringLiteral("В таблице %1 нет поля %2.")
-                                .arg(QDir::toNativeSeparators(path()), QLatin1String(name)));
+        throw AnalysisError(
+            QStringLiteral("В таблице %1 нет поля %2.").arg(scan_->where(), QLatin1String(name)));
     return c;
 }
 

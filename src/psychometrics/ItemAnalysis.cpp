@@ -21,6 +21,7 @@ bool CriterionAnalysis::flagged(size_t i) const {
 namespace {
 
 constexpr int32_t kNone = std::numeric_limits<int32_t>::min();
+using Record = db::ColumnScan::Record;
 
 struct Question {
     int number = 0;
@@ -28,34 +29,36 @@ struct Question {
 };
 
 // The test's questions, the first row of each number, and where each stands among them.
-std::vector<Question> questionsOf(const QString& dir, int test, std::unordered_map<int64_t, size_t>& place) {
-    Columns v(dir, "bd_vopros.DBF");
+std::vector<Question> questionsOf(const QString& database, int test,
+                                  std::unordered_map<int64_t, size_t>& place) {
+    Columns v(database, "bd_vopros.DBF");
     const int nt = v.column("NTEST"), nv = v.column("NVOPR"), no = v.column("NOTV");
     std::vector<Question> list;
-    for (uint32_t r = 0; r < v.count(); ++r) {
-        if (!v.live(r) || v.whole(r, nt) != test) continue;
-        const auto q = v.whole(r, nv);
-        if (!q || place.count(*q)) continue;
+    v.scan([&](const Record& r) {
+        if (!r.live() || r.whole(nt) != test) return true;
+        const auto q = r.whole(nv);
+        if (!q || place.count(*q)) return true;
         place.emplace(*q, list.size());
-        list.push_back({int(*q), v.whole(r, no)});
-    }
+        list.push_back({int(*q), r.whole(no)});
+        return true;
+    });
     return list;
 }
 
 // The points of each option of the answer sets named, in stored order; a blank is no points.
-std::unordered_map<int64_t, std::vector<int32_t>> optionPoints(const QString& dir,
+std::unordered_map<int64_t, std::vector<int32_t>> optionPoints(const QString& database,
                                                                const std::vector<Question>& questions) {
     std::unordered_map<int64_t, std::vector<int32_t>> sets;
     for (const Question& q : questions)
         if (q.set) sets.try_emplace(*q.set);
-    Columns o(dir, "bd_otvet.dbf");
+    Columns o(database, "bd_otvet.dbf");
     const int nm = o.column("NOMOTV"), bo = o.column("BOTVET");
-    for (uint32_t r = 0; r < o.count(); ++r) {
-        if (!o.live(r)) continue;
-        const auto set = o.whole(r, nm);
+    o.scan([&](const Record& r) {
+        const auto set = r.live() ? r.whole(nm) : std::nullopt;
         auto it = set ? sets.find(*set) : sets.end();
-        if (it != sets.end()) it->second.push_back(int32_t(o.whole(r, bo).value_or(0)));
-    }
+        if (it != sets.end()) it->second.push_back(int32_t(r.whole(bo).value_or(0)));
+        return true;
+    });
     return sets;
 }
 
@@ -65,20 +68,21 @@ struct Key {
     std::vector<int> stray;
 };
 
-Key keyOf(const QString& dir, int test, int criteria, const std::unordered_map<int64_t, size_t>& place) {
+Key keyOf(const QString& database, int test, int criteria, const std::unordered_map<int64_t, size_t>& place) {
     Key key{std::vector<std::map<int, int>>(size_t(criteria)), std::vector<int>(size_t(criteria), 0)};
-    Columns s(dir, "bd_summa.dbf");
+    Columns s(database, "bd_summa.dbf");
     const int na = s.column("NOMTESTA"), kr = s.column("KRIT"), sv = s.column("SUMVOPR");
-    for (uint32_t r = 0; r < s.count(); ++r) {
-        if (!s.live(r) || s.whole(r, na) != test) continue;
-        const auto k = s.whole(r, kr);
-        if (!k || *k < 1 || *k > criteria) continue; // outside 1..KOLKRIT: not scored
-        const auto q = s.whole(r, sv);
+    s.scan([&](const Record& r) {
+        if (!r.live() || r.whole(na) != test) return true;
+        const auto k = r.whole(kr);
+        if (!k || *k < 1 || *k > criteria) return true; // outside 1..KOLKRIT: not scored
+        const auto q = r.whole(sv);
         if (!q || !place.count(*q))
             ++key.stray[size_t(*k - 1)];
         else
             ++key.weights[size_t(*k - 1)][int(*q)];
-    }
+        return true;
+    });
     return key;
 }
 
@@ -91,7 +95,7 @@ struct Answers {
     std::vector<int32_t> cells;
 };
 
-Answers answersOf(const QString& dir, int test, const std::vector<Question>& questions,
+Answers answersOf(const QString& database, int test, const std::vector<Question>& questions,
                   const std::unordered_map<int64_t, size_t>& place,
                   const std::unordered_map<int64_t, std::vector<int32_t>>& points,
                   const std::function<bool(qint64, qint64)>& progress) {
@@ -107,13 +111,13 @@ Answers answersOf(const QString& dir, int test, const std::vector<Question>& que
     std::unordered_map<uint64_t, uint32_t> runOf;
     std::string lastU, lastT;
     uint32_t lastRun = 0;
-    Columns rz(dir, "bd_rezult.dbf");
+    Columns rz(database, "bd_rezult.dbf");
     const int nu = rz.column("NOMU"), nt = rz.column("NOMTESTIR"), na = rz.column("NOMTESTA"),
               nv = rz.column("NOMVOPR"), ot = rz.column("OTVET");
-    const uint32_t n = rz.count();
+    const uint32_t n = progress ? rz.count() : 0; // a server counts by reading the table
     bool stopped = false;
     // One pass in stored order, decoding only these five fields of each record.
-    rz.scan([&](const db::ColumnScan::Record& rec) {
+    rz.scan([&](const Record& rec) {
         const uint32_t r = rec.index();
         if (progress && (r & 0xFFFF) == 0 && !progress(r, n)) {
             stopped = true;
@@ -196,8 +200,9 @@ CriterionAnalysis analyseCriterion(int krit, const std::map<int, int>& weights, 
 
 } // namespace
 
-TestAnalysis analyseTest(const QString& dir, int test, const std::function<bool(qint64, qint64)>& progress) {
-    const auto row = results::findTest(dir, test);
+TestAnalysis analyseTest(const QString& database, int test,
+                         const std::function<bool(qint64, qint64)>& progress) {
+    const auto row = results::findTest(database, test);
     if (!row) throw AnalysisError(results::noSuchTest(test));
     TestAnalysis t;
     t.test = test;
@@ -206,10 +211,10 @@ TestAnalysis analyseTest(const QString& dir, int test, const std::function<bool(
         throw AnalysisError(
             QStringLiteral("У теста № %1 не указано ни одного критерия: анализировать нечего.").arg(test));
     std::unordered_map<int64_t, size_t> place;
-    const std::vector<Question> questions = questionsOf(dir, test, place);
-    const auto points = optionPoints(dir, questions);
-    const Key key = keyOf(dir, test, row->criteria, place);
-    const Answers answers = answersOf(dir, test, questions, place, points, progress);
+    const std::vector<Question> questions = questionsOf(database, test, place);
+    const auto points = optionPoints(database, questions);
+    const Key key = keyOf(database, test, row->criteria, place);
+    const Answers answers = answersOf(database, test, questions, place, points, progress);
     t.runs = answers.runs;
     for (int k = 1; k <= row->criteria; ++k)
         t.criteria.push_back(analyseCriterion(k, key.weights[size_t(k - 1)], key.stray[size_t(k - 1)],

@@ -36,12 +36,12 @@ struct TestAnalysis {
     std::vector<CriterionAnalysis> criteria;
 };
 
-// Reads test's questions, options, key and answer rows from the database folder dir and
+// Reads test's questions, options, key and answer rows from the database (a folder or a server) and
 // analyses each criterion 1..KOLKRIT. A run is one testee's answer rows of the test; of several
 // rows of one question the first in stored order counts, as the scoring finds it.
 // progress(done, total) runs now and then while the answer rows are read; returning false stops
 // with AnalysisError. Throws AnalysisError for a test that is not there or has no criteria.
-TestAnalysis analyseTest(const QString& dir, int test,
+TestAnalysis analyseTest(const QString& database, int test,
                          const std::function<bool(qint64, qint64)>& progress = {});
 
 } // namespace psychometrics

@@ -1,9 +1,8 @@
 #include "psychometrics/Norms.h"
 
+#include "data/Schema.h"
 #include "psychometrics/Columns.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -128,30 +127,30 @@ NormResult standardScores(const std::vector<NormGroup>& groups, int krit, double
     return {r, {}};
 }
 
-std::vector<NormGroup> readNorms(const QString& dir, int test) {
+std::vector<NormGroup> readNorms(const QString& database, int test) {
     std::vector<NormGroup> groups;
-    if (!QFileInfo::exists(QDir(dir).filePath(QStringLiteral("bd_norm.dbf")))) return groups;
-    Columns t(dir, "bd_norm.dbf");
+    if (!schema::hasTable(database, schema::norms())) return groups;
+    Columns t(database, "bd_norm.dbf");
     const int na = t.column("NOMTESTA"), kr = t.column("KRIT"), pol = t.column("POL"),
               from = t.column("VOZROT"), to = t.column("VOZRDO"), mean = t.column("SRED"),
               sd = t.column("SIGMA"), ball = t.column("BALL"), proc = t.column("PROC"), n = t.column("KOLVO");
-    auto number = [&](uint32_t r, int c) -> std::optional<double> {
-        const QString v = t.text(r, c).trimmed();
+    using Record = db::ColumnScan::Record;
+    auto number = [&](const Record& r, int c) -> std::optional<double> {
+        const QString v = r.text(c).trimmed();
         bool ok = false;
         const double d = v.toDouble(&ok);
         return ok ? std::optional<double>(d) : std::nullopt;
     };
-    auto whole = [&](uint32_t r, int c) -> std::optional<int> {
-        const auto v = t.whole(r, c);
+    auto whole = [&](const Record& r, int c) -> std::optional<int> {
+        const auto v = r.whole(c);
         return v ? std::optional<int>(int(*v)) : std::nullopt;
     };
     std::map<std::tuple<int, QString, int, int>, size_t> at;
-    for (uint32_t r = 0; r < t.count(); ++r) {
-        if (!t.live(r) || t.whole(r, na) != test) continue;
+    t.scan([&](const Record& r) {
+        if (!r.live() || r.whole(na) != test) return true;
         const auto k = whole(r, kr);
-        if (!k) continue;
-        NormGroup g{test, *k, t.text(r, pol).trimmed().toUpper(), whole(r, from), whole(r, to), {}, {},
-                    {},   {}};
+        if (!k) return true;
+        NormGroup g{test, *k, r.text(pol).trimmed().toUpper(), whole(r, from), whole(r, to), {}, {}, {}, {}};
         const auto key =
             std::make_tuple(g.krit, g.sex, g.ageFrom.value_or(INT_MIN), g.ageTo.value_or(INT_MAX));
         auto [it, fresh] = at.try_emplace(key, groups.size());
@@ -164,7 +163,8 @@ std::vector<NormGroup> readNorms(const QString& dir, int test) {
         }
         if (const auto b = number(r, ball), p = number(r, proc); b && p)
             into.percentiles.emplace_back(*b, *p);
-    }
+        return true;
+    });
     for (NormGroup& g : groups)
         std::stable_sort(g.percentiles.begin(), g.percentiles.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -57,7 +57,7 @@ std::optional<double> zOfPercentile(double percentile);
 // nothing below the lowest row.
 std::optional<double> tablePercentile(const std::vector<std::pair<double, double>>& rows, double raw);
 
-// The norms of a test stored in the database folder dir; none without the table of norms.
-std::vector<NormGroup> readNorms(const QString& dir, int test);
+// The norms of a test stored in the database (a folder or a server); none without the table of norms.
+std::vector<NormGroup> readNorms(const QString& database, int test);
 
 } // namespace psychometrics

@@ -23,40 +23,43 @@ struct Person {
 
 } // namespace
 
-SampleNorm sampleNorm(const QString& dir, int test, int krit, const QString& sex, std::optional<int> from,
-                      std::optional<int> to) {
+SampleNorm sampleNorm(const QString& database, int test, int krit, const QString& sex,
+                      std::optional<int> from, std::optional<int> to) {
+    using Record = db::ColumnScan::Record;
     std::unordered_map<uint64_t, Person> people;
     {
-        Columns a(dir, "bd_anket.dbf");
+        Columns a(database, "bd_anket.dbf");
         const int nu = a.column("NOMU"), nt = a.column("NOMTESTIR"), pol = a.column("POLTESTIR"),
                   gr = a.column("GRTESTIR");
-        for (uint32_t r = 0; r < a.count(); ++r) {
-            const auto u = a.whole(r, nu), t = a.whole(r, nt);
-            if (!a.live(r) || !u || !t) continue;
-            const auto born = a.whole(r, gr);
-            people.try_emplace(keyOf(*u, *t), Person{a.text(r, pol).trimmed().toUpper(),
+        a.scan([&](const Record& r) {
+            const auto u = r.whole(nu), t = r.whole(nt);
+            if (!r.live() || !u || !t) return true;
+            const auto born = r.whole(gr);
+            people.try_emplace(keyOf(*u, *t), Person{r.text(pol).trimmed().toUpper(),
                                                      born ? std::optional<int>(int(*born)) : std::nullopt});
-        }
+            return true;
+        });
     }
     std::vector<double> scores;
     std::unordered_set<uint64_t> seen;
-    Columns rez(dir, "bd_rez.dbf");
+    Columns rez(database, "bd_rez.dbf");
     const int nu = rez.column("NOMU"), nt = rez.column("NOMTESTIR"), na = rez.column("NOMTESTA"),
               kr = rez.column("KRIT"), ball = rez.column("BALL"), data = rez.column("DATA");
     const QString wanted = sex.trimmed().toUpper();
-    for (uint32_t r = 0; r < rez.count(); ++r) {
-        if (!rez.live(r) || rez.whole(r, na) != test || rez.whole(r, kr) != krit) continue;
-        const auto u = rez.whole(r, nu), t = rez.whole(r, nt), b = rez.whole(r, ball);
-        if (!u || !t || !b || !seen.insert(keyOf(*u, *t)).second) continue;
+    rez.scan([&](const Record& r) {
+        if (!r.live() || r.whole(na) != test || r.whole(kr) != krit) return true;
+        const auto u = r.whole(nu), t = r.whole(nt), b = r.whole(ball);
+        if (!u || !t || !b || !seen.insert(keyOf(*u, *t)).second) return true;
         const auto who = people.find(keyOf(*u, *t));
-        if (who == people.end()) continue;
-        if (!wanted.isEmpty() && who->second.sex != wanted) continue;
+        if (who == people.end()) return true;
+        if (!wanted.isEmpty() && who->second.sex != wanted) return true;
         if (from || to) {
-            const std::optional<int> age = ageAt(who->second.born, rez.date(r, data));
-            if (!age || (from && *age < *from) || (to && *age > *to)) continue;
+            const std::optional<int> age = ageAt(who->second.born, r.date(data));
+            if (!age || (from && *age < *from) || (to && *age > *to)) return true;
         }
         scores.push_back(double(*b));
-    }
+        return true;
+    });
     SampleNorm s;
     s.n = scores.size();
     if (s.n == 0) return s;

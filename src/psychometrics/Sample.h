@@ -14,8 +14,8 @@ struct SampleNorm {
 // is of sex ("М", "Ж", or empty for both) and whose age at the date of the score row lies in
 // from..to (an open end when absent). A testee without a year of birth counts only where the
 // band is open at both ends.
-SampleNorm sampleNorm(const QString& dir, int test, int krit, const QString& sex, std::optional<int> from,
-                      std::optional<int> to);
+SampleNorm sampleNorm(const QString& database, int test, int krit, const QString& sex,
+                      std::optional<int> from, std::optional<int> to);
 
 // Groups smaller than this need the user's word before they are stored.
 inline constexpr size_t kSmallSample = 30;

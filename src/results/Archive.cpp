@@ -118,17 +118,18 @@ std::optional<Testee> Archive::testee(int org, int number) {
     return testeeAt(t_->anket, t_->sprav, 0);
 }
 
-std::optional<TestInfo> findTest(const QString& dir, int number) {
-    const db::ColumnScan t(dir, "bd_test.DBF");
-    const int nt = t.column("NTEST"), name = t.column("NAME"), kol = t.column("KOLKRIT");
+std::optional<TestInfo> findTest(const QString& database, int number) {
+    const std::unique_ptr<db::ColumnScan> t = db::ColumnScan::open(database, "bd_test.DBF");
+    const int nt = t->column("NTEST"), name = t->column("NAME"), kol = t->column("KOLKRIT");
     if (nt < 0) return std::nullopt;
-    for (uint32_t r = 0; r < t.count(); ++r)
-        if (t.live(r) && t.whole(r, nt) == number) {
-            const int criteria =
-                kol < 0 ? 0 : int(std::clamp<int64_t>(t.whole(r, kol).value_or(0), 0, 10000));
-            return TestInfo{number, name < 0 ? QString() : t.text(r, name).trimmed(), criteria};
-        }
-    return std::nullopt;
+    std::optional<TestInfo> found;
+    t->scan([&](const db::ColumnScan::Record& r) {
+        if (!r.live() || r.whole(nt) != number) return true;
+        const int criteria = kol < 0 ? 0 : int(std::clamp<int64_t>(r.whole(kol).value_or(0), 0, 10000));
+        found = TestInfo{number, name < 0 ? QString() : r.text(name).trimmed(), criteria};
+        return false;
+    });
+    return found;
 }
 
 QString noSuchTest(int number) {

@@ -37,10 +37,10 @@ struct TestInfo {
     int criteria = 0; // KOLKRIT; 0 when not stored
 };
 
-// The first live row of the test in the bd_test file of the folder dir, read straight from the
-// file (for the analyses and the export, which read the other tables so too); nothing when the
+// The first live row of the test in bd_test of the database (a folder or a server), read in one
+// pass (for the analyses and the export, which read the other tables so too); nothing when the
 // test is not there.
-std::optional<TestInfo> findTest(const QString& dir, int number);
+std::optional<TestInfo> findTest(const QString& database, int number);
 // What the user is told of a test that is not there.
 QString noSuchTest(int number);
 

@@ -45,22 +45,20 @@ TEST(ColumnScan, ScanReadsTheNumbersAnotherReaderReads) {
     const QStringList peer = peerDump(dir.path(), QStringLiteral("t"));
     ASSERT_EQ(peer.size(), int(kRows - kRows / 7 - (kRows % 7 > 3)));
 
-    const db::ColumnScan t(dir.path(), "T.DBF"); // found whatever the letter case
-    const int a = t.column("A"), b = t.column("b");
+    const auto t = db::ColumnScan::open(dir.path(), "T.DBF"); // found whatever the letter case
+    const int a = t->column("A"), b = t->column("b");
     ASSERT_GE(a, 0);
     ASSERT_GE(b, 0);
-    EXPECT_EQ(t.column("NONE"), -1);
+    EXPECT_EQ(t->column("NONE"), -1);
     int live = 0;
     uint32_t expected = 0;
-    t.scan([&](const db::ColumnScan::Record& r) {
+    t->scan([&](const db::ColumnScan::Record& r) {
         EXPECT_EQ(r.index(), expected++);
         EXPECT_EQ(r.live(), r.index() % 7 != 3);
         if (!r.live()) return true;
         const QJsonObject row = QJsonDocument::fromJson(peer.at(live++).toUtf8()).object();
         EXPECT_EQ(r.whole(a), peerWhole(row["A"])) << r.index() << " " << kA[r.index() % 10];
         EXPECT_EQ(r.whole(b), peerWhole(row["B"])) << r.index() << " " << kB[r.index() % 5];
-        // Reading by record number gives the same.
-        EXPECT_EQ(t.whole(r.index(), a), r.whole(a));
         EXPECT_EQ(r.number(a).has_value(), !row["A"].isNull());
         return !::testing::Test::HasFailure();
     });
@@ -71,9 +69,9 @@ TEST(ColumnScan, ScanReadsTheNumbersAnotherReaderReads) {
 TEST(ColumnScan, AScanStopsWhenToldAndWhereTheFileWasCut) {
     QTemporaryDir dir;
     const QString path = makeTable(dir);
-    const db::ColumnScan t(dir.path(), "t.dbf");
+    const auto t = db::ColumnScan::open(dir.path(), "t.dbf");
     uint32_t seen = 0;
-    t.scan([&](const db::ColumnScan::Record&) { return ++seen < 100; });
+    t->scan([&](const db::ColumnScan::Record&) { return ++seen < 100; });
     EXPECT_EQ(seen, 100u);
 
     // Another program cuts the table mid-record while the first block is being read: the pass
@@ -81,7 +79,7 @@ TEST(ColumnScan, AScanStopsWhenToldAndWhereTheFileWasCut) {
     const qint64 header = 32 + 3 * 32 + 1, length = 1 + 12 + 6 + 8;
     seen = 0;
     uint32_t last = 0;
-    t.scan([&](const db::ColumnScan::Record& r) {
+    t->scan([&](const db::ColumnScan::Record& r) {
         if (seen++ == 10) {
             EXPECT_TRUE(QFile::resize(path, header + 50000 * length + 5));
         }

@@ -2,6 +2,7 @@
 
 #include "../Errors.h"
 #include "RecordStore.h"
+#include "Table.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,6 +36,7 @@ void Aliases::unbind(const QString& alias) {
 }
 
 QString Aliases::resolve(const QString& alias) {
+    if (isServerLocation(alias)) return alias; // a database given by its address rather than a name
     QString dir = bound().value(alias.toLower());
     QString where = QStringLiteral("bound in the program");
     if (dir.isEmpty()) {
@@ -65,6 +67,15 @@ QString Aliases::store(const QString& alias, const QString& directory) {
     ini.sync();
     if (ini.status() != QSettings::NoError) throw DatabaseError(QStringLiteral("Cannot write %1").arg(file));
     return file;
+}
+
+void placeTable(Table& t, const QString& database, const QString& file) {
+    if (isServerLocation(database)) {
+        t.setDatabaseName(database);
+        t.setTableName(file);
+    } else {
+        t.setTableName(QDir(database).filePath(file));
+    }
 }
 
 } // namespace db

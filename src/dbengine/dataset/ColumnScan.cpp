@@ -1,5 +1,6 @@
 #include "ColumnScan.h"
 
+#include "RecordStore.h"
 #include "Table.h"
 #include "Variant.h"
 #include "dbf/DbfFile.h"
@@ -7,6 +8,8 @@
 #include "dbf/Os.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,54 +23,53 @@ std::optional<int64_t> wholeNumberSlow(std::string_view field) {
     return roundHalfEven(d);
 }
 
-ColumnScan::ColumnScan(const QString& dir, const char* file) {
-    Table locate; // finds the file whatever the letter case on disk, or says why not
-    locate.setTableName(QDir(dir).filePath(QLatin1String(file)));
-    file_ = dbf::DbfFile::open(locate.filePath().toStdString(), true);
-    for (const dbf::FieldDef& f : file_->fields()) {
-        offsets_.push_back(f.offset);
-        lengths_.push_back(f.length);
+namespace {
+
+QHash<QString, ColumnScanOpener>& openers() {
+    static QHash<QString, ColumnScanOpener> map;
+    return map;
+}
+
+// A folder's table read from its file with plain reads into one buffer of our own, reused: the
+// file object's cache would keep every record read, as much memory as the table.
+class FileScan : public ColumnScan {
+public:
+    FileScan(const QString& dir, const char* file) {
+        Table locate; // finds the file whatever the letter case on disk, or says why not
+        locate.setTableName(QDir(dir).filePath(QLatin1String(file)));
+        file_ = dbf::DbfFile::open(locate.filePath().toStdString(), true);
+        for (const dbf::FieldDef& f : file_->fields()) {
+            offsets_.push_back(f.offset + 1); // after the deletion flag
+            lengths_.push_back(f.length);
+        }
     }
+    QString where() const override { return QDir::toNativeSeparators(QString::fromStdString(file_->path())); }
+    int column(const char* name) override { return file_->fieldIndex(name); }
+    uint32_t count() const override { return file_->recordCount(); }
+
+protected:
+    void blocks(const std::function<bool(const Block&)>& fn) override;
+
+private:
+    std::shared_ptr<dbf::DbfFile> file_;
+    std::vector<uint32_t> offsets_, lengths_;
+};
+
+} // namespace
+
+std::unique_ptr<ColumnScan> ColumnScan::open(const QString& database, const char* file) {
+    if (!isServerLocation(database)) return std::make_unique<FileScan>(database, file);
+    const qsizetype at = database.indexOf(QLatin1String("://"));
+    auto it = openers().constFind(database.left(at).toLower());
+    if (it == openers().constEnd()) {
+        openServerStore(database, QString(), true); // says that no library for the server was built in
+        throw DatabaseError(QStringLiteral("This program cannot read the tables of %1").arg(database));
+    }
+    return (*it)(database, QFileInfo(QLatin1String(file)).completeBaseName().toLower());
 }
 
-ColumnScan::~ColumnScan() = default;
-
-QString ColumnScan::path() const {
-    return QString::fromStdString(file_->path());
-}
-
-int ColumnScan::column(const char* name) const {
-    return file_->fieldIndex(name);
-}
-
-uint32_t ColumnScan::count() const {
-    return file_->recordCount();
-}
-
-bool ColumnScan::live(uint32_t r) const {
-    return !file_->isDeleted(r);
-}
-
-std::optional<int64_t> ColumnScan::whole(uint32_t r, int c) const {
-    return wholeNumber(file_->raw(r, c));
-}
-
-std::optional<double> ColumnScan::number(uint32_t r, int c) const {
-    double v;
-    if (!file_->readNumber(r, c, v)) return std::nullopt;
-    return v;
-}
-
-QString ColumnScan::text(uint32_t r, int c) const {
-    return file_->readString(r, c);
-}
-
-QString ColumnScan::text(const Record& rec, int c) const {
-    return dbf::decodeText(rec.raw(c), file_->codePage());
-}
-
-QDate ColumnScan::date(uint32_t r, int c) const {
-    return file_->readDate(r, c);
+void registerColumnScan(const QString& scheme, ColumnScanOpener opener) {
+    openers().insert(scheme.toLower(), std::move(opener));
 }
 
 std::optional<double> ColumnScan::Record::number(int c) const {
@@ -80,8 +82,12 @@ QDate ColumnScan::Record::date(int c) const {
     return dbf::parseDate(raw(c));
 }
 
-uint16_t ColumnScan::recordLength() const {
-    return file_->recordLength();
+QString ColumnScan::Record::text(int c) const {
+    if (!utf8_) return dbf::decodeText(raw(c), codePage_);
+    std::string_view s = raw(c);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
 namespace {
@@ -98,20 +104,22 @@ struct Descriptor {
     }
 };
 
-} // namespace
-
-void ColumnScan::blocks(const std::function<bool(uint32_t, const char*, uint32_t)>& fn) const {
-    // Plain reads into one buffer of our own, reused: the file object's cache would keep every
-    // record read, as much memory as the table.
+void FileScan::blocks(const std::function<bool(const Block&)>& fn) {
     file_->refresh();
     const uint32_t count = file_->recordCount();
     const size_t length = file_->recordLength(), header = file_->headerLength();
     if (count == 0 || length == 0) return;
     const Descriptor d{dbf::os::open(file_->path(), O_RDONLY)};
     if (d.fd < 0) throw DatabaseError("Cannot open table " + file_->path() + ": " + dbf::os::reason(errno));
-    const uint32_t per = uint32_t(std::max<size_t>(1, kBlockBytes / length));
+    const uint32_t per = std::min(count, uint32_t(std::max<size_t>(1, kBlockBytes / length)));
     std::vector<char> buffer(kPad * 2 + size_t(per) * length, ' ');
     char* data = buffer.data() + kPad;
+    Block b;
+    b.data = data;
+    b.stride = length;
+    b.offsets = offsets_.data();
+    b.lengths = lengths_.data();
+    b.codePage = file_->codePage();
     for (uint32_t at = 0; at < count;) {
         const uint32_t n = std::min(per, count - at);
         const size_t want = size_t(n) * length;
@@ -125,10 +133,14 @@ void ColumnScan::blocks(const std::function<bool(uint32_t, const char*, uint32_t
         // Another program cut the file: the whole records it still holds, and no more.
         const uint32_t whole = uint32_t(got / length);
         std::memset(data + size_t(whole) * length, ' ', kPad);
-        if (whole > 0 && !fn(at, data, whole)) return;
+        b.first = at;
+        b.rows = whole;
+        if (whole > 0 && !fn(b)) return;
         if (whole < n) return;
         at += n;
     }
 }
+
+} // namespace
 
 } // namespace db

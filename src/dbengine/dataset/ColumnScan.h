@@ -1,4 +1,6 @@
 #pragma once
+#include "dbf/CodePage.h"
+
 #include <QDate>
 #include <QString>
 #include <cstdint>
@@ -8,11 +10,6 @@
 #include <optional>
 #include <string_view>
 #include <vector>
-
-namespace dbf {
-class DbfFile;
-struct FieldDef;
-} // namespace dbf
 
 namespace db {
 
@@ -44,72 +41,91 @@ inline std::optional<int64_t> wholeNumber(std::string_view s) {
     return wholeNumberSlow(s);
 }
 
-// One table of a database folder read straight from its file, read-only, decoding only the
-// fields asked for: the analyses and the export pass over every answer row, and a dataset's
-// cursor would convert every field of each. Small tables are read by record number; a large
-// one is passed over once with scan(), which holds one block of records at a time.
+// One table of a database, a folder or a server, read whole and read-only with only the
+// columns asked for: the analyses and the export pass over every answer row, and a dataset's
+// cursor would convert every field of each. A pass holds one block of rows at a time whatever
+// the table's size. The folder's table is read straight from its file; a server's comes in
+// batches of the columns asked for.
+//
+// Every kind gives the values as the file's text would: a number as its digits, a blank as
+// missing, a date as a calendar day, a text right-trimmed. Deleted records exist only in a
+// folder's file; a server has none.
 class ColumnScan {
 public:
-    // Finds the file whatever the letter case on disk; throws DatabaseError saying why not.
-    ColumnScan(const QString& dir, const char* file);
-    ~ColumnScan();
-    ColumnScan(const ColumnScan&) = delete;
-    ColumnScan& operator=(const ColumnScan&) = delete;
+    // The table named by its file in the folder (e.g. "bd_rezult.dbf"); on a server, the table of
+    // that name without the extension. Throws DatabaseError saying why it cannot be read.
+    static std::unique_ptr<ColumnScan> open(const QString& database, const char* file);
+    virtual ~ColumnScan() = default;
 
-    QString path() const;
-    int column(const char* name) const; // -1 when the table has no such field
-    uint32_t count() const;
-    bool live(uint32_t r) const;
-    std::optional<int64_t> whole(uint32_t r, int c) const;
-    std::optional<double> number(uint32_t r, int c) const;
-    QString text(uint32_t r, int c) const; // right-trimmed
-    QDate date(uint32_t r, int c) const;   // invalid when blank
+    // Where the table is, for messages: the file's path, or the table and its server.
+    virtual QString where() const = 0;
+    // A field's column for the passes that follow; -1 when the table has no such field.
+    virtual int column(const char* name) = 0;
+    // The rows as of now (a folder's deleted ones too): the end of the passes' index, for progress.
+    virtual uint32_t count() const = 0;
 
-    // A record of a scan: valid only inside the step it is given to.
+    // A row of a pass: valid only inside the step it is given to. Its bytes are laid out as a
+    // dBASE record: a deletion flag, then each column's text.
     class Record {
     public:
-        uint32_t index() const { return index_; }
+        uint32_t index() const { return index_; } // from 0, in stored order
         bool live() const { return bytes_[0] != '*'; }
-        std::string_view raw(int c) const { return {bytes_ + 1 + offsets_[size_t(c)], lengths_[size_t(c)]}; }
+        std::string_view raw(int c) const { return {bytes_ + offsets_[size_t(c)], lengths_[size_t(c)]}; }
         std::optional<int64_t> whole(int c) const { return wholeNumber(raw(c)); }
         std::optional<double> number(int c) const;
-        QDate date(int c) const; // invalid when blank
+        QDate date(int c) const;   // invalid when blank
+        QString text(int c) const; // right-trimmed
 
     private:
         friend class ColumnScan;
         const char* bytes_ = nullptr;
         const uint32_t* offsets_ = nullptr;
-        const uint8_t* lengths_ = nullptr;
+        const uint32_t* lengths_ = nullptr;
         uint32_t index_ = 0;
+        bool utf8_ = false;
+        dbf::CodePage codePage_ = dbf::CodePage::Cp866;
     };
 
-    // A text field of a record of a scan, right-trimmed, in the table's code page.
-    QString text(const Record& rec, int c) const;
-
-    // Every record as stored now, in stored order; step returning false stops. Memory stays at
-    // one block whatever the table's size, and nothing read is kept afterwards.
-    template <class Step> void scan(Step&& step) const {
+    // Every row as stored now, in stored order; step returning false stops. Nothing read is kept
+    // afterwards.
+    template <class Step> void scan(Step&& step) {
         Record rec;
-        rec.offsets_ = offsets_.data();
-        rec.lengths_ = lengths_.data();
-        const uint16_t length = recordLength();
-        blocks([&](uint32_t first, const char* data, uint32_t n) {
-            for (uint32_t i = 0; i < n; ++i) {
-                rec.bytes_ = data + size_t(i) * length;
-                rec.index_ = first + i;
+        blocks([&](const Block& b) {
+            rec.utf8_ = b.utf8;
+            rec.codePage_ = b.codePage;
+            for (uint32_t i = 0; i < b.rows; ++i) {
+                rec.bytes_ = b.data + size_t(i) * b.stride;
+                rec.offsets_ = b.offsets + size_t(i) * b.layoutStride;
+                rec.lengths_ = b.lengths + size_t(i) * b.layoutStride;
+                rec.index_ = b.first + i;
                 if (!step(static_cast<const Record&>(rec))) return false;
             }
             return true;
         });
     }
 
-private:
-    uint16_t recordLength() const;
-    void blocks(const std::function<bool(uint32_t, const char*, uint32_t)>& fn) const;
-
-    std::shared_ptr<dbf::DbfFile> file_;
-    std::vector<uint32_t> offsets_;
-    std::vector<uint8_t> lengths_;
+protected:
+    // Rows laid out as records. The bytes of a block have at least 8 readable bytes before and
+    // after each field: number parsing reads whole words around one.
+    struct Block {
+        uint32_t first = 0, rows = 0;
+        const char* data = nullptr;
+        // A file's rows are as long as each other and lie stride bytes apart, with one layout.
+        // Rows of other lengths share data (stride 0, its first byte the flag of them all), and
+        // each has its own layout, layoutStride entries after the last row's.
+        size_t stride = 0;
+        const uint32_t* offsets = nullptr;
+        const uint32_t* lengths = nullptr;
+        size_t layoutStride = 0;
+        bool utf8 = false;
+        dbf::CodePage codePage = dbf::CodePage::Cp866;
+    };
+    // Calls fn with the blocks of one pass, in order, until it returns false.
+    virtual void blocks(const std::function<bool(const Block&)>& fn) = 0;
 };
+
+// How a library that keeps tables on a server opens one for a pass (see registerStore).
+using ColumnScanOpener = std::function<std::unique_ptr<ColumnScan>(const QString& url, const QString& table)>;
+void registerColumnScan(const QString& scheme, ColumnScanOpener opener);
 
 } // namespace db

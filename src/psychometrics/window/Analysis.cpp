@@ -76,12 +76,12 @@ TFormItemAnalysis::TFormItemAnalysis(QWidget* parent) : ui::Form(parent) {
     ui::on(ButtonPrint, &QPushButton::clicked, this, [this] { ButtonPrintClick(); });
 }
 
-void TFormItemAnalysis::load(const QString& dir, int test) {
+void TFormItemAnalysis::load(const QString& database, int test) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     struct Restore {
         ~Restore() { QApplication::restoreOverrideCursor(); }
     } restore;
-    analysis_ = psychometrics::analyseTest(dir, test);
+    analysis_ = psychometrics::analyseTest(database, test);
     LabelTest->setText(QStringLiteral("Тест «%1» (№ %2): прохождений с ответами — %3")
                            .arg(analysis_.name)
                            .arg(analysis_.test)

@@ -21,8 +21,8 @@ public:
     QTableWidget* GridItems;
     QPushButton *ButtonPrint, *ButtonClose;
 
-    // Analyses test number test of the database folder dir; throws AnalysisError.
-    void load(const QString& dir, int test);
+    // Analyses test number test of the database (a folder or a server); throws AnalysisError.
+    void load(const QString& database, int test);
     const psychometrics::TestAnalysis& analysis() const { return analysis_; }
 
     void ComboKritChange();

@@ -14,7 +14,7 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -108,19 +108,19 @@ TFormNorms::TFormNorms(QWidget* parent) : ui::Form(parent) {
     ui::on(ButtonSample, &QPushButton::clicked, this, [this] { ButtonSampleClick(); });
 }
 
-void TFormNorms::open(const QString& dir, int test, const QString& name, int criteria) {
-    const QString path = schema::ensureTable(dir, schema::norms());
-    if (!Table_norm || dir_ != dir) {
+void TFormNorms::open(const QString& database, int test, const QString& name, int criteria) {
+    const QString path = schema::ensureTable(database, schema::norms());
+    if (!Table_norm || dir_ != database) {
         delete Table_norm;
         Table_norm = new db::Table(this);
         Table_norm->setObjectName(QStringLiteral("Table_norm"));
-        Table_norm->setTableName(path);
+        db::placeTable(*Table_norm, database, QFileInfo(path).fileName());
         Table_norm->open();
         for (const auto& [field, label] : kLabels)
             Table_norm->fieldByName(QLatin1String(field))->setDisplayLabel(QString::fromUtf8(label));
         DS_norm->setDataSet(Table_norm);
     }
-    dir_ = dir;
+    dir_ = database;
     test_ = test;
     // A row added here belongs to this test.
     Table_norm->onNewRecord = [this](db::Dataset& d) {

@@ -32,9 +32,9 @@ public:
     db::Table* Table_norm = nullptr;
     db::DataSource* DS_norm;
 
-    // Opens the norms of test (with its number of criteria) in the database folder dir, making
+    // Opens the norms of test (with its number of criteria) in the database (a folder or a server), making
     // the table of norms there if it is missing.
-    void open(const QString& dir, int test, const QString& name, int criteria);
+    void open(const QString& database, int test, const QString& name, int criteria);
     void ButtonSampleClick();
 
 protected:
