@@ -359,7 +359,7 @@ void Dataset::filterBy(const QString& text) {
     setFiltered(true);
 }
 
-Variant Dataset::currentValue(const Field* f) const {
+Variant Dataset::currentValueSlow(const Field* f) const {
     settle();
     // The common case first: browsing, a stored field. The cursor is always inside the view.
     if (state_ == DataSetState::Browse && !f->isLookup())

@@ -1,4 +1,5 @@
 #pragma once
+#include "ColumnReader.h"
 #include "Field.h"
 #include "Variant.h"
 
@@ -98,8 +99,16 @@ public:
     void removeUpdateHooks(QObject* owner);
     void updateRecord();
 
-    // For fields
-    Variant currentValue(const Field* f) const;
+    // For fields. Browsing a stored field is every scan's hot path: no call until the store.
+    Variant currentValue(const Field* f) const {
+        if (!viewPending_ && state_ == DataSetState::Browse && pos_ >= 0 && !f->isLookup()) [[likely]] {
+            const auto c = size_t(f->column());
+            if (c < directCount_ && direct_[c].read && direct_[c].kind == f->kind()) [[likely]]
+                return direct_[c](RowId(pos_));
+            return readStored(size_t(pos_), f);
+        }
+        return currentValueSlow(f);
+    }
     void setCurrentValue(Field* f, const Variant& v);
     // Lookup: first row of this dataset's view whose keyField equals key; null when none.
     Variant lookup(const QString& keyField, const Variant& key, const QString& resultField) const;
@@ -152,6 +161,12 @@ protected:
     // view and says so (throws).
     virtual void noticeStoredChanges() {}
     virtual void fillMasterFields() {}
+    // A view whose row n is record n, its fields read by these readers (by column): browsing
+    // reads them without a virtual call. Set whenever the view or the readers change.
+    void setDirectReaders(const ColumnReader* readers, size_t count) {
+        direct_ = readers;
+        directCount_ = readers ? count : 0;
+    }
     // Fast path for locate; returns -2 when the subclass has none for these fields.
     virtual int locateFast(const std::vector<const Field*>& fields,
                            const std::vector<Variant>& values) const {
@@ -172,6 +187,7 @@ protected:
     std::vector<const Field*> keyFieldsOf(const QString& keyFields, const std::vector<Variant>& values) const;
 
 private:
+    Variant currentValueSlow(const Field* f) const;
     void goTo(int pos);
     void settleNow();
     // Writes the buffer of a pending edit or insert, its typed text already taken in.
@@ -190,7 +206,14 @@ private:
     QString filterText_;
     bool filtered_ = false;
     bool viewPending_ = false;
+    const ColumnReader* direct_ = nullptr;
+    size_t directCount_ = 0;
 };
+
+// Every read of a field goes through here; inline, since scans read millions.
+inline Variant Field::value() const {
+    return dataset_->currentValue(this);
+}
 
 // Connects data-aware controls to a dataset and relays its signals. A deleted dataset leaves the
 // source empty, and its controls are told so.

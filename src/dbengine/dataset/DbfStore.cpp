@@ -3,6 +3,8 @@
 #include "../Errors.h"
 #include "Filter.h"
 #include "dbf/DbfFile.h"
+#include "dbf/FieldText.h"
+#include "dbf/NumberText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -184,18 +186,26 @@ Variant DbfStore::read(RowId rec, int c, FieldKind kind) const {
 
 namespace {
 // Number columns, most of every table: parsed straight from the record the file holds.
+// Numbers are parsed in place: a scan reads millions of them.
+double parsed(const ColumnReader& r, RowId id, bool& blank) {
+    const char* f = static_cast<const dbf::DbfFile*>(r.source)->record(uint32_t(id)) + r.offset;
+    double v = 0;
+    blank = !dbf::number::parseNumberAt(f, f + r.length, v);
+    return v;
+}
 Variant readWhole(const ColumnReader& r, RowId id) {
-    double v;
-    if (!static_cast<const dbf::DbfFile*>(r.source)->readNumber(id, r.column, v)) return {};
-    return Variant(roundHalfEven(v));
+    bool blank;
+    const double v = parsed(r, id, blank);
+    return blank ? Variant() : Variant(roundHalfEven(v));
 }
 Variant readReal(const ColumnReader& r, RowId id) {
-    double v;
-    if (!static_cast<const dbf::DbfFile*>(r.source)->readNumber(id, r.column, v)) return {};
-    return Variant(v);
+    bool blank;
+    const double v = parsed(r, id, blank);
+    return blank ? Variant() : Variant(v);
 }
 Variant readDay(const ColumnReader& r, RowId id) {
-    const QDate date = static_cast<const dbf::DbfFile*>(r.source)->readDate(id, r.column);
+    const char* f = static_cast<const dbf::DbfFile*>(r.source)->record(uint32_t(id)) + r.offset;
+    const QDate date = dbf::parseDate({f, r.length});
     return date.isValid() ? Variant(date) : Variant();
 }
 } // namespace
@@ -208,6 +218,10 @@ ColumnReader DbfStore::reader(int c, FieldKind kind) const {
     } else if (c >= 0 && file_->fields()[size_t(c)].type == 'D') {
         r.source = file_.get();
         r.read = &readDay;
+    }
+    if (r.source == file_.get()) { // where the field lies in the records the file holds
+        r.offset = 1 + file_->fields()[size_t(c)].offset;
+        r.length = file_->fields()[size_t(c)].length;
     }
     return r;
 }

@@ -44,10 +44,6 @@ Dataset* Field::lookupDataSet() const {
     return lookupDataSet_;
 }
 
-Variant Field::value() const {
-    return dataset_->currentValue(this);
-}
-
 void Field::setValue(const Variant& v) {
     dataset_->setCurrentValue(this, v);
 }

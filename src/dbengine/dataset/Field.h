@@ -1,4 +1,5 @@
 #pragma once
+#include "FieldKind.h"
 #include "Variant.h"
 
 #include <QObject>
@@ -8,8 +9,6 @@
 namespace db {
 
 class Dataset;
-
-enum class FieldKind { Smallint, Integer, Float, String, Date, Memo, Boolean, Lookup };
 
 // A persistent field object of a dataset: its column, its display label and width, and for a
 // lookup field the dictionary it reads.
@@ -76,3 +75,5 @@ private:
 };
 
 } // namespace db
+
+#include "Dataset.h" // Field::value, inline

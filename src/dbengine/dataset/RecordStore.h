@@ -1,4 +1,5 @@
 #pragma once
+#include "ColumnReader.h"
 #include "Field.h"
 #include "Variant.h"
 
@@ -17,10 +18,6 @@ class DbfFile;
 namespace db {
 
 class FilterExpr;
-
-// A row as the layers above the store see it: opaque, stable while the row is stored, and
-// ascending in stored order.
-using RowId = uint32_t;
 
 struct StoreColumn {
     QString name; // as stored, upper case
@@ -52,19 +49,6 @@ struct RowSet {
     // allCount rows the store gives by position (rowAt, positionOf), for a view too long to
     // fetch at once.
     bool paged = false;
-};
-
-// Reads one column of a row with the decoding chosen once for the column, so that a scan reads
-// each value straight from what the store holds.
-struct ColumnReader {
-    using Read = Variant (*)(const ColumnReader& r, RowId id);
-    Read read = nullptr;
-    const void* source = nullptr; // what read reads from: the store, or what it keeps
-    int column = -1;
-    FieldKind kind = FieldKind::String;
-    uint32_t offset = 0; // where the column lies in a row the store keeps, when it has a layout
-    uint32_t length = 0;
-    Variant operator()(RowId id) const { return read(*this, id); }
 };
 
 // Every live row in stored order with the values of some columns, for a scan that reads them

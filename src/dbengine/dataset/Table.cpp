@@ -154,6 +154,7 @@ void Table::doOpen() {
         store_.reset();
         view_.clear();
         identity_ = paged_ = false;
+        readDirectly();
         throw;
     }
 }
@@ -163,6 +164,7 @@ void Table::doClose() {
     view_.shrink_to_fit();
     identity_ = paged_ = false;
     readers_.clear();
+    readDirectly();
     store_.reset();
 }
 
@@ -213,6 +215,7 @@ void Table::rebuildView() {
     identity_ = rows.all;
     paged_ = rows.paged;
     identityCount_ = rows.allCount;
+    readDirectly();
 }
 
 void Table::refresh() {
@@ -249,6 +252,7 @@ void Table::changedElsewhere() {
         view_.clear();
         identity_ = paged_ = false;
         identityCount_ = 0;
+        readDirectly();
         resetCursor();
     }
     emit dataSetChanged();
@@ -310,6 +314,7 @@ void Table::makeReaders() {
         if (f->isLookup() || c < 0 || readers_[size_t(c)].read) continue;
         readers_[size_t(c)] = store_->reader(c, f->kind());
     }
+    readDirectly();
 }
 
 std::vector<ColumnValue> Table::columnValues(const std::vector<Variant>& buffer, const Field* only) const {
@@ -388,6 +393,7 @@ void Table::materialize() {
     for (uint32_t i = 0; i < identityCount_; ++i)
         view_[i] = i;
     identity_ = false;
+    readDirectly();
 }
 
 int Table::placeInView(RowId rec) {

@@ -151,6 +151,8 @@ private:
     // the store.
     std::vector<ColumnReader> readers_;
     void makeReaders();
+    // Row n of an identity view is record n: the readers serve browsing straight.
+    void readDirectly() { setDirectReaders(identity_ ? readers_.data() : nullptr, readers_.size()); }
     QString numberField_, numberScope_;
     NumberRule numberRule_;
     void resolveNumberRule();

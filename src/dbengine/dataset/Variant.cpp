@@ -41,7 +41,7 @@ int64_t Variant::toInt() const {
     }
 }
 
-double Variant::toDouble() const {
+double Variant::toDoubleSlow() const {
     switch (type()) {
     case Type::Int:
         return double(std::get<int64_t>(v_));

@@ -26,7 +26,11 @@ public:
     bool isNumeric() const { return type() == Type::Int || type() == Type::Float; }
 
     int64_t toInt() const;    // throws ConversionError
-    double toDouble() const;  // throws ConversionError
+    double toDouble() const { // throws ConversionError
+        if (const auto* d = std::get_if<double>(&v_)) return *d;
+        if (const auto* i = std::get_if<int64_t>(&v_)) return double(*i);
+        return toDoubleSlow();
+    }
     QString toString() const; // null gives an empty text
     QDate toDate() const;     // throws ConversionError
     bool toBool() const;      // throws ConversionError
@@ -40,6 +44,7 @@ public:
     friend Variant operator*(const Variant& a, const Variant& b);
 
 private:
+    double toDoubleSlow() const;
     std::variant<std::monostate, int64_t, double, QString, QDate, bool> v_;
 };
 

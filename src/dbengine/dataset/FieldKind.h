@@ -1,0 +1,7 @@
+#pragma once
+
+namespace db {
+
+enum class FieldKind { Smallint, Integer, Float, String, Date, Memo, Boolean, Lookup };
+
+} // namespace db
