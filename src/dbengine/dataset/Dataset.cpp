@@ -90,7 +90,15 @@ void Dataset::resetCursor() {
 void Dataset::goTo(int pos) {
     if (pos_ == pos) return;
     pos_ = pos;
-    emit scrolled();
+    if (scrollWatchers_.load(std::memory_order_relaxed) > 0) emit scrolled();
+}
+
+void Dataset::connectNotify(const QMetaMethod& signal) {
+    if (signal == QMetaMethod::fromSignal(&Dataset::scrolled)) scrollWatchers_.fetch_add(1);
+}
+
+void Dataset::disconnectNotify(const QMetaMethod& signal) {
+    if (signal == QMetaMethod::fromSignal(&Dataset::scrolled)) scrollWatchers_.fetch_sub(1);
 }
 
 void Dataset::first() {

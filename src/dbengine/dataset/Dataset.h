@@ -4,9 +4,11 @@
 #include "Variant.h"
 
 #include <QList>
+#include <QMetaMethod>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -183,6 +185,9 @@ protected:
     }
     void requireEditing() const;
     void requireActive() const;
+    // Counts who listens to scrolled: a scan's moves skip the emit when nobody does.
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
     // The fields of a ";"-separated list, one for each value; throws when the counts differ.
     std::vector<const Field*> keyFieldsOf(const QString& keyFields, const std::vector<Variant>& values) const;
 
@@ -208,6 +213,8 @@ private:
     bool viewPending_ = false;
     const ColumnReader* direct_ = nullptr;
     size_t directCount_ = 0;
+    // A receiver deleted without a disconnect is never subtracted: at worst an emit too many.
+    std::atomic<int> scrollWatchers_{0};
 };
 
 // Every read of a field goes through here; inline, since scans read millions.

@@ -194,6 +194,8 @@ double parsed(const ColumnReader& r, RowId id, bool& blank) {
     return v;
 }
 Variant readWhole(const ColumnReader& r, RowId id) {
+    const char* f = static_cast<const dbf::DbfFile*>(r.source)->record(uint32_t(id)) + r.offset;
+    if (int64_t whole; dbf::number::parseShortWhole(f, f + r.length, whole)) return Variant(whole);
     bool blank;
     const double v = parsed(r, id, blank);
     return blank ? Variant() : Variant(roundHalfEven(v));

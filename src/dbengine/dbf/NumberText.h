@@ -72,6 +72,29 @@ inline uint64_t digitsValue(uint64_t w, int k) {
     return 1;
 }
 
+// A whole number of at most 8 bytes ("   123", "-5"), as whole-number columns hold: its value
+// without a detour through floating point. False for anything else (blank too), which
+// parseNumberAt takes. The 8 bytes before e must be readable.
+[[gnu::always_inline]] inline bool parseShortWhole(const char* p, const char* e, int64_t& out) {
+    const auto len = e - p;
+    if (len <= 0 || len > 8) return false;
+    const uint64_t w = load8(e - 8);
+    const uint64_t other = (w ^ 0x2020202020202020ull) & (~0ull << (8 * (8 - len)));
+    if (!other) return false;
+    const int skip = __builtin_ctzll(other) >> 3; // the first non-blank
+    uint64_t t = w >> (8 * skip);
+    int n = 8 - skip;
+    const bool neg = char(t) == '-';
+    if (neg) {
+        t >>= 8;
+        --n;
+    }
+    if (n == 0 || digitRun(t) != n) return false;
+    const auto v = int64_t(digitsValue(t, n));
+    out = neg ? -v : v;
+    return true;
+}
+
 // Texts the 8-byte path does not take: long digit strings, inner blanks, exponents. p is at
 // the first non-blank.
 bool parseNumberLong(const char* p, const char* e, double& out);
