@@ -2,6 +2,7 @@
 
 #include "../Errors.h"
 
+#include <QMetaMethod>
 #include <algorithm>
 
 namespace db {

@@ -4,7 +4,6 @@
 #include "Variant.h"
 
 #include <QList>
-#include <QMetaMethod>
 #include <QObject>
 #include <QPointer>
 #include <QString>

@@ -185,29 +185,24 @@ Variant DbfStore::read(RowId rec, int c, FieldKind kind) const {
 }
 
 namespace {
-// Number columns, most of every table: parsed straight from the record the file holds.
-// Numbers are parsed in place: a scan reads millions of them.
-double parsed(const ColumnReader& r, RowId id, bool& blank) {
-    const char* f = static_cast<const dbf::DbfFile*>(r.source)->record(uint32_t(id)) + r.offset;
-    double v = 0;
-    blank = !dbf::number::parseNumberAt(f, f + r.length, v);
-    return v;
+// Number and date columns, most of every table: parsed in place in the record the file holds,
+// since a scan reads millions of them.
+const char* fieldOf(const ColumnReader& r, RowId id) {
+    return static_cast<const dbf::DbfFile*>(r.source)->record(uint32_t(id)) + r.offset;
 }
 Variant readWhole(const ColumnReader& r, RowId id) {
-    const char* f = static_cast<const dbf::DbfFile*>(r.source)->record(uint32_t(id)) + r.offset;
+    const char* f = fieldOf(r, id);
     if (int64_t whole; dbf::number::parseShortWhole(f, f + r.length, whole)) return Variant(whole);
-    bool blank;
-    const double v = parsed(r, id, blank);
-    return blank ? Variant() : Variant(roundHalfEven(v));
+    double v;
+    return dbf::number::parseNumberAt(f, f + r.length, v) ? Variant(roundHalfEven(v)) : Variant();
 }
 Variant readReal(const ColumnReader& r, RowId id) {
-    bool blank;
-    const double v = parsed(r, id, blank);
-    return blank ? Variant() : Variant(v);
+    const char* f = fieldOf(r, id);
+    double v;
+    return dbf::number::parseNumberAt(f, f + r.length, v) ? Variant(v) : Variant();
 }
 Variant readDay(const ColumnReader& r, RowId id) {
-    const char* f = static_cast<const dbf::DbfFile*>(r.source)->record(uint32_t(id)) + r.offset;
-    const QDate date = dbf::parseDate({f, r.length});
+    const QDate date = dbf::parseDate({fieldOf(r, id), r.length});
     return date.isValid() ? Variant(date) : Variant();
 }
 } // namespace

@@ -150,22 +150,25 @@ void Table::doOpen() {
             rebuildView();
         if (followChanges_) store_->watchChanges(this, [this] { changedElsewhere(); });
     } catch (...) {
+        forgetView();
         readers_.clear();
         store_.reset();
-        view_.clear();
-        identity_ = paged_ = false;
-        readDirectly();
         throw;
     }
 }
 
 void Table::doClose() {
-    view_.clear();
+    forgetView();
     view_.shrink_to_fit();
-    identity_ = paged_ = false;
     readers_.clear();
-    readDirectly();
     store_.reset();
+}
+
+void Table::forgetView() {
+    view_.clear();
+    identity_ = paged_ = false;
+    identityCount_ = 0;
+    readDirectly();
 }
 
 void Table::compileFilter(const QString& text) {
@@ -249,10 +252,7 @@ void Table::changedElsewhere() {
     } catch (const EngineError&) {
         // The server went away meanwhile: nothing is shown rather than rows that may be gone; the
         // next action says what happened.
-        view_.clear();
-        identity_ = paged_ = false;
-        identityCount_ = 0;
-        readDirectly();
+        forgetView();
         resetCursor();
     }
     emit dataSetChanged();

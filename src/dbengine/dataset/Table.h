@@ -153,6 +153,8 @@ private:
     void makeReaders();
     // Row n of an identity view is record n: the readers serve browsing straight.
     void readDirectly() { setDirectReaders(identity_ ? readers_.data() : nullptr, readers_.size()); }
+    // No rows until the view is read again.
+    void forgetView();
     QString numberField_, numberScope_;
     NumberRule numberRule_;
     void resolveNumberRule();

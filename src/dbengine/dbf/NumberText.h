@@ -32,6 +32,12 @@ inline uint64_t digitsValue(uint64_t w, int k) {
     return (v & 0x0000FFFF0000FFFFull) * 42949672960001ull >> 32;
 }
 
+// The bytes of a field of at most 8 bytes that are not blanks, as set bytes of the 8 bytes that
+// end at e (which must be readable); 0 for a blank field.
+inline uint64_t nonBlanks(const char* p, const char* e) {
+    return (load8(e - 8) ^ 0x2020202020202020ull) & (~0ull << (8 * (8 - (e - p))));
+}
+
 // Number text of at most 8 bytes without inner blanks, as nearly every stored value is.
 // Reads the 8 bytes that end at e, so they must be readable. 1 = parsed, 0 = take the long way.
 [[gnu::always_inline]] inline int parseShort(const char* p, const char* e, double& out) {
@@ -76,13 +82,11 @@ inline uint64_t digitsValue(uint64_t w, int k) {
 // without a detour through floating point. False for anything else (blank too), which
 // parseNumberAt takes. The 8 bytes before e must be readable.
 [[gnu::always_inline]] inline bool parseShortWhole(const char* p, const char* e, int64_t& out) {
-    const auto len = e - p;
-    if (len <= 0 || len > 8) return false;
-    const uint64_t w = load8(e - 8);
-    const uint64_t other = (w ^ 0x2020202020202020ull) & (~0ull << (8 * (8 - len)));
+    if (p >= e || e - p > 8) return false;
+    const uint64_t other = nonBlanks(p, e);
     if (!other) return false;
     const int skip = __builtin_ctzll(other) >> 3; // the first non-blank
-    uint64_t t = w >> (8 * skip);
+    uint64_t t = load8(e - 8) >> (8 * skip);
     int n = 8 - skip;
     const bool neg = char(t) == '-';
     if (neg) {
@@ -105,8 +109,7 @@ bool parseNumberLong(const char* p, const char* e, double& out);
     if (p == e) return false;
     if (e - p <= 8) {
         // The whole field lies in the 8 bytes before e: find its first non-blank at once.
-        uint64_t inField = ~0ull << (8 * (8 - (e - p)));
-        uint64_t other = (load8(e - 8) ^ 0x2020202020202020ull) & inField;
+        const uint64_t other = nonBlanks(p, e);
         if (!other) return false;
         p = e - 8 + (__builtin_ctzll(other) >> 3);
     } else {
