@@ -5,7 +5,7 @@ set -euo pipefail
 pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-charts-dev qt6-svg-dev libsqlite3-dev
       fonts-dejavu-core fonts-liberation xvfb xauth python3 python3-dbfread libshp-dev
       libdbd-xbase-perl gdal-bin desktop-file-utils appstream dpkg-dev file poppler-utils pkg-config
-      libreadstat-dev libxlsxwriter-dev pspp python3-openpyxl libpq-dev postgresql libsodium-dev
+      libxlsxwriter-dev pspp python3-openpyxl libpq-dev postgresql libsodium-dev
       libboost-dev chromium chromium-driver python3-selenium r-cran-psych ccache libqrencode-dev zbar-tools time "$@")
 missing=()
 for p in "${pkgs[@]}"; do
