@@ -2,7 +2,7 @@
 # Installs the Debian/Ubuntu packages the build, the tests and the benchmarks need, if missing;
 # extra package names may be given (the fuzz script adds clang).
 set -euo pipefail
-pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-charts-dev qt6-svg-dev libsqlite3-dev
+pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libsqlite3-dev
       fonts-dejavu-core fonts-liberation xvfb xauth python3 python3-dbfread libshp-dev
       libdbd-xbase-perl gdal-bin desktop-file-utils appstream dpkg-dev file poppler-utils pkg-config
       libxlsxwriter-dev pspp python3-openpyxl libpq-dev postgresql libsodium-dev

@@ -1,5 +1,6 @@
 // morv-icon OUTDIR: the program's icon in the sizes a desktop looks for, drawn from the
 // program's own picture: OUTDIR/hicolor/NxN/apps/morvanta.png and .../scalable/apps/morvanta.svg.
+#include "SvgPainter.h"
 #include "app/Picture.h"
 #include "widgets/Fonts.h"
 
@@ -7,7 +8,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QSvgGenerator>
+#include <QSaveFile>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -32,12 +33,14 @@ int main(int argc, char** argv) {
     }
     const QString dir = out.filePath(QStringLiteral("hicolor/scalable/apps"));
     if (!QDir().mkpath(dir)) return 1;
-    QSvgGenerator svg;
-    svg.setFileName(dir + QStringLiteral("/morvanta.svg"));
-    svg.setSize(QSize(256, 256));
-    svg.setViewBox(QRect(0, 0, 256, 256));
-    svg.setTitle(QStringLiteral("Психологическое тестирование"));
+    SvgPicture svg(256, 256, QStringLiteral("Психологическое тестирование"));
     QPainter p(&svg);
     PaintProgramIcon(p, 256);
-    return p.end() ? 0 : 1;
+    p.end();
+    QSaveFile file(dir + QStringLiteral("/morvanta.svg"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(svg.document()) < 0 || !file.commit()) {
+        std::fprintf(stderr, "morv-icon: cannot write %s/morvanta.svg\n", qPrintable(dir));
+        return 1;
+    }
+    return 0;
 }

@@ -2,6 +2,8 @@
 
 #include "reports/Drawing.h"
 
+#include "charts/Chart.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFileInfo>
@@ -35,7 +37,8 @@ QPageLayout a4(const Report& r) {
                        QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter);
 }
 
-// The bar chart inside the text: one bar per criterion at its number, the score above it.
+// The bar chart inside the text: one bar per criterion at its number, its score marked above
+// it; drawn as the chart windows draw theirs, in vectors on the page's own painter.
 class ChartObject : public QObject, public QTextObjectInterface {
     Q_OBJECT
     Q_INTERFACES(QTextObjectInterface)
@@ -49,69 +52,21 @@ public:
                     const QTextFormat& format) override {
         const QVariantList list = format.property(kChartBars).toList();
         if (list.isEmpty()) return;
-        double lo = 0, hi = 0;
+        charts::Chart c;
         for (const QVariant& v : list) {
-            lo = std::min(lo, v.toPointF().y());
-            hi = std::max(hi, v.toPointF().y());
+            const QPointF bar = v.toPointF();
+            c.points << charts::Point{bar.x(), bar.y(), charts::numberText(bar.y()),
+                                      charts::palette().at(c.points.size() % charts::palette().size())};
         }
-        if (hi == lo) hi = lo + 1;
-        const double step = niceStep((hi - lo) / 5);
-        lo = std::floor(lo / step) * step;
-        hi = std::ceil(hi / step) * step;
-
-        p->save();
-        p->setRenderHint(QPainter::Antialiasing);
-        const QFont small = font(kSans, 8);
-        p->setFont(small);
-        const QFontMetricsF fm(small, p->device());
-        const QRectF plot = rect.adjusted(u_.pt(34), u_.pt(16), -u_.pt(6), -u_.pt(22));
-        auto yOf = [&](double v) { return plot.bottom() - (v - lo) / (hi - lo) * plot.height(); };
-
-        p->fillRect(plot, QColor(255, 255, 224));
-        p->setPen(QPen(QColor(200, 200, 200), u_.pt(0.4)));
-        for (double v = lo; v <= hi + step / 2; v += step) {
-            p->drawLine(QPointF(plot.left(), yOf(v)), QPointF(plot.right(), yOf(v)));
-            const QString label = QString::number(v, 'g', 6);
-            p->setPen(Qt::black);
-            p->drawText(QRectF(rect.left(), yOf(v) - fm.height() / 2, u_.pt(30), fm.height()),
-                        Qt::AlignRight | Qt::AlignVCenter, label);
-            p->setPen(QPen(QColor(200, 200, 200), u_.pt(0.4)));
-        }
-        p->setPen(QPen(Qt::black, u_.pt(0.6)));
-        p->drawLine(plot.bottomLeft(), plot.topLeft());
-        p->drawLine(QPointF(plot.left(), yOf(0)), QPointF(plot.right(), yOf(0)));
-
-        static const QColor palette[] = {QColor(220, 50, 47),  QColor(38, 139, 210),  QColor(133, 153, 0),
-                                         QColor(181, 137, 0),  QColor(108, 113, 196), QColor(42, 161, 152),
-                                         QColor(211, 54, 130), QColor(203, 75, 22),   QColor(88, 110, 117),
-                                         QColor(0, 128, 0)};
-        const double slot = plot.width() / list.size();
-        const double barWidth = std::min(slot * 0.6, u_.pt(40));
-        for (int i = 0; i < list.size(); ++i) {
-            const QPointF bar = list[i].toPointF();
-            const double x = plot.left() + slot * i + (slot - barWidth) / 2;
-            const QRectF r = QRectF(QPointF(x, yOf(std::max(bar.y(), 0.0))),
-                                    QPointF(x + barWidth, yOf(std::min(bar.y(), 0.0))));
-            p->fillRect(r, palette[i % std::size(palette)]);
-            p->setPen(QPen(Qt::black, u_.pt(0.4)));
-            p->drawRect(r);
-            p->drawText(QRectF(x - slot, r.top() - fm.height() - u_.pt(1), barWidth + 2 * slot, fm.height()),
-                        Qt::AlignHCenter | Qt::AlignBottom, QString::number(bar.y(), 'g', 10));
-            p->drawText(QRectF(x - slot, plot.bottom() + u_.pt(2), barWidth + 2 * slot, fm.height()),
-                        Qt::AlignHCenter | Qt::AlignTop, QString::number(int(bar.x())));
-        }
-        p->drawText(QRectF(plot.left(), rect.bottom() - fm.height(), plot.width(), fm.height()),
-                    Qt::AlignHCenter, QStringLiteral("Критерий"));
-        p->restore();
+        c.xTitle = QStringLiteral("Критерий");
+        c.unit = u_.pt(0.75); // a screen pixel is 3/4 of a point
+        c.arrow = 14 * c.unit;
+        c.font = font(kSans, 8);
+        c.titleFont = c.font;
+        charts::paint(*p, c, charts::layOut(c, rect, p->device()));
     }
 
 private:
-    static double niceStep(double raw) {
-        const double mag = std::pow(10, std::floor(std::log10(raw)));
-        for (double m : {1.0, 2.0, 5.0})
-            if (raw <= m * mag) return m * mag;
-        return 10 * mag;
-    }
     Units u_;
     double width_ = 0;
 };

@@ -3,81 +3,16 @@
 #include "dataset/Dataset.h"
 #include "widgets/Handler.h"
 
-#include <QBarCategoryAxis>
-#include <QBarSet>
-#include <QGraphicsLayout>
-#include <QGraphicsRectItem>
-#include <QGraphicsSimpleTextItem>
-#include <QGraphicsTextItem>
-#include <QHash>
-#include <QLegend>
 #include <QMouseEvent>
-#include <QPainterPath>
-#include <QPieSeries>
-#include <QPieSlice>
-#include <QScopedValueRollback>
-#include <QStackedBarSeries>
-#include <QValueAxis>
-#include <QtMath>
+#include <QPainter>
+#include <QRubberBand>
 #include <algorithm>
-#include <cmath>
 
 namespace ui {
 
-namespace {
-
-constexpr qreal kPieSize = 0.6; // of the plot area, leaving room for the marks outside
-constexpr qreal kWall = 8;      // thickness of a wall strip in pixels
-constexpr qreal kMarkPad = 3;   // text to box edge
-
-QString numberText(double v) {
-    return QString::number(v, 'g', 12);
-}
-
-} // namespace
-
-const QList<QColor>& DBChart::pointColors() {
-    static const QList<QColor> colours = [] {
-        QList<QColor> c;
-        for (QRgb rgb : {0xff0000, 0x00ff00, 0xffff00, 0x0000ff, 0x808080, 0xff00ff, 0x008080, 0x000080,
-                         0x800000, 0x00c000, 0x808000, 0x800080, 0xc0c0c0, 0x00ffff, 0xff8000})
-            c << QColor(rgb);
-        return c;
-    }();
-    return colours;
-}
-
-DBChart::DBChart(QWidget* parent) : QChartView(parent) {
-    auto* c = new QChart;
-    c->legend()->hide();
-    c->setBackgroundRoundness(0);
-    // The window's colour behind the plot: the white bottom wall stands out from it.
-    c->setBackgroundBrush(QWidget::palette().color(QPalette::Window));
-    c->setAnimationOptions(QChart::NoAnimation);
-    // The view gives up the chart it made for itself without deleting it.
-    QChart* own = chart();
-    setChart(c);
-    delete own;
-    setRenderHint(QPainter::Antialiasing);
-    setRubberBand(QChartView::RectangleRubberBand);
-    connect(c, &QChart::plotAreaChanged, this, [this] { layoutOverlays(); });
-
-    titleBox_ = new QGraphicsRectItem(c);
-    titleBox_->setBrush(Qt::NoBrush);
-    titleBox_->setPen(QPen(Qt::black));
-    titleBox_->setZValue(10);
-    titleBox_->hide();
-    leftWallItem_ = new QGraphicsRectItem(c);
-    leftWallItem_->setBrush(leftWall_);
-    bottomWallItem_ = new QGraphicsRectItem(c);
-    bottomWallItem_->setBrush(bottomWall_);
-    for (QGraphicsRectItem* w : {leftWallItem_, bottomWallItem_}) {
-        w->setPen(QPen(Qt::black));
-        // Under the series: bars stand on the bottom wall.
-        w->setZValue(-0.5);
-        w->hide();
-    }
-    applyFrame();
+DBChart::DBChart(QWidget* parent) : QWidget(parent) {
+    chart_.title.clear();
+    looksChanged();
 }
 
 DBChart::~DBChart() = default;
@@ -97,7 +32,8 @@ void DBChart::setDataSource(db::DataSource* source) {
 
 void DBChart::setKind(Kind kind) {
     kind_ = kind;
-    applyFrame();
+    chart_.kind = kind == Bar ? charts::Kind::Bar : charts::Kind::Pie;
+    zoom_.reset();
     dataChanged();
 }
 
@@ -112,18 +48,13 @@ void DBChart::setValueField(const QString& name) {
 }
 
 void DBChart::setTitleLines(const QStringList& lines) {
-    titleLines_ = lines;
-    applyTitle();
+    chart_.title = lines;
+    looksChanged();
 }
 
 void DBChart::setTitleFrame(bool on) {
-    titleFrame_ = on;
-    layoutTitle();
-}
-
-void DBChart::setSeriesTitle(const QString& title) {
-    seriesTitle_ = title;
-    if (series_) series_->setName(title);
+    chart_.titleFrame = on;
+    looksChanged();
 }
 
 void DBChart::setColorEachPoint(bool on) {
@@ -137,41 +68,37 @@ void DBChart::setBaseColor(const QColor& c) {
 }
 
 void DBChart::setArrowLength(int px) {
-    arrowLength_ = px;
-    layoutOverlays();
+    chart_.arrow = px;
+    looksChanged();
 }
 
 void DBChart::setWalls(const QColor& left, const QColor& bottom) {
-    leftWall_ = left;
-    bottomWall_ = bottom;
-    leftWallItem_->setBrush(left);
-    bottomWallItem_->setBrush(bottom);
-    layoutOverlays();
+    chart_.leftWall = left;
+    chart_.bottomWall = bottom;
+    looksChanged();
 }
 
 void DBChart::setZoomEnabled(bool on) {
-    setRubberBand(on ? QChartView::RectangleRubberBand : QChartView::NoRubberBand);
+    zoomEnabled_ = on;
+    if (!on && zoom_) {
+        zoom_.reset();
+        looksChanged();
+    }
 }
 
 QColor DBChart::colorAt(int i) const {
     return colorEachPoint_ ? pointColors().at(i % pointColors().size()) : baseColor_;
 }
 
-void DBChart::applyTitle() {
-    // The title is rich text: an empty line needs a blank to keep its height.
-    QStringList html;
-    for (const QString& line : titleLines_)
-        html << (line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped());
-    chart()->setTitle(html.join(QStringLiteral("<br>")));
-    layoutTitle();
-}
-
-void DBChart::applyFrame() {
-    QChart* c = chart();
-    const bool frame = kind_ == Bar;
-    c->setPlotAreaBackgroundVisible(frame);
-    c->setPlotAreaBackgroundBrush(Qt::NoBrush);
-    c->setPlotAreaBackgroundPen(frame ? QPen(Qt::black) : QPen(Qt::NoPen));
+void DBChart::looksChanged() {
+    // The window's colour behind the plot: the white bottom wall stands out from it.
+    chart_.background = palette().color(QPalette::Window);
+    chart_.font = font();
+    chart_.titleFont = font();
+    chart_.titleFont.setPixelSize(std::max(font().pixelSize(), 0) > 0 ? font().pixelSize() + 3 : 14);
+    chart_.titleFont.setBold(true);
+    laidOut_ = false;
+    update();
 }
 
 void DBChart::dataChanged() {
@@ -199,18 +126,13 @@ void DBChart::ensureBuilt() {
 }
 
 void DBChart::showEvent(QShowEvent* e) {
-    QChartView::showEvent(e);
+    QWidget::showEvent(e);
     if (dirty_) scheduleRebuild();
 }
 
 const QList<DBChart::Point>& DBChart::points() {
     ensureBuilt();
-    return points_;
-}
-
-QAbstractSeries* DBChart::series() {
-    ensureBuilt();
-    return series_;
+    return chart_.points;
 }
 
 QList<DBChart::Point> DBChart::readPoints() const {
@@ -225,7 +147,7 @@ QList<DBChart::Point> DBChart::readPoints() const {
         if (v.isNull()) continue; // an empty value is no point
         Point p;
         p.value = v.toDouble();
-        p.label = numberText(p.value);
+        p.label = charts::numberText(p.value);
         if (kind_ == Bar && fx) {
             const db::Variant x = ds->valueAt(row, fx);
             if (x.isNull()) continue;
@@ -243,19 +165,6 @@ QList<DBChart::Point> DBChart::readPoints() const {
     return pts;
 }
 
-void DBChart::clearSeries() {
-    QChart* c = chart();
-    for (QAbstractAxis* a : c->axes())
-        c->removeAxis(a), delete a;
-    c->removeAllSeries();
-    series_ = nullptr;
-    for (const MarkItems& m : markItems_) {
-        delete m.box;
-        delete m.arrow;
-    }
-    markItems_.clear();
-}
-
 void DBChart::rebuild() {
     if (building_) return;
     building_ = true;
@@ -263,257 +172,105 @@ void DBChart::rebuild() {
     QList<Point> pts;
     // A failed read is reported like any handler's; the chart is then empty.
     run(this, [&] { pts = readPoints(); });
-    points_ = pts;
-    clearSeries();
-    if (kind_ == Bar)
-        buildBars();
-    else
-        buildPie();
-    if (series_) series_->setName(seriesTitle_);
-    for (int i = 0; kind_ == Bar && i < points_.size(); ++i) {
-        MarkItems m;
-        m.box = new QGraphicsRectItem(chart());
-        m.box->setBrush(QColor(255, 255, 225));
-        m.box->setPen(QPen(Qt::black));
-        m.box->setZValue(6);
-        m.text = new QGraphicsSimpleTextItem(points_[i].label, m.box);
-        m.text->setFont(font());
-        auto* arrow = new QGraphicsPathItem(chart());
-        arrow->setPen(QPen(Qt::black));
-        arrow->setBrush(Qt::black);
-        arrow->setZValue(6);
-        m.arrow = arrow;
-        markItems_ << m;
-    }
+    chart_.points = pts;
     building_ = false;
-    layoutOverlays();
+    laidOut_ = false;
+    update();
     emit rebuilt();
 }
 
-void DBChart::buildBars() {
-    QChart* c = chart();
-    // Stacked sets, one per palette colour, each holding the bars of its colour: every bar has
-    // its own colour, and the sets' zero entries add nothing to a bar's height.
-    auto* s = new QStackedBarSeries;
-    const int n = int(points_.size());
-    const int sets = colorEachPoint_ ? std::min<int>(n, int(pointColors().size())) : std::min(n, 1);
-    QList<QBarSet*> bySet;
-    for (int k = 0; k < sets; ++k) {
-        auto* set = new QBarSet(seriesTitle_);
-        set->setColor(colorAt(k));
-        set->setBorderColor(Qt::black);
-        for (int i = 0; i < n; ++i)
-            set->append(i % sets == k ? points_[i].value : 0.0);
-        bySet << set;
-    }
-    s->append(bySet);
-    s->setLabelsVisible(false); // the marks are drawn over the chart
-    s->setBarWidth(0.6);
-    c->addSeries(s);
-    series_ = s;
-
-    auto* xAxis = new QBarCategoryAxis;
-    xAxis->setObjectName(QStringLiteral("xAxis"));
-    QStringList categories;
-    QHash<QString, int> seen;
-    for (const Point& p : points_) {
-        const QString text = numberText(p.x);
-        // The axis refuses equal categories; a criterion scored twice still shows both bars.
-        categories << text + QString(seen[text]++, QLatin1Char(' '));
-    }
-    xAxis->append(categories);
-    auto* yAxis = new QValueAxis;
-    yAxis->setObjectName(QStringLiteral("yAxis"));
-    yAxis->setLabelFormat(QStringLiteral("%g"));
-    c->addAxis(xAxis, Qt::AlignBottom);
-    c->addAxis(yAxis, Qt::AlignLeft);
-    s->attachAxis(xAxis);
-    s->attachAxis(yAxis);
-    for (QAbstractAxis* a : {static_cast<QAbstractAxis*>(xAxis), static_cast<QAbstractAxis*>(yAxis)}) {
-        a->setGridLineVisible(false);
-    }
-    connect(yAxis, &QValueAxis::rangeChanged, this, [this] { layoutMarks(); });
-    connect(xAxis, &QBarCategoryAxis::rangeChanged, this, [this] { layoutMarks(); });
+const charts::Chart& DBChart::chartModel() {
+    ensureBuilt();
+    return chart_;
 }
 
-void DBChart::buildPie() {
-    auto* s = new QPieSeries;
-    s->setPieSize(kPieSize);
-    for (const Point& p : points_) {
-        QPieSlice* slice = s->append(p.label, p.value);
-        slice->setBrush(p.color);
-        slice->setBorderColor(Qt::black);
-        slice->setLabelVisible(true);
-        slice->setLabelPosition(QPieSlice::LabelOutside);
-        slice->setLabelFont(font());
-        slice->setLabelColor(Qt::black);
+const charts::Geometry& DBChart::chartGeometry() {
+    ensureBuilt();
+    if (!laidOut_) {
+        geometry_ = charts::layOut(chart_, QRectF(rect()), this, zoom_);
+        laidOut_ = true;
     }
-    chart()->addSeries(s);
-    series_ = s;
-}
-
-QRectF DBChart::titleFrameRect() const {
-    return titleBox_->isVisible() ? titleBox_->mapRectToParent(titleBox_->rect()) : QRectF();
-}
-
-QRectF DBChart::leftWallRect() const {
-    return leftWallItem_->isVisible() ? leftWallItem_->rect() : QRectF();
-}
-
-QRectF DBChart::bottomWallRect() const {
-    return bottomWallItem_->isVisible() ? bottomWallItem_->rect() : QRectF();
-}
-
-void DBChart::layoutOverlays() {
-    // Fitting the axis lays the chart out again, which comes back here.
-    if (building_ || laying_) return;
-    QScopedValueRollback<bool> guard(laying_, true);
-    if (kind_ == Bar) fitValueAxis();
-    layoutTitle();
-    const QRectF plot = chart()->plotArea();
-    const bool walls = kind_ == Bar && plot.isValid();
-    leftWallItem_->setVisible(walls);
-    bottomWallItem_->setVisible(walls);
-    if (walls) {
-        leftWallItem_->setRect(QRectF(plot.left(), plot.top(), kWall, plot.height()));
-        bottomWallItem_->setRect(QRectF(plot.left(), plot.bottom() - kWall, plot.width(), kWall));
-    }
-    layoutMarks();
-}
-
-// Room above the highest bar (and below the lowest) for its arrow and mark.
-void DBChart::fitValueAxis() {
-    auto* y = qobject_cast<QValueAxis*>(chart()->axes(Qt::Vertical).value(0));
-    const QRectF plot = chart()->plotArea();
-    if (!y || plot.height() <= 0 || chart()->isZoomed()) return;
-    double lo = 0, hi = 0;
-    for (const Point& p : points_)
-        lo = std::min(lo, p.value), hi = std::max(hi, p.value);
-    if (lo == 0 && hi == 0) hi = 1;
-    const qreal need = arrowLength_ + QFontMetricsF(font()).height() + 2 * kMarkPad + 4;
-    const qreal share = std::min<qreal>(0.45, need / plot.height());
-    const double room = (hi - lo) * share / (1 - 2 * share);
-    const double top = hi > 0 ? hi + room : 0;
-    const double bottom = lo < 0 ? lo - room : 0;
-    if (y->min() == bottom && y->max() == top) return;
-    y->setRange(bottom, top);
-    // Ticks at round scores from zero, whatever room the marks took.
-    const double raw = (top - bottom) / 5, mag = std::pow(10.0, std::floor(std::log10(raw)));
-    const double f = raw / mag;
-    y->setTickType(QValueAxis::TicksDynamic);
-    y->setTickAnchor(0);
-    y->setTickInterval((f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * mag);
-}
-
-void DBChart::layoutTitle() {
-    QGraphicsTextItem* title = nullptr;
-    // The chart's own title item: the frame goes around it wherever the chart places it.
-    if (titleFrame_ && !titleLines_.isEmpty())
-        for (QGraphicsItem* item : chart()->childItems())
-            if (auto* t = dynamic_cast<QGraphicsTextItem*>(item);
-                t && t->isVisible() && t->toPlainText().startsWith(titleLines_.first())) {
-                title = t;
-                break;
-            }
-    titleBox_->setVisible(title != nullptr);
-    if (title) {
-        const QRectF r = title->mapRectToParent(title->boundingRect());
-        const QRectF plot = chart()->plotArea();
-        // As wide as the plot area when that is wider, like a heading over it.
-        qreal left = r.left() - 4, right = r.right() + 4;
-        if (plot.isValid() && plot.width() > r.width()) left = plot.left(), right = plot.right();
-        titleBox_->setRect(QRectF(left, r.top() + 1, right - left, r.height() - 2));
-    }
-}
-
-void DBChart::layoutMarks() {
-    if (building_) return;
-    QChart* c = chart();
-    const QRectF plot = c->plotArea();
-    if (kind_ == Pie) {
-        // The arm of a slice's mark is a share of the pie's radius: keep it arrowLength_ long.
-        auto* pie = qobject_cast<QPieSeries*>(series_);
-        const qreal radius = std::min(plot.width(), plot.height()) * kPieSize / 2;
-        if (pie && radius > 0)
-            for (QPieSlice* s : pie->slices())
-                s->setLabelArmLengthFactor(arrowLength_ / radius);
-        return;
-    }
-    for (int i = 0; i < markItems_.size() && i < points_.size(); ++i) {
-        MarkItems& m = markItems_[i];
-        const double v = points_[i].value;
-        const QPointF at = c->mapToPosition(QPointF(i, v), series_);
-        const qreal dir = v < 0 ? 1 : -1; // marks of bars below zero hang under them
-        const QPointF end(at.x(), at.y() + dir * arrowLength_);
-        QPainterPath path;
-        path.moveTo(end);
-        path.lineTo(at);
-        // A small head at the bar.
-        path.moveTo(at);
-        path.lineTo(at.x() - 3, at.y() + dir * 5);
-        path.lineTo(at.x() + 3, at.y() + dir * 5);
-        path.closeSubpath();
-        static_cast<QGraphicsPathItem*>(m.arrow)->setPath(path);
-        m.line = QLineF(end, at);
-        const QRectF tr = m.text->boundingRect();
-        const QSizeF size(tr.width() + 2 * kMarkPad, tr.height() + 2 * kMarkPad);
-        const QPointF topLeft(end.x() - size.width() / 2, dir < 0 ? end.y() - size.height() : end.y());
-        m.box->setPos(topLeft);
-        m.box->setRect(QRectF(QPointF(0, 0), size));
-        m.text->setPos(kMarkPad, kMarkPad);
-        // A bar zoomed out of view shows no mark; a pie's marks stand outside it, never clipped.
-        const bool shown = plot.isValid() && plot.adjusted(-1, -1, 1, 1).contains(at);
-        m.box->setVisible(shown);
-        m.arrow->setVisible(shown);
-    }
+    return geometry_;
 }
 
 QList<DBChart::Mark> DBChart::marks() {
-    ensureBuilt();
-    // Pending layout first, as painting would do it; the marks are where that left them.
-    if (QGraphicsLayout* l = chart()->layout()) l->activate();
-    QList<Mark> out;
-    if (kind_ == Bar) {
-        for (int i = 0; i < markItems_.size(); ++i) {
-            const MarkItems& m = markItems_[i];
-            if (m.box->isVisible())
-                out << Mark{points_[i].label, m.box->mapRectToParent(m.box->rect()), m.line};
-        }
-        return out;
-    }
-    auto* pie = qobject_cast<QPieSeries*>(series_);
-    if (!pie) return out;
-    const QRectF plot = chart()->plotArea();
-    const QPointF centre = plot.center();
-    const qreal radius = std::min(plot.width(), plot.height()) * kPieSize / 2;
-    for (QPieSlice* s : pie->slices()) {
-        if (!s->isLabelVisible()) continue;
-        const qreal a = qDegreesToRadians(s->startAngle() + s->angleSpan() / 2);
-        const QPointF dir(std::sin(a), -std::cos(a));
-        const qreal arm = s->labelArmLengthFactor() * radius;
-        const QPointF edge = centre + dir * radius, tip = centre + dir * (radius + arm);
-        const QFontMetricsF fm(s->labelFont());
-        QRectF box(QPointF(), fm.size(0, s->label()));
-        box.moveCenter(tip + QPointF(dir.x() >= 0 ? box.width() / 2 : -box.width() / 2, 0));
-        out << Mark{s->label(), box, QLineF(tip, edge)};
-    }
-    return out;
+    return chartGeometry().marks;
+}
+
+QRectF DBChart::titleFrameRect() {
+    return chartGeometry().titleFrame;
+}
+
+QRectF DBChart::leftWallRect() {
+    return chartGeometry().leftWall;
+}
+
+QRectF DBChart::bottomWallRect() {
+    return chartGeometry().bottomWall;
 }
 
 void DBChart::resizeEvent(QResizeEvent* e) {
-    QChartView::resizeEvent(e);
-    layoutOverlays();
+    QWidget::resizeEvent(e);
+    laidOut_ = false;
 }
 
-void DBChart::mouseReleaseEvent(QMouseEvent* e) {
-    // A right click shows the whole chart again, rather than one step out.
-    if (rubberBand() != QChartView::NoRubberBand && e->button() == Qt::RightButton) {
-        chart()->zoomReset();
-        layoutOverlays();
+void DBChart::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::PaletteChange) looksChanged();
+}
+
+void DBChart::paintEvent(QPaintEvent*) {
+    const charts::Geometry& g = chartGeometry();
+    QPainter p(this);
+    charts::paint(p, chart_, g);
+}
+
+void DBChart::mousePressEvent(QMouseEvent* e) {
+    if (zoomEnabled_ && kind_ == Bar && e->button() == Qt::LeftButton &&
+        chartGeometry().plot.contains(e->position())) {
+        if (!band_) band_ = new QRubberBand(QRubberBand::Rectangle, this);
+        bandOrigin_ = e->position().toPoint();
+        band_->setGeometry(QRect(bandOrigin_, QSize()));
+        band_->show();
         e->accept();
         return;
     }
-    QChartView::mouseReleaseEvent(e);
+    QWidget::mousePressEvent(e);
+}
+
+void DBChart::mouseMoveEvent(QMouseEvent* e) {
+    if (band_ && band_->isVisible()) {
+        band_->setGeometry(QRect(bandOrigin_, e->position().toPoint()).normalized());
+        e->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(e);
+}
+
+void DBChart::mouseReleaseEvent(QMouseEvent* e) {
+    if (band_ && band_->isVisible() && e->button() == Qt::LeftButton) {
+        band_->hide();
+        const charts::Geometry& g = chartGeometry();
+        const QRectF r = QRectF(QRect(bandOrigin_, e->position().toPoint()).normalized()) & g.plot;
+        // A click or a sliver is no selection.
+        if (r.width() > 4 && r.height() > 4) {
+            const QPointF a = g.valueAt(r.topLeft()), b = g.valueAt(r.bottomRight());
+            zoom_ = charts::Window{a.x(), b.x(), b.y(), a.y()};
+            laidOut_ = false;
+            update();
+        }
+        e->accept();
+        return;
+    }
+    // A right click shows the whole chart again, rather than one step out.
+    if (zoomEnabled_ && e->button() == Qt::RightButton && zoom_) {
+        zoom_.reset();
+        laidOut_ = false;
+        update();
+        e->accept();
+        return;
+    }
+    QWidget::mouseReleaseEvent(e);
 }
 
 } // namespace ui
