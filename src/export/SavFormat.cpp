@@ -306,9 +306,11 @@ void CaseWriter::number(double v) {
     if (std::isnan(v)) return command(255);
     // Small whole numbers, the most common answers and codes, fit in the command byte.
     if (v >= 1 - kBias && v <= 251 - kBias && v == std::floor(v)) return command((unsigned char)(v + kBias));
-    Bytes b;
-    b.f64(v);
-    raw(b.s.data());
+    const auto bits = std::bit_cast<quint64>(v);
+    char le[8];
+    for (int i = 0; i < 8; ++i)
+        le[i] = char((bits >> (8 * i)) & 0xFF);
+    raw(le);
 }
 
 void CaseWriter::text(const QByteArray& utf8) {

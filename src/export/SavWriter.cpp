@@ -46,13 +46,32 @@ void checkNames(const Sheet& sheet) {
     }
 }
 
+// The bytes of a text in UTF-8, counted without converting it: every cell is converted once
+// more when it is written.
+qsizetype utf8Length(QStringView text) {
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u < 0x80)
+            n += 1;
+        else if (u < 0x800)
+            n += 2;
+        else if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+                 QChar::isLowSurrogate(text[i + 1].unicode()))
+            n += 4, ++i;
+        else
+            n += 3; // a lone surrogate becomes U+FFFD, three bytes too
+    }
+    return n;
+}
+
 // A text column is as wide as its longest value or labelled value, in UTF-8 bytes.
 int textWidth(const Column& c) {
     qsizetype width = 1;
     for (const QString& t : c.texts)
-        width = std::max(width, t.toUtf8().size());
+        width = std::max(width, utf8Length(t));
     for (const auto& [value, label] : c.textLabels)
-        width = std::max(width, value.toUtf8().size());
+        width = std::max(width, utf8Length(value));
     if (width > sav::kMaxStringWidth)
         throw ExportError(QStringLiteral("Текст в столбце «%1» длиннее, чем вмещает файл SPSS (%2 байт).")
                               .arg(c.title)
