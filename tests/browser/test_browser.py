@@ -78,6 +78,7 @@ def enter(d, base, code):
 def answer(d, question, option):
     """Clicks option on the page of question; waits for the next page (or the saved notice)."""
     check(wait_for(d, "Вопрос № %d " % question), "question %d shown" % question)
+    time.sleep(0.4)  # read it: a click on a page shown only just now belongs to the page before
     d.find_elements(By.CSS_SELECTOR, "button.opt")[option].click()
     check(wait_for(d, "Ответ на вопрос № %d сохранён" % question), "answer %d confirmed" % question)
 
@@ -114,6 +115,7 @@ def double_click_on_a_slow_server(work):
             end = time.time() + 10
             while time.time() < end and not d.execute_script("return typeof shown === 'number'"):
                 time.sleep(0.05)
+            time.sleep(0.5)  # the first click is one a reader makes
             x, y = d.execute_script("var r = document.querySelectorAll('button.opt')[1].getBoundingClientRect();"
                                     "return [r.x + r.width / 2, r.y + r.height / 2];")
             first = time.time()
@@ -222,6 +224,7 @@ def main():
         check(wait_for(first, "на другом устройстве"), "the first browser is told of the takeover")
         shot(first, "Moved")
         # A double click stores one answer and moves one question on.
+        time.sleep(0.4)
         ActionChains(second).double_click(second.find_elements(By.CSS_SELECTOR, "button.opt")[3]).perform()
         check(wait_for(second, "Вопрос № 3 "), "double click: question 3")
         time.sleep(0.5)
