@@ -119,7 +119,10 @@ int serveCommand(const QStringList& arguments) {
             address = address.mid(1, address.size() - 2);
 
         web::TestServer server(dir, QStringLiteral("morv"));
-        server.start(address, uint16_t(port));
+        web::Limits limits;
+        // For the browser tests: a server slowed on purpose, so that what a busy one does is sure.
+        limits.replyDelayMs = qEnvironmentVariableIntValue("MORV_TEST_REPLY_DELAY_MS");
+        server.start(address, uint16_t(port), limits);
         out(QStringLiteral("listening on http://%1:%2/").arg(listen.left(colon)).arg(server.port()));
         std::signal(SIGINT, [](int) { stopAsked = true; });
         std::signal(SIGTERM, [](int) { stopAsked = true; });

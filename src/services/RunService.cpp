@@ -171,10 +171,10 @@ void RunService::chooseMany(std::vector<PendingChoice>& batch) {
     if (deferred.empty()) return;
     dbf::DbfFile* file = rezult->file();
     std::vector<std::pair<PendingChoice*, int>> before;
-    for (auto& [c, rec] : deferred)
-        before.emplace_back(c, storedChoice(rezult, rec));
     size_t written = 0;
     try {
+        for (auto& [c, rec] : deferred)
+            before.emplace_back(c, storedChoice(rezult, rec));
         if (file) file->setDurable(false); // a server's store syncs each write itself
         for (; written + 1 < deferred.size(); ++written)
             recordChoice(rezult, deferred[written].second, deferred[written].first->option);

@@ -5,6 +5,7 @@
 #include <boost/beast/http.hpp>
 
 #include <QMetaObject>
+#include <QTimer>
 #include <atomic>
 #include <deque>
 #include <map>
@@ -42,6 +43,7 @@ struct HttpServer::Impl {
     std::vector<Exchange> queue;
     bool drainPosted = false;
     std::atomic<bool> stopping{false};
+    std::vector<std::shared_ptr<std::vector<Exchange>>> delayed; // replies held back (tests)
     // Last, so that it goes first: the connections it still holds count themselves out above.
     net::io_context io{1};
     std::optional<tcp::acceptor> acceptor;
@@ -86,13 +88,14 @@ private:
             close();
             return;
         }
-        if (ec == http::error::header_limit) return refuse(431, "Request header too large\n");
-        if (ec == http::error::body_limit) return refuse(413, "Request too large\n");
-        if (ec) return refuse(400, "Bad request\n");
+        if (ec == http::error::header_limit)
+            return refuse(431, "Запрос не принят: слишком длинные заголовки.\n");
+        if (ec == http::error::body_limit) return refuse(413, "Запрос не принят: слишком большой.\n");
+        if (ec) return refuse(400, "Запрос не принят.\n");
         http::request<http::string_body> req = parser_->release();
         keepAlive_ = req.keep_alive();
         Exchange x;
-        if (!toRequest(req, x.request)) return refuse(400, "Bad request\n");
+        if (!toRequest(req, x.request)) return refuse(400, "Запрос не принят.\n");
         x.reply = [self = shared_from_this()](Response&& r) {
             net::post(self->stream_.get_executor(),
                       [self, r = std::move(r)]() mutable { self->write(std::move(r), self->keepAlive_); });
@@ -256,6 +259,7 @@ void HttpServer::stop() {
         std::lock_guard<std::mutex> lock(d_->mutex);
         d_->queue.clear();
     }
+    d_->delayed.clear();
     // Connections still open are dropped with the context; a new listen makes a fresh one.
     auto fresh = std::make_unique<Impl>();
     fresh->handler = std::move(d_->handler);
@@ -272,6 +276,19 @@ void HttpServer::drain() {
     }
     if (batch.empty()) return;
     d_->handler(batch);
+    if (d_->limits.replyDelayMs > 0) {
+        // Held by the server, so that a stop drops them with the connections they answer.
+        auto later = std::make_shared<std::vector<Exchange>>(std::move(batch));
+        d_->delayed.push_back(later);
+        QTimer::singleShot(d_->limits.replyDelayMs, this, [this, weak = std::weak_ptr(later)] {
+            auto held = weak.lock();
+            if (!held) return;
+            std::erase(d_->delayed, held);
+            for (Exchange& x : *held)
+                x.reply(std::move(x.response));
+        });
+        return;
+    }
     for (Exchange& x : batch)
         x.reply(std::move(x.response));
 }

@@ -20,6 +20,8 @@ struct Limits {
     int requestSeconds = 20; // to send a whole request, and to be idle between requests
     int connections = 4000;  // at once, in all
     int connectionsPerPeer = 400;
+    // Tests only: every response leaves this much later, as from a server under load.
+    int replyDelayMs = 0;
 };
 
 // Listening refused by the system: error is its errno (EADDRINUSE for a port in use, EACCES for

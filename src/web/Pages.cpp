@@ -215,7 +215,20 @@ std::string notice(const QString& heading, const QString& text) {
 const std::string& script() {
     // Sends a marked form in the background and puts the page the server answers in place of
     // this one; a second click meanwhile is ignored. Without it the forms post as usual.
-    static const std::string js = R"JS(document.addEventListener('submit', function (e) {
+    // A click whose event was made before the page it lands on was shown (a double click on a
+    // busy computer) is dropped, whenever it is delivered.
+    static const std::string js = R"JS(var shown = performance.now(), click = null;
+document.addEventListener('click', function (c) {
+  var f = c.target.closest && c.target.closest('form[data-x]');
+  if (!f) return;
+  if (c.detail > 1 || c.timeStamp - shown < )JS" +
+                                  std::to_string(kReadMs) + R"JS() {
+    c.preventDefault();
+    return;
+  }
+  click = c;
+}, true);
+document.addEventListener('submit', function (e) {
   var f = e.target;
   if (!f.hasAttribute('data-x') || !window.fetch) return;
   e.preventDefault();
@@ -223,6 +236,10 @@ const std::string& script() {
   f.setAttribute('data-busy', '1');
   var d = new URLSearchParams(new FormData(f));
   if (e.submitter && e.submitter.name) d.append(e.submitter.name, e.submitter.value);
+  if (click) {
+    d.append('w', Math.round(click.timeStamp - shown));
+    d.append('d', click.detail);
+  }
   fetch(f.action, {method: 'POST', body: d, headers: {'X-Morv': '1'}, credentials: 'same-origin', cache: 'no-store'})
     .then(function (r) {
       var u = r.headers.get('X-Morv-Url');
@@ -232,6 +249,8 @@ const std::string& script() {
       var doc = new DOMParser().parseFromString(a[0], 'text/html');
       document.title = doc.title;
       document.body.replaceWith(doc.body);
+      shown = performance.now();
+      click = null;
       if (a[1]) history.replaceState(null, '', a[1]);
       var b = document.querySelector('.opt.on') || document.querySelector('.opt');
       if (b) b.focus();

@@ -49,4 +49,9 @@ std::string notice(const QString& heading, const QString& text);
 // The small script that sends a form without reloading the page.
 const std::string& script();
 
+// A click on a question shown for less than this (ms), or the second click of a double click,
+// was aimed at the page before: it answers nothing. The script sends the page's age at the click
+// as "w" and the click count as "d", and the server checks them too.
+constexpr int kReadMs = 300;
+
 } // namespace web::pages

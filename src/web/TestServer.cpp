@@ -2,6 +2,7 @@
 
 #include "web/HttpServer.h"
 #include "web/Pages.h"
+#include "web/Refusal.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -54,6 +55,19 @@ bool wholeNumber(const std::string& text, int& out) {
         if (c < '0' || c > '9') return false;
     out = std::stoi(text);
     return true;
+}
+
+// What the page's script says of the click: the second of a double click, or made before the
+// page had been on screen for kReadMs. A form sent without the script says nothing.
+bool aimedBefore(const Request& r) {
+    auto d = r.form.find("d");
+    auto w = r.form.find("w");
+    int count = 0;
+    if (d != r.form.end() && wholeNumber(d->second, count) && count > 1) return true;
+    if (w == r.form.end()) return false;
+    const bool early = !w->second.empty() && w->second[0] == '-';
+    int age = 0;
+    return wholeNumber(early ? w->second.substr(1) : w->second, age) && (early || age < pages::kReadMs);
 }
 
 QString field(const Request& r, const char* name) {
@@ -155,45 +169,58 @@ void TestServer::refreshSessions(bool force) {
     // Another program (morv-db, a second workstation) may open or close a session: looked at
     // once a second at most.
     if (!force && now() - sessionsRead_ < 1000) return;
-    sessionsRead_ = now();
-    sessionCache_.clear();
+    // A read that fails leaves what was read last: a session is closed only when it is stored so.
+    std::map<int, services::Session> read;
     for (const services::Session& s : sessions_->all())
-        sessionCache_[s.id] = s;
+        read[s.id] = s;
+    sessionCache_.swap(read);
+    sessionsRead_ = now();
 }
 
 const services::Session* TestServer::sessionOf(int id) {
-    refreshSessions();
+    try {
+        refreshSessions();
+    } catch (const std::exception&) {
+        // Not read, so not known to be closed: a session read before holds as it was read.
+        if (!sessionCache_.count(id)) throw;
+    }
     auto it = sessionCache_.find(id);
     return it == sessionCache_.end() ? nullptr : &it->second;
 }
 
 TestServer::Run& TestServer::runFor(int session, int org, int testee) {
     auto [it, made] = runsById_.try_emplace({session, org, testee});
-    Run& run = it->second;
     if (made) {
-        const services::Session* s = sessionOf(session);
-        run.session = session;
-        run.key = {org, testee, s ? s->test : 0};
-        if (auto t = runs_->testee(org, testee)) run.name = t->fullName();
-        const services::TestOutline& o = runs_->outline(run.key.test);
-        run.answered.assign(o.items.size(), false);
-        const services::Completeness c = runs_->check(run.key);
-        for (size_t i = 0; i < o.items.size(); ++i)
-            run.answered[i] =
-                std::find(c.missing.begin(), c.missing.end(), o.items[i].number) == c.missing.end();
-        const auto firstOpen = std::find(run.answered.begin(), run.answered.end(), false);
-        run.current = firstOpen == run.answered.end()
-                          ? o.items.front().number
-                          : o.items[size_t(firstOpen - run.answered.begin())].number;
-        if (run.complete()) {
-            // Scored since the session began (before a restart of the server): nothing to do.
-            const std::optional<QDate> scored = runs_->scoredOn(run.key);
-            run.state = scored && s && *scored >= s->date ? RunState::Scored : RunState::Finished;
-        } else if (std::count(run.answered.begin(), run.answered.end(), true) > 0) {
-            run.state = RunState::Answering;
+        try {
+            readRun(it->second, session, org, testee);
+        } catch (...) {
+            runsById_.erase(it); // read again at the next request, never half read
+            throw;
         }
     }
-    return run;
+    return it->second;
+}
+
+void TestServer::readRun(Run& run, int session, int org, int testee) {
+    const services::Session* s = sessionOf(session);
+    run.session = session;
+    run.key = {org, testee, s ? s->test : 0};
+    if (auto t = runs_->testee(org, testee)) run.name = t->fullName();
+    const services::TestOutline& o = runs_->outline(run.key.test);
+    run.answered.assign(o.items.size(), false);
+    const services::Completeness c = runs_->check(run.key);
+    for (size_t i = 0; i < o.items.size(); ++i)
+        run.answered[i] = std::find(c.missing.begin(), c.missing.end(), o.items[i].number) == c.missing.end();
+    const auto firstOpen = std::find(run.answered.begin(), run.answered.end(), false);
+    run.current = firstOpen == run.answered.end() ? o.items.front().number
+                                                  : o.items[size_t(firstOpen - run.answered.begin())].number;
+    if (run.complete()) {
+        // Scored since the session began (before a restart of the server): nothing to do.
+        const std::optional<QDate> scored = runs_->scoredOn(run.key);
+        run.state = scored && s && *scored >= s->date ? RunState::Scored : RunState::Finished;
+    } else if (std::count(run.answered.begin(), run.answered.end(), true) > 0) {
+        run.state = RunState::Answering;
+    }
 }
 
 std::string TestServer::issueToken(const std::string& device, int question) {
@@ -279,21 +306,22 @@ void TestServer::handle(std::vector<Exchange>& batch) {
         try {
             route(x, choices, deferred);
         } catch (const std::exception& e) {
-            x.response = Response{};
-            x.response.status = 500;
-            x.response.body = pages::notice(QStringLiteral("Ошибка"), QString::fromUtf8(e.what()));
+            refuse(x, e);
         }
     }
     if (!choices.empty()) {
         // One group: the answers whose rows exist reach the disk with one sync.
-        runs_->chooseMany(choices);
+        try {
+            runs_->chooseMany(choices);
+        } catch (const std::exception& e) {
+            for (services::PendingChoice& c : choices)
+                if (c.error.isEmpty()) c.error = QString::fromUtf8(e.what());
+        }
         for (const Deferred& d : deferred) {
             try {
                 answered(d, choices[d.choice]);
             } catch (const std::exception& e) {
-                d.x->response = Response{};
-                d.x->response.status = 500;
-                d.x->response.body = pages::notice(QStringLiteral("Ошибка"), QString::fromUtf8(e.what()));
+                refuse(*d.x, e);
             }
         }
     }
@@ -594,6 +622,15 @@ void TestServer::answer(Exchange& x, std::vector<services::PendingChoice>& choic
         if (r.script) return render(x, *run, run->current, {}, false);
         return redirect(x, "/q?n=" + std::to_string(run->current));
     }
+    if (aimedBefore(r)) {
+        // The question's page had not been read when the click was made: the click belonged to
+        // the page before it (a double click), and this question stays unanswered.
+        return render(x, *run, q,
+                      QStringLiteral("Вопрос № %1 показан только что, ответ на него не сохранён. "
+                                     "Прочитайте вопрос и выберите ответ.")
+                          .arg(q),
+                      true, 409);
+    }
     choices.push_back({run->key, q, o, {}});
     deferred.push_back({&x, dev, choices.size() - 1});
 }
@@ -605,8 +642,9 @@ void TestServer::answered(const Deferred& d, const services::PendingChoice& c) {
     const services::TestOutline& o = runs_->outline(run->key.test);
     const int i = o.indexOf(c.question);
     if (!c.error.isEmpty()) {
-        // The page shows what is stored, never the refused choice.
-        render(*d.x, *run, c.question, QStringLiteral("Ответ не сохранён: ") + c.error, true, 503);
+        // The page shows what is stored, never the refused choice; why goes to the log.
+        logFailure(d.x->request, c.error);
+        render(*d.x, *run, c.question, answerNotStored(), true, 503);
         return;
     }
     run->answered[size_t(i)] = true;

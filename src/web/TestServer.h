@@ -140,6 +140,7 @@ private:
     // where the refused click carried an answer).
     Run* activeRun(Exchange& x, const std::string& dev, const QString& lost);
     Run& runFor(int session, int org, int testee);
+    void readRun(Run& run, int session, int org, int testee);
     const services::Session* sessionOf(int id);
     void refreshSessions(bool now = false);
     bool blocked(const std::string& peer);

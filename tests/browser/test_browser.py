@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The browser test server in a real browser (Debian's chromium through chromium-driver and
 python3-selenium): three testees answer at once, a refreshed and a reopened tab resume, a second
-browser takes over, one computer serves two testees in turn, a double click stores one answer;
+browser takes over, one computer serves two testees in turn, a double click stores one answer (also
+when a slowed server shows the next question before the second click arrives);
 then python3-dbfread reads the tables. Screenshots of the pages go to SHOTS/Web*.png.
 
 usage: test_browser.py MORV_DB SHOTS
@@ -77,6 +78,7 @@ def enter(d, base, code):
 def answer(d, question, option):
     """Clicks option on the page of question; waits for the next page (or the saved notice)."""
     check(wait_for(d, "Вопрос № %d " % question), "question %d shown" % question)
+    time.sleep(0.4)  # read it: a click on a page shown only just now belongs to the page before
     d.find_elements(By.CSS_SELECTOR, "button.opt")[option].click()
     check(wait_for(d, "Ответ на вопрос № %d сохранён" % question), "answer %d confirmed" % question)
 
@@ -84,6 +86,58 @@ def answer(d, question, option):
 def finish(d):
     d.find_element(By.XPATH, "//button[contains(., 'Завершить')]").click()
     check(wait_for(d, "Спасибо"), "thanks page")
+
+
+def press(d, x, y, count, when):
+    """A mouse click at x, y as the browser's input delivers it: the click count, and when it was made."""
+    for kind in ("mousePressed", "mouseReleased"):
+        d.execute_cdp_cmd("Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y, "button": "left",
+                                                       "clickCount": count, "timestamp": when})
+
+
+def double_click_on_a_slow_server(work):
+    """A double click on a busy computer: the server answers the first click a second late (slowed on
+    purpose), and the second click, made 120 ms after the first, reaches the page only once the next
+    question is in place. It must not answer that question."""
+    db = os.path.join(work, "slow")
+    subprocess.run([MORV_DB, "sample", db], check=True, stdout=subprocess.DEVNULL)
+    out = subprocess.run([MORV_DB, "session", db, "--test", str(TEST), "--org", str(ORG), "--testees", "1"],
+                         check=True, capture_output=True, text=True).stdout
+    code = re.search(r"^1 (\w+)$", out, re.M).group(1)
+    server = subprocess.Popen([MORV_DB, "serve", db, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
+                              text=True, env=dict(os.environ, MORV_TEST_REPLY_DELAY_MS="1000"))
+    try:
+        base = "http://127.0.0.1:" + re.search(r":(\d+)/", server.stdout.readline()).group(1)
+        d = browser()
+        try:
+            enter(d, base, code)
+            check(wait_for(d, "Вопрос № 1 "), "slow server: question 1")
+            end = time.time() + 10
+            while time.time() < end and not d.execute_script("return typeof shown === 'number'"):
+                time.sleep(0.05)
+            time.sleep(0.5)  # the first click is one a reader makes
+            x, y = d.execute_script("var r = document.querySelectorAll('button.opt')[1].getBoundingClientRect();"
+                                    "return [r.x + r.width / 2, r.y + r.height / 2];")
+            first = time.time()
+            press(d, x, y, 1, first)
+            check(wait_for(d, "Вопрос № 2 "), "slow server: question 2 after the first click")
+            check("opt" in d.execute_script("return document.elementFromPoint(arguments[0], arguments[1])"
+                                            ".className", x, y), "the second click lands on an option")
+            press(d, x, y, 2, first + 0.12)
+            time.sleep(2.5)  # past the delay: a second answer would have moved the page on
+            body = d.find_element(By.TAG_NAME, "body").text
+            check("Вопрос № 2 " in body and "Вопрос № 3 " not in body,
+                  "slow server: the double click answers question 1 only")
+        finally:
+            d.quit()
+    finally:
+        server.terminate()
+        server.wait(10)
+    rezult = list(dbfread.DBF(os.path.join(db, "bd_rezult.dbf"), encoding="cp866"))
+    mine = {r["NOMVOPR"]: r["OTVET"] for r in rezult
+            if int(r["NOMU"]) == ORG and int(r["NOMTESTIR"]) == 1 and r["NOMTESTA"] == TEST}
+    check(mine.get(1) == 1, "slow server: question 1 stored as chosen (%s)" % mine)
+    check(mine.get(2, -1) == -1, "slow server: question 2 not answered (%s)" % mine)
 
 
 def main():
@@ -170,6 +224,7 @@ def main():
         check(wait_for(first, "на другом устройстве"), "the first browser is told of the takeover")
         shot(first, "Moved")
         # A double click stores one answer and moves one question on.
+        time.sleep(0.4)
         ActionChains(second).double_click(second.find_elements(By.CSS_SELECTOR, "button.opt")[3]).perform()
         check(wait_for(second, "Вопрос № 3 "), "double click: question 3")
         time.sleep(0.5)
@@ -193,6 +248,8 @@ def main():
         if server:
             server.terminate()
             server.wait(10)
+
+    double_click_on_a_slow_server(work)
 
     # The tables as dbfread reads them.
     def rows(name):

@@ -141,6 +141,14 @@ void PgServer::crash() {
     QProcess::execute(QStringLiteral("bash"), {script(), QStringLiteral("crash"), dir_});
 }
 
+void PgServer::halt() {
+    QProcess::execute(QStringLiteral("bash"), {script(), QStringLiteral("halt"), dir_});
+}
+
+void PgServer::resume() {
+    QProcess::execute(QStringLiteral("bash"), {script(), QStringLiteral("resume"), dir_});
+}
+
 QString psqlText(const QString& url, const QString& sql) {
     QProcess p;
     p.start(QStringLiteral("psql"), {url, QStringLiteral("-AtX"), QStringLiteral("-c"), sql});

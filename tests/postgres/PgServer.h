@@ -30,6 +30,9 @@ public:
     void restart();
     // Kills the server without a shutdown and starts it again, as after a power cut.
     void crash();
+    // Stops the server as an administrator would (pg_ctl stop -m fast), and starts it again.
+    void halt();
+    void resume();
     const QString& socketDir() const { return dir_; }
     bool ownsServer() const { return own_; }
 

@@ -6,6 +6,7 @@
 #                                      MORV_PG_MESSAGES=de: the server's messages in that language
 #   pg-server.sh stop DIR
 #   pg-server.sh crash DIR    -> kills the server at once and starts it again
+#   pg-server.sh halt DIR / resume DIR -> stops it (fast) and starts it again later
 #   pg-server.sh shared DIR   -> start afresh for a whole test run; never fails, so that the
 #                                tests themselves say why they have no server
 set -euo pipefail
@@ -52,6 +53,13 @@ start)
 crash)
   # Killed as a power cut would: no shutdown, crash recovery at the next start.
   as_owner "$bindir/pg_ctl" -D "$dir/data" -w -t 60 -m immediate stop >/dev/null
+  "$0" resume "$dir"
+  ;;
+halt)
+  # Stopped as an administrator stops it; resume starts it again on the same data.
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -w -t 60 -m fast stop >/dev/null
+  ;;
+resume)
   as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
     -o "-c listen_addresses='' -k $dir -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
     start >/dev/null

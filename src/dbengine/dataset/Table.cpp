@@ -213,7 +213,15 @@ void Table::rebuildView() {
     }
     RowSet rows;
     rows.ids = std::move(view_);
-    store_->scan(scanSpec(), rows);
+    try {
+        store_->scan(scanSpec(), rows);
+    } catch (...) {
+        // The old view is gone with its buffer: a cursor left on it would point past the rows
+        // (the server went away mid-scan). Nothing is shown until the next read succeeds.
+        forgetView();
+        resetCursor();
+        throw;
+    }
     view_ = std::move(rows.ids);
     identity_ = rows.all;
     paged_ = rows.paged;
