@@ -81,8 +81,9 @@ TEST_F(PgAdminTest, ADatabaseThatLostOneTableIsNamedWithTheRemedyThatKeepsTheOth
 
 TEST_F(PgAdminTest, EveryTableButTheAnswersTellsOfItsChangesHoweverTheDatabaseWasMade) {
     if (!ready()) return;
-    const QString notices = "SELECT string_agg(tgrelid::regclass::text, ',' ORDER BY 1) FROM pg_trigger "
-                            "WHERE tgname LIKE '%\\_notify' AND NOT tgisinternal";
+    const QString notices =
+        "SELECT string_agg(tgrelid::regclass::text, ',' ORDER BY tgrelid::regclass::text) FROM pg_trigger "
+        "WHERE tgname LIKE '%\\_notify' AND NOT tgisinternal";
     const QString all = "bd_analiz,bd_anket,bd_kod,bd_norm,bd_org,bd_otvet,bd_rez,bd_seans,bd_sprav,bd_summa,"
                         "bd_test,bd_vopros";
     QString out;
