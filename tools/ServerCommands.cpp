@@ -9,6 +9,7 @@
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
 #include "dataset/RecordStore.h"
+#include "dataset/ServerTables.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
 
@@ -18,8 +19,10 @@
 #include <QTemporaryDir>
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace server {
@@ -32,10 +35,15 @@ void say(const QString& line) {
 // Makes the program's tables, refusing a database that holds any of them unless forced.
 void makeTables(const QString& url, bool force, bool keys = true) {
     const QStringList existing = pg::existingTables(url);
-    if (!existing.isEmpty() && !force)
+    if (!existing.isEmpty() && !force) {
+        if (const QString lacks = pg::incompleteDatabase(url, existing); !lacks.isEmpty())
+            throw db::DatabaseError(
+                QStringLiteral("%1; --force would replace %2 with empty ones and lose their rows")
+                    .arg(lacks, existing.join(QLatin1String(", "))));
         throw db::DatabaseError(
             QStringLiteral("%1 already holds the program's tables (%2); --force replaces them")
                 .arg(pg::Connection::safeUrl(url), existing.join(QLatin1String(", "))));
+    }
     pg::createDatabase(url, force, keys);
 }
 
@@ -65,15 +73,9 @@ int alias(const QString& name, const QString& url) {
         return 2;
     }
     const QStringList existing = pg::existingTables(url); // also proves the server lets us in
-    if (existing.size() < 10)
-        std::fputs(
-            QStringLiteral("warning: %1 holds %2 of the program's ten tables; run 'morv-db create %1'\n")
-                .arg(pg::Connection::safeUrl(url))
-                .arg(existing.size())
-                .toUtf8()
-                .constData(),
-            stderr);
-    if (existing.size() == 10 && !pg::tablesWithoutNotice(url).isEmpty())
+    const QString lacks = pg::incompleteDatabase(url, existing);
+    if (!lacks.isEmpty()) std::fputs(QStringLiteral("warning: %1\n").arg(lacks).toUtf8().constData(), stderr);
+    if (lacks.isEmpty() && !pg::tablesWithoutNotice(url).isEmpty())
         std::fputs(
             QStringLiteral("warning: %1 was made by an older program: the workstations' lists will not "
                            "show each other's changes by themselves until 'morv-db upgrade %1'\n")
@@ -154,10 +156,55 @@ qint64 copyTables(const QString& src, const QString& dst, const std::vector<cons
             });
         }
         rows += r;
+        // No refresh of the view: it would read a million-row table whole, for nothing.
         if (to.file()) to.file()->setDurable(true);
-        to.refresh();
     }
     return rows;
+}
+
+// The statistics window's default queries read bd_stat, a table the program itself never
+// writes: carried both ways with the fields it has.
+const char kStatFile[] = "bd_stat.dbf";
+
+QString tableKey(const QString& name) {
+    return QFileInfo(name).completeBaseName().toLower();
+}
+
+// The tables of a folder or server database that a migration does not carry, by name.
+QStringList leftBehind(const QString& where) {
+    QSet<QString> carried{tableKey(QLatin1String(kStatFile))};
+    for (const schema::TableDef* def : tenTables())
+        carried << tableKey(QLatin1String(def->file));
+    for (const schema::TableDef* def : optionalTables())
+        carried << tableKey(QLatin1String(def->file));
+    const QStringList names = db::isServerLocation(where)
+                                  ? db::serverTables(where)
+                                  : QDir(where).entryList({QStringLiteral("*.dbf"), QStringLiteral("*.DBF")},
+                                                          QDir::Files, QDir::Name);
+    QStringList out;
+    for (const QString& n : names)
+        if (!carried.contains(tableKey(n)) && !out.contains(n)) out << n;
+    return out;
+}
+
+void warnLeftBehind(const QString& where) {
+    const QStringList left = leftBehind(where);
+    if (left.isEmpty()) return;
+    std::fputs(QStringLiteral("warning: left behind in %1, not being tables of the program: %2\n")
+                   .arg(db::isServerLocation(where) ? pg::Connection::safeUrl(where) : where,
+                        left.join(QLatin1String(", ")))
+                   .toUtf8()
+                   .constData(),
+               stderr);
+}
+
+// bd_stat of a folder with the fields its file has, when the folder holds one.
+std::optional<schema::TableDef> statOfFolder(const QString& dir) {
+    for (const QString& f : QDir(dir).entryList(QDir::Files))
+        if (f.compare(QLatin1String(kStatFile), Qt::CaseInsensitive) == 0)
+            return schema::TableDef{
+                kStatFile, dbf::DbfFile::open(QDir(dir).filePath(f).toStdString(), true)->fields(), {}};
+    return std::nullopt;
 }
 
 void syncFolder(const QString& dir) {
@@ -182,7 +229,12 @@ int migrateToFolder(const QString& url, const QString& dir) {
                                  def->fields);
             optional.push_back(def);
         }
-    const qint64 rows = copyTables(url, tmp.path(), defs) + copyTables(url, tmp.path(), optional);
+    qint64 rows = copyTables(url, tmp.path(), defs) + copyTables(url, tmp.path(), optional);
+    if (db::serverTables(url).contains(tableKey(QLatin1String(kStatFile)))) {
+        const schema::TableDef stat{kStatFile, pg::fieldsOf(url, tableKey(QLatin1String(kStatFile))), {}};
+        dbf::DbfFile::create(QDir(tmp.path()).filePath(QLatin1String(kStatFile)).toStdString(), stat.fields);
+        rows += copyTables(url, tmp.path(), {&stat});
+    }
     schema::createIndexes(tmp.path());
     for (const schema::TableDef* def : optional) // the production index the program makes for it
         dbf::DbfFile::createIndex(QDir(tmp.path()).filePath(QLatin1String(def->file)).toStdString(),
@@ -192,6 +244,7 @@ int migrateToFolder(const QString& url, const QString& dir) {
         throw db::DatabaseError(QStringLiteral("Cannot rename %1 to %2").arg(tmp.path(), dir));
     tmp.setAutoRemove(false);
     say(QStringLiteral("%1 rows copied from %2 into %3").arg(rows).arg(pg::Connection::safeUrl(url), dir));
+    warnLeftBehind(url);
     return 0;
 }
 
@@ -207,6 +260,7 @@ int migrateToServer(const QString& dir, const QString& url, bool force) {
     std::vector<const schema::TableDef*> optional;
     for (const schema::TableDef* def : optionalTables())
         if (schema::hasTable(dir, *def)) optional.push_back(def);
+    const std::optional<schema::TableDef> stat = statOfFolder(dir);
     qint64 rows = 0;
     pg::Connection::shared(url)->transaction([&] {
         makeTables(url, force, false);
@@ -219,8 +273,13 @@ int migrateToServer(const QString& dir, const QString& url, bool force) {
         for (const schema::TableDef* def : optionalTables())
             pg::ensureTable(url, *def);
         rows += copyTables(dir, url, optional);
+        if (stat) {
+            pg::createPlainTable(url, *stat, force);
+            rows += copyTables(dir, url, {&*stat});
+        }
     });
     say(QStringLiteral("%1 rows copied from %2 into %3").arg(rows).arg(dir, pg::Connection::safeUrl(url)));
+    warnLeftBehind(dir);
     return 0;
 }
 

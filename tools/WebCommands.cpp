@@ -74,9 +74,8 @@ QString databaseDir(QStringList& args, const char* command) {
     if (db::isServerLocation(args.first())) {
         const QString url = args.takeFirst();
         pg::PgStore::registerScheme();
-        if (pg::existingTables(url).size() < int(schema::tables().size()))
-            throw std::runtime_error(pg::Connection::safeUrl(url).toStdString() +
-                                     " holds no database of the program: run 'morv-db create' for it");
+        if (const QString lacks = pg::incompleteDatabase(url, pg::existingTables(url)); !lacks.isEmpty())
+            throw std::runtime_error(lacks.toStdString());
         db::Aliases::bind(QStringLiteral("morv"), url);
         return url;
     }

@@ -16,6 +16,9 @@
 #include "dataset/RecordStore.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
+#include "dbf/Erase.h"
+#include "dbf/FileLock.h"
+#include "dbf/Os.h"
 #include "export/Collect.h"
 #include "export/Writers.h"
 
@@ -27,6 +30,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <cstdio>
+#include <fcntl.h>
 #include <stdexcept>
 #include <string_view>
 
@@ -57,7 +61,9 @@ Commands:
   check DIR              read every table of DIR, every record and field, memo texts
                          included, and every tag of every production index (.MDX),
                          and report each table; also names program tables that are
-                         missing
+                         missing and an erasure a crash left unfinished. A table that
+                         looks damaged is read again while no program writes to it,
+                         so a check during a class reports only damage that stays
   export DIR --test N [--org N] [--answers [--points]] --format sav|xlsx|csv
              [--plain] [--anonymous [--birth-year]] --output FILE
                          write the results of test N for research, one row per tested
@@ -77,7 +83,10 @@ Commands:
                          testee, the answers, the scores, browser codes): the tables
                          are rewritten without them, memo texts zeroed, indexes made
                          anew, all or nothing; a line without the name goes to
-                         DIR/erase.log
+                         DIR/erase.log. DIR may be a postgresql:// URL: the rows are
+                         deleted in one transaction (no log file there)
+  erase DIR --finish     finish now an erasure a crash stopped (the program does it
+                         when it next opens DIR)
   password DIR           set the psychologist's password of the tables menu for every
                          workstation on DIR to the line read from standard input
                          (kept as a salted Argon2id hash in DIR/office.pwd)
@@ -276,7 +285,7 @@ QStringList programIndexProblems(const dbf::DbfFile& f, const schema::TableDef& 
     return out;
 }
 
-TableCheck checkTable(const QString& dir, const QString& file) {
+TableCheck readTable(const QString& dir, const QString& file) {
     TableCheck c;
     c.file = file;
     try {
@@ -337,6 +346,22 @@ TableCheck checkTable(const QString& dir, const QString& file) {
     return c;
 }
 
+// A writer between its steps (records written before the count, an index change under way)
+// looks like damage to a reader that does not wait for it. A table that shows any is read again
+// holding a shared append lock, which no writer holds meanwhile: only what stays is reported.
+TableCheck checkTable(const QString& dir, const QString& file) {
+    TableCheck c = readTable(dir, file);
+    if (c.problems.isEmpty()) return c;
+    const int fd = dbf::os::open(QDir(dir).filePath(file).toStdString(), O_RDONLY);
+    if (fd < 0) return c;
+    {
+        dbf::FileLock writersWait(fd, dbf::kAppendLockOffset, true);
+        c = readTable(dir, file);
+    }
+    dbf::os::close(fd);
+    return c;
+}
+
 std::vector<TableCheck> checkDirectory(const QString& dir) {
     std::vector<TableCheck> result;
     QStringList files = QDir(dir).entryList({QStringLiteral("*.dbf"), QStringLiteral("*.DBF")}, QDir::Files);
@@ -355,8 +380,12 @@ std::vector<TableCheck> checkDirectory(const QString& dir) {
     return result;
 }
 
-bool report(const std::vector<TableCheck>& checks) {
+// Besides the tables, an erasure a crash stopped, still there after they were read (one running
+// now is gone by then).
+bool report(const std::vector<TableCheck>& checks, const QString& erasure = {}) {
     int failed = 0;
+    if (!erasure.isEmpty())
+        say(QStringLiteral("%1 FAILED: %2").arg(QLatin1String(dbf::kEraseJournal), -16).arg(erasure));
     for (const TableCheck& c : checks) {
         const QString name = QStringLiteral("%1").arg(c.file, -16);
         if (c.missing) {
@@ -375,7 +404,8 @@ bool report(const std::vector<TableCheck>& checks) {
         }
     }
     if (failed) complain(QStringLiteral("%1 of %2 tables failed the check").arg(failed).arg(checks.size()));
-    return failed == 0;
+    if (!erasure.isEmpty()) complain(QStringLiteral("an erasure is unfinished"));
+    return failed == 0 && erasure.isEmpty();
 }
 
 QString existingDirectory(const QString& dir) {
@@ -518,7 +548,16 @@ int reindex(const QStringList& args) {
 int check(const QStringList& args) {
     CommandLine cl = parse(QStringLiteral("check"), args);
     expectArgs(QStringLiteral("check"), cl, {QStringLiteral("DIR")});
-    return report(checkDirectory(existingDirectory(cl.positional[0]))) ? 0 : 1;
+    const QString dir = existingDirectory(cl.positional[0]);
+    const std::string before = dbf::unfinishedErasure(dir.toStdString());
+    const std::vector<TableCheck> checks = checkDirectory(dir);
+    const std::string after = dbf::unfinishedErasure(dir.toStdString());
+    QString erasure;
+    if (!after.empty() && after == before)
+        erasure = QStringLiteral("%1; the program finishes it when it next opens the folder, or run "
+                                 "'morv-db erase %2 --finish' now")
+                      .arg(QString::fromStdString(after), dir);
+    return report(checks, erasure) ? 0 : 1;
 }
 
 int wholeOption(const CommandLine& cl, const QString& name) {

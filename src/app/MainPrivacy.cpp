@@ -3,6 +3,8 @@
 
 #include "data/DM.h"
 #include "data/Erasure.h"
+#include "dataset/Aliases.h"
+#include "dataset/RecordStore.h"
 #include "maintenance/ChangePassword.h"
 #include "testing/TesteeMode.h"
 #include "widgets/Messages.h"
@@ -48,7 +50,11 @@ void TFormMain::EraseTesteeClick() {
     const int org = int(std::llround(anket->fieldValue(QStringLiteral("NOMU")).toDouble()));
     const int testee = int(std::llround(anket->fieldValue(QStringLiteral("NOMTESTIR")).toDouble()));
     const QString person = personOf(anket);
-    const QString dir = QFileInfo(anket->filePath()).absolutePath();
+    // The folder, or the server database's URL, the tables were opened from.
+    const QString alias = anket->databaseName();
+    const QString dir = !alias.isEmpty() && db::isServerLocation(db::Aliases::resolve(alias))
+                            ? db::Aliases::resolve(alias)
+                            : QFileInfo(anket->filePath()).absolutePath();
     const schema::TesteeRows rows = schema::countTestee(dir, org, testee);
     const QString question =
         QStringLiteral(

@@ -1,5 +1,7 @@
 #include "Erasure.h"
 
+#include "Errors.h"
+#include "dataset/RecordStore.h"
 #include "dbf/DbfFile.h"
 
 #include <QDateTime>
@@ -65,7 +67,23 @@ QString fileOf(const std::string& path) {
     return QString::fromStdString(path.substr(path.find_last_of('/') + 1));
 }
 
+ServerEraser& serverEraser() {
+    static ServerEraser eraser;
+    return eraser;
+}
+
+TesteeRows onServer(const QString& url, int org, int testee, bool erase) {
+    if (!serverEraser())
+        throw db::DatabaseError(QStringLiteral("This program cannot erase on the database server: it was "
+                                               "built without the client of that server"));
+    return serverEraser()(url, org, testee, erase);
+}
+
 } // namespace
+
+void registerServerEraser(ServerEraser eraser) {
+    serverEraser() = std::move(eraser);
+}
 
 uint32_t TesteeRows::total() const {
     uint32_t n = 0;
@@ -82,6 +100,7 @@ QString TesteeRows::summary() const {
 }
 
 TesteeRows countTestee(const QString& dir, int org, int testee) {
+    if (db::isServerLocation(dir)) return onServer(dir, org, testee, false);
     TesteeRows rows;
     for (const auto& r : requests(dir, org, testee)) {
         auto f = dbf::DbfFile::openShared(r.path);
@@ -95,9 +114,14 @@ TesteeRows countTestee(const QString& dir, int org, int testee) {
 }
 
 ErasureDone eraseTestee(const QString& dir, int org, int testee) {
-    finishErasure(dir);
     ErasureDone done;
+    if (db::isServerLocation(dir)) {
+        done.rows = onServer(dir, org, testee, true);
+        return done;
+    }
+    finishErasure(dir);
     done.rows.tables = dbf::eraseRecords(QDir(dir).absolutePath().toStdString(), requests(dir, org, testee));
+    if (done.rows.total() == 0) return done; // nothing happened, so nothing to log
     done.logError = appendLog(
         dir,
         QStringLiteral("erased institution %1 testee %2: %3").arg(org).arg(testee).arg(done.rows.summary()));

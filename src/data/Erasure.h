@@ -2,6 +2,7 @@
 #include "dbf/Erase.h"
 
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace schema {
@@ -14,7 +15,7 @@ struct TesteeRows {
     QString summary() const; // "bd_rezult.dbf 40, bd_rez.dbf 5, bd_anket.dbf 1"
 };
 
-// Counts the rows, erasing nothing: for the confirmation.
+// Counts the rows, erasing nothing: for the confirmation. dir may be a server database's URL.
 TesteeRows countTestee(const QString& dir, int org, int testee);
 
 struct ErasureDone {
@@ -22,9 +23,15 @@ struct ErasureDone {
     QString logError; // the erasure happened; only its log line could not be written
 };
 
-// Removes every row of the testee for good (all or none) and adds a line without the name to
-// erase.log in the folder.
+// Removes every row of the testee for good (all or none) and, when there were any, adds a line
+// without the name to erase.log in the folder.
 ErasureDone eraseTestee(const QString& dir, int org, int testee);
+
+// How a server database counts (erase false) or erases a testee's rows in every table with NOMU
+// and NOMTESTIR, in one transaction; the library that keeps such databases registers it. A
+// server has no folder for erase.log: the rows removed are told to the caller only.
+using ServerEraser = std::function<TesteeRows(const QString& url, int org, int testee, bool erase)>;
+void registerServerEraser(ServerEraser eraser);
 
 // Finishes an erasure a crash stopped, and logs that; empty when there was none.
 QString finishErasure(const QString& dir);

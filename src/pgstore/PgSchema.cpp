@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace pg {
 
@@ -137,6 +138,9 @@ bool notifies(const QString& table) {
     if (table == QLatin1String("bd_rezult")) return false;
     for (const auto& t : schema::tables())
         if (tableName(t) == table) return true;
+    // The sessions' window, the codes and the norms window show the others' changes too.
+    for (const schema::TableDef* t : optionalTables())
+        if (tableName(*t) == table) return true;
     return false;
 }
 
@@ -223,6 +227,28 @@ QStringList existingTables(const QString& url) {
     return out;
 }
 
+QStringList missingTables(const QStringList& existing) {
+    QStringList out;
+    for (const auto& t : schema::tables())
+        if (!existing.contains(tableName(t))) out << tableName(t);
+    return out;
+}
+
+QString incompleteDatabase(const QString& url, const QStringList& existing) {
+    const QStringList missing = missingTables(existing);
+    const QString shown = Connection::safeUrl(url);
+    if (missing.isEmpty()) return {};
+    if (existing.isEmpty())
+        return QStringLiteral("%1 holds no database of the program: run 'morv-db create %1' for it (or "
+                              "'morv-db migrate DIR %1' to bring a folder's)")
+            .arg(shown);
+    return QStringLiteral("%1 lacks the program's %2 %3: 'morv-db upgrade %1' makes %4 anew, empty, and "
+                          "keeps every row of the other tables")
+        .arg(shown, missing.size() == 1 ? QStringLiteral("table") : QStringLiteral("tables"),
+             missing.join(QLatin1String(", ")),
+             missing.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+}
+
 void createDatabase(const QString& url, bool force, bool keys) {
     Connection& c = *Connection::shared(url);
     c.transaction([&] {
@@ -259,6 +285,42 @@ void dropOptionalTable(const QString& url, const schema::TableDef& def, bool for
                                     .arg(Connection::safeUrl(url), name));
 }
 
+void createPlainTable(const QString& url, const schema::TableDef& def, bool force) {
+    Connection& c = *Connection::shared(url);
+    dropOptionalTable(url, def, force);
+    c.exec(tableStatement(def, false));
+    grantAsTheTen(c, tableName(def));
+}
+
+std::vector<dbf::FieldDef> fieldsOf(const QString& url, const QString& table) {
+    const Result r = Connection::shared(url)->exec(
+        QStringLiteral("SELECT a.attname, t.typname, a.atttypmod FROM pg_attribute a JOIN pg_type t ON "
+                       "t.oid = a.atttypid WHERE a.attrelid = to_regclass($1) AND a.attnum > 0 AND NOT "
+                       "a.attisdropped AND a.attname <> 'id' ORDER BY a.attnum"),
+        {ident(table)});
+    std::vector<dbf::FieldDef> out;
+    for (int i = 0; i < r.rows(); ++i) {
+        const QString type = r.text(i, 1);
+        const int mod = r.text(i, 2).toInt() - 4; // varchar and numeric keep their size past 4
+        dbf::FieldDef f{r.text(i, 0).toUpper().toStdString(), 'N', 20, 4};
+        if (type == QLatin1String("varchar") || type == QLatin1String("bpchar"))
+            f.type = 'C', f.length = uint8_t(mod > 0 && mod <= 254 ? mod : 254), f.decimals = 0;
+        else if (type == QLatin1String("text"))
+            f.type = 'M', f.length = 10, f.decimals = 0;
+        else if (type == QLatin1String("date"))
+            f.type = 'D', f.length = 8, f.decimals = 0;
+        else if (type == QLatin1String("bool"))
+            f.type = 'L', f.length = 1, f.decimals = 0;
+        else if (type == QLatin1String("numeric") && mod > 0)
+            f.length = uint8_t(std::min((mod >> 16) & 0xFFFF, 20)), f.decimals = uint8_t(mod & 0xFFFF);
+        else if (type == QLatin1String("int2") || type == QLatin1String("int4") ||
+                 type == QLatin1String("int8"))
+            f.length = type == QLatin1String("int2") ? 6 : 11, f.decimals = 0;
+        out.push_back(f);
+    }
+    return out;
+}
+
 void ensureTable(const QString& url, const schema::TableDef& def) {
     const QString name = tableName(def);
     Connection& c = *Connection::shared(url);
@@ -269,8 +331,14 @@ void ensureTable(const QString& url, const schema::TableDef& def) {
         lockSchema(c);
         if (present()) return;
         c.exec(tableStatement(def, true));
-        for (const QString& s : keyStatements(def))
-            c.exec(s);
+        // Its keys and change notice; the notices' function too, in a database older than them.
+        const QList<SchemaObject> objects = schemaObjects(def);
+        if (std::any_of(objects.begin(), objects.end(),
+                        [](const SchemaObject& o) { return o.kind == SchemaObject::Trigger; }) &&
+            !pg::holds(c, notifyFunction()))
+            c.exec(notifyFunction().sql);
+        for (const SchemaObject& o : objects.mid(1))
+            c.exec(o.sql);
         // Made by whoever needs it first: without the ten's grants the other roles could not reach it.
         grantAsTheTen(c, name);
     });

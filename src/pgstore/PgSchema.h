@@ -7,6 +7,9 @@
 namespace schema {
 struct TableDef;
 }
+namespace dbf {
+struct FieldDef;
+}
 
 namespace pg {
 
@@ -24,6 +27,12 @@ void createDatabase(const QString& url, bool force = false, bool keys = true);
 void createKeys(const QString& url);
 // The program's tables the database already holds.
 QStringList existingTables(const QString& url);
+// Of the ten, those existing lacks.
+QStringList missingTables(const QStringList& existing);
+// What to tell of a database that lacks some of the ten (existing being those it holds): the
+// missing tables by name and the remedy that keeps the rows of the others. Empty when it holds
+// all ten.
+QString incompleteDatabase(const QString& url, const QStringList& existing);
 // Makes an optional table (sessions, codes, norms) with its indexes and keys when the database
 // lacks it, granted to the roles the ten tables are granted to; two workstations making it at
 // once end with one.
@@ -31,6 +40,13 @@ void ensureTable(const QString& url, const schema::TableDef& def);
 // Clears the way for a copy of the optional table def: a database holding it is refused unless
 // forced, and then it is dropped.
 void dropOptionalTable(const QString& url, const schema::TableDef& def, bool force);
+// A table of a folder beyond the program's (bd_stat, which the statistics window's default
+// queries read), made on the server with the fields of its file, granted as the ten are; a
+// database holding one of that name is refused unless forced, and then it is dropped.
+void createPlainTable(const QString& url, const schema::TableDef& def, bool force);
+// The fields a server table's columns stand for, as a dBASE file holds them.
+std::vector<dbf::FieldDef> fieldsOf(const QString& url, const QString& table);
+
 // The CREATE statements, for the administrators' notes and the tests.
 QStringList createStatements();
 
@@ -46,8 +62,8 @@ struct SchemaObject {
     QString name;
     QString sql;
 };
-// Those of one table: the table itself, its indexes, its unique keys and, for the ten but the
-// answers, the trigger that tells other workstations of a change.
+// Those of one table: the table itself, its indexes, its unique keys and, for every table but
+// the answers, the trigger that tells other workstations of a change.
 QList<SchemaObject> schemaObjects(const schema::TableDef& def);
 // The function those triggers call.
 SchemaObject notifyFunction();

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "PgColumnScan.h"
+#include "PgErase.h"
 #include "PgNotify.h"
 #include "PgSchema.h"
 #include "data/Schema.h"
@@ -129,10 +130,17 @@ PgStore::PgStore(const QString& url, const QString& table, bool readOnly)
         columns_.push_back(
             {name.toUpper(), kindOf(c.type, c.length, c.decimals), c.type == 'C' ? c.length : 0});
     }
-    if (columns_.empty())
+    if (columns_.empty()) {
+        // create would replace the tables that hold data; upgrade makes only what is missing.
+        const QStringList others = existingTables(url);
         throw db::DatabaseError(
-            QStringLiteral("Table %1 not found in the database %2: run 'morv-db create' for it")
-                .arg(name_, Connection::safeUrl(url)));
+            others.isEmpty() || !missingTables(others).contains(name_)
+                ? QStringLiteral("Table %1 not found in the database %2: run 'morv-db create' for it")
+                      .arg(name_, Connection::safeUrl(url))
+                : QStringLiteral("Table %1 not found in the database %2: run 'morv-db upgrade %2' to make "
+                                 "it anew, empty; the other tables keep their rows")
+                      .arg(name_, Connection::safeUrl(url)));
+    }
 }
 
 PgStore::~PgStore() {
@@ -213,6 +221,7 @@ void PgStore::registerScheme() {
     }
     schema::registerServerTableMaker(&ensureTable);
     registerColumnScan();
+    registerEraser();
 }
 
 int PgStore::columnIndex(const QString& name) const {

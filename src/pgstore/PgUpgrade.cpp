@@ -64,7 +64,7 @@ void addMissing(Connection& c, const schema::TableDef& def, QStringList& added) 
     if (!holds(c, objects.front())) {
         for (const SchemaObject& o : objects)
             c.exec(o.sql);
-        added << QStringLiteral("table %1 with its indexes and keys").arg(objects.front().name);
+        added << QStringLiteral("table %1 (empty) with its indexes and keys").arg(objects.front().name);
         return;
     }
     static const char* const kinds[] = {"table", "index", "unique key", "function", "change-notice trigger"};
@@ -93,9 +93,12 @@ QStringList missingGrants(Connection& c, const QString& table) {
 }
 
 QStringList tablesWithoutNotice(const QString& url) {
-    QStringList names;
+    std::vector<const schema::TableDef*> defs = optionalTables();
     for (const auto& t : schema::tables())
-        for (const SchemaObject& o : schemaObjects(t))
+        defs.push_back(&t);
+    QStringList names;
+    for (const schema::TableDef* t : defs)
+        for (const SchemaObject& o : schemaObjects(*t))
             if (o.kind == SchemaObject::Trigger) names << o.table;
     // One round trip: the start asks it of every server database.
     const Result r = Connection::shared(url)->exec(
@@ -120,12 +123,14 @@ UpgradeReport upgradeDatabase(const QString& url) {
         QStringList missing;
         for (const auto& t : schema::tables())
             if (!holds(c, schemaObjects(t).front())) missing << tableName(t);
-        if (!missing.isEmpty())
+        // A table of the ten lost (dropped by hand, say) is made anew, empty; a database with
+        // none of them is not the program's yet.
+        if (missing.size() == qsizetype(schema::tables().size()))
             throw db::DatabaseError(
                 QStringLiteral(
-                    "%1 lacks the program's tables %2: make them with 'morv-db create' (or copy a "
+                    "%1 lacks all of the program's tables: make them with 'morv-db create' (or copy a "
                     "folder in with 'morv-db migrate'); upgrade only adds to a database that has them")
-                    .arg(Connection::safeUrl(url), missing.join(QLatin1String(", "))));
+                    .arg(Connection::safeUrl(url)));
         const SchemaObject notify = notifyFunction();
         if (!holds(c, notify)) {
             c.exec(notify.sql);
@@ -133,6 +138,9 @@ UpgradeReport upgradeDatabase(const QString& url) {
         }
         for (const auto& t : schema::tables())
             addMissing(c, t, out.added);
+        for (const QString& name : missing)
+            for (const QString& g : grantAsTheTen(c, name))
+                out.added << QStringLiteral("granted %1").arg(g);
         for (const schema::TableDef* def : optionalTables()) {
             addMissing(c, *def, out.added);
             const QString name = tableName(*def);

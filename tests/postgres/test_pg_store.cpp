@@ -223,7 +223,7 @@ TEST_F(PgStoreTest, AnAliasNamesTheServerWithoutAPasswordAndTheStartSaysWhatIsWr
     EXPECT_FALSE(QFile::exists(cfg.filePath("aliases.ini")));
     // A database without the tables: the alias is written with a warning, the open names the table.
     ASSERT_EQ(runCommand(MORV_DB_TOOL, {"alias", "morv", url}, &out), 0) << out.toStdString();
-    EXPECT_TRUE(out.contains("holds 0 of the program's ten tables")) << out.toStdString();
+    EXPECT_TRUE(out.contains("holds no database of the program")) << out.toStdString();
     EXPECT_EQ(QSettings(cfg.filePath("aliases.ini"), QSettings::IniFormat).value("morv/path").toString(),
               url);
     db::Table t;

@@ -233,6 +233,9 @@ private:
     void markIndexed(const std::vector<TagSpec>& tags);
     std::string indexError_; // why an index the header does not announce could not be opened
     std::function<const char*(uint32_t)> recordAt() const;
+    // The same for one pass in record order: each chunk is let go once the pass is past it, so a
+    // pass over a large table holds one chunk, not the table.
+    std::function<const char*(uint32_t)> passAt() const;
     std::unique_ptr<MdxFile> mdx_;
     std::string readOnlyReason_;
     // Tag orders as last read, dropped with the key indexes whenever the file changed.

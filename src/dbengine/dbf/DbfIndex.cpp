@@ -27,6 +27,14 @@ std::function<const char*(uint32_t)> DbfFile::recordAt() const {
     return [this](uint32_t rec) { return record(rec); };
 }
 
+std::function<const char*(uint32_t)> DbfFile::passAt() const {
+    return [this](uint32_t rec) {
+        const size_t c = rec >> chunkShift_;
+        if (c > 0 && c - 1 < chunks_.size()) chunks_[c - 1].reset();
+        return record(rec);
+    };
+}
+
 namespace {
 std::string missingIndex(const std::string& table, const std::string& index) {
     return "Table " + table + ": its production index " + index +
@@ -222,8 +230,7 @@ void DbfFile::createIndex(const std::string& path, const std::vector<TagSpec>& t
     auto f = openWithoutIndex(path);
     if (!f->writable_) f->fail("is read-only");
     f->underAppendLock([&] {
-        MdxFile::create(indexPathFor(path), f->tableNameForIndex(), f->fields_, tags, f->count_,
-                        f->recordAt());
+        MdxFile::create(indexPathFor(path), f->tableNameForIndex(), f->fields_, tags, f->count_, f->passAt());
         f->markIndexed(tags);
     });
 }

@@ -391,6 +391,38 @@ std::string finishErasure(const std::string& dir) {
     return finishLocked(dir);
 }
 
+std::string unfinishedErasure(const std::string& dir) {
+    const std::string path = inDir(dir, kEraseJournal);
+    const int fd = os::open(path, O_RDONLY);
+    if (fd < 0) {
+        const QStringList parts = QDir(QString::fromStdString(dir))
+                                      .entryList({QStringLiteral("*") + QLatin1String(kEraseSuffix)},
+                                                 QDir::Files | QDir::Hidden, QDir::Name);
+        if (parts.isEmpty()) return {};
+        return "an erasure stopped before it decided left " + parts.join(QStringLiteral(", ")).toStdString() +
+               "; nothing was erased";
+    }
+    std::string text;
+    try {
+        text = readWhole(fd, path);
+    } catch (const DbfError&) {
+    }
+    os::close(fd);
+    std::vector<JournalTable> tables;
+    if (!parseJournal(text, tables))
+        return std::string(kEraseJournal) + " cannot be read; nothing was erased";
+    std::string done, pending;
+    for (const JournalTable& t : tables) {
+        const bool waits = std::any_of(t.renames.begin(), t.renames.end(),
+                                       [&](const Rename& r) { return os::exists(inDir(dir, r.from)); });
+        std::string& list = waits ? pending : done;
+        list += (list.empty() ? "" : ", ") + t.table;
+    }
+    if (pending.empty()) return {}; // every file in place: only the journal's removal was left
+    return "an erasure was stopped half way: " + (done.empty() ? std::string("no table") : done) +
+           " erased, " + pending + " not yet";
+}
+
 namespace {
 
 std::string finishLocked(const std::string& dir) {

@@ -32,6 +32,10 @@ std::vector<EraseCount> eraseRecords(const std::string& dir, const std::vector<E
 // renames cannot be made now.
 std::string finishErasure(const std::string& dir);
 
+// What an erasure stopped in dir left behind, read without changing anything: which tables are
+// erased and which not yet, or the new files of one stopped before it decided. Empty when none.
+std::string unfinishedErasure(const std::string& dir);
+
 // The journal's name in the database folder.
 inline constexpr char kEraseJournal[] = "erase.journal";
 // Held while an erasure runs, so that two never meet in one folder.

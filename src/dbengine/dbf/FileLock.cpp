@@ -4,9 +4,9 @@
 
 namespace dbf {
 
-FileLock::FileLock(int fd, off_t offset) : fd_(fd), offset_(offset) {
+FileLock::FileLock(int fd, off_t offset, bool shared) : fd_(fd), offset_(offset) {
     // A read-only descriptor cannot take a write lock; it never writes either.
-    held_ = os::lock(fd_, offset_) == 0;
+    held_ = (shared ? os::lockShared(fd_, offset_) : os::lock(fd_, offset_)) == 0;
 }
 
 FileLock::~FileLock() {

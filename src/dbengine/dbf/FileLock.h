@@ -10,10 +10,11 @@ inline off_t recordLockOffset(uint32_t rec) {
     return kAppendLockOffset - (off_t(rec) + 1);
 }
 
-// Open-file-description write lock on one byte, held for the scope.
+// Open-file-description lock on one byte, held for the scope: a write lock, or a shared one
+// that only keeps writers out (a reader's, on a descriptor opened for reading).
 class FileLock {
 public:
-    FileLock(int fd, off_t offset);
+    FileLock(int fd, off_t offset, bool shared = false);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;

@@ -2,11 +2,13 @@
 #include "Bytes.h"
 #include "Mdx.h"
 #include "MdxNode.h"
+#include "MdxSort.h"
 #include "Os.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <set>
 
 namespace dbf {
@@ -21,29 +23,40 @@ struct Built {
     uint32_t nodes = 0;
 };
 
-// Packs sorted entries into full leaves and the branches above them, from page first on.
-Built buildTree(const MdxFile::Tag& t, const std::vector<std::pair<std::string, uint32_t>>& entries,
-                uint32_t first, uint32_t pagesPerBlock, uint32_t blockBytes) {
+using NextEntry = std::function<bool(std::string& key, uint32_t& rec)>;
+// Where a tag's blocks go, in page order; without one they gather in Built::bytes.
+using BlockSink = std::function<void(const std::string& block)>;
+
+// Packs sorted entries into full leaves and the branches above them, from page first on. The
+// leaves go to the sink as they fill: only the level above them is held.
+Built buildTree(const MdxFile::Tag& t, const NextEntry& next, uint32_t first, uint32_t pagesPerBlock,
+                uint32_t blockBytes, const BlockSink& sink = {}) {
     Built out;
-    uint32_t next = first;
+    uint32_t page = first;
     auto store = [&](const Node& n) {
         std::string b(blockBytes, '\0');
         encode(reinterpret_cast<unsigned char*>(b.data()), n, t, blockBytes);
-        out.bytes += b;
+        if (sink)
+            sink(b);
+        else
+            out.bytes += b;
         ++out.nodes;
-        uint32_t page = next;
-        next += pagesPerBlock;
-        return page;
+        const uint32_t at = page;
+        page += pagesPerBlock;
+        return at;
     };
     std::vector<std::pair<uint32_t, std::string>> level; // page, largest key
-    for (size_t i = 0; i < entries.size(); i += t.maxKeys) {
-        Node n;
-        for (size_t j = i; j < std::min(entries.size(), i + t.maxKeys); ++j) {
-            n.keys.push_back(entries[j].first);
-            n.ptr.push_back(entries[j].second);
-        }
-        level.emplace_back(store(n), n.keys.back());
+    Node leaf;
+    std::string key;
+    uint32_t rec = 0;
+    while (next(key, rec)) {
+        leaf.keys.push_back(key);
+        leaf.ptr.push_back(rec);
+        if (leaf.keys.size() < t.maxKeys) continue;
+        level.emplace_back(store(leaf), leaf.keys.back());
+        leaf = Node{};
     }
+    if (!leaf.keys.empty()) level.emplace_back(store(leaf), leaf.keys.back());
     if (level.empty()) level.emplace_back(store(Node{}), std::string());
     while (level.size() > 1) {
         std::vector<std::pair<uint32_t, std::string>> up;
@@ -64,6 +77,16 @@ Built buildTree(const MdxFile::Tag& t, const std::vector<std::pair<std::string, 
     }
     out.root = level[0].first;
     return out;
+}
+
+NextEntry each(const std::vector<std::pair<std::string, uint32_t>>& entries) {
+    return [&entries, i = size_t(0)](std::string& key, uint32_t& rec) mutable {
+        if (i == entries.size()) return false;
+        key = entries[i].first;
+        rec = entries[i].second;
+        ++i;
+        return true;
+    };
 }
 
 std::vector<std::pair<std::string, uint32_t>> entriesOf(const MdxFile& m, const MdxFile::Tag& t,
@@ -112,8 +135,8 @@ void MdxFile::rebuildInPlace(uint32_t count, const RecordAt& record, bool durabl
         std::vector<unsigned char> th(blockBytes_);
         readExact(fd_, th.data(), th.size(), off_t(t.headerPage) * kPage, path_);
         t.headerPage = next;
-        Built b = buildTree(t, entriesOf(*this, t, count, record), next + pagesPerBlock_, pagesPerBlock_,
-                            blockBytes_);
+        const auto entries = entriesOf(*this, t, count, record);
+        Built b = buildTree(t, each(entries), next + pagesPerBlock_, pagesPerBlock_, blockBytes_);
         t.root = b.root;
         t.sizePages = b.nodes * pagesPerBlock_;
         put32(th.data(), t.root);
@@ -224,11 +247,9 @@ void tagEntry(unsigned char* h, size_t i, const MdxFile::Tag& t) {
     }
 }
 
-} // namespace
-
-std::string MdxFile::image(const std::string& path, const std::string& tableName,
-                           const std::vector<FieldDef>& fields, const std::vector<TagSpec>& specs,
-                           uint32_t count, const RecordAt& record) {
+// The file header and tag table before the tags are placed.
+std::string headerImage(const std::string& path, const std::string& tableName,
+                        const std::vector<TagSpec>& specs) {
     if (specs.empty() || specs.size() > kMaxTags) throw DbfError("Index " + path + ": 1 to 47 tags");
     std::string image(kHeaderBytes, '\0');
     auto* h = reinterpret_cast<unsigned char*>(image.data());
@@ -244,6 +265,15 @@ std::string MdxFile::image(const std::string& path, const std::string& tableName
     h[30] = uint8_t(specs.size() + 1);
     h[31] = 0x1B;
     stamp(h + 44);
+    return image;
+}
+
+} // namespace
+
+std::string MdxFile::image(const std::string& path, const std::string& tableName,
+                           const std::vector<FieldDef>& fields, const std::vector<TagSpec>& specs,
+                           uint32_t count, const RecordAt& record) {
+    std::string image = headerImage(path, tableName, specs);
     MdxFile m;
     m.path_ = path;
     m.fields_ = fields;
@@ -251,7 +281,8 @@ std::string MdxFile::image(const std::string& path, const std::string& tableName
     for (size_t i = 0; i < specs.size(); ++i) {
         Tag t = tagFor(specs[i], fields, path);
         t.headerPage = next;
-        Built b = buildTree(t, entriesOf(m, t, count, record), next + 2, 2, 1024);
+        const auto entries = entriesOf(m, t, count, record);
+        Built b = buildTree(t, each(entries), next + 2, 2, 1024);
         image += tagHeader(t, b, fields);
         image += b.bytes;
         tagEntry(reinterpret_cast<unsigned char*>(image.data()), i, t);
@@ -261,10 +292,50 @@ std::string MdxFile::image(const std::string& path, const std::string& tableName
     return image;
 }
 
+// Written as it is built, with the keys sorted in bounded memory: a new index of any size.
 void MdxFile::create(const std::string& path, const std::string& tableName,
                      const std::vector<FieldDef>& fields, const std::vector<TagSpec>& specs, uint32_t count,
                      const RecordAt& record) {
-    writeNewFile(path, image(path, tableName, fields, specs, count, record), "index");
+    std::string head = headerImage(path, tableName, specs);
+    MdxFile m;
+    m.path_ = path;
+    m.fields_ = fields;
+    const int fd = os::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw DbfError("Cannot create index " + path + ": " + os::reason(errno));
+    try {
+        try {
+            uint32_t next = uint32_t(kHeaderBytes / kPage);
+            off_t at = off_t(kHeaderBytes);
+            for (size_t i = 0; i < specs.size(); ++i) {
+                Tag t = tagFor(specs[i], fields, path);
+                t.headerPage = next;
+                const off_t tagAt = at;
+                at += 1024; // the tag's header block, written once its tree is
+                mdx::SortedEntries sorted(m, t, count, record, path + ".sort");
+                Built b = buildTree(
+                    t, [&](std::string& key, uint32_t& rec) { return sorted.next(key, rec); }, next + 2, 2,
+                    1024,
+                    [&](const std::string& block) {
+                        writeAll(fd, block.data(), block.size(), at, path);
+                        at += off_t(block.size());
+                    });
+                const std::string th = tagHeader(t, b, fields);
+                writeAll(fd, th.data(), th.size(), tagAt, path);
+                tagEntry(reinterpret_cast<unsigned char*>(head.data()), i, t);
+                next += (b.nodes + 1) * 2;
+            }
+            put32(reinterpret_cast<unsigned char*>(head.data()) + 32, next);
+            writeAll(fd, head.data(), head.size(), 0, path);
+            syncFile(fd, path);
+        } catch (...) {
+            os::close(fd);
+            throw;
+        }
+        closeFile(fd, path);
+    } catch (...) {
+        os::remove(path); // a half-made file must not pass for a good one
+        throw;
+    }
 }
 
 void MdxFile::overwrite(const std::string& path, std::string image, bool durable) {

@@ -193,6 +193,11 @@ int lock(int fd, off_t offset) {
     return setLock(fd, offset, F_WRLCK);
 }
 
+int lockShared(int fd, off_t offset) {
+    if (int err = injected(Call::Lock)) return failWith(err);
+    return setLock(fd, offset, F_RDLCK);
+}
+
 int unlock(int fd, off_t offset, off_t length) {
     return setLock(fd, offset, F_UNLCK, true, length);
 }

@@ -37,6 +37,9 @@ int reachError(const std::string& path);
 
 // Open-file-description write lock on one byte; waits while another holder has it.
 int lock(int fd, off_t offset);
+// A shared (read) lock on that byte: waits while a writer holds it, and keeps writers out while
+// held, yet other readers may hold it too. Works on a descriptor opened for reading only.
+int lockShared(int fd, off_t offset);
 // The same without waiting: -1 with EAGAIN (or EACCES) while another holder has it.
 int tryLock(int fd, off_t offset, off_t length = 1);
 int unlock(int fd, off_t offset, off_t length = 1);
