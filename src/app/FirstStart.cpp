@@ -10,6 +10,7 @@
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Messages.h"
+#include "widgets/PathEdit.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,7 +91,7 @@ TFormFirstStart::TFormFirstStart(QWidget* parent) : ui::Form(parent) {
     Label2 = new QLabel(QStringLiteral("Папка базы данных:"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(12, 144, 436, 20);
-    EditFolder = new QLineEdit(this);
+    EditFolder = new ui::PathEdit(this);
     EditFolder->setObjectName(QStringLiteral("EditFolder"));
     EditFolder->setGeometry(12, 166, 340, 26);
     BrowseBtn = new QPushButton(QStringLiteral("Обзор…"), this);
