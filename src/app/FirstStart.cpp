@@ -10,6 +10,7 @@
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
 #include "widgets/Messages.h"
+#include "widgets/PathEdit.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,12 +91,14 @@ TFormFirstStart::TFormFirstStart(QWidget* parent) : ui::Form(parent) {
     Label2 = new QLabel(QStringLiteral("Папка базы данных:"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(12, 144, 436, 20);
-    EditFolder = new QLineEdit(this);
+    EditFolder = new ui::PathEdit(this);
     EditFolder->setObjectName(QStringLiteral("EditFolder"));
-    EditFolder->setGeometry(12, 166, 340, 26);
+    // The whole width, so that a folder's name shows whole; the button goes under it, where the
+    // server's hint stands in the other mode.
+    EditFolder->setGeometry(12, 166, 436, 26);
     BrowseBtn = new QPushButton(QStringLiteral("Обзор…"), this);
     BrowseBtn->setObjectName(QStringLiteral("BrowseBtn"));
-    BrowseBtn->setGeometry(358, 165, 90, 28);
+    BrowseBtn->setGeometry(358, 198, 90, 28);
     // The server's address takes the folder's place.
     EditUrl = new QLineEdit(this);
     EditUrl->setObjectName(QStringLiteral("EditUrl"));

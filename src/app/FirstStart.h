@@ -7,6 +7,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+namespace ui {
+class PathEdit;
+}
 
 // The first start from the desktop, before any database is bound: a new database, an existing
 // folder, the demonstration one, or a database on a server. Binds the alias and leaves the rest
@@ -19,7 +22,8 @@ public:
     QLabel* Label1;
     QRadioButton *RadioNew, *RadioExisting, *RadioDemo, *RadioServer;
     QLabel* Label2;
-    QLineEdit *EditFolder, *EditUrl;
+    ui::PathEdit* EditFolder;
+    QLineEdit* EditUrl;
     QLabel* LabelUrlHint;
     QPushButton *BrowseBtn, *CheckBtn, *OKBtn, *CancelBtn;
 

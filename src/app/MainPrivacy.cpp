@@ -59,12 +59,12 @@ void TFormMain::EraseTesteeClick() {
     const QString question =
         QStringLiteral(
             "Удалить навсегда все данные тестируемого «%1» (учреждение № %2, тестируемый № %3)?\n\n"
-            "Будет удалено строк: %4 (%5).\nВосстановить их будет нельзя.")
+            "Будет удалено записей: %4, из них:\n%5\n\nВосстановить их будет нельзя.")
             .arg(person)
             .arg(org)
             .arg(testee)
             .arg(rows.total())
-            .arg(rows.summary());
+            .arg(rows.describe());
     if (!ui::Confirm(question)) return;
     for (Table* t : testeeTables())
         if (t->active() && t->state() != db::DataSetState::Browse) t->cancel();
@@ -74,7 +74,7 @@ void TFormMain::EraseTesteeClick() {
     if (!done.logError.isEmpty())
         ui::ShowError(QStringLiteral("Данные удалены, но запись в журнал не удалась: %1").arg(done.logError));
     else
-        ui::ShowMessage(QStringLiteral("Данные тестируемого удалены (строк: %1).").arg(done.rows.total()));
+        ui::ShowMessage(QStringLiteral("Данные тестируемого удалены (записей: %1).").arg(done.rows.total()));
 }
 
 void TFormMain::ChangePasswordClick() {

@@ -99,6 +99,24 @@ QString TesteeRows::summary() const {
     return parts.join(QStringLiteral(", "));
 }
 
+QString TesteeRows::describe() const {
+    QStringList parts;
+    for (const auto& t : tables) {
+        if (t.removed == 0) continue;
+        const QString file = fileOf(t.path);
+        auto is = [&](const char* name) {
+            return file.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+        };
+        const QString what = is("bd_rezult.dbf") ? QStringLiteral("ответы на вопросы")
+                             : is("bd_rez.dbf") ? QStringLiteral("результаты (баллы по критериям)")
+                             : is("bd_anket.dbf") ? QStringLiteral("анкета тестируемого")
+                             : is("bd_kod.dbf") ? QStringLiteral("коды для тестирования в браузере")
+                                                : QStringLiteral("другие записи (таблица %1)").arg(file);
+        parts << QStringLiteral("%1 — %2").arg(what).arg(t.removed);
+    }
+    return parts.join(QLatin1Char('\n'));
+}
+
 TesteeRows countTestee(const QString& dir, int org, int testee) {
     if (db::isServerLocation(dir)) return onServer(dir, org, testee, false);
     TesteeRows rows;

@@ -12,7 +12,10 @@ namespace schema {
 struct TesteeRows {
     std::vector<dbf::EraseCount> tables; // the testee's own row (bd_anket) last
     uint32_t total() const;
-    QString summary() const; // "bd_rezult.dbf 40, bd_rez.dbf 5, bd_anket.dbf 1"
+    QString summary() const; // "bd_rezult.dbf 40, bd_rez.dbf 5, bd_anket.dbf 1", for the log
+    // For the user, a line a table: "ответы на вопросы — 40", "результаты (баллы по критериям) — 5",
+    // "анкета тестируемого — 1"; tables without the testee's rows are left out.
+    QString describe() const;
 };
 
 // Counts the rows, erasing nothing: for the confirmation. dir may be a server database's URL.

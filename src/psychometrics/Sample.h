@@ -17,7 +17,8 @@ struct SampleNorm {
 SampleNorm sampleNorm(const QString& database, int test, int krit, const QString& sex,
                       std::optional<int> from, std::optional<int> to);
 
-// Groups smaller than this need the user's word before they are stored.
+// Fewer runs than this give figures too unsteady to rely on: norms from a smaller group need the
+// user's word before they are stored, and the reliability of a smaller sample is marked so.
 inline constexpr size_t kSmallSample = 30;
 
 } // namespace psychometrics

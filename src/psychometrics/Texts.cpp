@@ -1,5 +1,7 @@
 #include "psychometrics/Texts.h"
 
+#include "psychometrics/Sample.h"
+
 #include <QLocale>
 
 namespace psychometrics {
@@ -57,6 +59,12 @@ QStringList criterionNotes(const CriterionAnalysis& c) {
     else if (!c.scale.standardizedAlpha)
         notes << QStringLiteral(
             "Ответ на какой-то вопрос у всех одинаков: стандартизованная α не вычисляется.");
+    if (c.items.size() >= 2 && c.complete >= 2 && c.complete < kSmallSample)
+        notes << QStringLiteral("Выборка слишком мала: учтено прохождений — %1, а для надёжной оценки %2 "
+                                "нужно не меньше %3. Считайте цифры предварительными.")
+                     .arg(c.complete)
+                     .arg(alphaName(c.scale))
+                     .arg(kSmallSample);
     bool marked = false;
     for (size_t i = 0; i < c.items.size(); ++i)
         marked = marked || c.flagged(i);

@@ -11,6 +11,7 @@
 #include "widgets/Panel.h"
 
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -59,7 +60,14 @@ ChartWindow::ChartWindow(const char* name, bool pie, QWidget* parent) : ui::Form
     DBGrid1->setTitles(false);
     DBGrid1->setIndicator(false);
     DBGrid1->setDataSource(BD->DS_Qanaliz);
-    DBGrid1->setColumns({{QStringLiteral("KRIT"), QString(), 32}, {QStringLiteral("UROV"), QString(), 0}});
+    // The band is narrow and a level's name long: the name takes the rest of the band (stretched
+    // from a token width) and wraps onto as many lines as it needs, rather than hiding behind a
+    // scroll bar.
+    DBGrid1->setColumns({{QStringLiteral("KRIT"), QString(), 32}, {QStringLiteral("UROV"), QString(), 1}});
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    DBGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    DBGrid1->setWordWrap(true);
+    DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     auto* list = new QVBoxLayout(Panel4);
     list->setContentsMargins(0, 0, 0, 0);
     list->addWidget(DBGrid1);

@@ -70,9 +70,18 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     DBMemo1->setStatusTip(QStringLiteral("Полученный результат тестирования"));
     DBMemo1->setDataSource(BD->DS_analiz);
     DBMemo1->setDataField(QStringLiteral("TEXT"));
+    // Under the text, on a line of its own: beside the buttons it had no room.
+    LabelNorm = new QLabel(Panel3);
+    LabelNorm->setObjectName(QStringLiteral("LabelNorm"));
+    LabelNorm->setStatusTip(QStringLiteral("Стандартные баллы по нормам группы тестируемого"));
+    LabelNorm->setContentsMargins(4, 2, 4, 2);
+    // A long line is cut at the window's edge, not widening it; the hint holds it whole.
+    LabelNorm->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* memoLay = new QVBoxLayout(Panel3);
     memoLay->setContentsMargins(0, 0, 0, 0);
-    memoLay->addWidget(DBMemo1);
+    memoLay->setSpacing(0);
+    memoLay->addWidget(DBMemo1, 1);
+    memoLay->addWidget(LabelNorm);
 
     Panel2 = new ui::Panel(this, "Panel2", 41);
     ButtonClose = new QPushButton(QStringLiteral("Закрыть"), Panel2);
@@ -84,14 +93,6 @@ TFormRezult::TFormRezult(QWidget* parent) : ui::Form(parent) {
     ButtonPrint->setObjectName(QStringLiteral("ButtonPrint"));
     ButtonPrint->setStatusTip(QStringLiteral("Напечатать или сохранить в PDF отчёт о тестировании"));
     ButtonPrint->setGeometry(8, 8, 131, 25);
-
-    // Beside the buttons, so that the window keeps its size and its level and text their room.
-    LabelNorm = new QLabel(Panel2);
-    LabelNorm->setObjectName(QStringLiteral("LabelNorm"));
-    LabelNorm->setGeometry(419, 1, 268, 39);
-    LabelNorm->setWordWrap(true);
-    LabelNorm->setFont(ui::font(QStringLiteral("MS Sans Serif"), 11));
-    LabelNorm->setStatusTip(QStringLiteral("Стандартные баллы по нормам группы тестируемого"));
 
     auto* lay = ui::column(this);
     lay->addWidget(Panel1);
@@ -114,10 +115,21 @@ void TFormRezult::FormActivate() {
     }
     ball = number(BD->Table_rezBALL);
     results::narrowToLevel(BD->Table_analiz, test, krit, ball);
-    LabelNorm->setText(psychometrics::scoresLine(psychometrics::standardScores(
-        psychometrics::readNorms(db::Aliases::resolve(QStringLiteral("morv")), test), krit, ball,
-        BD->Table_anketPOLTESTIR->value().toString(), optionalYear(BD->Table_anketGRTESTIR->value()),
-        dateOf(BD->Table_rezDATA->value()))));
+    // A test without norms says nothing of them; one with norms says what the score is worth
+    // against them, or why this testee has none.
+    const std::vector<psychometrics::NormGroup> norms =
+        psychometrics::readNorms(db::Aliases::resolve(QStringLiteral("morv")), test);
+    QString line;
+    if (!norms.empty()) {
+        const psychometrics::NormResult r = psychometrics::standardScores(
+            norms, krit, ball, BD->Table_anketPOLTESTIR->value().toString(),
+            optionalYear(BD->Table_anketGRTESTIR->value()), dateOf(BD->Table_rezDATA->value()));
+        line = psychometrics::scoresLine(r);
+        line = r.scores ? QStringLiteral("Стандартные баллы: ") + line : line.left(1).toUpper() + line.mid(1);
+    }
+    LabelNorm->setVisible(!norms.empty());
+    LabelNorm->setText(line);
+    LabelNorm->setToolTip(LabelNorm->text());
 }
 
 void TFormRezult::ButtonCloseClick() {

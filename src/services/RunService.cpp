@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
+#include "results/Level.h"
 #include "results/Scoring.h"
 #include "services/Answers.h"
 #include "services/Numbering.h"
@@ -20,7 +21,7 @@ int TestOutline::indexOf(int question) const {
 
 struct RunService::Tables {
     QObject owner;
-    db::Table *test, *vopros, *otvet, *anket, *rezult, *summa, *rez, *sprav;
+    db::Table *test, *vopros, *otvet, *anket, *rezult, *summa, *rez, *sprav, *analiz;
     std::unique_ptr<results::RunTables> run;
     results::Archive archive;
 
@@ -43,7 +44,8 @@ struct RunService::Tables {
         summa = make("bd_summa.dbf");
         rez = make("bd_rez.dbf");
         sprav = make("bd_sprav.dbf");
-        for (db::Table* t : {test, vopros, otvet, anket, rezult, summa, rez, sprav})
+        analiz = make("bd_analiz.dbf");
+        for (db::Table* t : {test, vopros, otvet, anket, rezult, summa, rez, sprav, analiz})
             t->open();
         run = std::make_unique<results::RunTables>(vopros, otvet, rezult, summa, rez);
     }
@@ -214,6 +216,15 @@ std::vector<int> RunService::score(const results::RunKey& run) {
     for (int k = 1; k <= o.criteria; ++k)
         scores.push_back(results::scoreOf(*t_->run, k).value_or(0));
     return scores;
+}
+
+std::vector<QString> RunService::levelNames(int test, const std::vector<int>& scores) {
+    std::vector<QString> names;
+    for (size_t k = 0; k < scores.size(); ++k) {
+        const std::optional<results::Level> l = results::levelOf(t_->analiz, test, int(k) + 1, scores[k]);
+        names.push_back(l ? l->name : QString());
+    }
+    return names;
 }
 
 int RunService::answered(const results::RunKey& run) {

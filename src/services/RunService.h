@@ -93,6 +93,8 @@ public:
     Completeness check(const results::RunKey& run);
     // Scores a complete run as the scoring dialog does; the scores of criteria 1..K.
     std::vector<int> score(const results::RunKey& run);
+    // The level names of scores of criteria 1..K of test; empty where no range holds the score.
+    std::vector<QString> levelNames(int test, const std::vector<int>& scores);
     // Questions of the test with a stored choice.
     int answered(const results::RunKey& run);
     // The date of the run's score rows; nothing when it has none.

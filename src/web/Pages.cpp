@@ -15,7 +15,10 @@ const char kStyle[] = R"(
 body{margin:0;font:18px/1.4 "DejaVu Sans",Arial,sans-serif;color:#111;background:#f4f4f0}
 main{max-width:760px;margin:0 auto;padding:12px}
 h1{font-size:22px;margin:8px 0 12px}
-.head{display:flex;justify-content:space-between;flex-wrap:wrap;gap:8px;align-items:center}
+.head{display:flex;justify-content:space-between;flex-wrap:wrap;gap:0 12px;align-items:baseline}
+.head h1{margin:6px 0}
+.done{font-weight:bold;white-space:nowrap}
+.bar{display:block;width:100%;height:14px;margin:2px 0 8px;accent-color:#1d5fa8}
 .text{background:#fff;border:1px solid #bbb;padding:12px;margin:8px 0;white-space:pre-wrap}
 .opts{display:grid;gap:8px;margin:12px 0;grid-auto-columns:minmax(0,1fr)}
 button,.btn,input,select{font:inherit}
@@ -24,9 +27,11 @@ button,.btn{min-height:48px;padding:8px 14px;border:1px solid #666;border-radius
 .opt{width:100%;text-align:left}
 .opt.on{background:#1d5fa8;color:#fff;border-color:#1d5fa8;font-weight:bold}
 .opt.on::before{content:"\2714  "}
-button:focus,.btn:focus,input:focus,select:focus{outline:3px solid #f0a000;outline-offset:2px}
+:focus{outline:none}
+:focus-visible{outline:3px solid #f0a000;outline-offset:2px}
 .nav{display:flex;flex-wrap:wrap;gap:8px;margin:12px 0}
 .nav form{display:flex;gap:6px;align-items:center}
+.fin{margin:12px 0}
 input[type=text],input[type=number],select{min-height:44px;padding:6px;border:1px solid #666;border-radius:4px}
 .code{font-size:28px;letter-spacing:4px;width:9em;text-transform:uppercase}
 .ok{background:#e3f4e1;border:1px solid #4a9a40;padding:8px}
@@ -35,7 +40,20 @@ label{display:block;margin:10px 0 4px}
 .wide{width:100%}
 .big{font-size:32px;letter-spacing:6px;font-weight:bold}
 .muted{color:#555;font-size:15px}
-@media(max-width:520px){.opts{grid-template-rows:none!important;grid-auto-flow:row!important}h1{font-size:20px}}
+@media(max-width:520px){
+ body{font-size:17px}
+ main{padding:8px}
+ .opts{grid-template-rows:none!important;grid-auto-flow:row!important;gap:6px;margin:8px 0}
+ h1,.head h1{font-size:19px;margin:4px 0}
+ .text{padding:8px;margin:6px 0}
+ .ok,.err{padding:4px 8px;margin:6px 0;font-size:16px}
+ button,.btn{min-height:44px;padding:6px 10px}
+ .pn{display:grid;grid-template-columns:1fr 1fr;margin:8px 0}
+ .pn .btn{font-size:16px;padding:6px 4px}
+ .pn .btn:only-child{grid-column:span 2}
+ .fin{margin:8px 0}
+ .fin button{width:100%}
+}
 )";
 
 QString hidden(const std::string& token) {
@@ -147,36 +165,45 @@ std::string question(const std::string& token, const QuestionView& q) {
                 .arg(i == q.chosen ? QStringLiteral(" aria-pressed=\"true\"") : QString())
                 .arg(escape(q.options[i]));
     const int columns = std::clamp(q.columns, 1, 16);
-    const QString nav =
-        QStringLiteral(
-            "<div class=\"nav\">%1%2"
-            "<form method=\"get\" action=\"/q\"><label for=\"n\" style=\"margin:0\">Перейти к</label>"
-            "<input id=\"n\" type=\"number\" name=\"n\" min=\"1\" max=\"%3\" style=\"width:5em\">"
-            "<button type=\"submit\">вопросу</button></form></div>")
+    // Finishing comes right after moving on, so that a phone shows it with the question; going
+    // to a question by number is the rarest step and comes last.
+    const QString prevNext =
+        QStringLiteral("<div class=\"nav pn\">%1%2</div>")
             .arg(q.prev ? QStringLiteral("<a class=\"btn\" href=\"/q?n=%1\">&lt;&lt;&lt; Предыдущий</a>")
                               .arg(q.prev)
                         : QString(),
                  q.next ? QStringLiteral("<a class=\"btn\" href=\"/q?n=%1\">Следующий &gt;&gt;&gt;</a>")
                               .arg(q.next)
-                        : QString())
+                        : QString());
+    const QString jump =
+        QStringLiteral("<div class=\"nav\"><form method=\"get\" action=\"/q\"><label for=\"n\" "
+                       "style=\"margin:0\">Перейти к</label>"
+                       "<input id=\"n\" type=\"number\" name=\"n\" min=\"1\" max=\"%1\" style=\"width:5em\">"
+                       "<button type=\"submit\">вопросу</button></form></div>")
             .arg(q.last);
     // Built by joining, not by arg(): a question or option text may itself hold "%1".
     const QString head = QStringLiteral("Вопрос № %1 из %2").arg(q.number).arg(q.last);
+    const QString done = QStringLiteral("Отвечено: %1 из %2").arg(q.answered).arg(q.count);
+    const QString progress =
+        q.count > 0
+            ? QStringLiteral(
+                  "<progress class=\"bar\" max=\"%1\" value=\"%2\" aria-labelledby=\"done\"></progress>")
+                  .arg(q.count)
+                  .arg(std::clamp(q.answered, 0, q.count))
+            : QString();
     const QString body =
         QStringLiteral("<div class=\"head\"><h1>") + head +
-        QStringLiteral("</h1><span class=\"muted\">Отвечено: %1 из %2</span></div>")
-            .arg(q.answered)
-            .arg(q.count) +
-        noticeBox(q.notice, q.noticeIsError) + QStringLiteral("<div class=\"text\">") + escape(q.text) +
-        QStringLiteral("</div><form method=\"post\" action=\"/answer\" data-x>") + hidden(token) +
-        QStringLiteral("<input type=\"hidden\" name=\"q\" value=\"%1\">").arg(q.number) +
+        QStringLiteral("</h1><span id=\"done\" class=\"done\">") + done + QStringLiteral("</span></div>") +
+        progress + noticeBox(q.notice, q.noticeIsError) + QStringLiteral("<div class=\"text\">") +
+        escape(q.text) + QStringLiteral("</div><form method=\"post\" action=\"/answer\" data-x>") +
+        hidden(token) + QStringLiteral("<input type=\"hidden\" name=\"q\" value=\"%1\">").arg(q.number) +
         // Top to bottom, one column after the other, as the testing window lays them out.
         QStringLiteral(
             "<div class=\"opts\" style=\"grid-template-rows:repeat(%1,auto);grid-auto-flow:column\">")
             .arg(std::max<qsizetype>(1, (q.options.size() + columns - 1) / columns)) +
-        opts + QStringLiteral("</div></form>") + nav +
-        QStringLiteral("<form method=\"post\" action=\"/finish\">") + hidden(token) +
-        QStringLiteral("<p><button type=\"submit\">Завершить тестирование</button></p></form>");
+        opts + QStringLiteral("</div></form>") + prevNext +
+        QStringLiteral("<form class=\"fin\" method=\"post\" action=\"/finish\">") + hidden(token) +
+        QStringLiteral("<button type=\"submit\">Завершить тестирование</button></form>") + jump;
     return page(head, body);
 }
 
@@ -193,14 +220,18 @@ std::string incomplete(const std::string& token, const std::vector<int>& missing
                     .arg(links, hidden(token)));
 }
 
-std::string thanks(const QString& testName, const std::vector<int>& scores) {
+std::string thanks(const QString& testName, const std::vector<ShownScore>& scores) {
     QString shown;
     if (!scores.empty()) {
         shown = QStringLiteral("<p>Ваш результат:</p><ul>");
-        for (size_t k = 0; k < scores.size(); ++k)
+        for (size_t k = 0; k < scores.size(); ++k) {
             shown += scores.size() == 1
-                         ? QStringLiteral("<li>Сумма баллов: %1</li>").arg(scores[k])
-                         : QStringLiteral("<li>Критерий %1: %2</li>").arg(k + 1).arg(scores[k]);
+                         ? QStringLiteral("<li>Сумма баллов: %1").arg(scores[k].score)
+                         : QStringLiteral("<li>Критерий %1: %2").arg(k + 1).arg(scores[k].score);
+            if (!scores[k].level.isEmpty())
+                shown += QStringLiteral(" — <b>") + escape(scores[k].level) + QStringLiteral("</b>");
+            shown += QStringLiteral("</li>");
+        }
         shown += QStringLiteral("</ul>");
     }
     return page(QStringLiteral("Спасибо"),

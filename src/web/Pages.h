@@ -42,7 +42,14 @@ struct QuestionView {
 };
 std::string question(const std::string& token, const QuestionView& q);
 std::string incomplete(const std::string& token, const std::vector<int>& missing, int last);
-std::string thanks(const QString& testName, const std::vector<int>& scores);
+// A criterion's score as the end page shows it, with the name of the level that holds it
+// (empty when none does).
+struct ShownScore {
+    int score = 0;
+    QString level;
+};
+// The end page; scores of criteria 1..K, none when the session does not show them.
+std::string thanks(const QString& testName, const std::vector<ShownScore>& scores);
 // A page with a heading and a message and a link back to the code entry.
 std::string notice(const QString& heading, const QString& text);
 

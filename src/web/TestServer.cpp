@@ -683,8 +683,13 @@ void TestServer::finish(Exchange& x) {
     forget(dev);
     x.response.headers.emplace_back("Set-Cookie", clearCookie());
     x.response.headers.emplace_back("Clear-Site-Data", "\"cache\", \"cookies\", \"storage\"");
-    x.response.body =
-        pages::thanks(runs_->outline(run->key.test).name, showScore ? scores : std::vector<int>{});
+    std::vector<pages::ShownScore> shown;
+    if (showScore) {
+        const std::vector<QString> levels = runs_->levelNames(run->key.test, scores);
+        for (size_t k = 0; k < scores.size(); ++k)
+            shown.push_back({scores[k], levels[k]});
+    }
+    x.response.body = pages::thanks(runs_->outline(run->key.test).name, shown);
 }
 
 void TestServer::leave(Exchange& x) {

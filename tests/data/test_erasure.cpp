@@ -143,6 +143,11 @@ TEST(Erasure, RemovesEveryRowOfThePersonAndKeepsTheOthersByteForByte) {
     const Snapshot before = snapshot(db.dir());
     const auto counted = schema::countTestee(db.dir(), 1, 2);
     EXPECT_EQ(counted.total(), 36u);
+    // The confirmation names what the rows are, not the files they are in.
+    EXPECT_EQ(counted.describe(), QStringLiteral("результаты (баллы по критериям) — 4\n"
+                                                 "ответы на вопросы — 30\n"
+                                                 "другие записи (таблица web_code.dbf) — 1\n"
+                                                 "анкета тестируемого — 1"));
 
     const schema::ErasureDone done = schema::eraseTestee(db.dir(), 1, 2);
     EXPECT_TRUE(done.logError.isEmpty()) << done.logError.toStdString();

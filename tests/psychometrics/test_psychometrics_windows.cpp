@@ -53,12 +53,37 @@ TEST_F(AppTest, ItemAnalysisWindowShowsTheCurrentTestsCriteria) {
             EXPECT_EQ(FormItemAnalysis->GridItems->item(int(i), 0)->text(),
                       QString::number(c.items[i].question));
         EXPECT_TRUE(FormItemAnalysis->LabelSummary->text().contains(psychometrics::figure(c.scale.alpha)));
+        // The sample database holds a handful of runs: the window says the figures rest on too few.
+        ASSERT_LT(c.complete, 30u);
+        ASSERT_GE(c.complete, 2u);
+        EXPECT_TRUE(FormItemAnalysis->LabelNotes->isVisible());
+        EXPECT_TRUE(FormItemAnalysis->LabelNotes->text().contains(
+            QStringLiteral("учтено прохождений — %1, а для надёжной оценки α Кронбаха нужно не меньше 30")
+                .arg(c.complete)))
+            << FormItemAnalysis->LabelNotes->text().toStdString();
         shoot(w, "FormItemAnalysis");
         clickButton(w, "ButtonClose");
     });
     FormMain->MenuItemAnalysis->trigger();
     EXPECT_TRUE(shown);
     EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('\n').toStdString();
+}
+
+TEST(ItemAnalysisNotes, ASampleBelowThirtyRunsIsCalledTooSmall) {
+    psychometrics::CriterionAnalysis c;
+    c.items.resize(3);
+    c.scale.alpha = 0.7;
+    c.scale.standardizedAlpha = 0.7;
+    auto small = [&](size_t runs) {
+        c.complete = runs;
+        return psychometrics::criterionNotes(c).join(' ').contains(QStringLiteral("Выборка слишком мала"));
+    };
+    EXPECT_TRUE(small(4));
+    EXPECT_TRUE(small(29));
+    EXPECT_FALSE(small(30));
+    EXPECT_FALSE(small(1)); // nothing computed: said otherwise
+    c.items.resize(1);
+    EXPECT_FALSE(small(4));
 }
 
 TEST_F(AppTest, ItemAnalysisReportAsPdf) {
@@ -134,12 +159,33 @@ protected:
         schema::ensureTable(db->dir(), schema::norms());
         db->add(QStringLiteral("bd_norm.dbf"), {1, 1, QString::fromUtf8(sex), 18, 25, mean, sd});
     }
-    QString shown() {
+    // The norms line as shown, empty when hidden; checks that it reads on a line of its own, apart
+    // from the buttons, and says what it says once.
+    QString shown(const char* shot = nullptr) {
         choose(1, 3);
         QString label, level;
-        whenModal([&](QWidget*) {
-            label = FormRezult->LabelNorm->text();
+        whenModal([&](QWidget* w) {
             level = FormRezult->DBText1->text();
+            QLabel* l = FormRezult->LabelNorm;
+            if (l->isVisible()) {
+                label = l->text();
+                const QRect box(l->mapTo(w, QPoint(0, 0)), l->size());
+                for (const char* button : {"ButtonClose", "ButtonPrint"}) {
+                    auto* b = w->findChild<QPushButton*>(QLatin1String(button));
+                    EXPECT_FALSE(box.intersects(QRect(b->mapTo(w, QPoint(0, 0)), b->size()))) << button;
+                }
+                EXPECT_FALSE(l->wordWrap());
+                EXPECT_LE(l->fontMetrics().horizontalAdvance(label), l->contentsRect().width())
+                    << label.toStdString();
+                EXPECT_GE(l->contentsRect().height(), l->fontMetrics().height());
+                int times = 0;
+                for (QLabel* other : w->findChildren<QLabel*>())
+                    times +=
+                        other->isVisible() &&
+                        other->text().contains(QStringLiteral("стандартных баллов"), Qt::CaseInsensitive);
+                EXPECT_LE(times, 1);
+            }
+            if (shot) shoot(w, shot);
             FormRezult->Close();
         });
         FormRezult->ShowModal();
@@ -148,13 +194,14 @@ protected:
     }
 };
 
-TEST_F(RezultNorms, StandardScoresBesideTheLevelOrWhyNone) {
-    EXPECT_EQ(shown(), QStringLiteral("нет стандартных баллов: для критерия нет норм"));
+TEST_F(RezultNorms, StandardScoresUnderTheTextOrWhyNoneOrNothingWithoutNorms) {
+    EXPECT_EQ(shown(), QString()); // a database without norms says nothing of them
     norm("М", 10, 2);
-    EXPECT_EQ(shown(), QStringLiteral("нет стандартных баллов: нет норм для группы: Ж, 20 лет"));
+    EXPECT_EQ(shown(), QStringLiteral("Нет стандартных баллов: нет норм для группы: Ж, 20 лет"));
     norm("Ж", 12, 2);
     // z = 1: T 60, sten 7.5 → 8, stanine 7, 100·Φ(1) = 84.13.
-    EXPECT_EQ(shown(),
-              QStringLiteral("z 1,00; T 60; стен 8; станайн 7; процентиль 84 (нормы: Ж, 18–25 лет)"));
+    EXPECT_EQ(shown("FormRezultNorms"),
+              QStringLiteral(
+                  "Стандартные баллы: z 1,00; T 60; стен 8; станайн 7; процентиль 84 (нормы: Ж, 18–25 лет)"));
     EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('\n').toStdString();
 }

@@ -44,10 +44,17 @@ std::optional<int> age(const QSpinBox* s) {
     return s->value() < 0 ? std::nullopt : std::optional<int>(s->value());
 }
 
-const char* const kLabels[][2] = {
-    {"NOMTESTA", "№ теста"},  {"KRIT", "Критерий"}, {"POL", "Пол"},         {"VOZROT", "Возраст от"},
-    {"VOZRDO", "Возраст до"}, {"SRED", "Среднее"},  {"SIGMA", "Ст. откл."}, {"BALL", "Балл"},
-    {"PROC", "Процентиль"},   {"KOLVO", "n"}};
+// Each field's column: its title and how many characters of it the grid shows. The stored
+// widths (20 for a figure) would push the last columns out of the window.
+struct Column {
+    const char *field, *title;
+    int chars;
+};
+const Column kColumns[] = {{"NOMTESTA", "№ теста", 4},  {"KRIT", "Критерий", 3},
+                           {"POL", "Пол", 2},           {"VOZROT", "Возраст от", 3},
+                           {"VOZRDO", "Возраст до", 3}, {"SRED", "Среднее", 9},
+                           {"SIGMA", "Ст. откл.", 9},   {"BALL", "Балл", 9},
+                           {"PROC", "Процентиль", 6},   {"KOLVO", "n", 5}};
 
 } // namespace
 
@@ -62,10 +69,26 @@ TFormNorms::TFormNorms(QWidget* parent) : ui::Form(parent) {
     LabelTest = named(new QLabel(this), "LabelTest");
     LabelTest->setWordWrap(true);
     lay->addWidget(LabelTest);
+    LabelHint = named(
+        new QLabel(QStringLiteral(
+                       "Норма — строка для группы тестируемых одного пола и возраста: либо "
+                       "среднее и стандартное отклонение, либо пара «балл — процентиль». Добавьте "
+                       "строку кнопкой «+» над таблицей и заполните её или рассчитайте среднее и отклонение "
+                       "по результатам базы данных внизу окна."),
+                   this),
+        "LabelHint");
+    LabelHint->setWordWrap(true);
+    lay->addWidget(LabelHint);
     DS_norm = new db::DataSource(this);
     DS_norm->setObjectName(QStringLiteral("DS_norm"));
     DBNavigatorNorm = named(new ui::DBNavigator(this), "DBNavigatorNorm");
     DBNavigatorNorm->setDataSource(DS_norm);
+    DBNavigatorNorm->setHints({QStringLiteral("Первая строка"), QStringLiteral("Предыдущая строка"),
+                               QStringLiteral("Следующая строка"), QStringLiteral("Последняя строка"),
+                               QStringLiteral("Добавить строку"), QStringLiteral("Удалить строку"),
+                               QStringLiteral("Изменить строку"), QStringLiteral("Записать строку"),
+                               QStringLiteral("Отменить изменения"), QStringLiteral("Обновить")});
+    DBNavigatorNorm->setShowHint(true);
     lay->addWidget(DBNavigatorNorm);
     DBGridNorm =
         named(new ui::DBGrid(this), "DBGridNorm",
@@ -74,7 +97,8 @@ TFormNorms::TFormNorms(QWidget* parent) : ui::Form(parent) {
     DBGridNorm->setDataSource(DS_norm);
     lay->addWidget(DBGridNorm, 1);
 
-    auto* sample = named(new QGroupBox(QStringLiteral("По выборке"), this), "GroupSample");
+    auto* sample =
+        named(new QGroupBox(QStringLiteral("Расчёт по результатам базы данных"), this), "GroupSample");
     auto* grid = new QGridLayout(sample);
     ComboKrit = named(new QComboBox(sample), "ComboKrit", QStringLiteral("Критерий теста"));
     ComboSex = named(new QComboBox(sample), "ComboSex", QStringLiteral("Пол группы"));
@@ -82,7 +106,7 @@ TFormNorms::TFormNorms(QWidget* parent) : ui::Form(parent) {
     SpinFrom =
         ageBox(sample, "SpinFrom", QStringLiteral("Возраст от (на дату тестирования); «—» — без границы"));
     SpinTo = ageBox(sample, "SpinTo", QStringLiteral("Возраст до (включительно); «—» — без границы"));
-    ButtonSample = named(new QPushButton(QStringLiteral("По выборке"), sample), "ButtonSample",
+    ButtonSample = named(new QPushButton(QStringLiteral("Рассчитать и записать"), sample), "ButtonSample",
                          QStringLiteral("Вычислить среднее и стандартное отклонение группы по подсчитанным "
                                         "результатам базы данных и записать их в нормы"));
     grid->addWidget(new QLabel(QStringLiteral("Критерий :"), sample), 0, 0);
@@ -116,8 +140,11 @@ void TFormNorms::open(const QString& database, int test, const QString& name, in
         Table_norm->setObjectName(QStringLiteral("Table_norm"));
         db::placeTable(*Table_norm, database, QFileInfo(path).fileName());
         Table_norm->open();
-        for (const auto& [field, label] : kLabels)
-            Table_norm->fieldByName(QLatin1String(field))->setDisplayLabel(QString::fromUtf8(label));
+        for (const Column& c : kColumns) {
+            db::Field* f = Table_norm->fieldByName(QLatin1String(c.field));
+            f->setDisplayLabel(QString::fromUtf8(c.title));
+            f->setDisplayWidth(c.chars);
+        }
         DS_norm->setDataSet(Table_norm);
     }
     dir_ = database;

@@ -23,7 +23,7 @@ class TFormNorms : public ui::Form {
 public:
     explicit TFormNorms(QWidget* parent = nullptr);
 
-    QLabel *LabelTest, *LabelSample;
+    QLabel *LabelTest, *LabelHint, *LabelSample;
     ui::DBGrid* DBGridNorm;
     ui::DBNavigator* DBNavigatorNorm;
     QComboBox *ComboKrit, *ComboSex;
