@@ -1,4 +1,5 @@
 #include "TestDb.h"
+#include "Damage.h"
 
 #include "data/Schema.h"
 #include "dataset/Aliases.h"

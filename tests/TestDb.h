@@ -42,12 +42,6 @@ int runCommand(const QString& program, const QStringList& args, QString* out = n
 QByteArray bytesOf(const QString& path);
 // Overwrites bytes of a file in place, as damage from outside would.
 void patchFile(const QString& path, qint64 at, const QByteArray& bytes);
-// Damages a production index from outside: the root node of its first tag claims 0xFFFFFFFF
-// keys; or the first tag's key expression becomes expr.
-void spoilIndexRoot(const QString& mdx);
-void spoilTagExpression(const QString& mdx, const QByteArray& expr);
-// Where a field of a record lies in a .dbf, read from its header; -1 for no such field.
-qint64 fieldOffset(const QString& dbf, int rec, const char* field);
 // A file of the project's test data (tests/data), such as "foreign/gdal-cpg/o_CP866.dbf".
 QString testData(const QString& relative);
 // A program of tests/tools, such as "xbase-dump".

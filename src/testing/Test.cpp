@@ -10,6 +10,7 @@
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
+#include "widgets/Messages.h"
 #include "widgets/Panel.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UpDown.h"

@@ -1,5 +1,6 @@
 // Table maintenance: the "Табл" items, the generic table view and the two memo editors.
 #include "../app/AppFixture.h"
+#include "Damage.h"
 
 #include "app/Main.h"
 #include "data/DM.h"

@@ -1,6 +1,7 @@
 // The testing window on real damaged and full files: a damaged answer index is rebuilt once and
 // said once, a rebuild that fails stops the run with a message, a full disk is told once per
 // click and never in English.
+#include "Damage.h"
 #include "TestingWindow.h"
 #include "app/AppFixture.h"
 #include "data/DM.h"
@@ -84,7 +85,7 @@ TEST_F(TestingFaults, AFullDiskIsToldInRussianOncePerClickAndNotWhenAQuestionIsS
     dbf::os::clearFaults();
     ASSERT_EQ(messages->texts().size(), 1) << messages->texts().join('|').toStdString();
     const QString text = messages->texts()[0];
-    EXPECT_TRUE(text.contains(QStringLiteral("нет места")) && text.contains(QStringLiteral("bd_rezult.dbf")))
+    EXPECT_TRUE(text.contains(QStringLiteral("нет места")) && text.contains(QStringLiteral("bd_rezult")))
         << text.toStdString();
     EXPECT_EQ(answerRowCount(db->dir()), before + 1) << "only the first question's row, made before";
 }

@@ -1,6 +1,7 @@
 // Every message the windows show for the data layer's faults, made on real files and taken
 // through the windows' one error path: Russian, in the user's words, or one of the texts the
 // program keeps word for word.
+#include "Damage.h"
 #include "TestDb.h"
 #include "UiTest.h"
 #include "dataset/Table.h"
@@ -71,7 +72,7 @@ const std::vector<Fault>& faults() {
              dbf::os::failNext(dbf::os::Call::Sync, EIO);
              appendOrg(*t, QStringLiteral("Школа"));
          },
-         "bd_org.dbf"},
+         "bd_org"},
         {"table file the user may not write",
          [](TestDb& d) {
              dbf::os::failNext(dbf::os::Call::Open, EACCES);
