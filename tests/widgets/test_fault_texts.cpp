@@ -176,10 +176,11 @@ TEST(FaultTexts, EveryDataLayerFaultReachesTheWindowsInRussianOrAsAFixedText) {
         EXPECT_TRUE(russian(text) || fixedText(text)) << text.toStdString();
         EXPECT_TRUE(text.contains(QString::fromUtf8(f.mustSay))) << text.toStdString();
         // No engine English leaks into a Russian message.
-        if (russian(text))
+        if (russian(text)) {
             EXPECT_FALSE(
                 text.contains(QRegularExpression(QStringLiteral("\\b(Cannot|Table|Index|Memo|Field|is "
                                                                 "read-only|damaged)\\b"))))
                 << text.toStdString();
+        }
     }
 }
