@@ -150,8 +150,10 @@ static QString operationText(const QString& text) {
 
 QString userText(const std::exception& e) {
     const QString text = QString::fromUtf8(e.what());
-    if (fixedText(text) || russian(text)) return text;
+    if (fixedText(text)) return text;
+    // Before the language test: an engine text names paths, and a folder may have a Russian name.
     if (const QString said = faultText(faultOf(e)); !said.isEmpty()) return said;
+    if (russian(text)) return text;
     if (dynamic_cast<const InvalidOperation*>(&e)) return operationText(text);
     if (dynamic_cast<const ConversionError*>(&e))
         return QStringLiteral("Значение не подходит для этого поля. Исправьте его и повторите.");
