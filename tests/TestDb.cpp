@@ -1,4 +1,5 @@
 #include "TestDb.h"
+#include "Damage.h"
 
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
@@ -66,6 +67,44 @@ void patchFile(const QString& path, qint64 at, const QByteArray& bytes) {
     ASSERT_TRUE(f.open(QIODevice::ReadWrite)) << path.toStdString();
     ASSERT_TRUE(f.seek(at));
     ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+namespace {
+uint32_t le32At(const QByteArray& b, qint64 at) {
+    if (at < 0 || at + 4 > b.size()) return 0;
+    return uint32_t(uchar(b[at])) | uint32_t(uchar(b[at + 1])) << 8 | uint32_t(uchar(b[at + 2])) << 16 |
+           uint32_t(uchar(b[at + 3])) << 24;
+}
+// The page of the first tag's header: the first entry of the tag table at 544.
+qint64 firstTagHeader(const QByteArray& b) {
+    return qint64(le32At(b, 544)) * 512;
+}
+} // namespace
+
+void spoilIndexRoot(const QString& mdx) {
+    const QByteArray b = bytesOf(mdx);
+    const qint64 root = qint64(le32At(b, firstTagHeader(b))) * 512;
+    ASSERT_GE(root, 1024) << mdx.toStdString();
+    patchFile(mdx, root, QByteArray(4, '\xff'));
+}
+
+void spoilTagExpression(const QString& mdx, const QByteArray& expr) {
+    const QByteArray b = bytesOf(mdx);
+    const qint64 header = firstTagHeader(b);
+    ASSERT_GE(header, 1024) << mdx.toStdString();
+    patchFile(mdx, header + 24, expr + QByteArray(1, '\0'));
+}
+
+qint64 fieldOffset(const QString& dbf, int rec, const char* field) {
+    const QByteArray b = bytesOf(dbf);
+    if (b.size() < 32) return -1;
+    const int hdrLen = uchar(b[8]) | uchar(b[9]) << 8, recLen = uchar(b[10]) | uchar(b[11]) << 8;
+    int offset = 1;
+    for (int at = 32; at + 32 <= b.size() && b[at] != '\r'; at += 32) {
+        if (qstrnicmp(b.constData() + at, field, 11) == 0) return hdrLen + qint64(rec) * recLen + offset;
+        offset += uchar(b[at + 16]);
+    }
+    return -1;
 }
 
 int runCommand(const QString& program, const QStringList& args, QString* out) {

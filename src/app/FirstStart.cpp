@@ -1,4 +1,5 @@
 #include "app/FirstStart.h"
+#include "FaultText.h"
 
 #include "PgConnection.h"
 #include "PgSchema.h"
@@ -243,7 +244,7 @@ void TFormFirstStart::OKBtnClick() {
         try {
             if (chooseServer()) setModalResult(ui::mrOk);
         } catch (const std::exception& e) {
-            ui::ShowError(QString::fromUtf8(e.what()));
+            ui::ShowError(db::userText(e));
         }
         return;
     }
@@ -288,14 +289,14 @@ void TFormFirstStart::OKBtnClick() {
             // Half a database must not pass for one: take back the files just made.
             for (const QString& f : QDir(dir).entryList(QDir::Files))
                 if (!before.contains(f)) QFile::remove(QDir(dir).filePath(f));
-            ui::ShowError(QString::fromUtf8(e.what()));
+            ui::ShowError(db::userText(e));
             return;
         }
     }
     try {
         db::Aliases::store(kAlias, dir);
     } catch (const std::exception& e) {
-        ui::ShowError(QString::fromUtf8(e.what()));
+        ui::ShowError(db::userText(e));
         return;
     }
     setModalResult(ui::mrOk);

@@ -1,4 +1,5 @@
 #include "app/Main.h"
+#include "FaultText.h"
 #include "PgStore.h"
 #include "app/FirstStart.h"
 #include "app/Fist.h"
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         delete splash;
         std::fprintf(stderr, "%s\n", e.what());
-        ui::ShowError(QString::fromUtf8(e.what()));
+        ui::ShowError(db::userText(e));
         DestroyApplicationForms();
         return 1;
     }

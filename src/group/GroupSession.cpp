@@ -1,4 +1,5 @@
 #include "group/GroupSession.h"
+#include "FaultText.h"
 
 #include "data/Schema.h"
 #include "group/Addresses.h"
@@ -401,7 +402,7 @@ void TFormGroupSession::TimerRefreshTimer() {
     try {
         refresh();
     } catch (const std::exception& e) {
-        LabelTotal->setText(QStringLiteral("Таблица не обновлена: %1").arg(QString::fromUtf8(e.what())));
+        LabelTotal->setText(QStringLiteral("Таблица не обновлена: %1").arg(db::userText(e)));
     }
 }
 

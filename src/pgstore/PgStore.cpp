@@ -32,9 +32,7 @@ std::map<QString, HeldLock>& heldLocks() {
 void checkCodePage(const QString& text, const QString& field) {
     std::string enc;
     QString badChar;
-    if (!dbf::encode(text, dbf::CodePage::Cp866, enc, &badChar))
-        throw db::DatabaseError(
-            QStringLiteral("Field '%1' cannot hold the character '%2'").arg(field, badChar));
+    if (!dbf::encode(text, dbf::CodePage::Cp866, enc, &badChar)) throw db::cannotHold(field, badChar);
 }
 
 db::FieldKind kindOf(char type, int length, int decimals) {

@@ -1,12 +1,16 @@
 #include "testing/Test.h"
 
+#include "Fault.h"
+#include "FaultText.h"
 #include "data/DM.h"
 #include "scoring/Run.h"
 #include "services/Answers.h"
+#include "services/IndexRepair.h"
 #include "widgets/DBMemo.h"
 #include "widgets/DBText.h"
 #include "widgets/Fonts.h"
 #include "widgets/Handler.h"
+#include "widgets/Messages.h"
 #include "widgets/Panel.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UpDown.h"
@@ -210,7 +214,16 @@ void TFormTest::ShowVopr() {
     RadioGroupOtvet->setColumns(kol.isNull() ? 0 : int(kol.toInt()));
 
     bool made = false;
-    answerRec_ = findOrMakeAnswerRow(-1, made);
+    try {
+        answerRec_ = findOrMakeAnswerRow(-1, made);
+    } catch (const db::DatabaseError& e) {
+        // A disk that takes nothing is told by the click that needs it, once per click, not also
+        // by every question shown: the click makes the row then.
+        if (const db::Fault f = db::faultOf(e).fault; f != db::Fault::Disk && f != db::Fault::ReadOnly) throw;
+        qWarning("%s", e.what());
+        answerRec_ = -1;
+        return;
+    }
     if (!made) RadioGroupOtvet->setItemIndex(storedChoice(uint32_t(answerRec_)));
 }
 
@@ -223,8 +236,35 @@ uint32_t TFormTest::findOrMakeAnswerRow(int answer, bool& made) {
     const results::RunKey run{int(BD->Table_anketNOMU->asInteger()),
                               int(BD->Table_anketNOMTESTIR->asInteger()),
                               int(BD->Table_testNTEST->asInteger())};
-    return services::answerRow(BD->Table_rezult, run, int(BD->Table_voprosNVOPR->asInteger()), answer,
-                               QDate::currentDate(), &made);
+    const int question = int(BD->Table_voprosNVOPR->asInteger());
+    uint32_t rec = 0;
+    writeAnswers([&] {
+        rec = services::answerRow(BD->Table_rezult, run, question, answer, QDate::currentDate(), &made);
+    });
+    return rec;
+}
+
+void TFormTest::writeAnswers(const std::function<void()>& step) {
+    services::Repair repair = services::Repair::None;
+    try {
+        repair = services::withIndexRepair(BD->Table_rezult, step);
+    } catch (const db::DatabaseError& e) {
+        if (db::faultOf(e).fault != db::Fault::IndexDamaged) throw;
+        qWarning("%s", e.what());
+        Close();
+        ui::ShowError(
+            QStringLiteral("Индекс таблицы ответов (файл «%1») повреждён, и программа не смогла его "
+                           "перестроить. Ответ не сохранён, тестирование остановлено. Ответы, данные "
+                           "раньше, сохранены. Закройте программу на всех рабочих местах и попросите "
+                           "администратора перестроить индекс командой «morv-db reindex» или "
+                           "восстановить папку базы данных из резервной копии.")
+                .arg(db::shownFile(db::faultOf(e).file)));
+        throw ui::Abort();
+    }
+    if (repair == services::Repair::Made)
+        ui::ShowMessage(
+            QStringLiteral("Индекс таблицы ответов был повреждён. Программа перестроила его; ответы "
+                           "сохраняются, тестирование можно продолжать."));
 }
 
 int TFormTest::storedChoice(uint32_t rec) const {
@@ -246,7 +286,7 @@ void TFormTest::RadioGroupOtvetClick() {
             answerRec_ = findOrMakeAnswerRow(chosen, made);
             if (made) return;
         }
-        services::recordChoice(BD->Table_rezult, uint32_t(answerRec_), chosen);
+        writeAnswers([&] { services::recordChoice(BD->Table_rezult, uint32_t(answerRec_), chosen); });
     } catch (...) {
         // The screen must not show a choice the table does not hold.
         int shown = -1;

@@ -1,5 +1,6 @@
 #pragma once
 #include "widgets/Form.h"
+#include <functional>
 
 #include "dataset/Variant.h"
 
@@ -58,6 +59,9 @@ private:
     // The shown question's answer row, found or made with the given answer as one step, so
     // another workstation showing it at the same moment makes no second row; made says which.
     uint32_t findOrMakeAnswerRow(int answer, bool& made);
+    // Runs a write of the answer table; a damaged index is rebuilt once and said once, and when
+    // it cannot be, the run stops with a message.
+    void writeAnswers(const std::function<void()>& step);
     // The shown question's answer row key: institution, testee, test, question.
     std::vector<db::Variant> answerKey() const;
     // The option a stored answer row selects, -1 for none.

@@ -1,4 +1,6 @@
 #include "web/TestServer.h"
+#include "Fault.h"
+#include "FaultText.h"
 
 #include "web/HttpServer.h"
 #include "web/Pages.h"
@@ -513,8 +515,18 @@ void TestServer::registerTestee(Exchange& x) {
             pages::registration(issueToken(dev, 0), runs_->outline(s->test).name, educations, f, error);
         return;
     }
-    const int number = runs_->registerTestee(
-        s->org, {f.surname, f.name, f.patronymic, f.sex, f.year.isEmpty() ? 0 : year, f.education});
+    int number = 0;
+    try {
+        number = runs_->registerTestee(
+            s->org, {f.surname, f.name, f.patronymic, f.sex, f.year.isEmpty() ? 0 : year, f.education});
+    } catch (const db::DatabaseError& e) {
+        // A letter the tables cannot hold is the testee's to change, not a fault of the server.
+        if (db::faultOf(e).fault != db::Fault::CharNotHeld) throw;
+        x.response.status = 422;
+        x.response.body = pages::registration(issueToken(dev, 0), runs_->outline(s->test).name, educations, f,
+                                              db::userText(e));
+        return;
+    }
     const QString code = sessions_->addCode(s->id, s->org, number);
     codeCache_.erase(s->id);
     Run& run = runFor(s->id, s->org, number);

@@ -5,6 +5,7 @@
 #include <QWindow>
 
 #include "Errors.h"
+#include "FaultText.h"
 #include "widgets/Handler.h"
 #include "widgets/Help.h"
 #include "widgets/Messages.h"
@@ -60,7 +61,8 @@ void reportCurrentException() {
     } catch (const Abort&) {
     } catch (const db::Cancelled&) {
     } catch (const std::exception& e) {
-        ShowError(QString::fromUtf8(e.what()));
+        qWarning("%s", e.what()); // the engine's own text, for whoever reads the log
+        ShowError(db::userText(e));
     } catch (...) {
         ShowError(QStringLiteral("Внутренняя ошибка программы"));
     }

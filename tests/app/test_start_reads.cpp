@@ -1,5 +1,6 @@
 // The program's start on a database with big tables reads none of them whole, and a grid over a
 // query nobody has looked at yet reads its rows only once it is shown.
+#include "Fault.h"
 #include "TestDb.h"
 #include "UiTest.h"
 #include "app/Startup.h"
@@ -10,6 +11,9 @@
 #include "widgets/DBGrid.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -70,4 +74,29 @@ TEST(DeferredStart, StartReadsNoWholeAnswerTable) {
     EXPECT_EQ(BD->Table_rezult->recordCount(), 40000);
     EXPECT_EQ(BD->Query1->recordCount(), 6000);
     DestroyApplicationForms();
+}
+
+// A start refused for a damaged table changes nothing in the folder: no file made, none touched.
+TEST(RefusedStart, LeavesTheFolderAsItWas) {
+    TestDb db;
+    QFile cut(db.path(QStringLiteral("bd_rezult.dbf")));
+    ASSERT_TRUE(cut.resize(100));
+    auto listing = [&] {
+        QStringList files;
+        for (const QFileInfo& f : QDir(db.dir()).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+            files << f.fileName() + QLatin1Char(' ') + QString::number(f.size()) + QLatin1Char(' ') +
+                         QString::number(f.lastModified().toMSecsSinceEpoch());
+        return files;
+    };
+    const QStringList before = listing();
+    MessageRecorder messages;
+    InitApplication();
+    try {
+        CreateApplicationForms();
+        ADD_FAILURE() << "started on a table cut to 100 bytes";
+    } catch (const db::DatabaseError& e) {
+        EXPECT_EQ(db::faultOf(e).fault, db::Fault::TableDamaged) << e.what();
+    }
+    DestroyApplicationForms();
+    EXPECT_EQ(listing(), before);
 }

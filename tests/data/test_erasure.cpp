@@ -169,6 +169,7 @@ TEST(Erasure, RemovesEveryRowOfThePersonAndKeepsTheOthersByteForByte) {
     expectNothingLeft(db.dir(), before);
     expectIndexesSound(db.dir());
     EXPECT_FALSE(QFile::exists(db.path(dbf::kEraseJournal)));
+    EXPECT_FALSE(QFile::exists(db.path(dbf::kEraseLock))) << "the lock outlived the erasure";
 
     // One line, with numbers and counts, and no name.
     const QByteArray log = bytesOf(db.path(schema::kErasureLog));
@@ -229,6 +230,7 @@ TEST(Erasure, AFailureAtAnyStepLeavesAllOrNothing) {
             }
             EXPECT_TRUE(QDir(dir.path()).entryList({"*" + QLatin1String(dbf::kEraseSuffix)}).isEmpty());
             EXPECT_FALSE(QFile::exists(dir.filePath(dbf::kEraseJournal)));
+            EXPECT_FALSE(QFile::exists(dir.filePath(dbf::kEraseLock)));
             expectIndexesSound(dir.path());
         }
     }

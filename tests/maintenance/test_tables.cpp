@@ -1,8 +1,10 @@
 // Table maintenance: the "Табл" items, the generic table view and the two memo editors.
 #include "../app/AppFixture.h"
+#include "Damage.h"
 
 #include "app/Main.h"
 #include "data/DM.h"
+#include "dbf/DbfFile.h"
 #include "maintenance/Table.h"
 #include "maintenance/Unit1.h"
 #include "maintenance/Unit2.h"
@@ -313,4 +315,34 @@ TEST_F(AppTest, ChangesPendingInTheTableViewAreSavedWhenTheProgramEnds) {
     raw.setTableName(db->path("bd_org.dbf"));
     raw.open();
     EXPECT_EQ(raw.fieldByName("PODRU")->asString(), QStringLiteral("Кабинет психолога"));
+}
+
+// Not yet passing: the memo window reads the damaged text again at every keystroke (one message
+// each) and its post still fails; the store itself no longer refuses the new text.
+TEST_F(AppTest, DISABLED_AnEditOfAMemoWhoseBlockLiesPastTheEndStoresTheTextInANewBlock) {
+    const QString file = db->path(QStringLiteral("bd_analiz.dbf"));
+    const qint64 at = fieldOffset(file, 0, "TEXT");
+    ASSERT_GT(at, 0);
+    patchFile(file, at, QByteArray("     99999"));
+    BD->Table_analiz->close();
+    BD->Table_analiz->open();
+    BD->Table_analiz->first();
+    FormMain->bdanalizMemo1->trigger();
+    ASSERT_TRUE(Form_bdanaliz->isVisible());
+    Form_bdanaliz->DBMemo1->setFocus();
+    Form_bdanaliz->DBMemo1->selectAll();
+    typeText(Form_bdanaliz->DBMemo1, QStringLiteral("Текст заново."));
+    Form_bdanaliz->DBNavigator1->BtnClick(ui::nbPost);
+    settle();
+    EXPECT_LE(messages->texts().size(), 1) << messages->texts().join("; ").toStdString();
+    for (const QString& m : messages->texts())
+        EXPECT_TRUE(m.contains(QStringLiteral("повреждён"))) << m.toStdString();
+    EXPECT_EQ(BD->Table_analiz->state(), db::DataSetState::Browse);
+    Form_bdanaliz->Close();
+    // Read afresh: a new block holds the text, and an outside reader reads the table.
+    EXPECT_NE(bytesOf(file).mid(at, 10), QByteArray("     99999"));
+    const auto f = dbf::DbfFile::open(file.toStdString());
+    EXPECT_EQ(f->readMemo(0, f->fieldIndex("TEXT")), QStringLiteral("Текст заново."));
+    QString report;
+    EXPECT_EQ(peerCheck(db->dir(), &report), 0) << report.toStdString();
 }

@@ -184,7 +184,9 @@ TEST_F(AppTest, RefusedSaveKeepsTheDetailsWindowOpenAndTheStateUnchanged) {
             typeText(d->EditNAMEU, QStringLiteral("Школа ✓"));
             clickButton(w, "Button1");
             EXPECT_EQ(messages->texts().size(), 1);
-            EXPECT_TRUE(messages->texts().value(0).contains(QStringLiteral("cannot hold")))
+            EXPECT_TRUE(
+                messages->texts().value(0).contains(QStringLiteral("В поле «Название учреждения» есть "
+                                                                   "символ «✓»")))
                 << messages->texts().join("; ").toStdString();
             EXPECT_TRUE(w->isVisible());
             EXPECT_EQ(BD->Table_org->state(), db::DataSetState::Insert);

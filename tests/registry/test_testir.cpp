@@ -234,3 +234,25 @@ TEST_F(AppTest, QuestionnaireCancelAndCloseBox) {
     EXPECT_EQ(storedColumn(*db, "bd_anket.dbf", "NOMTESTIR").last(), "5");
     EXPECT_EQ(storedColumn(*db, "bd_anket.dbf", "NAMETESTIR").value(5), "Руслан");
 }
+
+TEST_F(AppTest, QuestionnaireRefusesALetterTheTablesCannotHoldInRussianAndKeepsTheInput) {
+    chooseOrg(1);
+    const QByteArray stored = bytesOf(db->path(QStringLiteral("bd_anket.dbf")));
+    inTestirWindow([this](ui::Form* w) {
+        onModal([this](ui::Form* form) {
+            auto* d = static_cast<TFormNewTestir*>(form);
+            d->EditFAMTESTIR->selectAll();
+            typeText(d->EditFAMTESTIR, QStringLiteral("Łukasz"));
+            enter(form);
+            ASSERT_EQ(messages->texts().size(), 1) << messages->texts().join("; ").toStdString();
+            EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("В поле «Фамилия» есть символ «Ł»")))
+                << messages->texts()[0].toStdString();
+            EXPECT_TRUE(form->isVisible());
+            EXPECT_EQ(d->EditFAMTESTIR->text(), QStringLiteral("Łukasz"));
+            cancel(form);
+        });
+        clickButton(w, "ButtonEdit");
+        w->Close();
+    });
+    EXPECT_EQ(bytesOf(db->path(QStringLiteral("bd_anket.dbf"))), stored);
+}

@@ -262,7 +262,7 @@ TEST_F(StatWindow, AOneColumnResultFailsWithTheDataLayersError) {
     FormStat->EditSred->setText(QStringLiteral("old"));
     clickButton(FormStat, "ButtonSred");
     ASSERT_EQ(messages->texts().size(), 1);
-    EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("field index 1")));
+    EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("нет нужного столбца")));
     EXPECT_EQ(FormStat->EditSred->text(), "old");
 }
 

@@ -274,7 +274,8 @@ TEST_F(TestingTest, ARefusedChoiceIsReportedAndTheStoredOneStaysSelected) {
         chooseOption(1);
         BD->Table_rezult->setReadOnly(true);
         chooseOption(3);
-        EXPECT_EQ(messages->texts(), QStringList{QStringLiteral("Cannot modify a read-only dataset")});
+        ASSERT_EQ(messages->texts().size(), 1);
+        EXPECT_TRUE(messages->texts()[0].contains(QStringLiteral("только для просмотра")));
         EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), 1) << "the screen shows what is stored";
         BD->Table_rezult->setReadOnly(false);
         chooseOption(2);
@@ -308,7 +309,8 @@ TEST_F(TestingTest, AChoiceTheDiskRefusesIsNeverShownAsChosen) {
     // The disk is full when the first question's row is to be made.
     dbf::os::failNext(dbf::os::Call::Write, ENOSPC);
     inTestingWindow([&] {
-        ASSERT_EQ(messages->texts().size(), 1);
+        // Showing the question says nothing: the click that needs the row says it.
+        EXPECT_TRUE(messages->texts().isEmpty()) << messages->texts().join('|').toStdString();
         EXPECT_EQ(answerRowCount(dir), before);
         // Every click that cannot be stored says so and shows nothing chosen.
         for (int option : {2, 0}) {
@@ -316,11 +318,11 @@ TEST_F(TestingTest, AChoiceTheDiskRefusesIsNeverShownAsChosen) {
             chooseOption(option);
             EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), -1);
             EXPECT_TRUE(lastMessage().contains("bd_rezult") &&
-                        lastMessage().contains(QString::fromStdString(dbf::os::reason(ENOSPC))))
+                        lastMessage().contains(QStringLiteral("нет места")))
                 << lastMessage().toStdString();
             EXPECT_EQ(answerRowCount(dir), before);
         }
-        EXPECT_EQ(messages->texts().size(), 3);
+        EXPECT_EQ(messages->texts().size(), 2);
         // With room again the click makes the row with its choice, once.
         chooseOption(1);
         EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), 1);
@@ -332,12 +334,12 @@ TEST_F(TestingTest, AChoiceTheDiskRefusesIsNeverShownAsChosen) {
         chooseOption(3);
         EXPECT_EQ(FormTest->RadioGroupOtvet->itemIndex(), 1);
         EXPECT_EQ(answerTo(answerRows(dir, 1, 4, 1), 1), 1);
-        EXPECT_EQ(messages->texts().size(), 4);
+        EXPECT_EQ(messages->texts().size(), 3);
         chooseOption(3);
         EXPECT_EQ(answerTo(answerRows(dir, 1, 4, 1), 1), 3);
     });
     dbf::os::clearFaults();
-    EXPECT_EQ(messages->texts().size(), 4);
+    EXPECT_EQ(messages->texts().size(), 3);
     QString report;
     EXPECT_EQ(peerCheck(dir, &report), 0) << report.toStdString();
 }

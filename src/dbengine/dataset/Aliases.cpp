@@ -1,6 +1,7 @@
 #include "Aliases.h"
 
 #include "../Errors.h"
+#include "../Fault.h"
 #include "RecordStore.h"
 #include "Table.h"
 
@@ -43,18 +44,21 @@ QString Aliases::resolve(const QString& alias) {
         QString file = configFile();
         where = file;
         if (!QFileInfo::exists(file))
-            throw DatabaseError(
-                QStringLiteral("Alias '%1' is not configured: %2 does not exist").arg(alias, file));
+            throw FaultError(
+                QStringLiteral("Alias '%1' is not configured: %2 does not exist").arg(alias, file),
+                FaultInfo(Fault::Missing, QDir::toNativeSeparators(file), {}, {}, 0));
         QSettings ini(file, QSettings::IniFormat);
         dir = ini.value(alias + QStringLiteral("/path")).toString();
         if (dir.isEmpty())
-            throw DatabaseError(QStringLiteral("Alias '%1' is not configured in %2 (section [%1], key path)")
-                                    .arg(alias, file));
+            throw FaultError(QStringLiteral("Alias '%1' is not configured in %2 (section [%1], key path)")
+                                 .arg(alias, file),
+                             FaultInfo(Fault::Missing, QDir::toNativeSeparators(file), {}, {}, 0));
     }
     if (isServerLocation(dir)) return dir; // a server: its tables are checked when opened
     if (!QFileInfo(dir).isDir())
-        throw DatabaseError(QStringLiteral("Directory %1 of alias '%2' does not exist (alias from %3)")
-                                .arg(dir, alias, where));
+        throw FaultError(QStringLiteral("Directory %1 of alias '%2' does not exist (alias from %3)")
+                             .arg(dir, alias, where),
+                         FaultInfo(Fault::Missing, QDir::toNativeSeparators(dir), {}, {}, 0));
     return dir;
 }
 

@@ -1,6 +1,7 @@
 #include "DbfStore.h"
 
 #include "../Errors.h"
+#include "../Fault.h"
 #include "Filter.h"
 #include "dbf/DbfFile.h"
 #include "dbf/FieldText.h"
@@ -313,6 +314,17 @@ int64_t DbfStore::find(const std::vector<int>& cols, const std::vector<FieldKind
     return -1;
 }
 
+// The memo text as stored; a text that cannot be read counts as one the new value replaces (it
+// goes to a new block, and the damaged one is left alone).
+std::optional<QString> DbfStore::storedMemo(RowId rec, int column) const {
+    try {
+        return file_->readMemo(rec, column);
+    } catch (const DatabaseError& e) {
+        if (faultOf(e).fault != Fault::MemoDamaged) throw;
+        return std::nullopt;
+    }
+}
+
 std::string DbfStore::encodeRecord(const std::vector<ColumnValue>& values, RowId rec, bool inserting) const {
     std::string bytes =
         inserting ? file_->blankRecord() : std::string(file_->record(rec), file_->recordLength());
@@ -332,8 +344,7 @@ std::string DbfStore::encodeRecord(const std::vector<ColumnValue>& values, RowId
         case 'C': {
             QString badChar;
             if (!dbf::encode(v.toString(), file_->codePage(), text, &badChar))
-                throw DatabaseError(
-                    QStringLiteral("Field '%1' cannot hold the character '%2'").arg(cv.name, badChar));
+                throw cannotHold(cv.name, badChar);
             text.resize(d.length, ' ');
             break;
         }
@@ -346,12 +357,10 @@ std::string DbfStore::encodeRecord(const std::vector<ColumnValue>& values, RowId
         case 'M': {
             uint32_t old = inserting ? 0 : file_->memoBlock(rec, c);
             QString s = v.toString();
-            if (!inserting && s == file_->readMemo(rec, c)) continue; // unchanged: keep the block
+            if (!inserting && s == storedMemo(rec, c)) continue; // unchanged: keep the block
             std::string enc;
             QString badChar;
-            if (!dbf::encode(s, file_->codePage(), enc, &badChar))
-                throw DatabaseError(
-                    QStringLiteral("Field '%1' cannot hold the character '%2'").arg(cv.name, badChar));
+            if (!dbf::encode(s, file_->codePage(), enc, &badChar)) throw cannotHold(cv.name, badChar);
             memos.push_back({c, std::move(enc), old});
             continue;
         }

@@ -3,6 +3,7 @@
 #include "dbf/KeyIndex.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace db {
@@ -56,6 +57,7 @@ private:
                                        const std::vector<dbf::KeyIndex::Part>& parts) const;
     // The record's bytes with the values; inserting starts from a blank record.
     std::string encodeRecord(const std::vector<ColumnValue>& values, RowId rec, bool inserting) const;
+    std::optional<QString> storedMemo(RowId rec, int column) const;
     void giveFreeNumber(const NumberRule& rule, std::string& record, uint32_t count) const;
     // Runs a record write; memo texts it wrote are taken back when it fails.
     void storeRecord(const std::function<void()>& write);

@@ -1,4 +1,5 @@
 #include "Query.h"
+#include "Fault.h"
 
 #include "../Errors.h"
 #include "Aliases.h"
@@ -28,7 +29,8 @@ Variant Query::param(const QString& name) const {
 
 Field* Query::fieldAt(int i) const {
     if (i < 0 || i >= fields().size())
-        throw DatabaseError(QStringLiteral("%1: field index %2 out of range").arg(objectName()).arg(i));
+        throw FaultError(QStringLiteral("%1: field index %2 out of range").arg(objectName()).arg(i),
+                         FaultInfo(Fault::NoColumn));
     return fields()[i];
 }
 

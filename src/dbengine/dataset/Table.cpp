@@ -1,6 +1,7 @@
 #include "Table.h"
 
 #include "../Errors.h"
+#include "../Fault.h"
 #include "Aliases.h"
 #include "DbfStore.h"
 #include "dbf/DbfFile.h"
@@ -20,10 +21,13 @@ namespace db {
 
 namespace {
 // Says why: a tag the engine cannot keep names itself and the remedy.
-QString readOnlyMessage(const RecordStore& store, const QString& table) {
+[[noreturn]] void throwReadOnly(const RecordStore& store, const QString& table) {
     const QString why = store.readOnlyReason();
-    return why.isEmpty() ? QStringLiteral("Table %1 is read-only").arg(table)
-                         : QStringLiteral("Table %1 is read-only: %2").arg(table, why);
+    FaultInfo info(store.file() ? store.file()->readOnlyFault() : Fault::ReadOnly,
+                   store.file() ? QString::fromStdString(store.file()->path()) : table);
+    throw FaultError(why.isEmpty() ? QStringLiteral("Table %1 is read-only").arg(table)
+                                   : QStringLiteral("Table %1 is read-only: %2").arg(table, why),
+                     info);
 }
 // Below this many rows in view a plain scan is as quick as the key index.
 constexpr uint32_t kIndexedFrom = 2048;
@@ -85,17 +89,19 @@ QString Table::filePath() const {
     // A directory we may not enter or list hides its tables: say what the system said.
     const int err = dbf::os::reachError(d.filePath(name).toStdString());
     if (err != 0 && err != ENOENT)
-        throw DatabaseError(QStringLiteral("Cannot open table %1: %2")
-                                .arg(QDir::toNativeSeparators(d.filePath(name)),
-                                     QString::fromStdString(dbf::os::reason(err))));
+        throw FaultError(QStringLiteral("Cannot open table %1: %2")
+                             .arg(QDir::toNativeSeparators(d.filePath(name)),
+                                  QString::fromStdString(dbf::os::reason(err))),
+                         FaultInfo(Fault::Disk, d.filePath(name), {}, {}, err));
     if (!QFileInfo(dir).isReadable())
-        throw DatabaseError(QStringLiteral("Cannot open table %1: cannot list directory %2: %3")
-                                .arg(QDir::toNativeSeparators(d.filePath(name)),
-                                     QDir::toNativeSeparators(dir),
-                                     QString::fromStdString(dbf::os::reason(EACCES))));
+        throw FaultError(QStringLiteral("Cannot open table %1: cannot list directory %2: %3")
+                             .arg(QDir::toNativeSeparators(d.filePath(name)), QDir::toNativeSeparators(dir),
+                                  QString::fromStdString(dbf::os::reason(EACCES))),
+                         FaultInfo(Fault::Missing, QDir::toNativeSeparators(dir), {}, {}, EACCES));
     QString via = databaseName_.isEmpty() ? QString() : QStringLiteral(" (alias %1)").arg(databaseName_);
-    throw DatabaseError(
-        QStringLiteral("Table %1 not found in %2%3").arg(name, QDir::toNativeSeparators(dir), via));
+    throw FaultError(
+        QStringLiteral("Table %1 not found in %2%3").arg(name, QDir::toNativeSeparators(dir), via),
+        FaultInfo(Fault::Missing, QDir::toNativeSeparators(d.filePath(name)), {}, {}, 0));
 }
 
 void Table::doOpen() {
@@ -363,11 +369,13 @@ void Table::noticeStoredChanges() {
     resetCursor();
     emit dataSetChanged();
     if (const QString why = store_->detachedReason(); !why.isEmpty())
-        throw DatabaseError(
-            QStringLiteral("Table %1 %2; close the window and open it again").arg(tableName_, why));
-    throw DatabaseError(QStringLiteral("Table %1 was changed by another program: records were removed. The "
-                                       "view now shows what is stored")
-                            .arg(tableName_));
+        throw FaultError(
+            QStringLiteral("Table %1 %2; close the window and open it again").arg(tableName_, why),
+            FaultInfo(Fault::TableChanged, tableName_, {}, {}, 0));
+    throw FaultError(QStringLiteral("Table %1 was changed by another program: records were removed. The "
+                                    "view now shows what is stored")
+                         .arg(tableName_),
+                     FaultInfo(Fault::TableChanged, tableName_, {}, {}, 0));
 }
 
 void Table::unlockRow() {
@@ -376,7 +384,7 @@ void Table::unlockRow() {
 }
 
 int Table::writeBuffer(const std::vector<Variant>& buffer, bool inserting, size_t row) {
-    if (!store_->writable()) throw DatabaseError(readOnlyMessage(*store_, tableName_));
+    if (!store_->writable()) throwReadOnly(*store_, tableName_);
     RowId rec = 0;
     if (inserting) {
         rec = store_->append(columnValues(buffer), numberRule_);
@@ -518,7 +526,7 @@ bool Table::storedHolds(RowId rec, const QString& keyFields, const std::vector<V
 int64_t Table::beginStoredWrite() {
     requireActive();
     if (!canModify()) throw InvalidOperation(QStringLiteral("Cannot modify a read-only dataset"));
-    if (!store_->writable()) throw DatabaseError(readOnlyMessage(*store_, tableName_));
+    if (!store_->writable()) throwReadOnly(*store_, tableName_);
     checkBrowseMode();
     return recNo() >= 0 ? int64_t(recAt(size_t(recNo()))) : -1;
 }

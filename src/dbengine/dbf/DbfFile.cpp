@@ -29,7 +29,9 @@ namespace dbf {
 using namespace number;
 
 [[noreturn]] static void ioFail(const char* what, const std::string& path) {
-    throw DbfError(std::string(what) + " " + path + ": " + os::reason(errno));
+    const int err = errno;
+    throw DbfFault(std::string(what) + " " + path + ": " + os::reason(err),
+                   faultAt(db::Fault::Disk, path, err));
 }
 
 void writeAll(int fd, const void* data, size_t n, off_t at, const std::string& path) {
@@ -52,7 +54,9 @@ void readExact(int fd, void* data, size_t n, off_t at, const std::string& path) 
     while (n > 0) {
         ssize_t r = os::pread(fd, p, n, at);
         if (r < 0) ioFail("Cannot read", path);
-        if (r == 0) throw DbfError("Cannot read " + path + ": the file ends early");
+        if (r == 0)
+            throw DbfFault("Cannot read " + path + ": the file ends early",
+                           faultAt(db::Fault::TableChanged, path));
         p += r;
         n -= size_t(r);
         at += r;
@@ -353,8 +357,8 @@ DbfFile::~DbfFile() {
     if (fd_ >= 0) os::close(fd_);
 }
 
-void DbfFile::fail(const std::string& what) const {
-    throw DbfError("Table " + path_ + ": " + what);
+void DbfFile::fail(const std::string& what, db::Fault fault) const {
+    throw DbfFault("Table " + path_ + ": " + what, faultAt(fault, path_));
 }
 
 int DbfFile::fieldIndex(std::string_view name) const {
@@ -439,7 +443,7 @@ uint32_t DbfFile::appendRecords(const std::vector<std::string>& records) {
 }
 
 uint32_t DbfFile::appendGroup(const std::vector<std::string>& records, const AppendStep& underLock) {
-    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
+    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_, readOnlyFault());
     for (const std::string& r : records)
         if (r.size() != recLen_) fail("record of wrong length");
     AppendLock lock(*this);
@@ -510,7 +514,7 @@ void DbfFile::undoAppend(const unsigned char* oldHeader, off_t at, uint64_t oldS
 }
 
 void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
-    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
+    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_, readOnlyFault());
     if (bytes.size() != recLen_ || rec >= count_) fail("write outside its records");
     if (!lockRecord(rec, 2000)) throw DbfError(std::string(kRecordLocked));
     struct Unlock {
@@ -521,7 +525,8 @@ void DbfFile::writeRecord(uint32_t rec, const std::string& bytes) {
     // The header as stored now: a record another program packed away must not be written back.
     os::FileInfo st;
     if (rec >= storedCount(nullptr, &st))
-        fail("record " + std::to_string(rec + 1) + " is no longer stored: another program changed the table");
+        fail("record " + std::to_string(rec + 1) + " is no longer stored: another program changed the table",
+             db::Fault::TableChanged);
     const bool clean = sameAsSeen(st);
     const off_t at = off_t(hdrLen_) + off_t(rec) * recLen_;
     std::string old(recLen_, '\0');

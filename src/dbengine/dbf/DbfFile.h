@@ -1,5 +1,6 @@
 #pragma once
 #include "../Errors.h"
+#include "../Fault.h"
 #include "CodePage.h"
 #include "FileLock.h"
 #include "Os.h"
@@ -26,6 +27,17 @@ class DbfError : public db::DatabaseError {
 public:
     using db::DatabaseError::DatabaseError;
 };
+
+// A DbfError that says what went wrong, for the windows.
+class DbfFault : public DbfError, public db::FaultCarrier {
+public:
+    DbfFault(const std::string& msg, db::FaultInfo info) : DbfError(msg), db::FaultCarrier(std::move(info)) {}
+};
+
+// What a window needs to say a fault in the user's words.
+inline db::FaultInfo faultAt(db::Fault fault, const std::string& path, int errnum = 0) {
+    return db::FaultInfo(fault, QString::fromStdString(path), {}, {}, errnum);
+}
 
 struct FieldDef {
     std::string name; // upper case as stored
@@ -144,11 +156,18 @@ public:
     void requireProductionIndex() const;
     // Why a table we may write opened read-only (an index tag we cannot keep); empty otherwise.
     const std::string& readOnlyReason() const { return readOnlyReason_; }
+    db::Fault readOnlyFault() const {
+        return indexKeepsReadOnly_ ? db::Fault::IndexDamaged : db::Fault::ReadOnly;
+    }
     // 0-based record numbers in the order of an index tag; false when there is no such tag
     // or its index is being repaired by someone who cannot write it.
     bool tagOrder(const std::string& tag, std::vector<uint32_t>& out);
     // Rebuilds every tag of the production index from the records.
     void reindex();
+    // Makes the production index anew with the program's tags under the append lock and reads it
+    // back; a table kept read-only for its index becomes writable. Throws (IndexDamaged) when the
+    // index read back is still not sound. Returns what was done.
+    std::string repairIndex(const std::vector<TagSpec>& ownTags);
     // Every fault of every tag; empty when the index is sound or there is none.
     std::vector<std::string> checkIndex();
     // Gives an existing table a new production index with these tags, built from its records.
@@ -187,11 +206,12 @@ private:
     void sync();
     // Takes the file as it is now for what we last saw; 0 = whatever its length.
     void noteOwnWrite(uint64_t expectedSize = 0);
-    [[noreturn]] void fail(const std::string& what) const;
+    [[noreturn]] void fail(const std::string& what, db::Fault fault = db::Fault::TableDamaged) const;
 
     std::string path_;
     int fd_ = -1;
     bool writable_ = false;
+    bool indexKeepsReadOnly_ = false; // writable but for a production index it cannot keep
     bool durable_ = true;
     // Bytes before and after each chunk: number parsing reads whole 8-byte words around a field.
     static constexpr size_t kChunkPad = 16;

@@ -76,6 +76,7 @@ void DbfFile::openIndex() {
         readOnlyReason_ =
             problem + "; the table is open read-only until its index is rebuilt (morv-db reindex)";
         writable_ = false;
+        indexKeepsReadOnly_ = true;
         return;
     }
     if (!writable_) return;
@@ -121,8 +122,38 @@ bool DbfFile::tagOrder(const std::string& tagName, std::vector<uint32_t>& out) {
 
 void DbfFile::reindex() {
     if (!mdx_) return;
-    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_);
+    if (!writable_) fail(readOnlyReason_.empty() ? "is read-only" : readOnlyReason_, readOnlyFault());
     underAppendLock([&] { mdx_->rebuild(count_, recordAt(), durable_); });
+}
+
+std::string DbfFile::repairIndex(const std::vector<TagSpec>& ownTags) {
+    if (!writable_ && !indexKeepsReadOnly_) fail("is read-only", db::Fault::ReadOnly);
+    std::string report;
+    std::vector<std::string> faults;
+    underAppendLock([&] {
+        report = remakeIndex(ownTags);
+        // Read back as another program would find it: a rebuild that did not hold is no repair.
+        mdx_.reset();
+        tagOrders_.clear();
+        writable_ = true;
+        indexKeepsReadOnly_ = false;
+        readOnlyReason_.clear();
+        mdx_ = MdxFile::open(indexPathFor(path_), fields_, true);
+        if (!mdx_->problem().empty())
+            faults.push_back(mdx_->problem());
+        else
+            faults = mdx_->check(count_, recordAt());
+    });
+    if (!faults.empty()) {
+        writable_ = false;
+        indexKeepsReadOnly_ = true;
+        readOnlyReason_ =
+            faults.front() + "; the table is open read-only until its index is rebuilt (morv-db reindex)";
+        throw DbfFault("Index " + indexPathFor(path_) +
+                           " is still damaged after a rebuild: " + faults.front(),
+                       faultAt(db::Fault::IndexDamaged, indexPathFor(path_)));
+    }
+    return report;
 }
 
 std::vector<std::string> DbfFile::checkIndex() {
@@ -147,7 +178,7 @@ std::string DbfFile::reindexFile(const std::string& path, const std::vector<TagS
     // One of the program's: made anew with the program's tags, whatever the file holds, so
     // the table need not open (a damaged tag would open it read-only).
     auto f = openWithoutIndex(path);
-    if (!f->writable_) f->fail("is read-only");
+    if (!f->writable_) f->fail("is read-only", db::Fault::ReadOnly);
     std::string report;
     f->underAppendLock([&] { report = f->remakeIndex(ownTags); });
     return report;
@@ -228,7 +259,7 @@ void DbfFile::markIndexed(const std::vector<TagSpec>& tags) {
 
 void DbfFile::createIndex(const std::string& path, const std::vector<TagSpec>& tags) {
     auto f = openWithoutIndex(path);
-    if (!f->writable_) f->fail("is read-only");
+    if (!f->writable_) f->fail("is read-only", db::Fault::ReadOnly);
     f->underAppendLock([&] {
         MdxFile::create(indexPathFor(path), f->tableNameForIndex(), f->fields_, tags, f->count_, f->passAt());
         f->markIndexed(tags);

@@ -64,11 +64,11 @@ uint32_t DbfFile::storedCount(unsigned char* header, os::FileInfo* now) {
     os::FileInfo st;
     if (os::stat(fd_, st) != 0) throw DbfError("Cannot read " + path_ + ": " + os::reason(errno));
     if (detached_.empty() && replacedElsewhere(st)) detach("was replaced by another program");
-    if (!detached_.empty()) fail(detached_ + "; open it again");
+    if (!detached_.empty()) fail(detached_ + "; open it again", db::Fault::TableChanged);
     unsigned char own[12];
     unsigned char* h = header ? header : own;
     readExact(fd_, h, 12, 0, path_);
-    if (reshapedElsewhere(h)) fail(detached_ + "; open it again");
+    if (reshapedElsewhere(h)) fail(detached_ + "; open it again", db::Fault::TableChanged);
     if (now) *now = st;
     return le32(h + 4);
 }
@@ -134,9 +134,10 @@ void DbfFile::detach(const std::string& why) {
 
 void DbfFile::reloadRecord(uint32_t rec) {
     refresh();
-    if (!detached_.empty()) fail(detached_ + "; open it again");
+    if (!detached_.empty()) fail(detached_ + "; open it again", db::Fault::TableChanged);
     if (rec >= count_ || rec >= storedCount())
-        fail("record " + std::to_string(rec + 1) + " is no longer stored: another program changed the table");
+        fail("record " + std::to_string(rec + 1) + " is no longer stored: another program changed the table",
+             db::Fault::TableChanged);
     // Another workstation's write shows only in what is read after taking the lock.
     const size_t c = rec >> chunkShift_;
     if (c >= chunks_.size() || !chunks_[c]) return; // read from the file when first used

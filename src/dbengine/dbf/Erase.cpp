@@ -134,19 +134,33 @@ bool finishTable(const std::string& dir, const JournalTable& t) {
 }
 
 // One erasure at a time in a folder, across processes: one must not take another's new files
-// for the leftovers of a crash.
+// for the leftovers of a crash. The lock file exists only while an erasure holds it: the holder
+// removes it before letting go, and a waiter that then gets the removed file tries again.
 class FolderLock {
 public:
     explicit FolderLock(const std::string& dir) : path_(inDir(dir, kEraseLock)) {
-        fd_ = os::open(path_, O_RDWR | O_CREAT, 0666);
-        if (fd_ < 0) throw DbfError("Cannot open " + path_ + ": " + os::reason(errno));
-        if (os::lock(fd_, 0) != 0 && errno != ENOLCK && errno != EINVAL && errno != EOPNOTSUPP) {
-            const int err = errno;
-            os::close(fd_);
-            throw DbfError("Cannot lock " + path_ + ": " + os::reason(err));
+        for (;;) {
+            fd_ = os::open(path_, O_RDWR | O_CREAT, 0666);
+            if (fd_ < 0)
+                throw DbfFault("Cannot open " + path_ + ": " + os::reason(errno),
+                               faultAt(db::Fault::Disk, path_, errno));
+            if (os::lock(fd_, 0) != 0 && errno != ENOLCK && errno != EINVAL && errno != EOPNOTSUPP) {
+                const int err = errno;
+                os::close(fd_);
+                throw DbfFault("Cannot lock " + path_ + ": " + os::reason(err),
+                               faultAt(db::Fault::Disk, path_, err));
+            }
+            os::FileInfo mine, named;
+            if (os::stat(fd_, mine) == 0 && os::stat(path_, named) == 0 && mine.inode == named.inode &&
+                mine.device == named.device)
+                return;
+            os::close(fd_); // the previous holder removed it meanwhile
         }
     }
-    ~FolderLock() { os::close(fd_); } // the lock goes with the descriptor
+    ~FolderLock() {
+        os::remove(path_);
+        os::close(fd_); // the lock goes with the descriptor
+    }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
@@ -154,6 +168,14 @@ private:
     std::string path_;
     int fd_ = -1;
 };
+
+// Whether a stopped erasure left anything behind: its journal or files it was writing.
+bool leftovers(const std::string& dir) {
+    if (os::exists(inDir(dir, kEraseJournal))) return true;
+    const QDir folder(QString::fromStdString(dir));
+    return !folder.entryList({QStringLiteral("*") + QLatin1String(kEraseSuffix)}, QDir::Files | QDir::Hidden)
+                .isEmpty();
+}
 
 std::string finishLocked(const std::string& dir);
 
@@ -180,15 +202,16 @@ private:
 
 void Erasure::lockTable(Table& t, std::vector<std::unique_ptr<DbfFile::AppendLock>>& locks) {
     DbfFile& f = *t.file;
-    if (!f.writable_) f.fail(f.readOnlyReason_.empty() ? "is read-only" : f.readOnlyReason_);
-    if (!f.recordLocks_.empty()) f.fail("has a record in edit; store or cancel it first");
+    if (!f.writable_)
+        f.fail(f.readOnlyReason_.empty() ? "is read-only" : f.readOnlyReason_, f.readOnlyFault());
+    if (!f.recordLocks_.empty()) f.fail("has a record in edit; store or cancel it first", db::Fault::InUse);
     locks.push_back(std::make_unique<DbfFile::AppendLock>(f));
     f.refresh();
     f.storedCount(); // a table replaced or reshaped meanwhile is refused here
     // Every record lock, so that no workstation edits a record while the table is rewritten.
     if (f.count_ > 0 && os::tryLock(f.fd_, recordLockOffset(f.count_ - 1), off_t(f.count_)) != 0 &&
         (errno == EAGAIN || errno == EACCES))
-        f.fail("has a record in edit on another workstation; try again once it is stored");
+        f.fail("has a record in edit on another workstation; try again once it is stored", db::Fault::InUse);
     // Everything is read from the file as stored now.
     f.chunks_.clear();
     f.indexes_.clear();
@@ -387,6 +410,8 @@ std::vector<EraseCount> eraseRecords(const std::string& dir, const std::vector<E
 }
 
 std::string finishErasure(const std::string& dir) {
+    // Nothing to finish: the folder is left as it is (a refused start must not change it).
+    if (!leftovers(dir)) return {};
     FolderLock folder(dir);
     return finishLocked(dir);
 }

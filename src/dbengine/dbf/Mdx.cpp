@@ -102,7 +102,8 @@ void MdxFile::loadHeader() {
     headerChanged_ = false;
     const uint64_t size = fileSize(fd_, path_);
     auto bad = [&](const std::string& why) -> void {
-        throw DbfError("Index " + path_ + " is damaged (" + why + "); rebuild it with morv-db reindex");
+        throw DbfFault("Index " + path_ + " is damaged (" + why + "); rebuild it with morv-db reindex",
+                       faultAt(db::Fault::IndexDamaged, path_));
     };
     if (size < kHeaderBytes) bad("shorter than its header");
     header_.assign(kHeaderBytes, 0);
@@ -184,8 +185,9 @@ unsigned char* MdxFile::block(uint32_t page) {
     if (it != cache_.end()) return it->second.data();
     const uint32_t pages = le32(header_.data() + 32);
     if (page < kHeaderBytes / kPage || (pages && page >= pages && !changed_.count(page)))
-        throw DbfError("Index " + path_ + " is damaged (page " + std::to_string(page) +
-                       " out of range); rebuild it with morv-db reindex");
+        throw DbfFault("Index " + path_ + " is damaged (page " + std::to_string(page) +
+                           " out of range); rebuild it with morv-db reindex",
+                       faultAt(db::Fault::IndexDamaged, path_));
     std::vector<unsigned char> b(blockBytes_);
     readExact(fd_, b.data(), b.size(), off_t(page) * kPage, path_);
     return cache_.emplace(page, std::move(b)).first->second.data();
@@ -255,12 +257,14 @@ namespace mdx {
 Node decode(const unsigned char* b, const MdxFile::Tag& t, uint32_t blockBytes, const std::string& path) {
     Node n;
     if (++t.visits > t.visitLimit)
-        throw DbfError("Index " + path + " is damaged (tag " + t.name +
-                       " reaches more nodes than the file holds); rebuild it with morv-db reindex");
+        throw DbfFault("Index " + path + " is damaged (tag " + t.name +
+                           " reaches more nodes than the file holds); rebuild it with morv-db reindex",
+                       faultAt(db::Fault::IndexDamaged, path));
     uint32_t count = le32(b);
     if (count > t.maxKeys || 8 + size_t(count) * t.itemLen + 4 > blockBytes)
-        throw DbfError("Index " + path + " is damaged (tag " + t.name + ", a node claims " +
-                       std::to_string(count) + " keys); rebuild it with morv-db reindex");
+        throw DbfFault("Index " + path + " is damaged (tag " + t.name + ", a node claims " +
+                           std::to_string(count) + " keys); rebuild it with morv-db reindex",
+                       faultAt(db::Fault::IndexDamaged, path));
     n.leaf = le32(b + 8 + size_t(count) * t.itemLen) == 0;
     for (uint32_t i = 0; i < count; ++i) {
         const unsigned char* it = b + 8 + size_t(i) * t.itemLen;
@@ -453,7 +457,8 @@ bool MdxFile::lastEntry(const Tag& t, uint32_t page, std::string& key, uint32_t&
         }
         page = n.ptr.back();
     }
-    throw DbfError("Index " + path_ + " is damaged (tag " + t.name + " too deep)");
+    throw DbfFault("Index " + path_ + " is damaged (tag " + t.name + " too deep)",
+                   faultAt(db::Fault::IndexDamaged, path_));
 }
 
 namespace {
@@ -481,7 +486,9 @@ void MdxFile::insertKey(Tag& t, const std::string& key, uint32_t rec1) {
         if (findPath(t, t.root, key, 0, path)) return;
     }
     std::function<Split(uint32_t, int)> into = [&](uint32_t page, int depth) -> Split {
-        if (depth > kMaxDepth) throw DbfError("Index " + path_ + " is damaged (tag " + t.name + " too deep)");
+        if (depth > kMaxDepth)
+            throw DbfFault("Index " + path_ + " is damaged (tag " + t.name + " too deep)",
+                           faultAt(db::Fault::IndexDamaged, path_));
         Node n = decode(block(page), t, blockBytes_, path_);
         size_t i = 0;
         if (n.leaf) {
@@ -552,7 +559,8 @@ bool MdxFile::findPath(const Tag& t, uint32_t page, const std::string& key, uint
                        std::vector<std::pair<uint32_t, uint32_t>>& path) {
     // rec1 == 0 finds any record with the key.
     if (path.size() > size_t(kMaxDepth))
-        throw DbfError("Index " + path_ + " is damaged (tag " + t.name + " too deep)");
+        throw DbfFault("Index " + path_ + " is damaged (tag " + t.name + " too deep)",
+                       faultAt(db::Fault::IndexDamaged, path_));
     Node n = decode(block(page), t, blockBytes_, path_);
     if (n.leaf) {
         for (size_t j = 0; j < n.keys.size(); ++j)

@@ -381,7 +381,9 @@ std::vector<uint32_t> MdxFile::order(const std::string& tagName) {
 
 void MdxFile::collect(const Tag& t, uint32_t page, std::vector<std::pair<std::string, uint32_t>>& out,
                       int depth, std::vector<std::string>* faults) {
-    if (depth > kMaxDepth) throw DbfError("Index " + path_ + " is damaged (tag " + t.name + " too deep)");
+    if (depth > kMaxDepth)
+        throw DbfFault("Index " + path_ + " is damaged (tag " + t.name + " too deep)",
+                       faultAt(db::Fault::IndexDamaged, path_));
     Node n = decode(block(page), t, blockBytes_, path_);
     cache_.erase(page); // a full walk need not keep what it read
     if (walked_) walked_->insert(page);

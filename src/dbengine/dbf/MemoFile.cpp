@@ -57,14 +57,16 @@ std::string MemoFile::read(uint32_t block) const {
     const uint64_t size = fileSize(fd_, path_);
     uint64_t at = uint64_t(block) * blockSize_;
     if (at + 8 > size)
-        throw DbfError("Memo file " + path_ + ": block " + std::to_string(block) +
-                       " lies past the end of the file");
+        throw DbfFault("Memo file " + path_ + ": block " + std::to_string(block) +
+                           " lies past the end of the file",
+                       faultAt(db::Fault::MemoDamaged, path_));
     unsigned char h[8];
     readExact(fd_, h, 8, off_t(at), path_);
     if (h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
         uint32_t len = le32(h + 4);
         if (len < 8 || len > kMaxMemo || at + len > size)
-            throw DbfError("Memo file " + path_ + ": block " + std::to_string(block) + " has a bad length");
+            throw DbfFault("Memo file " + path_ + ": block " + std::to_string(block) + " has a bad length",
+                           faultAt(db::Fault::MemoDamaged, path_));
         std::string s(len - 8, '\0');
         readExact(fd_, s.data(), s.size(), off_t(at + 8), path_);
         return s;

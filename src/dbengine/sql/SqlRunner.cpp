@@ -2,6 +2,7 @@
 
 #include "DbfModule.h"
 #include "Errors.h"
+#include "Fault.h"
 #include "StoreModule.h"
 #include "dataset/RecordStore.h"
 #include "dataset/ServerTables.h"
@@ -292,8 +293,9 @@ QString megabytes(qint64 bytes) {
 }
 
 [[noreturn]] void tooMuchMemory() {
-    fail(QStringLiteral("The query needs more than %1 MB of memory; narrow it down")
-             .arg(megabytes(limitBytes)));
+    throw FaultError(QStringLiteral("The query needs more than %1 MB of memory; narrow it down")
+                         .arg(megabytes(limitBytes)),
+                     FaultInfo(Fault::TooMuchMemory));
 }
 
 } // namespace
