@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -50,6 +51,12 @@ struct Options {
     int servers = 1;
     bool openOnly = false, balancer = false;
 };
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 // One keep-alive connection speaking just enough HTTP/1.1 for the server's pages.
 class Connection {
@@ -82,14 +89,15 @@ public:
         for (;;) {
             const size_t end = buf_.find("\r\n\r\n");
             if (end != std::string::npos) {
-                const std::string head = buf_.substr(0, end);
-                const size_t cl = head.find("Content-Length: ");
+                // Header names in any case: a balancer may pass them on in lower case.
+                const std::string head = lower(buf_.substr(0, end));
+                const size_t cl = head.find("content-length: ");
                 const size_t len = cl == std::string::npos ? 0 : std::stoul(head.substr(cl + 16));
                 if (buf_.size() >= end + 4 + len) {
                     out = buf_.substr(end + 4, len);
-                    const size_t sc = head.find("Set-Cookie: mv=");
+                    const size_t sc = head.find("set-cookie: mv=");
                     if (sc != std::string::npos) {
-                        const std::string v = head.substr(sc + 12, head.find(';', sc) - sc - 12);
+                        const std::string v = buf_.substr(sc + 12, head.find(';', sc) - sc - 12);
                         cookie_ = v == "mv=" ? std::string() : v;
                     }
                     const int status = std::atoi(head.c_str() + 9);
