@@ -166,7 +166,7 @@ const TableDef& codesTable() {
 
 const TableDef& devicesTable() {
     static const TableDef def = {
-        "bd_ustr.dbf", {S("NOMSEANS"), F("NOMU"), F("NOMTESTIR"), C("USTR", 32)}, {}};
+        "bd_ustr.dbf", {S("NOMSEANS"), F("NOMU"), F("NOMTESTIR"), C("USTR", 32)}, {tag("USTR", "USTR")}};
     return def;
 }
 
