@@ -5,7 +5,11 @@
 // percentile, the answers per second, and checks every answer is stored exactly once.
 //
 //   morv-webload --morv-db PATH [--testees 200] [--questions 200] [--pause-min MS]
-//                [--pause-max MS] [--dir DIR] [--open-only]
+//                [--pause-max MS] [--dir DIR] [--open-only] [--servers N [--balancer]]
+//
+// --servers N: N servers on the database; each testee's connection goes to one of them in turn,
+// or, with --balancer, every connection goes to haproxy on 127.0.0.1, which spreads the
+// requests round robin over the servers.
 //
 // --open-only: each testee only opens its run (enters the code, shows a question): the server's
 // memory for that many open runs beyond what it held before.
@@ -20,11 +24,13 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -42,8 +48,15 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     QString morvDb, dir = QStringLiteral("/tmp/morv-webload");
     int testees = 200, questions = 200, pauseMin = 0, pauseMax = 0;
-    bool openOnly = false;
+    int servers = 1;
+    bool openOnly = false, balancer = false;
 };
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 // One keep-alive connection speaking just enough HTTP/1.1 for the server's pages.
 class Connection {
@@ -76,14 +89,15 @@ public:
         for (;;) {
             const size_t end = buf_.find("\r\n\r\n");
             if (end != std::string::npos) {
-                const std::string head = buf_.substr(0, end);
-                const size_t cl = head.find("Content-Length: ");
+                // Header names in any case: a balancer may pass them on in lower case.
+                const std::string head = lower(buf_.substr(0, end));
+                const size_t cl = head.find("content-length: ");
                 const size_t len = cl == std::string::npos ? 0 : std::stoul(head.substr(cl + 16));
                 if (buf_.size() >= end + 4 + len) {
                     out = buf_.substr(end + 4, len);
-                    const size_t sc = head.find("Set-Cookie: mv=");
+                    const size_t sc = head.find("set-cookie: mv=");
                     if (sc != std::string::npos) {
-                        const std::string v = head.substr(sc + 12, head.find(';', sc) - sc - 12);
+                        const std::string v = buf_.substr(sc + 12, head.find(';', sc) - sc - 12);
                         cookie_ = v == "mv=" ? std::string() : v;
                     }
                     const int status = std::atoi(head.c_str() + 9);
@@ -107,7 +121,7 @@ std::string tokenOf(const std::string& page) {
     const std::string marker = "name=\"t\" value=\"";
     const size_t at = page.find(marker);
     if (at == std::string::npos) return {};
-    return page.substr(at + marker.size(), 64);
+    return page.substr(at + marker.size(), page.find('"', at + marker.size()) - at - marker.size());
 }
 
 // The question the page shows (its form's hidden q).
@@ -176,6 +190,40 @@ double percentile(std::vector<double>& v, double p) {
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
 }
 
+// haproxy on a free port of 127.0.0.1 in front of the servers, round robin; its port.
+uint16_t startBalancer(QProcess& p, const QString& dir, const std::vector<uint16_t>& servers) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
+    const uint16_t port = ntohs(a.sin_port);
+    ::close(probe);
+    std::string config = "global\n  maxconn 4000\ndefaults\n  mode http\n  maxconn 4000\n"
+                         "  timeout connect 5s\n  timeout client 60s\n  timeout server 60s\n"
+                         "  timeout http-keep-alive 60s\nfrontend front\n  bind 127.0.0.1:" +
+                         std::to_string(port) +
+                         "\n  default_backend class\nbackend class\n  balance roundrobin\n";
+    for (size_t i = 0; i < servers.size(); ++i)
+        config += "  server s" + std::to_string(i) + " 127.0.0.1:" + std::to_string(servers[i]) + "\n";
+    const QString file = dir + QStringLiteral("/haproxy.cfg");
+    std::ofstream(file.toStdString()) << config;
+    p.start(QStringLiteral("haproxy"), {"-db", "-f", file});
+    if (!p.waitForStarted(10000)) throw std::runtime_error("haproxy does not start");
+    for (int i = 0; i < 100; ++i) {
+        try {
+            Connection c(port);
+            std::string page;
+            if (c.request("GET", "/", {}, page) == 200) return port;
+        } catch (const std::exception&) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    throw std::runtime_error("haproxy does not answer");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -198,6 +246,10 @@ int main(int argc, char** argv) {
             o.pauseMax = next().toInt();
         else if (a[i] == "--open-only")
             o.openOnly = true;
+        else if (a[i] == "--servers")
+            o.servers = std::max(1, next().toInt());
+        else if (a[i] == "--balancer")
+            o.balancer = true;
         else {
             std::fprintf(stderr, "morv-webload: unknown argument %s\n", qPrintable(a[i]));
             return 2;
@@ -219,14 +271,24 @@ int main(int argc, char** argv) {
         for (const QString& l : lines.mid(1))
             codes.emplace_back(l.section(' ', 0, 0).toInt(), l.section(' ', 1, 1).toStdString());
 
-        QProcess server;
-        server.start(o.morvDb, {"serve", o.dir, "--listen", "127.0.0.1:0"});
-        server.waitForReadyRead(30000);
-        const QString first = QString::fromUtf8(server.readLine());
-        const uint16_t port = uint16_t(QRegularExpression(":(\\d+)/").match(first).captured(1).toUInt());
+        std::vector<std::unique_ptr<QProcess>> servers;
+        std::vector<uint16_t> ports;
+        for (int i = 0; i < o.servers; ++i) {
+            auto& server = *servers.emplace_back(std::make_unique<QProcess>());
+            server.start(o.morvDb, {"serve", o.dir, "--listen", "127.0.0.1:0"});
+            server.waitForReadyRead(30000);
+            const QString first = QString::fromUtf8(server.readLine());
+            ports.push_back(uint16_t(QRegularExpression(":(\\d+)/").match(first).captured(1).toUInt()));
+        }
+        QProcess balancer;
+        if (o.balancer) ports = {startBalancer(balancer, o.dir, ports)};
+        QProcess& server = *servers.front();
         const long rssBefore = rssKb(server.processId());
-        const double cpuBefore = cpuSeconds(server.processId());
-        const double waitBefore = waitedSeconds(server.processId());
+        std::vector<double> cpuBefore, waitBefore;
+        for (const auto& s : servers) {
+            cpuBefore.push_back(cpuSeconds(s->processId()));
+            waitBefore.push_back(waitedSeconds(s->processId()));
+        }
 
         std::mutex mutex;
         std::vector<double> latencies;
@@ -235,7 +297,8 @@ int main(int argc, char** argv) {
         const auto start = Clock::now();
         std::vector<std::thread> threads;
         for (const auto& [testee, code] : codes) {
-            threads.emplace_back([&, testee = testee, code = code] {
+            const uint16_t port = ports[threads.size() % ports.size()];
+            threads.emplace_back([&, testee = testee, code = code, port] {
                 try {
                     Connection c(port);
                     std::string page;
@@ -290,10 +353,23 @@ int main(int argc, char** argv) {
                 codes.size(), errors.load(), rssBefore, rss, double(rss - rssBefore) / 1024.0);
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        const double serverCpu = cpuSeconds(server.processId()) - cpuBefore;
-        const double serverWaited = waitedSeconds(server.processId()) - waitBefore;
-        server.terminate();
-        server.waitForFinished(10000);
+        double serverCpu = 0, serverWaited = 0;
+        QStringList each;
+        for (size_t i = 0; i < servers.size(); ++i) {
+            const double cpu = cpuSeconds(servers[i]->processId()) - cpuBefore[i];
+            each << QString::number(cpu, 'f', 1);
+            serverCpu += cpu;
+            serverWaited += waitedSeconds(servers[i]->processId()) - waitBefore[i];
+        }
+        if (servers.size() > 1)
+            std::printf("%zu servers%s, CPU s each: %s\n", servers.size(),
+                        o.balancer ? " behind haproxy" : "", qPrintable(each.join(QStringLiteral(", "))));
+        balancer.terminate();
+        balancer.waitForFinished(10000);
+        for (const auto& s : servers) {
+            s->terminate();
+            s->waitForFinished(10000);
+        }
         if (o.openOnly) return errors ? 1 : 0;
 
         // Every answer stored exactly once, with the option chosen.

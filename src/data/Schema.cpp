@@ -164,4 +164,10 @@ const TableDef& codesTable() {
     return def;
 }
 
+const TableDef& devicesTable() {
+    static const TableDef def = {
+        "bd_ustr.dbf", {S("NOMSEANS"), F("NOMU"), F("NOMTESTIR"), C("USTR", 32)}, {tag("USTR", "USTR")}};
+    return def;
+}
+
 } // namespace schema

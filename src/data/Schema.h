@@ -50,5 +50,9 @@ void createIndexes(const QString& dir);
 const TableDef& sessionsTable();
 // The personal codes of a session's testees.
 const TableDef& codesTable();
+// The device that answers each run of a session now (a mark of its cookie, blank for none), so
+// that every test server on the database knows who took over; the row of session 0 holds the
+// servers' shared key for cookies and page tokens.
+const TableDef& devicesTable();
 
 } // namespace schema

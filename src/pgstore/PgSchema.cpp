@@ -17,7 +17,7 @@ QString tableName(const schema::TableDef& t) {
 }
 
 std::vector<const schema::TableDef*> optionalTables() {
-    return {&schema::sessionsTable(), &schema::codesTable(), &schema::norms()};
+    return {&schema::sessionsTable(), &schema::codesTable(), &schema::devicesTable(), &schema::norms()};
 }
 
 namespace {
@@ -55,7 +55,8 @@ QStringList uniqueKeys(const QString& table) {
     if (table == QLatin1String("bd_anket")) return {QStringLiteral("nomu, nomtestir")};
     if (table == QLatin1String("bd_rezult")) return {QStringLiteral("nomu, nomtestir, nomtesta, nomvopr")};
     if (table == QLatin1String("bd_seans")) return {QStringLiteral("nomseans")};
-    if (table == QLatin1String("bd_kod")) return {QStringLiteral("nomseans, nomu, nomtestir")};
+    if (table == QLatin1String("bd_kod") || table == QLatin1String("bd_ustr"))
+        return {QStringLiteral("nomseans, nomu, nomtestir")};
     return {};
 }
 

@@ -1,6 +1,7 @@
 #include "services/RunService.h"
 
 #include "Errors.h"
+#include "dataset/Reopen.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
 #include "results/Level.h"
@@ -23,9 +24,10 @@ struct RunService::Tables {
     QObject owner;
     db::Table *test, *vopros, *otvet, *anket, *rezult, *summa, *rez, *sprav, *analiz;
     std::unique_ptr<results::RunTables> run;
-    results::Archive archive;
+    QString alias;
+    std::unique_ptr<results::Archive> archive;
 
-    explicit Tables(const QString& alias) : archive(alias) {
+    explicit Tables(const QString& alias) : alias(alias), archive(std::make_unique<results::Archive>(alias)) {
         auto make = [&](const char* file) {
             auto* t = new db::Table(&owner);
             t->setDatabaseName(alias);
@@ -241,7 +243,7 @@ int RunService::answered(const results::RunKey& run) {
 }
 
 std::optional<QDate> RunService::scoredOn(const results::RunKey& run) {
-    const results::RunResult r = t_->archive.run(run, false);
+    const results::RunResult r = t_->archive->run(run, false);
     if (!r.scored()) return std::nullopt;
     return r.date;
 }
@@ -281,11 +283,20 @@ std::vector<std::pair<int, QString>> RunService::educations() {
 }
 
 std::optional<results::Testee> RunService::testee(int org, int number) {
-    return t_->archive.testee(org, number);
+    return t_->archive->testee(org, number);
+}
+
+bool RunService::reopenReplaced() {
+    bool any = false;
+    for (db::Table* t : t_->owner.findChildren<db::Table*>())
+        any = db::reopenIfReplaced(*t) || any;
+    // The archive's tables are the same files: it is made again over the new ones.
+    if (any) t_->archive = std::make_unique<results::Archive>(t_->alias);
+    return any;
 }
 
 std::optional<results::Institution> RunService::institution(int org) {
-    return t_->archive.institution(org);
+    return t_->archive->institution(org);
 }
 
 } // namespace services

@@ -107,6 +107,9 @@ public:
     std::vector<std::pair<int, QString>> educations();
     std::optional<results::Testee> testee(int org, int number);
     std::optional<results::Institution> institution(int org);
+    // Opens again the tables an erasure wrote anew meanwhile, so that the next step writes to
+    // the tables in the folder; a table rewritten with other fields stays refused.
+    bool reopenReplaced(); // true when any was
 
 private:
     struct Tables;

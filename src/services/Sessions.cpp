@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "data/Schema.h"
+#include "dataset/Reopen.h"
 #include "dataset/Table.h"
 
 #include <QObject>
@@ -34,10 +35,11 @@ QString normalizeCode(const QString& typed) {
 
 struct Sessions::Tables {
     QObject owner;
-    db::Table *sessions, *codes;
+    db::Table *sessions, *codes, *devices;
     Tables(const QString& dir, const QString& alias) {
         schema::ensureTable(dir, schema::sessionsTable());
         schema::ensureTable(dir, schema::codesTable());
+        schema::ensureTable(dir, schema::devicesTable());
         auto make = [&](const schema::TableDef& def) {
             auto* t = new db::Table(&owner);
             t->setDatabaseName(alias);
@@ -48,6 +50,7 @@ struct Sessions::Tables {
         sessions = make(schema::sessionsTable());
         sessions->setUniqueNumber(QStringLiteral("NOMSEANS"));
         codes = make(schema::codesTable());
+        devices = make(schema::devicesTable());
     }
 };
 
@@ -121,6 +124,25 @@ std::optional<Session> Sessions::session(int id) {
     return sessionAt(t_->sessions, t_->sessions->recNo());
 }
 
+bool Sessions::openNow(int id) {
+    db::Table* t = t_->sessions;
+    const QString key = QStringLiteral("NOMSEANS");
+    auto it = sessionRows_.find(id);
+    // The record found before is read again; only when it no longer holds the session (another
+    // program rewrote the table) is it looked for anew.
+    if (it == sessionRows_.end() || !t->storedHolds(db::RowId(it->second), key, {id})) {
+        t->refresh();
+        const int64_t rec = t->findStored(key, {id});
+        if (rec < 0) {
+            sessionRows_.erase(id);
+            return false;
+        }
+        it = sessionRows_.insert_or_assign(id, rec).first;
+        t->storedHolds(db::RowId(rec), key, {id}); // read from the file, not from what was held
+    }
+    return whole(t->storedValue(db::RowId(it->second), t->fieldByName(QStringLiteral("OTKR")))) == 1;
+}
+
 std::vector<Session> Sessions::all() {
     t_->sessions->setFiltered(false);
     t_->sessions->refresh();
@@ -181,6 +203,84 @@ std::optional<Session> Sessions::findGroupCode(const QString& code) {
     for (const Session& s : all())
         if (s.open && s.groupCode == code) return s;
     return std::nullopt;
+}
+
+namespace {
+const QString kRunKey = QStringLiteral("NOMSEANS;NOMU;NOMTESTIR");
+} // namespace
+
+QByteArray Sessions::serverKey() {
+    db::Table* t = t_->devices;
+    // Two servers starting at once: the row is found or made under the append lock, so both
+    // read the one stored.
+    QByteArray random(16, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(random.data()), random.size() / 4);
+    const db::RowId rec =
+        t->findOrAppendStored(kRunKey, {0, 0, 0}, {0, 0.0, 0.0, QString::fromLatin1(random.toHex())});
+    t->storedHolds(rec, kRunKey, {0, 0, 0});
+    return t->storedValue(rec, t->fieldByName(QStringLiteral("USTR"))).toString().trimmed().toLatin1();
+}
+
+int64_t Sessions::ownerRow(int session, int org, int testee) {
+    db::Table* t = t_->devices;
+    const std::vector<db::Variant> key{session, org, testee};
+    auto it = ownerRows_.find({session, org, testee});
+    if (it != ownerRows_.end() && t->storedHolds(db::RowId(it->second), kRunKey, key)) return it->second;
+    t->refresh();
+    const int64_t rec = t->findStored(kRunKey, key);
+    if (rec < 0) {
+        ownerRows_.erase({session, org, testee});
+        return -1;
+    }
+    ownerRows_[{session, org, testee}] = rec;
+    t->storedHolds(db::RowId(rec), kRunKey, key); // read from the store, not from what was held
+    return rec;
+}
+
+void Sessions::setOwner(int session, int org, int testee, const QString& mark) {
+    db::Table* t = t_->devices;
+    int64_t rec = ownerRow(session, org, testee);
+    if (rec < 0) {
+        rec = t->findOrAppendStored(kRunKey, {session, org, testee},
+                                    {session, double(org), double(testee), mark});
+        ownerRows_[{session, org, testee}] = rec;
+    }
+    const db::Field* f = t->fieldByName(QStringLiteral("USTR"));
+    if (t->storedValue(db::RowId(rec), f).toString().trimmed() != mark)
+        t->writeStored(db::RowId(rec), t->fieldByName(QStringLiteral("USTR")), mark);
+}
+
+bool Sessions::claimRegistration(int session, int org, const QString& mark) {
+    // Until the testee has a number the row waits under a number no testee has.
+    const int waiting = -1 - int(QRandomGenerator::system()->bounded(1 << 30));
+    bool made = false;
+    t_->devices->findOrAppendStored(QStringLiteral("NOMSEANS;USTR"), {session, mark},
+                                    {session, double(org), double(waiting), mark}, &made);
+    return made;
+}
+
+void Sessions::settleRegistration(int session, const QString& mark, int testee) {
+    db::Table* t = t_->devices;
+    t->refresh();
+    const int64_t rec = t->findStored(QStringLiteral("NOMSEANS;USTR"), {session, mark});
+    if (rec < 0) return;
+    if (testee)
+        t->writeStored(db::RowId(rec), t->fieldByName(QStringLiteral("NOMTESTIR")), double(testee));
+    else
+        t->writeStored(db::RowId(rec), t->fieldByName(QStringLiteral("USTR")), QString());
+}
+
+QString Sessions::ownerNow(int session, int org, int testee) {
+    const int64_t rec = ownerRow(session, org, testee);
+    if (rec < 0) return {};
+    return t_->devices->storedValue(db::RowId(rec), t_->devices->fieldByName(QStringLiteral("USTR")))
+        .toString()
+        .trimmed();
+}
+
+void Sessions::reopenReplaced() {
+    for (db::Table* t : t_->owner.findChildren<db::Table*>())
+        db::reopenIfReplaced(*t);
 }
 
 void Sessions::refresh() {

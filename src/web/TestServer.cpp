@@ -7,7 +7,6 @@
 #include "web/Refusal.h"
 
 #include <QCoreApplication>
-#include <QRandomGenerator>
 #include <algorithm>
 
 namespace web {
@@ -24,17 +23,6 @@ constexpr qint64 kCodesMs = 5000; // the code list of a watched session is read 
 
 qint64 now() {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-std::string randomToken() {
-    static const char digits[] = "0123456789abcdef";
-    std::string t;
-    for (int i = 0; i < 4; ++i) {
-        quint64 v = QRandomGenerator::system()->generate64();
-        for (int k = 0; k < 16; ++k, v >>= 4)
-            t += digits[v & 15];
-    }
-    return t;
 }
 
 std::string setCookie(const std::string& value) {
@@ -81,7 +69,8 @@ QString field(const Request& r, const char* name) {
 
 TestServer::TestServer(const QString& dir, const QString& alias, QObject* parent)
     : QObject(parent), dir_(dir), runs_(std::make_unique<services::RunService>(alias)),
-      sessions_(std::make_unique<services::Sessions>(dir, alias)) {}
+      sessions_(std::make_unique<services::Sessions>(dir, alias)),
+      signer_(std::make_unique<DeviceSigner>(sessions_->serverKey())) {}
 
 TestServer::~TestServer() {
     stop();
@@ -131,10 +120,8 @@ void TestServer::reopenSession(int id) {
 
 QString TestServer::renewCode(int session, int org, int testee) {
     const QString code = sessions_->renewCode(session, org, testee);
-    if (auto it = runsById_.find({session, org, testee}); it != runsById_.end()) {
-        it->second.code = code;
-        it->second.owner.clear();
-    }
+    if (auto it = runsById_.find({session, org, testee}); it != runsById_.end()) it->second.code = code;
+    sessions_->setOwner(session, org, testee, {});
     codeCache_.erase(session);
     return code;
 }
@@ -193,8 +180,13 @@ const services::Session* TestServer::sessionOf(int id) {
 TestServer::Run& TestServer::runFor(int session, int org, int testee) {
     auto [it, made] = runsById_.try_emplace({session, org, testee});
     if (made) {
+        Run& run = it->second;
         try {
-            readRun(it->second, session, org, testee);
+            const services::Session* s = sessionOf(session);
+            run.session = session;
+            run.key = {org, testee, s ? s->test : 0};
+            if (auto t = runs_->testee(org, testee)) run.name = t->fullName();
+            readRun(run);
         } catch (...) {
             runsById_.erase(it); // read again at the next request, never half read
             throw;
@@ -203,11 +195,8 @@ TestServer::Run& TestServer::runFor(int session, int org, int testee) {
     return it->second;
 }
 
-void TestServer::readRun(Run& run, int session, int org, int testee) {
-    const services::Session* s = sessionOf(session);
-    run.session = session;
-    run.key = {org, testee, s ? s->test : 0};
-    if (auto t = runs_->testee(org, testee)) run.name = t->fullName();
+void TestServer::readRun(Run& run) {
+    const services::Session* s = sessionOf(run.session);
     const services::TestOutline& o = runs_->outline(run.key.test);
     run.answered.assign(o.items.size(), false);
     const services::Completeness c = runs_->check(run.key);
@@ -217,7 +206,7 @@ void TestServer::readRun(Run& run, int session, int org, int testee) {
     run.current = firstOpen == run.answered.end() ? o.items.front().number
                                                   : o.items[size_t(firstOpen - run.answered.begin())].number;
     if (run.complete()) {
-        // Scored since the session began (before a restart of the server): nothing to do.
+        // Scored since the session began (before a restart, or through another server).
         const std::optional<QDate> scored = runs_->scoredOn(run.key);
         run.state = scored && s && *scored >= s->date ? RunState::Scored : RunState::Finished;
     } else if (std::count(run.answered.begin(), run.answered.end(), true) > 0) {
@@ -225,27 +214,20 @@ void TestServer::readRun(Run& run, int session, int org, int testee) {
     }
 }
 
-std::string TestServer::issueToken(const std::string& device, int question) {
-    const qint64 t = now();
-    while (!tokenOrder_.empty() && (tokenOrder_.front().first < t || tokens_.size() >= kMaxTokens)) {
-        tokens_.erase(tokenOrder_.front().second);
-        tokenOrder_.pop_front();
-    }
-    std::string token = randomToken();
-    tokens_[token] = {device, question, t + kTokenMs, false};
-    tokenOrder_.emplace_back(t + kTokenMs, token);
-    return token;
+std::string TestServer::issueToken(const std::string& cookie, int question) {
+    return signer_->token(cookie, question, now() + kTokenMs);
 }
 
-bool TestServer::takeToken(const Request& r, const std::string& device, int question, bool& reused) {
+bool TestServer::takeToken(const Request& r, const std::string& cookie, int question, bool& reused) {
     auto f = r.form.find("t");
-    if (f == r.form.end()) return false;
-    auto it = tokens_.find(f->second);
-    if (it == tokens_.end() || it->second.expires < now() || it->second.device != device ||
-        (question && it->second.question != question))
-        return false;
-    reused = it->second.used;
-    it->second.used = true;
+    const qint64 t = now();
+    if (f == r.form.end() || !signer_->check(f->second, cookie, question, t)) return false;
+    while (!tokenOrder_.empty() && (tokenOrder_.front().first < t || usedTokens_.size() >= kMaxTokens)) {
+        usedTokens_.erase(tokenOrder_.front().second);
+        tokenOrder_.pop_front();
+    }
+    reused = !usedTokens_.emplace(f->second, t + kTokenMs).second;
+    if (!reused) tokenOrder_.emplace_back(t + kTokenMs, f->second);
     return true;
 }
 
@@ -254,25 +236,13 @@ std::string TestServer::deviceOf(const Request& r) {
     return it == r.cookies.end() ? std::string() : it->second;
 }
 
-TestServer::Device* TestServer::device(const std::string& token) {
-    if (token.empty()) return nullptr;
-    auto it = devices_.find(token);
-    if (it == devices_.end()) return nullptr;
-    if (!it->second.confirmed && now() - it->second.created > kUnconfirmedMs) {
-        devices_.erase(it);
-        return nullptr;
-    }
-    return &it->second;
+std::optional<DeviceId> TestServer::device(const std::string& cookie) const {
+    if (cookie.empty()) return std::nullopt;
+    return signer_->parse(cookie);
 }
 
-TestServer::Run* TestServer::runOf(const Device& d) {
-    if (d.key.testee == 0) return nullptr;
-    auto it = runsById_.find({d.session, d.key.org, d.key.testee});
-    return it == runsById_.end() ? nullptr : &it->second;
-}
-
-void TestServer::forget(const std::string& device) {
-    devices_.erase(device);
+bool TestServer::owns(const DeviceId& d) {
+    return d.testee != 0 && sessions_->ownerNow(d.session, d.org, d.testee) == DeviceSigner::mark(d);
 }
 
 bool TestServer::blocked(const std::string& peer) {
@@ -292,16 +262,15 @@ void TestServer::failed(const std::string& peer) {
 }
 
 void TestServer::ended(Exchange& x, const QString& heading, const QString& text, int status) {
-    const std::string dev = deviceOf(x.request);
-    if (!dev.empty()) {
-        forget(dev);
-        x.response.headers.emplace_back("Set-Cookie", clearCookie());
-    }
+    if (!deviceOf(x.request).empty()) x.response.headers.emplace_back("Set-Cookie", clearCookie());
     x.response.status = status;
     x.response.body = pages::notice(heading, text);
 }
 
 void TestServer::handle(std::vector<Exchange>& batch) {
+    // An erasure between two groups wrote the tables anew: this group works on the new files.
+    runs_->reopenReplaced();
+    sessions_->reopenReplaced();
     std::vector<services::PendingChoice> choices;
     std::vector<Deferred> deferred;
     for (Exchange& x : batch) {
@@ -315,6 +284,7 @@ void TestServer::handle(std::vector<Exchange>& batch) {
         // One group: the answers whose rows exist reach the disk with one sync.
         try {
             runs_->chooseMany(choices);
+            retryReplaced(choices);
         } catch (const std::exception& e) {
             for (services::PendingChoice& c : choices)
                 if (c.error.isEmpty()) c.error = QString::fromUtf8(e.what());
@@ -334,6 +304,21 @@ void TestServer::handle(std::vector<Exchange>& batch) {
         QMetaObject::invokeMethod(
             this, [this] { makeShownRows(); }, Qt::QueuedConnection);
     }
+}
+
+void TestServer::retryReplaced(std::vector<services::PendingChoice>& choices) {
+    // A table an erasure renamed into place while this group waited for its lock refuses the
+    // group; opened again, the new file takes it.
+    std::vector<services::PendingChoice*> refused;
+    for (services::PendingChoice& c : choices)
+        if (!c.error.isEmpty()) refused.push_back(&c);
+    if (refused.empty() || !runs_->reopenReplaced()) return;
+    std::vector<services::PendingChoice> again;
+    for (const services::PendingChoice* c : refused)
+        again.push_back({c->run, c->question, c->option, {}});
+    runs_->chooseMany(again);
+    for (size_t i = 0; i < refused.size(); ++i)
+        refused[i]->error = again[i].error;
 }
 
 void TestServer::makeShownRows() {
@@ -382,17 +367,11 @@ void TestServer::route(Exchange& x, std::vector<services::PendingChoice>& choice
 
 void TestServer::home(Exchange& x) {
     const std::string dev = deviceOf(x.request);
-    if (Device* d = device(dev)) {
-        Run* run = runOf(*d);
-        const services::Session* s = sessionOf(d->session);
-        if (d->confirmed && run && run->owner == dev && s && s->open && run->state != RunState::Scored)
-            return redirect(x, "/q");
-    }
-    if (!dev.empty()) {
-        // Whatever the cookie named is over: nothing of it stays in this browser.
-        forget(dev);
-        x.response.headers.emplace_back("Set-Cookie", clearCookie());
-    }
+    if (auto d = device(dev); d && owns(*d) && sessions_->openNow(d->session) &&
+                              runFor(d->session, d->org, d->testee).state != RunState::Scored)
+        return redirect(x, "/q");
+    // Whatever the cookie named is over: nothing of it stays in this browser.
+    if (!dev.empty()) x.response.headers.emplace_back("Set-Cookie", clearCookie());
     // A slip's QR code brings the code along: it fills the field, and only the testee's press
     // enters it; anything but a well-formed code is left out.
     QString prefill;
@@ -420,16 +399,17 @@ void TestServer::code(Exchange& x) {
     }
     const QString typed = services::normalizeCode(field(r, "kod"));
     refreshSessions(true);
-    const std::string dev = randomToken();
     if (auto entry = sessions_->findCode(typed)) {
         Run& run = runFor(entry->session, entry->org, entry->testee);
         run.code = typed;
+        if (run.state != RunState::Scored) readRun(run); // another server may have scored it since
         if (run.state == RunState::Scored) {
             x.response.body = pages::notice(QStringLiteral("Тестирование завершено"),
                                             QStringLiteral("Это тестирование уже завершено. Спасибо!"));
             return;
         }
-        devices_[dev] = {entry->session, run.key, false, now()};
+        const std::string dev =
+            signer_->cookie({entry->session, entry->org, entry->testee, now(), randomHex(16)});
         x.response.headers.emplace_back("Set-Cookie", setCookie(dev));
         x.response.body =
             pages::confirm(issueToken(dev, 0), run.name.isEmpty() ? QStringLiteral("(без имени)") : run.name,
@@ -437,7 +417,7 @@ void TestServer::code(Exchange& x) {
         return;
     }
     if (auto s = sessions_->findGroupCode(typed)) {
-        devices_[dev] = {s->id, {s->org, 0, s->test}, false, now()};
+        const std::string dev = signer_->cookie({s->id, s->org, 0, now(), randomHex(16)});
         x.response.headers.emplace_back("Set-Cookie", setCookie(dev));
         x.response.body = pages::registration(issueToken(dev, 0), runs_->outline(s->test).name,
                                               runs_->educations(), {}, {});
@@ -451,23 +431,24 @@ void TestServer::code(Exchange& x) {
 
 void TestServer::startRun(Exchange& x) {
     const std::string dev = deviceOf(x.request);
-    Device* d = device(dev);
+    const std::optional<DeviceId> d = device(dev);
     bool reused = false;
-    if (!d || !takeToken(x.request, dev, 0, reused))
+    if (!d || d->testee == 0 || now() - d->created > kUnconfirmedMs || !takeToken(x.request, dev, 0, reused))
         return ended(x, QStringLiteral("Страница устарела"), QStringLiteral("Введите код ещё раз."), 403);
-    Run* run = runOf(*d);
-    const services::Session* s = sessionOf(d->session);
-    if (!run || !s || !s->open)
+    Run& run = runFor(d->session, d->org, d->testee);
+    if (!sessions_->openNow(d->session))
         return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
     if (!reused) {
-        d->confirmed = true;
-        // The later device takes over; the earlier one hears of it at its next click.
-        if (!run->owner.empty() && run->owner != dev)
-            run->state = RunState::Moved;
-        else if (run->state == RunState::NotStarted)
-            run->state = RunState::Answering;
-        run->owner = dev;
-        run->last = QDateTime::currentDateTime();
+        // The later device takes over, whichever server it came through; the earlier one hears
+        // of it at its next click.
+        const QString mine = DeviceSigner::mark(*d);
+        const QString before = sessions_->ownerNow(d->session, d->org, d->testee);
+        if (!before.isEmpty() && before != mine)
+            run.state = RunState::Moved;
+        else if (run.state == RunState::NotStarted)
+            run.state = RunState::Answering;
+        sessions_->setOwner(d->session, d->org, d->testee, mine);
+        run.last = QDateTime::currentDateTime();
     }
     redirect(x, "/q");
 }
@@ -475,20 +456,20 @@ void TestServer::startRun(Exchange& x) {
 void TestServer::registerTestee(Exchange& x) {
     const Request& r = x.request;
     const std::string dev = deviceOf(r);
-    Device* d = device(dev);
+    const std::optional<DeviceId> d = device(dev);
     bool reused = false;
-    if (d && d->key.testee != 0) {
+    if (d && d->testee != 0) {
         // Registered already (the form sent again), or a personal code: nothing is made.
-        if (d->confirmed) return redirect(x, "/q");
+        if (owns(*d)) return redirect(x, "/q");
         x.response.status = 403;
         x.response.body =
             pages::notice(QStringLiteral("Ошибка"), QStringLiteral("Регистрация по этому коду не нужна."));
         return;
     }
-    if (!d || !takeToken(r, dev, 0, reused))
+    if (!d || now() - d->created > kUnconfirmedMs || !takeToken(r, dev, 0, reused))
         return ended(x, QStringLiteral("Страница устарела"), QStringLiteral("Введите код ещё раз."), 403);
     const services::Session* s = sessionOf(d->session);
-    if (!s || !s->open || s->groupCode.isEmpty())
+    if (!s || !sessions_->openNow(s->id) || s->groupCode.isEmpty())
         return ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт."), 410);
     pages::Registration f{field(r, "fam"), field(r, "nam"), field(r, "otch"),
                           field(r, "pol"), field(r, "god"), 0};
@@ -508,6 +489,9 @@ void TestServer::registerTestee(Exchange& x) {
     else if (f.education != 0 && std::none_of(educations.begin(), educations.end(),
                                               [&](const auto& e) { return e.first == f.education; }))
         error = QStringLiteral("Выберите образование из списка.");
+    const QString mark = DeviceSigner::mark(*d);
+    // A form sent again through another server is told from the first by the database.
+    if (error.isEmpty() && !reused) reused = !sessions_->claimRegistration(s->id, s->org, mark);
     if (!error.isEmpty() || reused) {
         x.response.status = error.isEmpty() ? 409 : 422;
         if (reused) error = QStringLiteral("Анкета уже отправлена.");
@@ -516,30 +500,44 @@ void TestServer::registerTestee(Exchange& x) {
         return;
     }
     int number = 0;
+    QString code;
+    // The form may be sent again: a claim that did not end in a stored testee goes.
+    const auto dropClaim = [&] {
+        try {
+            sessions_->settleRegistration(s->id, mark, 0);
+        } catch (...) {
+        }
+    };
     try {
         number = runs_->registerTestee(
             s->org, {f.surname, f.name, f.patronymic, f.sex, f.year.isEmpty() ? 0 : year, f.education});
+        code = sessions_->addCode(s->id, s->org, number);
+        sessions_->settleRegistration(s->id, mark, number);
     } catch (const db::DatabaseError& e) {
+        dropClaim();
         // A letter the tables cannot hold is the testee's to change, not a fault of the server.
         if (db::faultOf(e).fault != db::Fault::CharNotHeld) throw;
         x.response.status = 422;
         x.response.body = pages::registration(issueToken(dev, 0), runs_->outline(s->test).name, educations, f,
                                               db::userText(e));
         return;
+    } catch (...) {
+        dropClaim();
+        throw;
     }
-    const QString code = sessions_->addCode(s->id, s->org, number);
     codeCache_.erase(s->id);
     Run& run = runFor(s->id, s->org, number);
     run.code = code;
-    run.owner = dev;
     run.state = RunState::Answering;
     run.last = QDateTime::currentDateTime();
-    d->key.testee = number;
-    d->confirmed = true;
+    DeviceId registered = *d;
+    registered.testee = number;
+    x.response.headers.emplace_back("Set-Cookie", setCookie(signer_->cookie(registered)));
     x.response.body = pages::personalCode(code, run.current);
 }
 
-void TestServer::render(Exchange& x, Run& run, int question, const QString& notice, bool error, int status) {
+void TestServer::render(Exchange& x, const std::string& cookie, Run& run, int question, const QString& notice,
+                        bool error, int status) {
     const services::TestOutline& o = runs_->outline(run.key.test);
     const services::ShownQuestion shown = runs_->look(run.key, question);
     shown_.emplace_back(run.key, question);
@@ -559,19 +557,27 @@ void TestServer::render(Exchange& x, Run& run, int question, const QString& noti
     v.noticeIsError = error;
     v.answered = int(std::count(run.answered.begin(), run.answered.end(), true));
     x.response.status = status;
-    x.response.body = pages::question(issueToken(run.owner, question), v);
+    x.response.body = pages::question(issueToken(cookie, question), v);
     x.response.headers.emplace_back("X-Morv-Url", "/q?n=" + std::to_string(question));
 }
 
-TestServer::Run* TestServer::activeRun(Exchange& x, const std::string& dev, const QString& lost) {
-    Device* d = device(dev);
-    Run* run = d && d->confirmed ? runOf(*d) : nullptr;
-    const services::Session* s = run ? sessionOf(d->session) : nullptr;
-    if (!run)
+TestServer::Run* TestServer::activeRun(Exchange& x, const std::string& cookie, const QString& lost) {
+    const std::optional<DeviceId> d = device(cookie);
+    Run* run = d && d->testee ? &runFor(d->session, d->org, d->testee) : nullptr;
+    if (!run) {
         ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы начать, введите свой код."), 403);
-    else if (!s || !s->open)
+        return nullptr;
+    }
+    // As stored at this click, whichever server or program changed it a moment ago.
+    if (!sessions_->openNow(d->session)) {
         ended(x, QStringLiteral("Сеанс завершён"), QStringLiteral("Сеанс тестирования закрыт.") + lost, 410);
-    else if (run->owner != dev)
+        return nullptr;
+    }
+    const QString owner = sessions_->ownerNow(d->session, d->org, d->testee);
+    if (owner.isEmpty())
+        ended(x, QStringLiteral("Введите код"), QStringLiteral("Чтобы продолжить, введите свой код.") + lost,
+              403);
+    else if (owner != DeviceSigner::mark(*d))
         ended(x, QStringLiteral("Тестирование продолжено на другом устройстве"),
               QStringLiteral("Ваш код введён на другом устройстве; здесь тестирование закрыто.") + lost, 409);
     else if (run->state == RunState::Scored)
@@ -601,7 +607,7 @@ void TestServer::showQuestion(Exchange& x) {
         if (i >= 0 && run->answered[size_t(i)])
             notice = QStringLiteral("Ответ на вопрос № %1 сохранён.").arg(saved);
     }
-    render(x, *run, n, notice, false);
+    render(x, dev, *run, n, notice, false);
 }
 
 void TestServer::answer(Exchange& x, std::vector<services::PendingChoice>& choices,
@@ -631,13 +637,13 @@ void TestServer::answer(Exchange& x, std::vector<services::PendingChoice>& choic
     }
     if (reused) {
         // A second click or a resent form: the first one counts, nothing is written again.
-        if (r.script) return render(x, *run, run->current, {}, false);
+        if (r.script) return render(x, dev, *run, run->current, {}, false);
         return redirect(x, "/q?n=" + std::to_string(run->current));
     }
     if (aimedBefore(r)) {
         // The question's page had not been read when the click was made: the click belonged to
         // the page before it (a double click), and this question stays unanswered.
-        return render(x, *run, q,
+        return render(x, dev, *run, q,
                       QStringLiteral("Вопрос № %1 показан только что, ответ на него не сохранён. "
                                      "Прочитайте вопрос и выберите ответ.")
                           .arg(q),
@@ -648,15 +654,16 @@ void TestServer::answer(Exchange& x, std::vector<services::PendingChoice>& choic
 }
 
 void TestServer::answered(const Deferred& d, const services::PendingChoice& c) {
-    Device* dev = device(d.device);
-    Run* run = dev ? runOf(*dev) : nullptr;
-    if (!run) return ended(*d.x, QStringLiteral("Введите код"), {}, 403);
+    const std::optional<DeviceId> dev = device(d.device);
+    if (!dev || !dev->testee) return ended(*d.x, QStringLiteral("Введите код"), {}, 403);
+    Run* run = &runFor(dev->session, dev->org, dev->testee);
     const services::TestOutline& o = runs_->outline(run->key.test);
     const int i = o.indexOf(c.question);
     if (!c.error.isEmpty()) {
-        // The page shows what is stored, never the refused choice; why goes to the log.
+        // The page shows what is stored, never the refused choice; the reason, which names files
+        // and tables, goes to the log.
         logFailure(d.x->request, c.error);
-        render(*d.x, *run, c.question, answerNotStored(), true, 503);
+        render(*d.x, d.device, *run, c.question, answerNotStored(), true, 503);
         return;
     }
     run->answered[size_t(i)] = true;
@@ -664,7 +671,7 @@ void TestServer::answered(const Deferred& d, const services::PendingChoice& c) {
     run->state = run->complete() ? RunState::Finished : RunState::Answering;
     const int next = size_t(i) + 1 < o.items.size() ? o.items[size_t(i) + 1].number : c.question;
     const QString notice = QStringLiteral("Ответ на вопрос № %1 сохранён.").arg(c.question);
-    if (d.x->request.script) return render(*d.x, *run, next, notice, false);
+    if (d.x->request.script) return render(*d.x, d.device, *run, next, notice, false);
     run->current = next;
     redirect(*d.x, "/q?n=" + std::to_string(next) + "&ok=" + std::to_string(c.question));
 }
@@ -690,9 +697,8 @@ void TestServer::finish(Exchange& x) {
     const services::Session* session = sessionOf(run->session);
     const bool showScore = session && session->showScore;
     run->state = RunState::Scored;
-    run->owner.clear();
     run->last = QDateTime::currentDateTime();
-    forget(dev);
+    if (const std::optional<DeviceId> d = device(dev)) sessions_->setOwner(d->session, d->org, d->testee, {});
     x.response.headers.emplace_back("Set-Cookie", clearCookie());
     x.response.headers.emplace_back("Clear-Site-Data", "\"cache\", \"cookies\", \"storage\"");
     std::vector<pages::ShownScore> shown;
@@ -705,9 +711,7 @@ void TestServer::finish(Exchange& x) {
 }
 
 void TestServer::leave(Exchange& x) {
-    const std::string dev = deviceOf(x.request);
-    bool reused = false;
-    if (device(dev) && takeToken(x.request, dev, 0, reused)) forget(dev);
+    // Nothing of the device is kept by any server: its cookie goes, and with it the device.
     x.response.headers.emplace_back("Set-Cookie", clearCookie());
     redirect(x, "/");
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "services/RunService.h"
 #include "services/Sessions.h"
+#include "web/Devices.h"
 #include "web/Http.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -70,24 +72,11 @@ private:
         int session = 0;
         results::RunKey key;
         QString name, code;
-        int current = 0;   // the question shown last
-        std::string owner; // the device that answers now
+        int current = 0; // the question shown last
         RunState state = RunState::NotStarted;
         std::vector<bool> answered;
         QDateTime last;
         bool complete() const;
-    };
-    struct Device {
-        int session = 0;
-        results::RunKey key; // testee 0: registering with a group code
-        bool confirmed = false;
-        qint64 created = 0;
-    };
-    struct PageToken {
-        std::string device; // empty on the code entry
-        int question = 0;
-        qint64 expires = 0;
-        bool used = false;
     };
     using RunId = std::tuple<int, int, int>;
 
@@ -95,9 +84,12 @@ private:
     std::unique_ptr<services::RunService> runs_;
     std::unique_ptr<services::Sessions> sessions_;
     std::unique_ptr<HttpServer> http_;
+    // Cookies and page tokens signed with the key every server of the database shares; which
+    // device answers a run is stored in the database, so the servers agree on it.
+    std::unique_ptr<DeviceSigner> signer_;
     std::map<RunId, Run> runsById_;
-    std::unordered_map<std::string, Device> devices_;
-    std::unordered_map<std::string, PageToken> tokens_;
+    // Page tokens this server took, to tell a second click from the first.
+    std::unordered_map<std::string, qint64> usedTokens_;
     std::deque<std::pair<qint64, std::string>> tokenOrder_;
     std::map<std::string, std::deque<qint64>> failures_; // by client address
     std::map<int, services::Session> sessionCache_;
@@ -110,6 +102,7 @@ private:
     std::vector<std::pair<results::RunKey, int>> shown_;
     bool flushPosted_ = false;
     void makeShownRows();
+    void retryReplaced(std::vector<services::PendingChoice>& choices);
     qint64 sessionsRead_ = 0;
 
     // Routes; a deferred answer leaves the response to the group write.
@@ -129,24 +122,26 @@ private:
     void finish(Exchange& x);
     void leave(Exchange& x);
 
-    std::string issueToken(const std::string& device, int question);
-    // The form's token if it was issued to this device (and question), else nothing; marks it used
-    // and says whether it had been used before.
-    bool takeToken(const Request& r, const std::string& device, int question, bool& reused);
+    std::string issueToken(const std::string& cookie, int question);
+    // Whether the form's token was issued to this browser (and question); marks it used and says
+    // whether this server took it before.
+    bool takeToken(const Request& r, const std::string& cookie, int question, bool& reused);
     std::string deviceOf(const Request& r);
-    Device* device(const std::string& token);
-    Run* runOf(const Device& d);
+    std::optional<DeviceId> device(const std::string& cookie) const;
+    // Whether the device is the one that answers its run, as stored this moment.
+    bool owns(const DeviceId& d);
     // The run this browser answers now, or nothing, the response then saying why (lost is added
     // where the refused click carried an answer).
-    Run* activeRun(Exchange& x, const std::string& dev, const QString& lost);
+    Run* activeRun(Exchange& x, const std::string& cookie, const QString& lost);
     Run& runFor(int session, int org, int testee);
-    void readRun(Run& run, int session, int org, int testee);
+    // What the tables hold of the run: its answered questions, where it resumes, its state.
+    void readRun(Run& run);
     const services::Session* sessionOf(int id);
     void refreshSessions(bool now = false);
     bool blocked(const std::string& peer);
     void failed(const std::string& peer);
-    void forget(const std::string& device);
-    void render(Exchange& x, Run& run, int question, const QString& notice, bool error, int status = 200);
+    void render(Exchange& x, const std::string& cookie, Run& run, int question, const QString& notice,
+                bool error, int status = 200);
     void ended(Exchange& x, const QString& heading, const QString& text, int status);
 };
 

@@ -41,7 +41,8 @@ QString schemaOf(const QString& url) {
 // Takes a database back to what the program before the change notices made: no triggers, no
 // optional tables.
 void makeOld(const QString& url) {
-    psqlText(url, "DROP FUNCTION morv_notify() CASCADE; DROP TABLE IF EXISTS bd_seans, bd_kod, bd_norm");
+    psqlText(url,
+             "DROP FUNCTION morv_notify() CASCADE; DROP TABLE IF EXISTS bd_seans, bd_kod, bd_ustr, bd_norm");
     ASSERT_EQ(psqlText(url, "SELECT count(*) FROM pg_trigger WHERE NOT tgisinternal"), "0");
 }
 

@@ -105,7 +105,8 @@ std::string formEncode(const std::string& value) {
 }
 
 HttpReply WebClient::send(const std::string& request) {
-    HttpReply r = rawExchange(port_, request, 10000, pump_);
+    const uint16_t port = other_ && sent_++ % 2 ? other_ : port_;
+    HttpReply r = rawExchange(port, request, 10000, pump_);
     for (auto [it, end] = r.headers.equal_range("set-cookie"); it != end; ++it) {
         const std::string& c = it->second;
         const size_t eq = c.find('='), semi = c.find(';');

@@ -27,10 +27,15 @@ public:
     // The value of the first hidden "t" of the last page, as the page's forms send it.
     const std::string& token() const { return token_; }
     std::map<std::string, std::string>& cookies() { return cookies_; }
+    // Sends every second request to other: a browser whose requests alternate between two
+    // servers of one database.
+    void alternate(uint16_t other) { other_ = other; }
 
 private:
     HttpReply send(const std::string& request);
     uint16_t port_;
+    uint16_t other_ = 0;
+    unsigned sent_ = 0;
     bool pump_;
     std::map<std::string, std::string> cookies_;
     std::string token_;

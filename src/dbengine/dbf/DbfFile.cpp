@@ -233,7 +233,9 @@ std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path, bool readO
     std::lock_guard<std::mutex> lock(mutex);
     if (auto existing = registry[key].lock()) {
         existing->refresh();
-        return existing;
+        // One that another program replaced stays with those who hold it; whoever opens the
+        // table now gets the file in its place.
+        if (!existing->detached()) return existing;
     }
     auto file = open(path, readOnly);
     registry[key] = file;
