@@ -1,6 +1,7 @@
 #include "Aliases.h"
 
 #include "../Errors.h"
+#include "../Places.h"
 #include "RecordStore.h"
 #include "Table.h"
 
@@ -22,9 +23,7 @@ QHash<QString, QString>& bound() {
 QString Aliases::configFile() {
     QString env = qEnvironmentVariable("MORV_ALIASES");
     if (!env.isEmpty()) return env;
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/morvanta/aliases.ini");
+    return places::userSettings() + QStringLiteral("/morvanta/aliases.ini");
 }
 
 void Aliases::bind(const QString& alias, const QString& directory) {
