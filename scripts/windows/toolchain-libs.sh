@@ -86,7 +86,9 @@ autotools_lib() { # name, source dir, configure options
 
 build_sodium() {
   done_ sodium && return
-  autotools_lib sodium "$(source_of libsodium)"
+  local src
+  src=$(source_of libsodium)
+  autotools_lib sodium "$src"
   # A static libsodium must not be declared as imported from a DLL.
   sed -i 's/^Cflags: \(.*\)$/Cflags: \1 -DSODIUM_STATIC/' "$P/lib/pkgconfig/libsodium.pc"
   stamp sodium
@@ -94,7 +96,9 @@ build_sodium() {
 
 build_xlsxwriter() {
   done_ xlsxwriter && return
-  cmake_lib "$(source_of libxlsxwriter)" "$work/xlsxwriter-build" -DZLIB_ROOT="$P" -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF
+  local src
+  src=$(source_of libxlsxwriter)
+  cmake_lib "$src" "$work/xlsxwriter-build" -DZLIB_ROOT="$P" -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF
   # The static library needs zlib at the program's link.
   printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\nName: xlsxwriter\nDescription: xlsx\nVersion: 1\nLibs: -L${libdir} -lxlsxwriter -lz\nCflags: -I${includedir}\n' \
     "$P" >"$P/lib/pkgconfig/xlsxwriter.pc"
@@ -103,7 +107,9 @@ build_xlsxwriter() {
 
 build_qrencode() {
   done_ qrencode && return
-  cmake_lib "$(source_of qrencode)" "$work/qrencode-build" -DWITH_TOOLS=OFF -DWITHOUT_PNG=ON -DWITH_TESTS=OFF
+  local src
+  src=$(source_of qrencode)
+  cmake_lib "$src" "$work/qrencode-build" -DWITH_TOOLS=OFF -DWITHOUT_PNG=ON -DWITH_TESTS=OFF
   printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\nName: libqrencode\nDescription: QR\nVersion: 4\nLibs: -L${libdir} -lqrencode\nCflags: -I${includedir}\n' \
     "$P" >"$P/lib/pkgconfig/libqrencode.pc"
   stamp qrencode
@@ -111,7 +117,9 @@ build_qrencode() {
 
 build_googletest() {
   done_ googletest && return
-  cmake_lib "$(source_of googletest)" "$work/googletest-build" -Dgtest_disable_pthreads=OFF
+  local src
+  src=$(source_of googletest)
+  cmake_lib "$src" "$work/googletest-build" -Dgtest_disable_pthreads=OFF
   stamp googletest
 }
 
@@ -134,7 +142,7 @@ build_openssl() {
   local src b=$work/openssl-build
   src=$(source_of openssl)
   rm -rf "$b" && mkdir -p "$b"
-  (cd "$b" && "$src/Configure" mingw64 no-shared no-tests no-docs no-apps --prefix="$P" --libdir=lib \
+  (cd "$b" && "$src/Configure" mingw64 no-shared no-tests --prefix="$P" --libdir=lib \
     >"$work/openssl.log" 2>&1 && make -j"$jobs" build_libs >>"$work/openssl.log" 2>&1 &&
     make install_dev >>"$work/openssl.log" 2>&1) || { tail -30 "$work/openssl.log"; exit 1; }
   stamp openssl

@@ -72,7 +72,9 @@ source_of() {
     # the version of the release itself.
     (cd "$dir" && { apt-get "${apt_opts[@]}" source --download-only -q "$pkg" >download.log 2>&1 ||
       { rm -f ./*.dsc ./*.tar.* && apt-get "${apt_opts[@]}" source --download-only -q "$pkg/$morv_win_suite" \
-        >>download.log 2>&1; }; }) || { cat "$dir/download.log" >&2; exit 1; }
+        >>download.log 2>&1; }; }) || true
+    # Some packages are had only as their original tarball (the Debian part is not served).
+    ls "$dir"/*.orig.tar.* >/dev/null 2>&1 || { cat "$dir/download.log" >&2; exit 1; }
     local orig
     orig=$(ls "$dir"/*.orig.tar.* | grep -v '\.asc$' | grep -v -- '-[a-z]*\.tar\.' | head -1)
     tar -C "$dir" -xf "$orig"
