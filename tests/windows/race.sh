@@ -36,7 +36,7 @@ wait $lpid || fail "the Linux process failed"
 wait $wpid || fail "the Windows process failed"
 
 "$crosscheck" "$dir" || fail "dbfread finds the table damaged"
-"$crosscheck" "$dir" --dump counter.dbf | python3 -c '
+"$crosscheck" "$dir" --dump counter | python3 -c '
 import json, sys
 n = int(sys.argv[1])
 rows = [json.loads(line) for line in sys.stdin]

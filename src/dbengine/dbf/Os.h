@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h> // first: MinGW makes stat a macro, which must rename os::stat everywhere alike
 #include <sys/types.h>
 
 // Windows never passes its handles to child programs; the flag is POSIX's way of saying so.
