@@ -258,7 +258,13 @@ std::string canonical(const std::string& path) {
         n = GetFinalPathNameByHandleW(h, w.data(), DWORD(w.size()), FILE_NAME_NORMALIZED);
     }
     CloseHandle(h);
-    if (n == 0 || n >= w.size()) return path;
+    if (n == 0 || n >= w.size()) {
+        // Wine has no final path of a handle: the full path then, which resolves the relative parts.
+        const std::wstring in = wide(path);
+        w.assign(32768, L'\0');
+        n = GetFullPathNameW(in.c_str(), DWORD(w.size()), w.data(), nullptr);
+        if (n == 0 || n >= w.size()) return path;
+    }
     w.resize(n);
     // Letter case does not tell two files apart on Windows.
     CharLowerBuffW(w.data(), DWORD(w.size()));
@@ -300,7 +306,8 @@ int unlock(int fd, off_t offset, off_t length) {
                      &ov))
         return 0;
     // Unlocking what is not locked is no fault, as on POSIX.
-    return GetLastError() == ERROR_NOT_LOCKED ? 0 : failLast();
+    const DWORD code = GetLastError();
+    return code == ERROR_NOT_LOCKED || code == ERROR_LOCK_VIOLATION ? 0 : failLast();
 }
 
 int64_t coarseMs() {
