@@ -114,7 +114,8 @@ create, sample and large refuse a directory that already holds any of the progra
 tables; --force replaces them (with their memo and index files).
 
 The configuration file is $MORV_ALIASES if set, else
-$XDG_CONFIG_HOME/morvanta/aliases.ini (section [NAME], key path).
+$XDG_CONFIG_HOME/morvanta/aliases.ini (on Windows in the application data folder, morvanta\aliases.ini;
+section [NAME], key path).
 
 Exit status: 0 success, 1 failure, 2 bad usage.
 )";

@@ -3,13 +3,14 @@
 #include "Errors.h"
 #include "dataset/RecordStore.h"
 #include "dbf/DbfFile.h"
+#include "dbf/Os.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <cerrno>
 #include <cmath>
 #include <memory>
-#include <unistd.h>
 
 namespace schema {
 
@@ -58,8 +59,16 @@ QString appendLog(const QString& dir, const QString& line) {
     const QByteArray bytes =
         (QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\t') + line + QLatin1Char('\n'))
             .toUtf8();
-    if (log.write(bytes) != bytes.size() || !log.flush() || ::fdatasync(log.handle()) != 0)
+    if (log.write(bytes) != bytes.size() || !log.flush())
         return QStringLiteral("Cannot write %1: %2").arg(log.fileName(), log.errorString());
+    // Synced through a descriptor of our own: a sync reaches the file, whoever opened it.
+    const int fd = dbf::os::open(log.fileName().toStdString(), O_WRONLY);
+    const bool synced = fd >= 0 && dbf::os::sync(fd) == 0;
+    const int err = errno;
+    if (fd >= 0) dbf::os::close(fd);
+    if (!synced)
+        return QStringLiteral("Cannot write %1: %2")
+            .arg(log.fileName(), QString::fromStdString(dbf::os::reason(err)));
     return {};
 }
 

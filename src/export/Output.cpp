@@ -1,13 +1,12 @@
 #include "Output.h"
 #include "dbf/Os.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace exporting {
 
@@ -24,7 +23,7 @@ OutputFile::OutputFile(const QString& target) : target_(target) {
     for (int attempt = 0; fd_ < 0; ++attempt) {
         temp_ = QDir(dir)
                     .filePath(QStringLiteral(".morv-export-%1-%2.tmp")
-                                  .arg(::getpid())
+                                  .arg(QCoreApplication::applicationPid())
                                   .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')))
                     .toStdString();
         fd_ = dbf::os::open(temp_, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -39,7 +38,7 @@ OutputFile::OutputFile(const QString& target) : target_(target) {
 
 OutputFile::~OutputFile() {
     if (fd_ >= 0) dbf::os::close(fd_);
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (!committed_ && !temp_.empty()) dbf::os::remove(temp_);
 }
 
 std::string OutputFile::tempPath() {
@@ -85,14 +84,11 @@ void OutputFile::commit() {
     const int fd = fd_;
     fd_ = -1;
     if (dbf::os::close(fd) != 0) fail(errno);
-    if (std::rename(temp_.c_str(), target_.toStdString().c_str()) != 0) fail(errno);
+    // In one step, over a file of that name too (which a plain rename refuses on Windows).
+    if (dbf::os::rename(temp_, target_.toStdString()) != 0) fail(errno);
     committed_ = true;
     // The new name itself is on disk only once its folder is synced.
-    const int dirFd = dbf::os::open(QFileInfo(target_).absolutePath().toStdString(), O_RDONLY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        dbf::os::sync(dirFd);
-        dbf::os::close(dirFd);
-    }
+    dbf::os::syncDir(QFileInfo(target_).absolutePath().toStdString());
 }
 
 void OutputFile::fail(int err) const {

@@ -1,6 +1,7 @@
 #include "PgConnection.h"
 
 #include "Errors.h"
+#include "SocketWait.h"
 #include "dbf/DbfFile.h"
 
 #include <QHash>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <libpq-fe.h>
 #include <map>
-#include <poll.h>
 
 namespace pg {
 
@@ -152,11 +152,10 @@ pg_conn* connectVerbose(const char* const* keys, const char* const* values) {
     }
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (state != PGRES_POLLING_OK && state != PGRES_POLLING_FAILED) {
-        pollfd p{PQsocket(conn), short(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
-        if (p.fd < 0) break;
-        const int ready = ::poll(&p, 1, timeoutMs);
-        if (ready == 0) break; // timed out: the status stays bad
-        if (ready < 0 && errno != EINTR) break;
+        const int socket = PQsocket(conn);
+        if (socket < 0) break;
+        // Timed out or failed: the status stays bad.
+        if (waitSocket(socket, state == PGRES_POLLING_READING, timeoutMs) <= 0) break;
         state = PQconnectPoll(conn);
     }
     return conn;

@@ -1,4 +1,5 @@
 #include "widgets/Fonts.h"
+#include "widgets/FontSubstitutes.h"
 
 #include <QPalette>
 #include <QWidget>
@@ -6,12 +7,8 @@
 namespace ui {
 
 void registerFontSubstitutions() {
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"));
-    QFont::insertSubstitution(QStringLiteral("Times New Roman Cyr"), QStringLiteral("Liberation Serif"));
-    QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
-    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
-    QFont::insertSubstitution(QStringLiteral("Courier New Cyr"), QStringLiteral("Liberation Mono"));
-    QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
+    for (const FontSubstitute& s : fontSubstitutes())
+        QFont::insertSubstitutions(s.family, s.replacements);
 }
 
 QFont font(const QString& family, int pixelSize, int style) {

@@ -6,7 +6,7 @@ class QWidget;
 
 namespace ui {
 
-// Maps the designed font families to ones every Linux machine here has.
+// Maps the designed font families to ones the system has (FontSubstitutes*.cpp).
 void registerFontSubstitutions();
 
 enum FontStyle { Regular = 0, Bold = 1, Italic = 2, BoldItalic = 3 };

@@ -2,6 +2,7 @@
 
 #include "../Errors.h"
 #include "../Fault.h"
+#include "../Places.h"
 #include "RecordStore.h"
 #include "Table.h"
 
@@ -23,9 +24,7 @@ QHash<QString, QString>& bound() {
 QString Aliases::configFile() {
     QString env = qEnvironmentVariable("MORV_ALIASES");
     if (!env.isEmpty()) return env;
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/morvanta/aliases.ini");
+    return places::userSettings() + QStringLiteral("/morvanta/aliases.ini");
 }
 
 void Aliases::bind(const QString& alias, const QString& directory) {

@@ -4,8 +4,8 @@
 namespace db {
 
 // Database aliases: a name bound to a directory. Bindings made in code (tests, tools) win;
-// otherwise the file named by MORV_ALIASES, else $XDG_CONFIG_HOME/morvanta/aliases.ini,
-// section [name], key path.
+// otherwise the file named by MORV_ALIASES, else morvanta/aliases.ini in the user's settings
+// folder (places::userSettings: ~/.config on Linux, %APPDATA% on Windows), section [name], key path.
 class Aliases {
 public:
     static void bind(const QString& alias, const QString& directory);

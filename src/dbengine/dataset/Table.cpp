@@ -33,13 +33,7 @@ namespace {
 constexpr uint32_t kIndexedFrom = 2048;
 // From this many records opening puts off reading a table's view.
 constexpr uint32_t kDeferFrom = 4096;
-// Milliseconds of the monotonic clock as of the kernel's last tick (a few ms coarse): cheap
-// enough for every move of a cursor, where a precise reading costs a tenth of a full scan.
-int64_t coarseMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
+using dbf::os::coarseMs;
 } // namespace
 
 Table::Table(QObject* parent) : Dataset(parent) {

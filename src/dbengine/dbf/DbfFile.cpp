@@ -227,8 +227,7 @@ bool DbfFile::readNumber(uint32_t rec, int field, double& out) const {
 std::shared_ptr<DbfFile> DbfFile::openShared(const std::string& path, bool readOnly) {
     static std::mutex mutex;
     static std::map<std::string, std::weak_ptr<DbfFile>> registry;
-    char resolved[PATH_MAX];
-    std::string key = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+    std::string key = os::canonical(path);
     if (readOnly) key += "\n(read-only)"; // a writer never gets a read-only object
     std::lock_guard<std::mutex> lock(mutex);
     if (auto existing = registry[key].lock()) {

@@ -1,58 +1,16 @@
 #include "Os.h"
+#include "OsFaults.h"
 
-#include <array>
-#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace dbf::os {
-
-namespace {
-
-struct Fault {
-    int err = 0;
-    int countdown = 0; // calls left before the failing one
-    bool halfWritten = false;
-};
-
-std::atomic<bool> armed{false};
-std::mutex faultMutex;
-std::array<Fault, size_t(Call::Count)> faults;
-
-// 0, or the errno the current call must fail with.
-int injected(Call call) {
-    if (!armed.load(std::memory_order_relaxed)) return 0;
-    std::lock_guard<std::mutex> lock(faultMutex);
-    Fault& f = faults[size_t(call)];
-    if (f.err == 0) return 0;
-    if (--f.countdown > 0) return 0;
-    const int err = f.err;
-    f.err = 0;
-    return err;
-}
-
-int failWith(int err) {
-    errno = err;
-    return -1;
-}
-
-} // namespace
-
-void failNext(Call call, int err, int nth) {
-    std::lock_guard<std::mutex> lock(faultMutex);
-    faults[size_t(call)] = {err, nth, false};
-    armed = true;
-}
-
-void clearFaults() {
-    std::lock_guard<std::mutex> lock(faultMutex);
-    faults = {};
-    armed = false;
-}
 
 int open(const std::string& path, int flags, unsigned mode) {
     if (int err = injected(Call::Open)) return failWith(err);
@@ -62,19 +20,11 @@ int open(const std::string& path, int flags, unsigned mode) {
     }
 }
 
-namespace {
-std::atomic<uint64_t> readBytes{0};
-}
-
-uint64_t bytesRead() {
-    return readBytes.load(std::memory_order_relaxed);
-}
-
 ssize_t pread(int fd, void* buf, size_t n, off_t at) {
     if (int err = injected(Call::Read)) return failWith(err);
     for (;;) {
         ssize_t r = ::pread(fd, buf, n, at);
-        if (r > 0) readBytes.fetch_add(uint64_t(r), std::memory_order_relaxed);
+        if (r > 0) countRead(r);
         if (r >= 0 || errno != EINTR) return r;
     }
 }
@@ -163,6 +113,11 @@ int stat(const std::string& path, FileInfo& out) {
     return 0;
 }
 
+std::string canonical(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
 bool exists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
 }
@@ -200,6 +155,12 @@ int lockShared(int fd, off_t offset) {
 
 int unlock(int fd, off_t offset, off_t length) {
     return setLock(fd, offset, F_UNLCK, true, length);
+}
+
+int64_t coarseMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 std::string reason(int err) {

@@ -1,10 +1,18 @@
 #pragma once
 #include <cstdint>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h> // first: MinGW makes stat a macro, which must rename os::stat everywhere alike
 #include <sys/types.h>
 
-// Every operating-system call of the file layer, in one place: another platform needs another
-// Os.cpp, not changes across the engine. Calls return -1 and set errno as POSIX does.
+// Windows never passes its handles to child programs; the flag is POSIX's way of saying so.
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+
+// Every operating-system call of the file layer, in one place: Os.cpp for POSIX, OsWin.cpp for
+// Windows, never changes across the engine. Calls return -1 and set errno as POSIX does; paths
+// are UTF-8; offsets are 64-bit on both systems.
 namespace dbf::os {
 
 enum class Call { Open, Read, Write, Sync, Truncate, Close, Stat, Lock, Rename, Count };
@@ -32,6 +40,9 @@ struct FileInfo {
 int stat(int fd, FileInfo& out);
 int stat(const std::string& path, FileInfo& out);
 bool exists(const std::string& path);
+// The one name of a file however it was reached (links, relative parts, letter case on Windows);
+// the path itself when the file cannot be reached.
+std::string canonical(const std::string& path);
 // 0 when the path can be reached, else the errno that says why not (ENOENT, EACCES, ...).
 int reachError(const std::string& path);
 
@@ -43,6 +54,10 @@ int lockShared(int fd, off_t offset);
 // The same without waiting: -1 with EAGAIN (or EACCES) while another holder has it.
 int tryLock(int fd, off_t offset, off_t length = 1);
 int unlock(int fd, off_t offset, off_t length = 1);
+
+// Milliseconds of the monotonic clock as of the system's last tick (a few ms coarse): cheap
+// enough for every move of a cursor, where a precise reading costs a tenth of a full scan.
+int64_t coarseMs();
 
 // The reason text of an errno value, for messages.
 std::string reason(int err);
