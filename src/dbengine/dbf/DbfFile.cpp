@@ -647,8 +647,10 @@ std::string DbfFile::formatNumber(int field, double v) const {
     if (!std::isfinite(v)) fail("value is not a number for field " + f.name);
     int n = std::snprintf(buf, sizeof buf, "%*.*f", int(f.length), int(f.decimals), v);
     if (n < 0 || n > f.length)
-        throw DbfError("Value " + std::string(buf) + " does not fit field " + f.name + " (" +
-                       std::to_string(f.length) + " characters)");
+        throw DbfFault("Value " + std::string(buf) + " does not fit field " + f.name + " (" +
+                           std::to_string(f.length) + " characters)",
+                       db::FaultInfo(db::Fault::ValueTooWide, QString::fromStdString(path_),
+                                     QString::fromStdString(f.name), QString::fromUtf8(buf).trimmed()));
     return std::string(buf, size_t(n));
 }
 
