@@ -1,6 +1,7 @@
 #include "Dataset.h"
 
 #include "../Errors.h"
+#include "../Fault.h"
 
 #include <QMetaMethod>
 #include <algorithm>
@@ -209,8 +210,16 @@ void Dataset::edit() {
     try {
         // Read under the lock: the edit starts from what is stored now.
         buffer_.assign(size_t(fields_.size()), Variant());
-        for (qsizetype i = 0; i < fields_.size(); ++i)
-            if (!fields_[i]->isLookup()) buffer_[size_t(i)] = readStored(size_t(pos_), fields_[i]);
+        for (qsizetype i = 0; i < fields_.size(); ++i) {
+            if (fields_[i]->isLookup()) continue;
+            try {
+                buffer_[size_t(i)] = readStored(size_t(pos_), fields_[i]);
+            } catch (const DatabaseError& e) {
+                // A memo text that cannot be read starts empty: what the user types replaces it
+                // (reading it for display has said so already).
+                if (faultOf(e).fault != Fault::MemoDamaged) throw;
+            }
+        }
     } catch (...) {
         unlockRow();
         throw;
