@@ -7,6 +7,7 @@
 #include "results/Level.h"
 #include "results/Scoring.h"
 #include "services/Answers.h"
+#include "services/IndexRepair.h"
 #include "services/Numbering.h"
 
 #include <QObject>
@@ -161,7 +162,12 @@ void RunService::chooseMany(std::vector<PendingChoice>& batch) {
     std::vector<bool> made;
     std::vector<uint32_t> recs;
     try {
-        recs = answerRows(rezult, rows, options, QDate::currentDate(), &made);
+        // A damaged index is rebuilt once and the step taken again: finding or making rows is the
+        // same step whether or not some were made before the index failed.
+        withIndexRepair(rezult, [&] {
+            made.clear();
+            recs = answerRows(rezult, rows, options, QDate::currentDate(), &made);
+        });
     } catch (const std::exception& e) {
         for (PendingChoice* c : valid)
             c->error = QString::fromUtf8(e.what());

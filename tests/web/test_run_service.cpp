@@ -1,7 +1,9 @@
 // The write side of a run through tables of its own, as the test server uses it: a group of
 // choices written with one sync, refused as a whole when that sync fails; a registration
 // numbered by the testee window's rule.
+#include "Damage.h"
 #include "app/AppFixture.h"
+#include "dbf/DbfFile.h"
 #include "dbf/Os.h"
 #include "services/RunService.h"
 #include "testing/TestingWindow.h"
@@ -123,4 +125,21 @@ TEST_F(RunServiceTest, ARegisteredTesteeGetsTheNumberTheTesteeWindowWouldGive) {
     ASSERT_TRUE(t);
     EXPECT_EQ(t->fullName(), QStringLiteral("Орлова Вера"));
     EXPECT_EQ(t->org, 2);
+}
+
+// A damaged answer index does not stop a class: the server's group of choices rebuilds it once,
+// and every choice of the group is stored, one row per question.
+TEST_F(RunServiceTest, ADamagedAnswerIndexIsRebuiltAndTheWholeGroupStored) {
+    spoilIndexRoot(db->path(QStringLiteral("bd_rezult.MDX")));
+    services::RunService runs;
+    const results::RunKey a{1, 4, 1}, b{1, 5, 1};
+    std::vector<services::PendingChoice> group = {{a, 1, 1, {}}, {b, 1, 2, {}}, {a, 2, 0, {}}};
+    runs.chooseMany(group);
+    for (const services::PendingChoice& c : group)
+        EXPECT_TRUE(c.error.isEmpty()) << c.error.toStdString();
+    EXPECT_EQ(answerOf(answerRows(db->dir(), 1, 4, 1), 1), 1);
+    EXPECT_EQ(answerOf(answerRows(db->dir(), 1, 4, 1), 2), 0);
+    EXPECT_EQ(answerOf(answerRows(db->dir(), 1, 5, 1), 1), 2);
+    const auto f = dbf::DbfFile::open(db->path(QStringLiteral("bd_rezult.dbf")).toStdString());
+    EXPECT_TRUE(f->checkIndex().empty());
 }
