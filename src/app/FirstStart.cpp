@@ -218,8 +218,11 @@ bool TFormFirstStart::chooseServer() {
                 sample::fillDictionaries(url);
             });
         } catch (const std::exception& e) {
-            ui::ShowError(QStringLiteral("Таблицы в базе данных %1 не созданы: %2")
-                              .arg(shown, QString::fromUtf8(e.what())));
+            qWarning("tables not made in %s: %s", qPrintable(shown), e.what());
+            ui::ShowError(QStringLiteral("Таблицы в базе данных %1 не созданы: сервер отказал. Подробности "
+                                         "записаны в журнал программы; покажите их администратору сервера "
+                                         "(возможно, у вашей роли нет права создавать таблицы).")
+                              .arg(shown));
             return false;
         }
     }

@@ -175,7 +175,12 @@ ServerCheck CheckServer(const QString& url) {
     } catch (const pg::ConnectError& e) {
         out.message = connectProblem(shown, e);
     } catch (const db::EngineError& e) {
-        out.message = QStringLiteral("Сервер базы данных %1: %2").arg(shown, e.message());
+        // The server's own words name roles and tables and may be English: they go to the log.
+        qWarning("database server %s: %s", qPrintable(shown), e.what());
+        out.message =
+            QStringLiteral("Сервер базы данных %1 не выполнил проверку базы данных. Подробности записаны в "
+                           "журнал программы; покажите их администратору сервера.")
+                .arg(shown);
     }
     return out;
 }

@@ -59,10 +59,11 @@ QString listenMessage(const web::ListenError& e, const QString& address, int por
                               "Выберите другой адрес.")
             .arg(address);
     default:
-        return QStringLiteral("Не удалось открыть адрес %1, порт %2: %3")
+        qWarning("cannot listen on %s:%d: %s", qPrintable(address), port, e.what());
+        return QStringLiteral("Не удалось открыть адрес %1, порт %2. Выберите другой адрес или порт; если не "
+                              "поможет, покажите администратору подробности из журнала программы.")
             .arg(address)
-            .arg(port)
-            .arg(QString::fromUtf8(e.what()));
+            .arg(port);
     }
 }
 
