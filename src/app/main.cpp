@@ -8,12 +8,14 @@
 #include "app/Startup.h"
 #include "widgets/Application.h"
 #include "widgets/Messages.h"
+#include "widgets/ProgramLog.h"
 
 #include <QApplication>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     ui::Application app(argc, argv);
+    ui::installProgramLog();
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(ProgramIcon());
     pg::PgStore::registerScheme(); // an alias may name a PostgreSQL database
@@ -34,7 +36,7 @@ int main(int argc, char** argv) {
         CreateApplicationForms();
     } catch (const std::exception& e) {
         delete splash;
-        std::fprintf(stderr, "%s\n", e.what());
+        qWarning("%s", e.what());
         ui::ShowError(db::userText(e));
         DestroyApplicationForms();
         return 1;
