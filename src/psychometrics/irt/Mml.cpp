@@ -1,0 +1,292 @@
+// Marginal maximum likelihood for the two-parameter logistic model (Bock and Aitkin's EM):
+// abilities integrated out over a standard normal by Gauss–Hermite quadrature; the E-step gives
+// each node's expected persons and right answers per item, the M-step fits each item to them
+// by Newton's method. Identical answer patterns are counted once with their number of persons.
+#include "psychometrics/Columns.h"
+#include "psychometrics/irt/Internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace psychometrics::irt::detail {
+
+namespace {
+
+struct Patterns {
+    size_t k = 0;
+    std::vector<int8_t> x; // patterns × k
+    std::vector<double> count;
+};
+
+Patterns compress(const Responses& data, const Prepared& p) {
+    Patterns out;
+    out.k = p.columns.size();
+    std::unordered_map<std::string, size_t> seen;
+    std::string key(out.k, '\0');
+    for (size_t r = 0; r < data.persons; ++r) {
+        if (!p.used[r]) continue;
+        for (size_t i = 0; i < out.k; ++i)
+            key[i] = char(data.at(r, p.columns[i]));
+        auto [it, fresh] = seen.try_emplace(key, out.count.size());
+        if (fresh) {
+            out.x.insert(out.x.end(), key.begin(), key.end());
+            out.count.push_back(0);
+        }
+        out.count[it->second] += data.weight(r);
+    }
+    return out;
+}
+
+double logistic(double z) {
+    return 1 / (1 + std::exp(-z));
+}
+
+class Mml {
+public:
+    Mml(Patterns pt, int points) : pt_(std::move(pt)), quad_(normalQuadrature(points)) {
+        q_ = quad_.nodes.size();
+        a_.assign(pt_.k, 1);
+        b_.assign(pt_.k, 0);
+        for (size_t i = 0; i < pt_.k; ++i) {
+            double right = 0, all = 0;
+            for (size_t s = 0; s < pt_.count.size(); ++s) {
+                const int x = pt_.x[s * pt_.k + i];
+                if (x == kMissing) continue;
+                all += pt_.count[s];
+                right += x * pt_.count[s];
+            }
+            const double pv = (right + 0.5) / (all + 1);
+            b_[i] = -std::log(pv / (1 - pv));
+        }
+    }
+
+    // Expected counts at the current parameters; returns the marginal log-likelihood.
+    double expect() {
+        const size_t k = pt_.k;
+        std::vector<double> lp(k * q_), lq(k * q_);
+        for (size_t i = 0; i < k; ++i)
+            for (size_t q = 0; q < q_; ++q) {
+                const double z = a_[i] * (quad_.nodes[q] - b_[i]);
+                // log P and log(1 − P) without losing either tail.
+                lp[i * q_ + q] = -std::log1p(std::exp(-z));
+                lq[i * q_ + q] = -std::log1p(std::exp(z));
+            }
+        n_.assign(k * q_, 0);
+        r_.assign(k * q_, 0);
+        std::vector<double> logL(q_), w(q_);
+        double ll = 0;
+        for (size_t s = 0; s < pt_.count.size(); ++s) {
+            const int8_t* x = &pt_.x[s * k];
+            std::fill(logL.begin(), logL.end(), 0.0);
+            for (size_t i = 0; i < k; ++i) {
+                if (x[i] == kMissing) continue;
+                const double* l = x[i] ? &lp[i * q_] : &lq[i * q_];
+                for (size_t q = 0; q < q_; ++q)
+                    logL[q] += l[q];
+            }
+            const double top = *std::max_element(logL.begin(), logL.end());
+            double sum = 0;
+            for (size_t q = 0; q < q_; ++q)
+                sum += w[q] = quad_.weights[q] * std::exp(logL[q] - top);
+            ll += pt_.count[s] * (top + std::log(sum));
+            const double f = pt_.count[s] / sum;
+            for (size_t q = 0; q < q_; ++q)
+                w[q] *= f;
+            for (size_t i = 0; i < k; ++i) {
+                if (x[i] == kMissing) continue;
+                double* n = &n_[i * q_];
+                for (size_t q = 0; q < q_; ++q)
+                    n[q] += w[q];
+                if (x[i]) {
+                    double* r = &r_[i * q_];
+                    for (size_t q = 0; q < q_; ++q)
+                        r[q] += w[q];
+                }
+            }
+        }
+        return ll;
+    }
+
+    // Each item's parameters fitted to the expected counts; returns the largest change.
+    double maximise() {
+        double change = 0;
+        for (size_t i = 0; i < pt_.k; ++i) {
+            double a = a_[i], c = -a_[i] * b_[i];
+            for (int it = 0; it < 10; ++it) {
+                double ga = 0, gc = 0, haa = 0, hac = 0, hcc = 0;
+                for (size_t q = 0; q < q_; ++q) {
+                    const double t = quad_.nodes[q], n = n_[i * q_ + q], pr = logistic(a * t + c);
+                    const double e = r_[i * q_ + q] - n * pr, v = n * pr * (1 - pr);
+                    ga += e * t;
+                    gc += e;
+                    haa += v * t * t;
+                    hac += v * t;
+                    hcc += v;
+                }
+                const double det = haa * hcc - hac * hac;
+                if (!(det > 0)) break;
+                double da = (hcc * ga - hac * gc) / det, dc = (haa * gc - hac * ga) / det;
+                const double len = std::max(std::abs(da), std::abs(dc));
+                if (len > 1) {
+                    da /= len;
+                    dc /= len;
+                }
+                a += da;
+                c += dc;
+                if (len < 1e-12) break;
+            }
+            const double b = -c / a;
+            change = std::max({change, std::abs(a - a_[i]), std::abs(b - b_[i])});
+            a_[i] = a;
+            b_[i] = b;
+        }
+        return change;
+    }
+
+    // Gradient of the marginal log-likelihood in (a, b) from the last E-step (Fisher's identity).
+    double largestGradient() const {
+        double g = 0;
+        for (size_t i = 0; i < pt_.k; ++i) {
+            double ga = 0, gb = 0;
+            for (size_t q = 0; q < q_; ++q) {
+                const double t = quad_.nodes[q];
+                const double e = r_[i * q_ + q] - n_[i * q_ + q] * logistic(a_[i] * (t - b_[i]));
+                ga += e * (t - b_[i]);
+                gb -= e * a_[i];
+            }
+            g = std::max({g, std::abs(ga), std::abs(gb)});
+        }
+        return g;
+    }
+
+    // Standard errors from the sum of the patterns' score outer products (the empirical
+    // information), evaluated at the posterior of each pattern.
+    bool standardErrors(std::vector<double>& seA, std::vector<double>& seB) const {
+        const size_t k = pt_.k, n = 2 * k;
+        std::vector<double> info(n * n, 0), s(n), pr(k * q_), w(q_), logL(q_);
+        for (size_t i = 0; i < k; ++i)
+            for (size_t q = 0; q < q_; ++q)
+                pr[i * q_ + q] = logistic(a_[i] * (quad_.nodes[q] - b_[i]));
+        for (size_t p = 0; p < pt_.count.size(); ++p) {
+            const int8_t* x = &pt_.x[p * k];
+            std::fill(logL.begin(), logL.end(), 0.0);
+            for (size_t i = 0; i < k; ++i)
+                if (x[i] != kMissing)
+                    for (size_t q = 0; q < q_; ++q)
+                        logL[q] += std::log(x[i] ? pr[i * q_ + q] : 1 - pr[i * q_ + q]);
+            const double top = *std::max_element(logL.begin(), logL.end());
+            double sum = 0;
+            for (size_t q = 0; q < q_; ++q)
+                sum += w[q] = quad_.weights[q] * std::exp(logL[q] - top);
+            for (size_t i = 0; i < k; ++i) {
+                double ea = 0, eb = 0;
+                if (x[i] != kMissing)
+                    for (size_t q = 0; q < q_; ++q) {
+                        const double e = w[q] / sum * (x[i] - pr[i * q_ + q]);
+                        ea += e * (quad_.nodes[q] - b_[i]);
+                        eb -= e * a_[i];
+                    }
+                s[2 * i] = ea;
+                s[2 * i + 1] = eb;
+            }
+            for (size_t u = 0; u < n; ++u) {
+                if (s[u] == 0) continue;
+                const double f = pt_.count[p] * s[u];
+                for (size_t v = 0; v <= u; ++v)
+                    info[u * n + v] += f * s[v];
+            }
+        }
+        for (size_t u = 0; u < n; ++u)
+            for (size_t v = 0; v < u; ++v)
+                info[v * n + u] = info[u * n + v];
+        if (!invertSpd(info, n)) return false;
+        seA.resize(k);
+        seB.resize(k);
+        for (size_t i = 0; i < k; ++i) {
+            seA[i] = std::sqrt(info[2 * i * n + 2 * i]);
+            seB[i] = std::sqrt(info[(2 * i + 1) * n + 2 * i + 1]);
+        }
+        return true;
+    }
+
+    // Infit and outfit with each pattern's ML ability; patterns with none (zero or full score)
+    // tell nothing about misfit and are left out.
+    void fit(std::vector<ItemFit>& items) const {
+        std::vector<ItemParameters> params;
+        for (size_t i = 0; i < pt_.k; ++i)
+            params.push_back({a_[i], {b_[i]}});
+        std::vector<std::optional<double>> theta(pt_.count.size());
+        for (size_t s = 0; s < pt_.count.size(); ++s)
+            theta[s] = mlTheta(params, std::vector<int>(&pt_.x[s * pt_.k], &pt_.x[s * pt_.k] + pt_.k));
+        for (size_t i = 0; i < pt_.k; ++i) {
+            double sq = 0, var = 0, z2 = 0, n = 0;
+            for (size_t s = 0; s < pt_.count.size(); ++s) {
+                const int x = pt_.x[s * pt_.k + i];
+                if (x == kMissing || !theta[s]) continue;
+                const double pr = logistic(a_[i] * (*theta[s] - b_[i])), v = pr * (1 - pr), e = x - pr;
+                sq += pt_.count[s] * e * e;
+                var += pt_.count[s] * v;
+                z2 += pt_.count[s] * e * e / v;
+                n += pt_.count[s];
+            }
+            items[i].infit = var > 0 ? sq / var : NAN;
+            items[i].outfit = n > 0 ? z2 / n : NAN;
+        }
+    }
+
+    const std::vector<double>& a() const { return a_; }
+    const std::vector<double>& b() const { return b_; }
+
+private:
+    Patterns pt_;
+    Quadrature quad_;
+    size_t q_ = 0;
+    std::vector<double> a_, b_, n_, r_;
+};
+
+} // namespace
+
+Calibration fitMml(const Responses& data, Prepared p, const Options& options) {
+    Mml mml(compress(data, p), options.quadraturePoints > 1 ? options.quadraturePoints : 21);
+    const int maxIterations = options.maxIterations > 0 ? options.maxIterations : 5000;
+    const double tolerance = options.tolerance > 0 ? options.tolerance : 1e-7;
+    Calibration& c = p.result;
+    bool converged = false;
+    for (c.iterations = 0; c.iterations < maxIterations && !converged;) {
+        ++c.iterations;
+        mml.expect();
+        converged = mml.maximise() < tolerance;
+    }
+    c.logLikelihood = mml.expect();
+    c.largestGradient = mml.largestGradient();
+    std::vector<size_t> wild;
+    for (size_t i = 0; i < p.columns.size(); ++i)
+        if (!std::isfinite(mml.b()[i]) || !std::isfinite(mml.a()[i]) || std::abs(mml.b()[i]) > 20 ||
+            std::abs(mml.a()[i]) > 20)
+            wild.push_back(p.columns[i]);
+    std::vector<double> seA, seB;
+    if (!converged || !wild.empty() || !mml.standardErrors(seA, seB))
+        throw AnalysisError(
+            QStringLiteral(
+                "Оценки не сошлись за %1 итераций%2. Данных слишком мало или ответы слишком однородны.")
+                .arg(c.iterations)
+                .arg(wild.empty()
+                         ? QString()
+                         : QStringLiteral(": уходят в бесконечность %1").arg(itemNames(data, wild))));
+    for (size_t i = 0; i < p.columns.size(); ++i) {
+        ItemFit f;
+        f.column = p.columns[i];
+        f.parameters.a = mml.a()[i];
+        f.parameters.thresholds = {mml.b()[i]};
+        f.aSe = seA[i];
+        f.thresholdSe = {seB[i]};
+        c.items.push_back(std::move(f));
+    }
+    mml.fit(c.items);
+    return c;
+}
+
+} // namespace psychometrics::irt::detail
