@@ -66,26 +66,30 @@ public:
     // Expected counts at the current parameters; returns the marginal log-likelihood.
     double expect() {
         const size_t k = pt_.k;
-        std::vector<double> lp(k * q_), lq(k * q_);
+        // log L(θ) = Σ log(1 − P) over the items answered + Σ (log P − log(1 − P)) over those
+        // right: only the right answers and the missing ones cost a pass over the nodes.
+        std::vector<double> lq(k * q_), diff(k * q_), base(q_, 0);
         for (size_t i = 0; i < k; ++i)
             for (size_t q = 0; q < q_; ++q) {
                 const double z = a_[i] * (quad_.nodes[q] - b_[i]);
                 // log P and log(1 − P) without losing either tail.
-                lp[i * q_ + q] = -std::log1p(std::exp(-z));
                 lq[i * q_ + q] = -std::log1p(std::exp(z));
+                diff[i * q_ + q] = -std::log1p(std::exp(-z)) - lq[i * q_ + q];
+                base[q] += lq[i * q_ + q];
             }
-        n_.assign(k * q_, 0);
+        std::vector<double> total(q_, 0), missing(k * q_, 0);
         r_.assign(k * q_, 0);
         std::vector<double> logL(q_), w(q_);
         double ll = 0;
         for (size_t s = 0; s < pt_.count.size(); ++s) {
             const int8_t* x = &pt_.x[s * k];
-            std::fill(logL.begin(), logL.end(), 0.0);
+            logL = base;
             for (size_t i = 0; i < k; ++i) {
-                if (x[i] == kMissing) continue;
-                const double* l = x[i] ? &lp[i * q_] : &lq[i * q_];
+                if (x[i] == 0) continue;
+                const double* l = x[i] == kMissing ? &lq[i * q_] : &diff[i * q_];
+                const double sign = x[i] == kMissing ? -1 : 1;
                 for (size_t q = 0; q < q_; ++q)
-                    logL[q] += l[q];
+                    logL[q] += sign * l[q];
             }
             const double top = *std::max_element(logL.begin(), logL.end());
             double sum = 0;
@@ -94,20 +98,29 @@ public:
             ll += pt_.count[s] * (top + std::log(sum));
             const double f = pt_.count[s] / sum;
             for (size_t q = 0; q < q_; ++q)
-                w[q] *= f;
+                total[q] += w[q] *= f;
             for (size_t i = 0; i < k; ++i) {
-                if (x[i] == kMissing) continue;
-                double* n = &n_[i * q_];
+                if (x[i] == 0) continue;
+                double* to = x[i] == kMissing ? &missing[i * q_] : &r_[i * q_];
                 for (size_t q = 0; q < q_; ++q)
-                    n[q] += w[q];
-                if (x[i]) {
-                    double* r = &r_[i * q_];
-                    for (size_t q = 0; q < q_; ++q)
-                        r[q] += w[q];
-                }
+                    to[q] += w[q];
             }
         }
+        n_.resize(k * q_);
+        for (size_t i = 0; i < k; ++i)
+            for (size_t q = 0; q < q_; ++q)
+                n_[i * q_ + q] = total[q] - missing[i * q_ + q];
         return ll;
+    }
+
+    std::vector<double> parameters() const {
+        std::vector<double> v(a_);
+        v.insert(v.end(), b_.begin(), b_.end());
+        return v;
+    }
+    void setParameters(const std::vector<double>& v) {
+        std::copy(v.begin(), v.begin() + long(pt_.k), a_.begin());
+        std::copy(v.begin() + long(pt_.k), v.end(), b_.begin());
     }
 
     // Each item's parameters fitted to the expected counts; returns the largest change.
@@ -254,11 +267,43 @@ Calibration fitMml(const Responses& data, Prepared p, const Options& options) {
     const int maxIterations = options.maxIterations > 0 ? options.maxIterations : 5000;
     const double tolerance = options.tolerance > 0 ? options.tolerance : 1e-7;
     Calibration& c = p.result;
+    // EM accelerated by squared extrapolation (Varadhan and Roland's SQUAREM): two EM steps give
+    // the direction and the curvature of the path, one jump along it, kept only when the
+    // likelihood does not fall, then a plain EM step from wherever it landed.
     bool converged = false;
-    for (c.iterations = 0; c.iterations < maxIterations && !converged;) {
-        ++c.iterations;
+    c.iterations = 0;
+    while (c.iterations < maxIterations && !converged) {
+        const std::vector<double> x0 = mml.parameters();
+        const double ll0 = mml.expect();
+        mml.maximise();
+        const std::vector<double> x1 = mml.parameters();
         mml.expect();
         converged = mml.maximise() < tolerance;
+        c.iterations += 2;
+        if (converged) break;
+        const std::vector<double> x2 = mml.parameters();
+        double rr = 0, vv = 0;
+        for (size_t j = 0; j < x0.size(); ++j) {
+            const double r = x1[j] - x0[j], v = x2[j] - 2 * x1[j] + x0[j];
+            rr += r * r;
+            vv += v * v;
+        }
+        const double alpha = vv > 0 ? std::min(-1.0, -std::sqrt(rr / vv)) : -1.0;
+        if (alpha < -1) {
+            std::vector<double> jump(x0.size());
+            for (size_t j = 0; j < x0.size(); ++j) {
+                const double r = x1[j] - x0[j], v = x2[j] - 2 * x1[j] + x0[j];
+                jump[j] = x0[j] - 2 * alpha * r + alpha * alpha * v;
+            }
+            mml.setParameters(jump);
+            const double llJump = mml.expect();
+            if (!std::isfinite(llJump) || llJump < ll0) {
+                mml.setParameters(x2);
+                continue;
+            }
+            mml.maximise();
+            ++c.iterations;
+        }
     }
     c.logLikelihood = mml.expect();
     c.largestGradient = mml.largestGradient();
