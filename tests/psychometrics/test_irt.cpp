@@ -128,6 +128,9 @@ if (%2) {
 }
 cat("erm", f(t - mean(t)), "\n"); cat("ermll", f(m$loglik), "\n")
 cat("pt", f(pt - mean(pt)), "\n"); cat("ptll", f(as.numeric(logLik(p))), "\n")
+if (%2) cat("ptse", f(sqrt(diag(vcov(itempar(p))))), "\n")
+fit <- itemfit(person.parameter(m))
+cat("infit", f(fit$i.infitMSQ), "\n"); cat("outfit", f(fit$i.outfitMSQ), "\n")
 )")
             .arg(csv, model == Model::Rasch ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
     auto peer = runR(script);
@@ -139,6 +142,13 @@ cat("pt", f(pt - mean(pt)), "\n"); cat("ptll", f(as.numeric(logLik(p))), "\n")
         EXPECT_NEAR(t[j], peer["pt"][j], 2e-4) << "threshold " << j;
     }
     EXPECT_NEAR(ours.logLikelihood, peer["ermll"].at(0), 1e-3);
+    for (size_t i = 0; i < ours.items.size(); ++i) {
+        if (model == Model::Rasch) {
+            EXPECT_NEAR(ours.items[i].thresholdSe[0], peer["ptse"].at(i), 1e-4) << "item " << i;
+        }
+        EXPECT_NEAR(ours.items[i].infit, peer["infit"].at(i), 1e-3) << "item " << i;
+        EXPECT_NEAR(ours.items[i].outfit, peer["outfit"].at(i), 1e-3) << "item " << i;
+    }
     EXPECT_NEAR(ours.logLikelihood, peer["ptll"].at(0), 1e-3);
 }
 
