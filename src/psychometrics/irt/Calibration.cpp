@@ -26,6 +26,15 @@ QString itemNames(const Responses& data, const std::vector<size_t>& columns) {
            names.join(QStringLiteral(", "));
 }
 
+AnalysisError notConverged(const Responses& data, int iterations, const std::vector<size_t>& wild) {
+    return AnalysisError(
+        QStringLiteral(
+            "Оценки не сошлись за %1 итераций%2. Данных слишком мало или ответы слишком однородны.")
+            .arg(iterations)
+            .arg(wild.empty() ? QString()
+                              : QStringLiteral(": уходят в бесконечность %1").arg(itemNames(data, wild))));
+}
+
 bool invertSpd(std::vector<double>& a, size_t n) {
     // Cholesky A = L·Lᵀ, then A⁻¹ = L⁻ᵀ·L⁻¹.
     std::vector<double> l(n * n, 0);

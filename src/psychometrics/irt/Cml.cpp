@@ -344,13 +344,7 @@ Calibration fitCml(const Responses& data, Prepared p, const Options& options) {
                 break;
             }
     if (!converged || !wild.empty() || !regularisedInverse(info, n))
-        throw AnalysisError(
-            QStringLiteral(
-                "Оценки не сошлись за %1 итераций%2. Данных слишком мало или ответы слишком однородны.")
-                .arg(c.iterations)
-                .arg(wild.empty()
-                         ? QString()
-                         : QStringLiteral(": уходят в бесконечность %1").arg(itemNames(data, wild))));
+        throw notConverged(data, c.iterations, wild);
     const double u = 1.0 / double(n);
     for (size_t i = 0; i < p.columns.size(); ++i) {
         ItemFit f;

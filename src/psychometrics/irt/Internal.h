@@ -1,5 +1,6 @@
 #pragma once
 // Shared by the estimators; not part of the calibration's interface.
+#include "psychometrics/Columns.h"
 #include "psychometrics/irt/Calibration.h"
 
 #include <vector>
@@ -18,6 +19,9 @@ Prepared prepare(const Responses& data, Model model);
 
 // "вопросы 3, 7" for columns of the data.
 QString itemNames(const Responses& data, const std::vector<size_t>& columns);
+
+// Estimates that did not settle, naming the items that ran off (wild) if any.
+AnalysisError notConverged(const Responses& data, int iterations, const std::vector<size_t>& wild);
 
 // Inverts a symmetric positive definite n×n matrix in place; false if it is not.
 bool invertSpd(std::vector<double>& a, size_t n);

@@ -314,13 +314,7 @@ Calibration fitMml(const Responses& data, Prepared p, const Options& options) {
             wild.push_back(p.columns[i]);
     std::vector<double> seA, seB;
     if (!converged || !wild.empty() || !mml.standardErrors(seA, seB))
-        throw AnalysisError(
-            QStringLiteral(
-                "Оценки не сошлись за %1 итераций%2. Данных слишком мало или ответы слишком однородны.")
-                .arg(c.iterations)
-                .arg(wild.empty()
-                         ? QString()
-                         : QStringLiteral(": уходят в бесконечность %1").arg(itemNames(data, wild))));
+        throw notConverged(data, c.iterations, wild);
     for (size_t i = 0; i < p.columns.size(); ++i) {
         ItemFit f;
         f.column = p.columns[i];
