@@ -2,6 +2,7 @@
 // against eRm on the answers the test stored; and person measures against R's integrate().
 #include "TestDb.h"
 #include "psychometrics/Columns.h"
+#include "psychometrics/ItemAnalysis.h"
 #include "psychometrics/irt/StoredRuns.h"
 
 #include <QFile>
@@ -163,6 +164,15 @@ TEST_F(IrtStoredTest, ItemsEverybodyAnsweredAlikeAreNamed) {
     EXPECT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
                          {"irt", db.dir(), "--test", "4", "--criterion", "1", "--model", "3pl"}),
               2);
+}
+
+TEST(IrtLevels, AnItemsDistinctPointsBecomeItsLevelsInOrder) {
+    // Three runs of questions 3 and 8: points 5, 0, 2 and 0, none, 4.
+    std::vector<std::vector<int>> levels;
+    const Responses r = responsesOf({3, 8}, {5, 0, 0, psychometrics::kUnanswered, 2, 4}, 3, &levels);
+    EXPECT_EQ(levels, (std::vector<std::vector<int>>{{0, 2, 5}, {0, 4}}));
+    EXPECT_EQ(r.scores, (std::vector<int8_t>{2, 0, 0, int8_t(kMissing), 1, 1}));
+    EXPECT_EQ(r.labels, (std::vector<int>{3, 8}));
 }
 
 TEST(IrtPerson, EapAndMlAgreeWithNumericalIntegrationInR) {

@@ -50,7 +50,7 @@ struct Options {
 
 // Throws AnalysisError (in the user's words, naming the items) for data that cannot be
 // calibrated: too few items or persons left, an item scored otherwise than its model allows,
-// a category no one reached, or no convergence.
+// or estimates that do not settle (a category no one reached among the runs used ends so).
 Calibration calibrate(const Responses& data, Model model, const Options& options = {});
 
 } // namespace psychometrics::irt
