@@ -6,7 +6,7 @@ pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev qt6-base-
       fonts-dejavu-core fonts-liberation xvfb xauth python3 python3-dbfread libshp-dev
       libdbd-xbase-perl gdal-bin desktop-file-utils appstream dpkg-dev file poppler-utils pkg-config
       libxlsxwriter-dev pspp python3-openpyxl libpq-dev postgresql libsodium-dev
-      libboost-dev chromium chromium-driver python3-selenium r-cran-psych ccache libqrencode-dev zbar-tools time haproxy "$@")
+      libboost-dev chromium chromium-driver python3-selenium r-cran-psych r-cran-erm r-cran-psychotools ccache libqrencode-dev zbar-tools time haproxy "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

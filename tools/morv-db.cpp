@@ -3,6 +3,7 @@
 #include "AnalyseCommand.h"
 #include "EraseCommand.h"
 #include "Errors.h"
+#include "IrtCommand.h"
 #include "LargeData.h"
 #include "PasswordCommand.h"
 #include "ReadDatabase.h"
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 using namespace std::literals;
@@ -626,7 +628,7 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("help") || command == QLatin1String("--help") ||
             command == QLatin1String("-h") || args.contains(QLatin1String("--help")) ||
             args.contains(QLatin1String("-h"))) {
-            std::printf(kUsage, kAnalyseUsage);
+            std::printf(kUsage, (std::string(kAnalyseUsage) + kIrtUsage).c_str());
             std::fputs("\nBrowser testing:\n", stdout);
             std::fputs(kWebUsage, stdout);
             return 0;
@@ -640,6 +642,7 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("export")) return exportDb(args);
         if (command == QLatin1String("reindex")) return reindex(args);
         if (command == QLatin1String("analyse")) return analyseCommand(args);
+        if (command == QLatin1String("irt")) return irtCommand(args);
         if (command == QLatin1String("erase")) return eraseCommand(args);
         if (command == QLatin1String("password")) return passwordCommand(args);
         if (command == QLatin1String("serve")) return serveCommand(args);

@@ -222,4 +222,36 @@ TestAnalysis analyseTest(const QString& database, int test,
     return t;
 }
 
+CriterionScores criterionScores(const QString& database, int test, int krit) {
+    const auto row = results::findTest(database, test);
+    if (!row) throw AnalysisError(results::noSuchTest(test));
+    if (krit < 1 || krit > row->criteria)
+        throw AnalysisError(
+            QStringLiteral("У теста № %1 нет критерия № %2: их %3.").arg(test).arg(krit).arg(row->criteria));
+    std::unordered_map<int64_t, size_t> place;
+    const std::vector<Question> questions = questionsOf(database, test, place);
+    const auto points = optionPoints(database, questions);
+    const Key key = keyOf(database, test, row->criteria, place);
+    const Answers answers = answersOf(database, test, questions, place, points, {});
+    CriterionScores c;
+    c.testName = row->name;
+    std::vector<size_t> cols;
+    for (const auto& [q, w] : key.weights[size_t(krit - 1)]) {
+        c.items.push_back({q, w, {}});
+        cols.push_back(place.at(q));
+    }
+    const size_t width = questions.size(), k = cols.size();
+    for (size_t r = 0; r < answers.runs; ++r) {
+        const int32_t* cells = &answers.cells[r * width];
+        bool any = false;
+        for (size_t i = 0; i < k; ++i)
+            any = any || cells[cols[i]] > kNoChoice;
+        if (!any) continue;
+        for (size_t i = 0; i < k; ++i)
+            c.scores.push_back(cells[cols[i]] > kNoChoice ? cells[cols[i]] * c.items[i].weight : kUnanswered);
+        ++c.runs;
+    }
+    return c;
+}
+
 } // namespace psychometrics

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <functional>
+#include <limits>
 #include <vector>
 
 // Item analysis of a test from its stored runs: for each criterion, the questions its scoring
@@ -43,5 +44,18 @@ struct TestAnalysis {
 // with AnalysisError. Throws AnalysisError for a test that is not there or has no criteria.
 TestAnalysis analyseTest(const QString& database, int test,
                          const std::function<bool(qint64, qint64)>& progress = {});
+
+// One criterion's item scores per run, items left unanswered kept as such: what item response
+// models are fitted to. A run is counted when it answered any item of the criterion.
+struct CriterionScores {
+    QString testName;
+    std::vector<Item> items; // in question number order; figures left empty
+    size_t runs = 0;
+    std::vector<int32_t> scores; // runs × items: points times weight, or kUnanswered
+};
+inline constexpr int32_t kUnanswered = std::numeric_limits<int32_t>::min();
+
+// Throws AnalysisError for a test that is not there or a criterion outside 1..KOLKRIT.
+CriterionScores criterionScores(const QString& database, int test, int krit);
 
 } // namespace psychometrics
