@@ -12,6 +12,7 @@
 #include "dataset/ServerTables.h"
 #include "dataset/Table.h"
 #include "dbf/DbfFile.h"
+#include "dbf/Os.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,8 +23,8 @@
 #include <QSet>
 #include <QUrl>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 namespace server {
 
@@ -209,8 +210,10 @@ std::optional<schema::TableDef> statOfFolder(const QString& dir) {
 
 void syncFolder(const QString& dir) {
     for (const QString& f : QDir(dir).entryList(QDir::Files)) {
-        QFile file(QDir(dir).filePath(f));
-        if (file.open(QIODevice::ReadWrite)) ::fsync(file.handle());
+        const int fd = dbf::os::open(QDir(dir).filePath(f).toStdString(), O_RDWR);
+        if (fd < 0) continue;
+        dbf::os::sync(fd);
+        dbf::os::close(fd);
     }
 }
 

@@ -9,7 +9,7 @@ repo=$(cd "$here/../.." && pwd)
 source "$here/versions.sh"
 out=${MORV_WIN_BUILD:-$repo/build-windows}
 
-[ -e "$MORV_WIN_PREFIX/.stamps/libpq" ] || "$here/toolchain.sh"
+[ -e "$MORV_WIN_PREFIX/.stamps/libpq" ] || [ -n "${MORV_WIN_NO_TOOLCHAIN:-}" ] || "$here/toolchain.sh"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 if [ ! -f "$out/CMakeCache.txt" ]; then
@@ -17,6 +17,6 @@ if [ ! -f "$out/CMakeCache.txt" ]; then
     -DMORV_WIN_PREFIX="$MORV_WIN_PREFIX" -DCMAKE_PREFIX_PATH="$MORV_WIN_PREFIX;$MORV_WIN_PREFIX/qt6-mingw" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DMORV_BUILD_BENCH=OFF -DMORV_CORE_ONLY="${MORV_CORE_ONLY:-ON}" -DMORV_WERROR="${MORV_WERROR:-OFF}" "${launcher[@]}"
+    -DMORV_BUILD_BENCH=OFF -DMORV_CORE_ONLY="${MORV_CORE_ONLY:-OFF}" -DMORV_WERROR="${MORV_WERROR:-OFF}" "${launcher[@]}"
 fi
 cmake --build "$out" -j"${MORV_WIN_JOBS:-2}" "$@"

@@ -98,9 +98,12 @@ build_xlsxwriter() {
   done_ xlsxwriter && return
   local src
   src=$(source_of libxlsxwriter)
-  cmake_lib "$src" "$work/xlsxwriter-build" -DZLIB_ROOT="$P" -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF
-  # The static library needs zlib at the program's link.
-  printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\nName: xlsxwriter\nDescription: xlsx\nVersion: 1\nLibs: -L${libdir} -lxlsxwriter -lz\nCflags: -I${includedir}\n' \
+  # Its own MD5 has OpenSSL's function names, which collide at a static link with libpq's OpenSSL:
+  # it uses OpenSSL's instead (so OpenSSL is built first).
+  cmake_lib "$src" "$work/xlsxwriter-build" -DZLIB_ROOT="$P" -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
+    -DUSE_OPENSSL_MD5=ON -DOPENSSL_ROOT_DIR="$P" -DOPENSSL_USE_STATIC_LIBS=ON
+  # The static library needs zlib and OpenSSL's libcrypto at the program's link.
+  printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\nName: xlsxwriter\nDescription: xlsx\nVersion: 1\nLibs: -L${libdir} -lxlsxwriter -lcrypto -lz -lws2_32 -lcrypt32 -lgdi32 -luser32 -ladvapi32\nCflags: -I${includedir}\n' \
     "$P" >"$P/lib/pkgconfig/xlsxwriter.pc"
   stamp xlsxwriter
 }
@@ -156,17 +159,30 @@ build_libpq() {
   src=$(source_of postgresql-15)
   rm -rf "$b" && mkdir -p "$b"
   # Some original tarballs are the bare repository: make their configure first.
-  [ -x "$src/configure" ] || (cd "$src" && autoreconf -fi >"$work/$name-autoreconf.log" 2>&1) ||
-    { tail -30 "$work/$name-autoreconf.log"; exit 1; }
+  [ -x "$src/configure" ] || (cd "$src" && autoreconf -fi >"$work/libpq-autoreconf.log" 2>&1) ||
+    { tail -30 "$work/libpq-autoreconf.log"; exit 1; }
   (cd "$b" && "$src/configure" --host=$host --prefix="$P" --with-ssl=openssl --without-readline --without-zlib \
-    --without-icu --without-llvm CPPFLAGS="-I$P/include" LDFLAGS="-L$P/lib" LIBS="-lws2_32 -lcrypt32" \
+    --without-icu --without-llvm CPPFLAGS="-I$P/include" LDFLAGS="-L$P/lib" LIBS="-lws2_32 -lcrypt32 -lgdi32 -luser32 -ladvapi32" \
     >"$work/libpq.log" 2>&1 && make -C src/backend generated-headers >>"$work/libpq.log" 2>&1 &&
     make -C src/port -j"$jobs" >>"$work/libpq.log" 2>&1 && make -C src/common -j"$jobs" >>"$work/libpq.log" 2>&1 &&
     make -C src/interfaces/libpq -j"$jobs" >>"$work/libpq.log" 2>&1) || { tail -30 "$work/libpq.log"; exit 1; }
-  cp "$b/src/interfaces/libpq/libpq.a" "$b/src/common/libpgcommon_shlib.a" "$b/src/port/libpgport_shlib.a" "$P/lib/"
+  # On Windows PostgreSQL's libpq.a is the import library of libpq.dll: the static library is
+  # made of the objects themselves (without the DLL's version resource).
+  # Its own small pthread functions for Windows get names of their own: linked statically under
+  # their usual names they would take the place of winpthread's for the whole program, whose
+  # mutexes are of another kind.
+  local objs=$work/libpq-objs
+  rm -rf "$objs" && mkdir -p "$objs"
+  cp $(ls "$b"/src/interfaces/libpq/*.o | grep -v win32ver.o) "$objs/"
+  $host-nm "$objs/pthread-win32.o" | awk '$2 == "T" { print $3, "pq_" $3 }' >"$objs/renames"
+  local o
+  for o in "$objs"/*.o; do $host-objcopy --redefine-syms="$objs/renames" "$o"; done
+  rm -f "$P/lib/libpq.a"
+  $AR rcs "$P/lib/libpq.a" "$objs"/*.o
+  cp "$b/src/common/libpgcommon_shlib.a" "$b/src/port/libpgport_shlib.a" "$P/lib/"
   cp "$src/src/interfaces/libpq/libpq-fe.h" "$src/src/interfaces/libpq/libpq-events.h" \
     "$b/src/include/pg_config_ext.h" "$src/src/include/postgres_ext.h" "$P/include/"
-  printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\nName: libpq\nDescription: PostgreSQL client\nVersion: 15\nLibs: -L${libdir} -lpq -lpgcommon_shlib -lpgport_shlib -lssl -lcrypto -lsecur32 -lws2_32 -lcrypt32 -lwldap32 -lshell32\nCflags: -I${includedir}\n' \
+  printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\nName: libpq\nDescription: PostgreSQL client\nVersion: 15\nLibs: -L${libdir} -lpq -lpgcommon_shlib -lpgport_shlib -lssl -lcrypto -lsecur32 -lws2_32 -lcrypt32 -lgdi32 -luser32 -ladvapi32 -lwldap32 -lshell32\nCflags: -I${includedir}\n' \
     "$P" >"$P/lib/pkgconfig/libpq.pc"
   stamp libpq
 }

@@ -99,10 +99,10 @@ build_qt
 build_zlib
 build_sqlite
 build_sodium
+build_openssl
 build_xlsxwriter
 build_qrencode
 build_googletest
 build_boost
-build_openssl
 build_libpq
 echo "Windows toolchain ready in $P ($((SECONDS - start)) s)"

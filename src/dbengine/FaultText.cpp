@@ -15,7 +15,9 @@ QString diskText(const FaultInfo& f) {
     const QString file = shownFile(f.file);
     switch (f.errnum) {
     case ENOSPC:
+#ifdef EDQUOT // a quota is a POSIX notion; Windows reports a full quota as ENOSPC
     case EDQUOT:
+#endif
     case EFBIG:
         return QStringLiteral("Не удалось записать файл «%1»: на диске нет места. Данные не сохранены. "
                               "Освободите место на диске (или попросите об этом администратора) и повторите "

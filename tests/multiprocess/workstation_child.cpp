@@ -10,6 +10,7 @@
 // after another and answering all of test 1 for each (option (testee + question) mod options),
 // printing "testee NUMBER" for each:
 //   runs DIR N
+// With MORV_START_AFTER=FILE set, it prints "ready" and waits for FILE before it begins.
 #include "data/DM.h"
 #include "data/Schema.h"
 #include "dataset/Aliases.h"
@@ -31,6 +32,15 @@ int main(int argc, char** argv) {
     db::Aliases::bind(QStringLiteral("morv"), QString::fromLocal8Bit(argv[2]));
     const bool testees = std::strcmp(argv[1], "testees") == 0;
     const int n = std::atoi(argv[3]);
+    // A race between processes that start at different speeds (a Windows one under Wine takes
+    // seconds): say so, and begin only when the racer's file appears.
+    const QString startAfter = qEnvironmentVariable("MORV_START_AFTER");
+    if (!startAfter.isEmpty()) {
+        std::printf("ready\n");
+        std::fflush(stdout);
+        for (int i = 0; i < 120000 && !QFileInfo::exists(startAfter); ++i)
+            QThread::usleep(500);
+    }
     try {
         if (std::strcmp(argv[1], "norms") == 0) {
             const QString dir = QString::fromLocal8Bit(argv[2]);

@@ -281,9 +281,11 @@ int reachError(const std::string& path) {
 
 // Byte-range locks at the same offsets as on POSIX; LockFileEx locks belong to the handle, as
 // open-file-description locks belong to the descriptor.
-static int setLock(int fd, off_t offset, bool wait, off_t length) {
+// A shared lock keeps writers out and lets readers in; unlike fcntl's, a handle cannot turn its
+// shared lock into an exclusive one (it would wait for itself), and the engine never asks to.
+static int setLock(int fd, off_t offset, bool wait, off_t length, bool shared = false) {
     OVERLAPPED ov = at(offset);
-    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    const DWORD flags = (shared ? 0 : LOCKFILE_EXCLUSIVE_LOCK) | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
     if (LockFileEx(handleOf(fd), flags, 0, DWORD(uint64_t(length) & 0xFFFFFFFFu),
                    DWORD(uint64_t(length) >> 32), &ov))
         return 0;
@@ -298,6 +300,11 @@ int tryLock(int fd, off_t offset, off_t length) {
 int lock(int fd, off_t offset) {
     if (int err = injected(Call::Lock)) return failWith(err);
     return setLock(fd, offset, true, 1);
+}
+
+int lockShared(int fd, off_t offset) {
+    if (int err = injected(Call::Lock)) return failWith(err);
+    return setLock(fd, offset, true, 1, true);
 }
 
 int unlock(int fd, off_t offset, off_t length) {
