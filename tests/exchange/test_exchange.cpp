@@ -86,11 +86,13 @@ protected:
                       out);
     }
     // An import that must be refused: exit 1, the message naming what, every file unchanged.
-    void expectRefused(const QString& path, const QString& what, const QString& db = {}) {
+    void expectRefused(const QString& path, const QString& what, const QString& db = {},
+                       const QStringList& options = {}) {
         const QString target = db.isEmpty() ? sample_ : db;
         const auto before = md5s(target);
         QString out;
-        EXPECT_EQ(morvDb({QStringLiteral("test-import"), target, path}, &out), 1) << out.toStdString();
+        EXPECT_EQ(morvDb(QStringList{QStringLiteral("test-import"), target, path} + options, &out), 1)
+            << out.toStdString();
         EXPECT_TRUE(out.contains(what)) << out.toStdString();
         EXPECT_EQ(md5s(target), before) << "tables changed by a refused import of " << path.toStdString();
     }
@@ -121,15 +123,16 @@ TEST_F(Exchange, SampleTestsRoundTripAndScoreTheSame) {
             out.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
         return out;
     };
-    const auto key = rows(empty_, "bd_summa.dbf"), questions = rows(empty_, "bd_vopros.DBF"),
-               options = rows(empty_, "bd_otvet.dbf");
+    const auto key = rows(empty_, "bd_summa"), questions = rows(empty_, "bd_vopros"),
+               options = rows(empty_, "bd_otvet");
     // Every stored score of the sample's runs, recomputed from its stored answers.
     int compared = 0;
-    for (const QJsonObject& score : rows(sample_, "bd_rez.dbf")) {
+    const auto answers = rows(sample_, "bd_rezult");
+    for (const QJsonObject& score : rows(sample_, "bd_rez")) {
         const int org = score["NOMU"].toInt(), testee = score["NOMTESTIR"].toInt(),
                   test = score["NOMTESTA"].toInt(), krit = score["KRIT"].toInt();
         std::map<int, int> answer;
-        for (const QJsonObject& a : rows(sample_, "bd_rezult.dbf"))
+        for (const QJsonObject& a : answers)
             if (a["NOMU"].toInt() == org && a["NOMTESTIR"].toInt() == testee && a["NOMTESTA"].toInt() == test)
                 answer[a["NOMVOPR"].toInt()] = a["OTVET"].toInt();
         double sum = 0;
@@ -201,8 +204,8 @@ TEST_F(Exchange, LargeTestWithNormsAndLicence) {
     back.number = t.number; // the file keeps the number it had where it came from
     EXPECT_EQ(exchange::write(back), bytes);
     ASSERT_EQ(peerCheck(empty_), 0);
-    EXPECT_EQ(peerDump(empty_, QStringLiteral("bd_vopros.DBF")).size(), 300);
-    EXPECT_EQ(peerDump(empty_, QStringLiteral("bd_norm.dbf")).size(), 2);
+    EXPECT_EQ(peerDump(empty_, QStringLiteral("bd_vopros")).size(), 300);
+    EXPECT_EQ(peerDump(empty_, QStringLiteral("bd_norm")).size(), 2);
 }
 
 // Files that must be refused whole, each saying what and where, the tables untouched.
@@ -381,7 +384,8 @@ TEST_F(Exchange, RedcapDictionaryReportsWhatItLeavesOut) {
         file(QStringLiteral("letters.csv")),
         "Variable / Field Name,Form Name,Field Type,Field Label,\"Choices, Calculations, OR Slider Labels\"\n"
         "q1,f,radio,Вопрос,\"a, Да | b, Нет\"\n");
-    expectRefused(file(QStringLiteral("letters.csv")), QStringLiteral("код «a» не число"), empty_);
+    expectRefused(file(QStringLiteral("letters.csv")), QStringLiteral("код «a» не число"), empty_,
+                  {QStringLiteral("--from"), QStringLiteral("redcap")});
 }
 
 // A test kept in a Russian Excel, saved as CSV: Windows-1251, semicolons, a quoted text with a
