@@ -94,16 +94,21 @@ void readNormsAndLicence(const QString& database, int number, TestFile& t) {
                                        maybe(r[5]), maybe(r[6]), maybe(r[7]), maybe(r[8]), maybe(r[9])});
                 });
     }
-    if (schema::hasTable(database, schema::licenceTable())) {
-        auto licence = openTable(database, QLatin1String(schema::licenceTable().file), true);
-        eachRow(*licence, {"NOMTESTA", "AVTOR", "ISTOCH", "USLOV", "ZAPRET"}, [&](const Row& r) {
-            if (whole(r[0]) == number && !t.licence)
-                t.licence = Licence{text(r[1]), text(r[2]), text(r[3]), whole(r[4]) == 1};
-        });
-    }
+    t.licence = readLicence(database, number);
 }
 
 } // namespace
+
+std::optional<Licence> readLicence(const QString& database, int number) {
+    std::optional<Licence> licence;
+    if (!schema::hasTable(database, schema::licenceTable())) return licence;
+    auto table = openTable(database, QLatin1String(schema::licenceTable().file), true);
+    eachRow(*table, {"NOMTESTA", "AVTOR", "ISTOCH", "USLOV", "ZAPRET"}, [&](const Row& r) {
+        if (whole(r[0]) == number && !licence)
+            licence = Licence{text(r[1]), text(r[2]), text(r[3]), whole(r[4]) == 1};
+    });
+    return licence;
+}
 
 TestFile structureOnly(TestFile t) {
     t.description.clear();

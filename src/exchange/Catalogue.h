@@ -10,6 +10,9 @@ namespace exchange {
 // norms and licence. Throws ExchangeError when there is no such test.
 TestFile readTest(const QString& database, int number);
 
+// The licence of a test, when the database keeps one for it.
+std::optional<Licence> readLicence(const QString& database, int number);
+
 // What may be passed on of a test whose terms forbid passing it on: its shape (questions, answer
 // sets, criteria) without the texts, points, key, levels and norms its authors own.
 TestFile structureOnly(TestFile test);

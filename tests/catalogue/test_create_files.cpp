@@ -5,11 +5,15 @@
 #include "Dialogs.h"
 #include "app/Main.h"
 #include "catalogue/CreateTest.h"
+#include "catalogue/NameTest.h"
+#include "catalogue/TipTest.h"
 #include "data/DM.h"
+#include "exchange/Catalogue.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace {
@@ -59,6 +63,37 @@ TEST_F(AppTest, ExportAndImportATestFromTheConstructionWindow) {
         FormCreateTest->Close();
     });
     FormMain->N13Click();
+}
+
+// The test list shows who made the chosen test, where it was published and its terms, and
+// nothing for a test without a licence.
+TEST_F(AppTest, TheTestListShowsTheChosenTestsLicence) {
+    exchange::TestFile t = exchange::readTest(db->dir(), 3);
+    t.name = QStringLiteral("Организация времени, второе издание");
+    t.licence = exchange::Licence{QStringLiteral("Е. В. Смирнова"), QStringLiteral("Сборник методик, 2021"),
+                                  QStringLiteral("свободно с указанием автора"), false};
+    ASSERT_EQ(exchange::importTest(db->dir(), t, false).number, 4);
+    QString withLicence;
+    bool shownForTest3 = true;
+    whenModal([&](QWidget* w) {
+        ASSERT_EQ(w, TipTestForm);
+        ASSERT_TRUE(BD->Table_spr_test->locate(QStringLiteral("KOD"), {db::Variant(4)}));
+        whenModal([&](QWidget* list) {
+            ASSERT_EQ(list, FormNameTest);
+            ASSERT_TRUE(BD->Table_test->locate(QStringLiteral("NTEST"), {db::Variant(4)}));
+            if (FormNameTest->LabelLicence->isVisibleTo(FormNameTest))
+                withLicence = FormNameTest->LabelLicence->text();
+            ASSERT_TRUE(BD->Table_test->locate(QStringLiteral("NTEST"), {db::Variant(3)}));
+            shownForTest3 = FormNameTest->LabelLicence->isVisibleTo(FormNameTest);
+            FormNameTest->Close();
+        });
+        clickButton(TipTestForm, "ButtonSelect");
+    });
+    TipTestForm->ShowModal();
+    EXPECT_EQ(withLicence, QStringLiteral("Автор: Е. В. Смирнова. Источник: Сборник методик, 2021. Условия "
+                                          "использования: свободно с указанием автора."));
+    EXPECT_FALSE(shownForTest3);
+    EXPECT_TRUE(messages->entries.empty()) << messages->texts().join("; ").toStdString();
 }
 
 } // namespace
