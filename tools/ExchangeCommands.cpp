@@ -3,6 +3,7 @@
 
 #include "ReadDatabase.h"
 #include "exchange/Catalogue.h"
+#include "exchange/Checks.h"
 #include "exchange/Foreign.h"
 
 #include <QFile>
@@ -74,6 +75,14 @@ int testExportCommand(const QStringList& args) {
                                           .arg(test)
                                           .arg(t.licence->terms));
     if (structure) t = exchange::structureOnly(std::move(t));
+    // Written all the same, as stored; whoever receives it should not be the first to learn.
+    try {
+        exchange::check(t);
+    } catch (const exchange::ExchangeError& e) {
+        print(
+            stderr,
+            QStringLiteral("morv-db: warning: an import of this file will be refused: %1").arg(e.message()));
+    }
     QSaveFile file(output);
     const QByteArray bytes = exchange::write(t);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())

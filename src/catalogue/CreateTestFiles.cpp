@@ -4,6 +4,7 @@
 #include "data/DM.h"
 #include "dataset/Aliases.h"
 #include "exchange/Catalogue.h"
+#include "exchange/Checks.h"
 #include "widgets/Messages.h"
 
 #include <QFile>
@@ -48,7 +49,14 @@ void TFormCreateTest::ButtonExportClick() {
         ui::ShowError(QStringLiteral("Не удалось записать файл %1: %2").arg(path, file.errorString()));
         return;
     }
-    ui::ShowMessage(QStringLiteral("Тест «%1» сохранён в файл %2.").arg(test.name, path));
+    QString said = QStringLiteral("Тест «%1» сохранён в файл %2.").arg(test.name, path);
+    try {
+        exchange::check(test);
+    } catch (const exchange::ExchangeError& e) {
+        said += QStringLiteral("\nНо в другой базе этот файл не примут, пока тест не исправлен: %1")
+                    .arg(e.message());
+    }
+    ui::ShowMessage(said);
 }
 
 void TFormCreateTest::ButtonImportClick() {

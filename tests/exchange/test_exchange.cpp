@@ -1,5 +1,6 @@
 #include "TestDb.h"
 
+#include "dataset/Table.h"
 #include "dbf/CodePage.h"
 #include "dbf/Os.h"
 #include "exchange/Catalogue.h"
@@ -115,6 +116,22 @@ TEST_F(Exchange, SampleTestsRoundTripAndScoreTheSame) {
         EXPECT_EQ(bytesOf(first), bytesOf(again)) << "test " << test;
     }
     ASSERT_EQ(peerCheck(empty_), 0);
+    QString out;
+    ASSERT_EQ(exportTest(sample_, 1, file(QStringLiteral("warned.json")), &out), 0);
+    EXPECT_FALSE(out.contains(QStringLiteral("warning"))) << out.toStdString();
+    {
+        db::Table key; // a key row typed by hand for a question the test does not have
+        key.setTableName(QDir(sample_).filePath(QStringLiteral("bd_summa.dbf")));
+        key.open();
+        key.append();
+        key.setFields({1, 1, 99});
+        key.post();
+    }
+    ASSERT_EQ(exportTest(sample_, 1, file(QStringLiteral("warned.json")), &out), 0);
+    EXPECT_TRUE(
+        out.contains(QStringLiteral("warning: an import of this file will be refused: Критерий 1: ключ "
+                                    "называет вопрос 99")))
+        << out.toStdString();
 
     // The imported key, questions and points, as an outside reader sees them.
     auto rows = [](const QString& dir, const char* table) {
