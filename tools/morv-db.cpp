@@ -3,6 +3,7 @@
 #include "AnalyseCommand.h"
 #include "EraseCommand.h"
 #include "Errors.h"
+#include "ExchangeCommands.h"
 #include "IrtCommand.h"
 #include "LargeData.h"
 #include "PasswordCommand.h"
@@ -629,6 +630,8 @@ int main(int argc, char** argv) {
             command == QLatin1String("-h") || args.contains(QLatin1String("--help")) ||
             args.contains(QLatin1String("-h"))) {
             std::printf(kUsage, (std::string(kAnalyseUsage) + kIrtUsage).c_str());
+            std::fputs("\nTests as files:\n", stdout);
+            std::fputs(kExchangeUsage, stdout);
             std::fputs("\nBrowser testing:\n", stdout);
             std::fputs(kWebUsage, stdout);
             return 0;
@@ -648,6 +651,8 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("serve")) return serveCommand(args);
         if (command == QLatin1String("session")) return sessionCommand(args);
         if (command == QLatin1String("upgrade")) return upgradeCommand(args);
+        if (command == QLatin1String("test-export")) return testExportCommand(args);
+        if (command == QLatin1String("test-import")) return testImportCommand(args);
         throw UsageError(QStringLiteral("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
         complain(QString::fromUtf8(e.what()));

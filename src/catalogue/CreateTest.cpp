@@ -68,6 +68,10 @@ TFormCreateTest::TFormCreateTest(QWidget* parent) : ui::Form(parent) {
     ButtonTest->setObjectName(QStringLiteral("ButtonTest"));
     Button1 = new QPushButton(QStringLiteral("Fltr_Off"), Panel1);
     Button1->setObjectName(QStringLiteral("Button1"));
+    ButtonExport = new QPushButton(QStringLiteral("Экспорт теста…"), Panel1);
+    ButtonExport->setObjectName(QStringLiteral("ButtonExport"));
+    ButtonImport = new QPushButton(QStringLiteral("Импорт теста…"), Panel1);
+    ButtonImport->setObjectName(QStringLiteral("ButtonImport"));
     auto* side = new QVBoxLayout;
     side->setContentsMargins(6, 6, 6, 6);
     side->setSpacing(6);
@@ -77,6 +81,9 @@ TFormCreateTest::TFormCreateTest(QWidget* parent) : ui::Form(parent) {
         side->addWidget(w);
     }
     side->addStretch(1);
+    // Under the filter buttons, as wide as their texts need.
+    side->addWidget(ButtonExport);
+    side->addWidget(ButtonImport);
     QHBoxLayout* top = row(Panel1);
     top->addWidget(DBGrid1, 1);
     top->addLayout(side);
@@ -99,6 +106,8 @@ TFormCreateTest::TFormCreateTest(QWidget* parent) : ui::Form(parent) {
 
     ui::on(ButtonTest, &QPushButton::clicked, this, [this] { ButtonTestClick(); });
     ui::on(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    ui::on(ButtonExport, &QPushButton::clicked, this, [this] { ButtonExportClick(); });
+    ui::on(ButtonImport, &QPushButton::clicked, this, [this] { ButtonImportClick(); });
     ui::on(DBGrid1, &ui::DBGrid::cellDoubleClicked, this, [this] { DBGrid1DblClick(); });
     ui::on(DBGrid5, &ui::DBGrid::cellDoubleClicked, this, [this] { DBGrid5DblClick(); });
     ui::on(DBGrid1, &ui::DBGrid::titleClicked, this, [this] { DBGrid1TitleClick(); });

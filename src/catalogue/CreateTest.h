@@ -21,6 +21,7 @@ public:
     ui::DBLookupListBox* DBLookupListBox1;
     QLineEdit* EditTest;
     QPushButton *ButtonTest, *Button1;
+    QPushButton *ButtonExport, *ButtonImport; // «Экспорт теста…», «Импорт теста…»
 
     void ButtonTestClick();
     void Button1Click();
@@ -31,6 +32,9 @@ public:
     void DBGrid3TitleClick();
     void DBGrid4TitleClick();
     void DBGrid5TitleClick();
+    // The test of the box as one file; a file's test into the catalogue (CreateTestFiles.cpp).
+    void ButtonExportClick();
+    void ButtonImportClick();
 
 private:
     void buildGrids();

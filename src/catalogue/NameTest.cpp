@@ -2,6 +2,8 @@
 
 #include "app/Main.h"
 #include "data/DM.h"
+#include "dataset/Aliases.h"
+#include "exchange/Catalogue.h"
 #include "widgets/DBGrid.h"
 #include "widgets/DBMemo.h"
 #include "widgets/Fonts.h"
@@ -57,6 +59,12 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
     DBMemo1->setDataSource(BD->DS_test);
     DBMemo1->setDataField(QStringLiteral("XARAKT"));
 
+    LabelLicence = new QLabel(this);
+    LabelLicence->setObjectName(QStringLiteral("LabelLicence"));
+    LabelLicence->setWordWrap(true);
+    LabelLicence->setContentsMargins(6, 2, 6, 2);
+    LabelLicence->hide();
+
     Panel2 = new ui::Panel(this, "Panel2", 41);
     ButtonSelect = new QPushButton(QStringLiteral("Выбрать"), Panel2);
     ButtonSelect->setObjectName(QStringLiteral("ButtonSelect"));
@@ -69,14 +77,30 @@ TFormNameTest::TFormNameTest(QWidget* parent) : ui::Form(parent) {
     lay->addWidget(Panel1);
     lay->addWidget(DBGrid1, 1);
     lay->addWidget(DBMemo1);
+    lay->addWidget(LabelLicence);
     lay->addWidget(Panel2);
 
     ui::on(ButtonSelect, &QPushButton::clicked, this, [this] { ButtonSelectClick(); });
+    ui::on(BD->Table_test, &db::Dataset::scrolled, this, [this] { showLicence(); });
+    ui::on(BD->Table_test, &db::Dataset::dataSetChanged, this, [this] { showLicence(); });
+}
+
+void TFormNameTest::showLicence() {
+    std::optional<exchange::Licence> licence;
+    // A row being typed may have no number yet.
+    if (const db::Variant n = BD->Table_testNTEST->value();
+        isVisible() && !BD->Table_test->isEmpty() && !n.isNull())
+        licence = exchange::readLicence(db::Aliases::resolve(QStringLiteral("morv")), int(n.toInt()));
+    LabelLicence->setVisible(bool(licence));
+    if (licence)
+        LabelLicence->setText(QStringLiteral("Автор: %1. Источник: %2. Условия использования: %3.")
+                                  .arg(licence->author, licence->source, licence->terms));
 }
 
 void TFormNameTest::FormActivate() {
     // Leaves the list on its first test.
     BD->Table_test->filterBy(QStringLiteral("TIP=") + QString::number(FormMain->CurTipTest));
+    showLicence();
 }
 
 void TFormNameTest::ButtonSelectClick() {

@@ -17,6 +17,8 @@ public:
 
     ui::Panel *Panel1, *Panel2;
     QLabel *Label1, *LabelTipTesta;
+    QLabel* LabelLicence; // who made the chosen test, where it was published, its terms; hidden without
+
     ui::DBGrid* DBGrid1;
     ui::DBMemo* DBMemo1;
     QPushButton* ButtonSelect;
@@ -25,6 +27,9 @@ public:
 
 protected:
     void FormActivate() override;
+
+private:
+    void showLicence();
 };
 
 extern TFormNameTest* FormNameTest;

@@ -76,6 +76,14 @@ const TableDef& norms() {
     return def;
 }
 
+const TableDef& licenceTable() {
+    static const TableDef def{
+        "bd_licen.dbf",
+        {S("NOMTESTA"), C("AVTOR", 200), C("ISTOCH", 200), C("USLOV", 200), S("ZAPRET")},
+        {tag("LICEN", "STR(NOMTESTA,6)")}};
+    return def;
+}
+
 namespace {
 ServerTableMaker& serverMaker() {
     static ServerTableMaker maker;

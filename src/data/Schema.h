@@ -24,6 +24,10 @@ const TableDef* find(const QString& file);
 // works; it is made on first use.
 const TableDef& norms();
 
+// The optional table of each test's licence (bd_licen): who made it, where it was published, its
+// terms of use, and whether those terms forbid passing it on (ZAPRET 1). Made on first use.
+const TableDef& licenceTable();
+
 // Makes the optional table def in dir, with its production index, when it is not there, and
 // returns its path. It is built in a temporary folder beside it and moved into place (index
 // first, table last) under the append lock of bd_test.DBF, so two workstations making it at once
