@@ -101,6 +101,10 @@ TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
     buildSeries(Panel2, 304, "MemoSQL2", "ButtonExec2", "DBGrid2", MemoSQL2, ButtonExec2, DBGrid2);
     MemoSQL1->setPlainText(QStringLiteral("Select NOM,KRIT1\n  From bd_stat\n  Where NOM<16"));
     MemoSQL2->setPlainText(QStringLiteral("Select NOM,KRIT3\n  From bd_stat\n  Where NOM<16"));
+    MemoSQL1->setAccessibleName(QStringLiteral("Первый запрос"));
+    MemoSQL2->setAccessibleName(QStringLiteral("Второй запрос"));
+    DBGrid1->setAccessibleName(QStringLiteral("Результат первого запроса"));
+    DBGrid2->setAccessibleName(QStringLiteral("Результат второго запроса"));
     DBGrid1->setDataSource(BD->DS_1);
     DBGrid2->setDataSource(BD->DS_2);
 
@@ -128,9 +132,15 @@ TFormStat::TFormStat(QWidget* parent) : ui::Form(parent) {
     EditSred = le[0], EditSO = le[1], EditDisp = le[2], EditSto = le[3];
     Button1 = rb[0], Button2 = rb[1], Button3 = rb[2], Button4 = rb[3];
     EditSred2 = re[0], EditSO2 = re[1], EditDisp2 = re[2], EditStO2 = re[3];
+    // Each result box is read as the button beside it, for its query.
+    for (int i = 0; i < 4; ++i) {
+        le[i]->setAccessibleName(captions[i] + QStringLiteral(" первого запроса"));
+        re[i]->setAccessibleName(captions[i] + QStringLiteral(" второго запроса"));
+    }
     Button5 = button(Panel3, "Button5", QStringLiteral("Коэффициент Браве-Пирсона (корреляция)"),
                      {8, 136, 481, 25});
     EditR = edit(Panel3, "EditR", {512, 136, 73, 21});
+    EditR->setAccessibleName(Button5->text());
     Button6 = button(Panel3, "Button6", QStringLiteral("Закрыть"), {232, 168, 121, 25});
     setCancelButton(Button6);
 

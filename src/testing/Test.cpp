@@ -17,9 +17,11 @@
 
 #include <QDate>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -119,6 +121,8 @@ void TFormTest::buildHeader() {
     ui::style(EditVopr, headerFont(), Qt::black);
     EditVopr->setFixedWidth(41);
     EditVopr->setStatusTip(QStringLiteral("Введите номер вопроса на который желаете ответить"));
+    EditVopr->setAccessibleName(jump); // the captions on both sides of the box, as one
+
     UpDownVopr = new ui::UpDown(Panel2);
     UpDownVopr->setObjectName(QStringLiteral("UpDownVopr"));
     UpDownVopr->setMin(1);
@@ -161,6 +165,7 @@ void TFormTest::buildButtons() {
     for (QPushButton* b : {ButtonDown, ButtonUp}) {
         b->setFixedSize(20, 20);
         b->setToolTip(b->statusTip());
+        b->setAccessibleName(b->statusTip()); // the captions are drawn arrows, not words
     }
     auto* row = new QHBoxLayout(Panel1);
     row->setContentsMargins(8, 0, 8, 0);
@@ -301,6 +306,22 @@ void TFormTest::RadioGroupOtvetClick() {
         answerRec_ = -1;
         throw;
     }
+}
+
+void TFormTest::keyPressEvent(QKeyEvent* e) {
+    // Digits typed into the jump box stay there: the box takes them before the window does.
+    const int option = e->key() - Qt::Key_1;
+    if (e->modifiers() == Qt::NoModifier && option >= 0 && option < 9) {
+        if (QRadioButton* b = RadioGroupOtvet->button(option)) {
+            b->setFocus(Qt::ShortcutFocusReason);
+            // As a click: the choice is stored at once, or the group shows what is stored.
+            if (!b->isChecked()) b->click();
+        }
+        return;
+    }
+    if (e->key() == Qt::Key_PageDown && ButNext->isEnabled()) return ButNext->click();
+    if (e->key() == Qt::Key_PageUp && ButPrior->isEnabled()) return ButPrior->click();
+    ui::Form::keyPressEvent(e);
 }
 
 void TFormTest::ButNextClick() {

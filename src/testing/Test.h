@@ -48,6 +48,9 @@ public:
 
 protected:
     void FormActivate() override;
+    // Keys 1-9 choose an option, Page Down and Page Up go to the next and previous question;
+    // the arrows keep moving between the options.
+    void keyPressEvent(QKeyEvent* e) override;
     void FormClose(ui::CloseAction& action) override;
 
 private:

@@ -12,7 +12,8 @@ namespace {
 
 const char kStyle[] = R"(
 *{box-sizing:border-box}
-body{margin:0;font:18px/1.4 "DejaVu Sans",Arial,sans-serif;color:#111;background:#f4f4f0}
+body{margin:0;font:18px/1.4 "DejaVu Sans",Arial,sans-serif;color:#111;background:#f4f4f0;overflow-wrap:anywhere}
+fieldset{min-width:0}
 main{max-width:760px;margin:0 auto;padding:12px}
 h1{font-size:22px;margin:8px 0 12px}
 .head{display:flex;justify-content:space-between;flex-wrap:wrap;gap:0 12px;align-items:baseline}
@@ -22,23 +23,26 @@ h1{font-size:22px;margin:8px 0 12px}
 .text{background:#fff;border:1px solid #bbb;padding:12px;margin:8px 0;white-space:pre-wrap}
 .opts{display:grid;gap:8px;margin:12px 0;grid-auto-columns:minmax(0,1fr)}
 button,.btn,input,select{font:inherit}
-button,.btn{min-height:48px;padding:8px 14px;border:1px solid #666;border-radius:6px;background:#fff;
+button,.btn{min-height:48px;min-width:48px;padding:8px 14px;border:1px solid #666;border-radius:6px;background:#fff;
  color:#111;text-decoration:none;display:inline-block;text-align:center;cursor:pointer}
 .opt{width:100%;text-align:left}
 .opt.on{background:#1d5fa8;color:#fff;border-color:#1d5fa8;font-weight:bold}
-.opt.on::before{content:"\2714  "}
+.opt.on::before{content:"\2714  " / ""}
+.large .text,.large .opt{font-size:28px}
 :focus{outline:none}
 :focus-visible{outline:3px solid #f0a000;outline-offset:2px}
 .nav{display:flex;flex-wrap:wrap;gap:8px;margin:12px 0}
-.nav form{display:flex;gap:6px;align-items:center}
+.nav form{display:flex;flex-wrap:wrap;gap:6px;align-items:center}
 .fin{margin:12px 0}
-input[type=text],input[type=number],select{min-height:44px;padding:6px;border:1px solid #666;border-radius:4px}
+input[type=text],input[type=number],select{min-height:44px;max-width:100%;padding:6px;border:1px solid #666;border-radius:4px}
+.pick{display:flex;align-items:center;gap:10px;min-height:44px;margin:4px 0}
+.pick input{width:24px;height:24px;margin:0}
 .code{font-size:28px;letter-spacing:4px;width:9em;text-transform:uppercase}
 .ok{background:#e3f4e1;border:1px solid #4a9a40;padding:8px}
 .err{background:#fde4e1;border:1px solid #c0392b;padding:8px}
 label{display:block;margin:10px 0 4px}
 .wide{width:100%}
-.big{font-size:32px;letter-spacing:6px;font-weight:bold}
+.big{font-size:32px;letter-spacing:6px;font-weight:bold;overflow-wrap:anywhere}
 .muted{color:#555;font-size:15px}
 @media(max-width:520px){
  body{font-size:17px}
@@ -47,12 +51,17 @@ label{display:block;margin:10px 0 4px}
  h1,.head h1{font-size:19px;margin:4px 0}
  .text{padding:8px;margin:6px 0}
  .ok,.err{padding:4px 8px;margin:6px 0;font-size:16px}
- button,.btn{min-height:44px;padding:6px 10px}
+ button,.btn{min-height:44px;min-width:44px;padding:6px 10px}
  .pn{display:grid;grid-template-columns:1fr 1fr;margin:8px 0}
  .pn .btn{font-size:16px;padding:6px 4px}
  .pn .btn:only-child{grid-column:span 2}
  .fin{margin:8px 0}
  .fin button{width:100%}
+}
+@media(max-width:300px){
+ .done{white-space:normal}
+ .pn{grid-template-columns:1fr}
+ .pn .btn:only-child{grid-column:auto}
 }
 )";
 
@@ -73,14 +82,15 @@ QString back() {
 
 } // namespace
 
-std::string page(const QString& title, const QString& body) {
+std::string page(const QString& title, const QString& body, bool large) {
     const QString html =
         QStringLiteral("<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
                        "<title>%1</title><style>%2</style>"
                        "<script src=\"/s.js\" defer></script></head>"
-                       "<body><main>%3</main></body></html>\n")
-            .arg(escape(title), QString::fromLatin1(kStyle), body);
+                       "<body%3><main>%4</main></body></html>\n")
+            .arg(escape(title), QString::fromLatin1(kStyle),
+                 large ? QStringLiteral(" class=\"large\"") : QString(), body);
     return html.toStdString();
 }
 
@@ -125,7 +135,8 @@ std::string registration(const std::string& token, const QString& testName,
             .arg(escape(value), required ? QStringLiteral(" required") : QString());
     };
     auto sex = [&](const QString& v) {
-        return QStringLiteral("<label><input type=\"radio\" name=\"pol\" value=\"%1\"%2> %1</label>")
+        return QStringLiteral(
+                   "<label class=\"pick\"><input type=\"radio\" name=\"pol\" value=\"%1\"%2> %1</label>")
             .arg(v, f.sex == v ? QStringLiteral(" checked") : QString());
     };
     return page(QStringLiteral("Регистрация"),
@@ -179,8 +190,15 @@ std::string question(const std::string& token, const QuestionView& q) {
         QStringLiteral("<div class=\"nav\"><form method=\"get\" action=\"/q\"><label for=\"n\" "
                        "style=\"margin:0\">Перейти к</label>"
                        "<input id=\"n\" type=\"number\" name=\"n\" min=\"1\" max=\"%1\" style=\"width:5em\">"
-                       "<button type=\"submit\">вопросу</button></form></div>")
-            .arg(q.last);
+                       "<button type=\"submit\">вопросу</button></form>"
+                       // Large print stays for the run: the server keeps it in a cookie.
+                       "<form method=\"get\" action=\"/q\"><input type=\"hidden\" name=\"n\" value=\"%2\">"
+                       "<button type=\"submit\" name=\"large\" value=\"%3\" aria-pressed=\"%4\" data-large>"
+                       "Крупный шрифт</button></form></div>")
+            .arg(q.last)
+            .arg(q.number)
+            .arg(q.large ? 0 : 1)
+            .arg(q.large ? QStringLiteral("true") : QStringLiteral("false"));
     // Built by joining, not by arg(): a question or option text may itself hold "%1".
     const QString head = QStringLiteral("Вопрос № %1 из %2").arg(q.number).arg(q.last);
     const QString done = QStringLiteral("Отвечено: %1 из %2").arg(q.answered).arg(q.count);
@@ -204,7 +222,7 @@ std::string question(const std::string& token, const QuestionView& q) {
         opts + QStringLiteral("</div></form>") + prevNext +
         QStringLiteral("<form class=\"fin\" method=\"post\" action=\"/finish\">") + hidden(token) +
         QStringLiteral("<button type=\"submit\">Завершить тестирование</button></form>") + jump;
-    return page(head, body);
+    return page(head, body, q.large);
 }
 
 std::string incomplete(const std::string& token, const std::vector<int>& missing, int last) {

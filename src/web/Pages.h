@@ -10,8 +10,8 @@ namespace web::pages {
 
 QString escape(const QString& text);
 
-// A whole page around body; title in the window's caption.
-std::string page(const QString& title, const QString& body);
+// A whole page around body; title in the window's caption; large: in large print.
+std::string page(const QString& title, const QString& body, bool large = false);
 
 // The code entry, with a message above the field (error set: shown as a refusal) and the field
 // holding code, as a slip's QR code brings it; the testee still presses the button.
@@ -39,6 +39,7 @@ struct QuestionView {
     QString notice;         // "Ответ сохранён" or a refusal
     bool noticeIsError = false;
     int answered = 0;
+    bool large = false; // question and options in large print
 };
 std::string question(const std::string& token, const QuestionView& q);
 std::string incomplete(const std::string& token, const std::vector<int>& missing, int last);

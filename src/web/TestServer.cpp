@@ -33,6 +33,21 @@ std::string clearCookie() {
     return std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict";
 }
 
+// Large print, asked for on a question page, stays until the run ends.
+constexpr const char* kLargeCookie = "lp";
+
+std::string largeCookie(bool on) {
+    return std::string(kLargeCookie) +
+           (on ? "=1; Path=/; HttpOnly; SameSite=Strict" : "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
+}
+
+// A page's own choice first, then the one kept.
+bool largePrint(const Request& r) {
+    if (auto q = r.query.find("large"); q != r.query.end()) return q->second == "1";
+    auto c = r.cookies.find(kLargeCookie);
+    return c != r.cookies.end() && c->second == "1";
+}
+
 void redirect(Exchange& x, const std::string& to) {
     x.response.status = 303;
     x.response.headers.emplace_back("Location", to);
@@ -263,6 +278,8 @@ void TestServer::failed(const std::string& peer) {
 
 void TestServer::ended(Exchange& x, const QString& heading, const QString& text, int status) {
     if (!deviceOf(x.request).empty()) x.response.headers.emplace_back("Set-Cookie", clearCookie());
+    if (x.request.cookies.count(kLargeCookie))
+        x.response.headers.emplace_back("Set-Cookie", largeCookie(false));
     x.response.status = status;
     x.response.body = pages::notice(heading, text);
 }
@@ -372,6 +389,8 @@ void TestServer::home(Exchange& x) {
         return redirect(x, "/q");
     // Whatever the cookie named is over: nothing of it stays in this browser.
     if (!dev.empty()) x.response.headers.emplace_back("Set-Cookie", clearCookie());
+    if (x.request.cookies.count(kLargeCookie))
+        x.response.headers.emplace_back("Set-Cookie", largeCookie(false));
     // A slip's QR code brings the code along: it fills the field, and only the testee's press
     // enters it; anything but a well-formed code is left out.
     QString prefill;
@@ -556,6 +575,8 @@ void TestServer::render(Exchange& x, const std::string& cookie, Run& run, int qu
     v.notice = notice;
     v.noticeIsError = error;
     v.answered = int(std::count(run.answered.begin(), run.answered.end(), true));
+    v.large = largePrint(x.request);
+    if (x.request.query.count("large")) x.response.headers.emplace_back("Set-Cookie", largeCookie(v.large));
     x.response.status = status;
     x.response.body = pages::question(issueToken(cookie, question), v);
     x.response.headers.emplace_back("X-Morv-Url", "/q?n=" + std::to_string(question));

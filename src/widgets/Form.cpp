@@ -1,5 +1,7 @@
 #include "widgets/Form.h"
 
+#include "widgets/AccessibleNames.h"
+
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QWindow>
@@ -219,8 +221,15 @@ void Form::setHelpContext(int context) {
     ui::setHelpContext(this, context);
 }
 
+bool Form::event(QEvent* e) {
+    // Polished once, before it is first shown (or measured): every control built by then gets its name.
+    if (e->type() == QEvent::Polish) nameControls(this);
+    return QWidget::event(e);
+}
+
 void Form::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
+    nameControls(this); // controls made after the window was polished
     if (centered_ && !placed_) {
         placed_ = true;
         if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {

@@ -68,6 +68,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    bool event(QEvent* e) override;
 
 private:
     friend class HandlerScope;
