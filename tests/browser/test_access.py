@@ -27,6 +27,8 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
+from pagewait import wait_for
+
 MORV_DB, SHOTS, AXE_JS = sys.argv[1], sys.argv[2], sys.argv[3]
 TEST, ORG = 1, 2
 TAGS = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22aa"]
@@ -55,18 +57,6 @@ def viewport(d, width, height, scale=1):
     d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                       {"width": width, "height": height, "deviceScaleFactor": scale, "mobile": width < 800})
     time.sleep(0.05)
-
-
-def wait_for(d, text, timeout=10):
-    end = time.time() + timeout
-    while time.time() < end:
-        try:
-            if text in d.find_element(By.TAG_NAME, "body").text:
-                return True
-        except Exception:
-            pass
-        time.sleep(0.05)
-    return False
 
 
 def axe(d, name):

@@ -23,6 +23,8 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 
+from pagewait import wait_for
+
 MORV_DB, SHOTS = sys.argv[1], sys.argv[2]
 TEST, ORG = 1, 2
 failures = []
@@ -52,18 +54,6 @@ def shot(d, name):
 
 def heading(d):
     return d.find_element(By.TAG_NAME, "h1").text
-
-
-def wait_for(d, text, timeout=10):
-    end = time.time() + timeout
-    while time.time() < end:
-        try:
-            if text in d.find_element(By.TAG_NAME, "body").text:
-                return True
-        except Exception:
-            pass
-        time.sleep(0.05)
-    return False
 
 
 def enter(d, base, code):

@@ -22,6 +22,8 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
+from pagewait import wait_for
+
 MORV_DB, SHOTS = sys.argv[1], sys.argv[2]
 ORG = 2
 failures = []
@@ -55,18 +57,6 @@ def shot(d, name):
     d.save_screenshot(os.path.join(SHOTS, "Pages%s-360.png" % name))
     phone(d, False)
     d.save_screenshot(os.path.join(SHOTS, "Pages%s-1280.png" % name))
-
-
-def wait_for(d, text, timeout=10):
-    end = time.time() + timeout
-    while time.time() < end:
-        try:
-            if text in d.find_element(By.TAG_NAME, "body").text:
-                return True
-        except Exception:
-            pass
-        time.sleep(0.05)
-    return False
 
 
 def enter(d, base, code):
