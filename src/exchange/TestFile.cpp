@@ -84,6 +84,10 @@ QJsonObject body(const TestFile& t) {
 }
 
 // Reads one object, refusing fields it does not know and fields that are missing.
+QString item(const QString& list, qsizetype i) {
+    return QStringLiteral("%1[%2]").arg(list).arg(i + 1);
+}
+
 class Fields {
 public:
     Fields(const QJsonValue& v, QString where) : where_(std::move(where)) {
@@ -138,6 +142,15 @@ public:
         if (!v.isArray()) refuse(at(QLatin1String(key)), QStringLiteral("ожидался список [ … ]"));
         return v.toArray();
     }
+    // Reads each object of the list `key` with read(Fields&), each checked for unknown fields.
+    template <class Read> void eachObject(const char* key, Read&& read) {
+        const QJsonArray list = array(key);
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            Fields each(list[i], item(at(QLatin1String(key)), i));
+            read(each);
+            each.done();
+        }
+    }
 
 private:
     QString where_;
@@ -145,45 +158,30 @@ private:
     QSet<QString> seen_;
 };
 
-QString item(const QString& list, qsizetype i) {
-    return QStringLiteral("%1[%2]").arg(list).arg(i + 1);
-}
-
 void readAnswerSets(Fields& f, TestFile& t) {
-    const QJsonArray sets = f.array("answerSets");
-    for (qsizetype i = 0; i < sets.size(); ++i) {
-        Fields s(sets[i], item(QStringLiteral("answerSets"), i));
+    f.eachObject("answerSets", [&](Fields& s) {
         AnswerSet set;
         set.number = s.whole("number");
-        const QJsonArray options = s.array("options");
-        for (qsizetype j = 0; j < options.size(); ++j) {
-            Fields op(options[j], item(s.at(QStringLiteral("options")), j));
+        s.eachObject("options", [&](Fields& op) {
             set.options.push_back({op.text("text"), op.number("points")});
-            op.done();
-        }
-        s.done();
+        });
         t.answerSets.push_back(std::move(set));
-    }
+    });
 }
 
 void readQuestions(Fields& f, TestFile& t) {
-    const QJsonArray qs = f.array("questions");
-    for (qsizetype i = 0; i < qs.size(); ++i) {
-        Fields q(qs[i], item(QStringLiteral("questions"), i));
+    f.eachObject("questions", [&](Fields& q) {
         Question question;
         question.number = q.whole("number");
         question.text = q.text("text");
         question.answerSet = q.whole("answerSet");
         question.columns = q.whole("columns");
-        q.done();
         t.questions.push_back(std::move(question));
-    }
+    });
 }
 
 void readCriteria(Fields& f, TestFile& t) {
-    const QJsonArray cs = f.array("criteria");
-    for (qsizetype i = 0; i < cs.size(); ++i) {
-        Fields c(cs[i], item(QStringLiteral("criteria"), i));
+    f.eachObject("criteria", [&](Fields& c) {
         Criterion crit;
         crit.number = c.whole("number");
         const QJsonArray key = c.array("key");
@@ -193,21 +191,15 @@ void readCriteria(Fields& f, TestFile& t) {
                 refuse(item(c.at(QStringLiteral("key")), j), QStringLiteral("ожидался номер вопроса"));
             crit.questions.push_back(int(d));
         }
-        const QJsonArray levels = c.array("levels");
-        for (qsizetype j = 0; j < levels.size(); ++j) {
-            Fields l(levels[j], item(c.at(QStringLiteral("levels")), j));
+        c.eachObject("levels", [&](Fields& l) {
             crit.levels.push_back({l.text("name"), l.number("min"), l.number("max"), l.text("text")});
-            l.done();
-        }
-        c.done();
+        });
         t.criteria.push_back(std::move(crit));
-    }
+    });
 }
 
 void readNorms(Fields& f, TestFile& t) {
-    const QJsonArray ns = f.array("norms");
-    for (qsizetype i = 0; i < ns.size(); ++i) {
-        Fields n(ns[i], item(QStringLiteral("norms"), i));
+    f.eachObject("norms", [&](Fields& n) {
         NormRow row;
         row.criterion = n.whole("criterion");
         row.sex = n.text("sex");
@@ -218,9 +210,8 @@ void readNorms(Fields& f, TestFile& t) {
         row.count = n.maybeNumber("count");
         row.score = n.maybeNumber("score");
         row.percentile = n.maybeNumber("percentile");
-        n.done();
         t.norms.push_back(std::move(row));
-    }
+    });
 }
 
 // The offset of the first byte that breaks UTF-8 (overlong forms and surrogates included), or -1.
