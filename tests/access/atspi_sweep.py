@@ -14,7 +14,14 @@ import sys
 import tempfile
 import time
 
-import pyatspi
+import gi
+
+gi.require_version("Atspi", "2.0")
+import pyatspi  # noqa: E402
+from gi.repository import Atspi  # noqa: E402
+
+# Calls to a program wait 5 s at most (libatspi waits 15 s on one that started recently).
+CALL_TIMEOUT_MS = 5000
 
 PROGRAM, MORV_DB = sys.argv[1], sys.argv[2]
 ROLES = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_RADIO_BUTTON, pyatspi.ROLE_COMBO_BOX,
@@ -91,30 +98,55 @@ def windows(app):
     return [w for w in app if w is not None and w.getState().contains(pyatspi.STATE_SHOWING)]
 
 
-def menu_items(node):
+def menu_items(node, at=()):
+    """The enabled menu items below node, each with its path of child indices from node."""
     out = []
-    for child, _ in walk(node):
+    try:
+        children = list(node)
+    except Exception:
+        return out
+    for i, child in enumerate(children):
+        if child is None:
+            continue
+        path = at + (i,)
         try:
             if child.getRole() == pyatspi.ROLE_MENU_ITEM and child.getState().contains(pyatspi.STATE_ENABLED):
-                out.append(child)
+                out.append((child, path))
         except Exception:
             pass
+        out.extend(menu_items(child, path))
     return out
+
+
+def follow(node, path):
+    """The accessible at path below node (every step one D-Bus call, not a walk of the tree)."""
+    try:
+        for i in path:
+            node = node.getChildAtIndex(i)
+        return node
+    except Exception:
+        return None
 
 
 def press(node, names):
     action = node.queryAction()
     for i in range(action.nActions):
         if action.getName(i) in names:
+            # A modal window opened by it answers only once it closes: wait a second, not the
+            # call's whole timeout.
+            Atspi.set_timeout(1000, 1000)
             try:
                 action.doAction(i)
             except Exception:
-                pass  # a modal window opened by it answers only once it closes
+                pass
+            finally:
+                Atspi.set_timeout(CALL_TIMEOUT_MS, CALL_TIMEOUT_MS)
             return True
     return False
 
 
 def main():
+    Atspi.set_timeout(CALL_TIMEOUT_MS, CALL_TIMEOUT_MS)
     work = tempfile.mkdtemp(prefix="morv-atspi-")
     db = os.path.join(work, "db")
     subprocess.run([MORV_DB, "sample", db], check=True, stdout=subprocess.DEVNULL)
@@ -126,8 +158,29 @@ def main():
     def started():
         proc = subprocess.Popen([PROGRAM], env=env)
         app = program(proc.pid)
-        time.sleep(2)
         return proc, app
+
+    def item(app, label, path):
+        """The menu item of label in a new program, reached by its path once the window has it."""
+        end = time.time() + 20
+        while app is not None and time.time() < end:
+            shown = windows(app)
+            node = follow(shown[0], path) if shown else None
+            if node is not None and node.name == label:
+                return node
+            time.sleep(0.2)
+        return None
+
+    def others(app, main_window, wait=3.0):
+        """The windows besides the main one, once one has appeared and settled."""
+        end = time.time() + wait
+        while time.time() < end:
+            shown = [w for w in windows(app) if w.name != main_window]
+            if shown:
+                time.sleep(0.5)  # its controls are built after the window shows
+                return [w for w in windows(app) if w.name != main_window]
+            time.sleep(0.2)
+        return []
 
     def stop(proc):
         proc.terminate()
@@ -147,25 +200,26 @@ def main():
         main_window = shown[0].name
         controls += sweep(shown[0], seen)
         opened.append(main_window)
-        labels = [i.name for i in menu_items(shown[0])
+        labels = [(i.name, path) for i, path in menu_items(shown[0])
                   if i.name.replace("&", "") and not any(x in i.name.replace("&", "") for x in SKIP)]
     finally:
         stop(proc)
     # Each window that opens from the menu, in a program of its own: closing a modal window
     # from outside is not something AT-SPI offers.
-    for label in labels:
+    for label, path in labels:
+        began = time.time()
         proc, app = started()
         try:
-            items = [i for i in menu_items(windows(app)[0]) if i.name == label] if app else []
-            if not items or not press(items[0], ("click", "Press", "press", "activate", "Toggle")):
+            node = item(app, label, path)
+            check(node is not None, "the menu item %s not found again" % label)
+            if node is None or not press(node, ("click", "Press", "press", "activate", "Toggle")):
                 continue
-            time.sleep(1.5)
-            for w in windows(app):
-                if w.name != main_window:
-                    opened.append(w.name)
-                    controls += sweep(w, seen)
+            for w in others(app, main_window):
+                opened.append(w.name)
+                controls += sweep(w, seen)
         finally:
             stop(proc)
+            print("%s: %.1f s" % (label.replace("&", ""), time.time() - began), flush=True)
     print("swept %d windows (%s), %d controls" % (len(opened), ", ".join(opened), controls))
     if failures:
         print("%d controls without a name or other failures" % len(failures))
