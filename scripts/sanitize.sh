@@ -25,5 +25,6 @@ cmake --build "$build"
 export QT_QPA_PLATFORM=offscreen
 # Left to the main run, to keep CI within its hour: the package check (it builds a .deb of these
 # instrumented binaries), the accessibility sweep (names over the desktop bus) and the browser
-# pages (the server's code under them runs here through the web tests' own client).
-ctest --test-dir "$build" --output-on-failure -j2 -LE "install|accessibility|browser" "$@"
+# pages (the server's code under them runs here through the web tests' own client); the Windows
+# build's tests are CI's windows stage.
+ctest --test-dir "$build" --output-on-failure -j2 -LE "install|accessibility|browser|windows" "$@"

@@ -2,13 +2,30 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <arpa/inet.h>
 #include <chrono>
 #include <future>
+#ifdef _WIN32
+#include <winsock2.h>
+using socket_t = SOCKET;
+namespace {
+constexpr int MSG_NOSIGNAL = 0; // Winsock raises no SIGPIPE
+int poll(pollfd* p, unsigned long n, int ms) { return WSAPoll(p, n, ms); }
+void closeSocket(socket_t s) { closesocket(s); }
+struct Winsock { // Qt's network layer starts Winsock too, but the raw client may run first
+    Winsock() { WSADATA d; WSAStartup(MAKEWORD(2, 2), &d); }
+} winsock;
+} // namespace
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+using socket_t = int;
+namespace {
+void closeSocket(socket_t s) { ::close(s); }
+} // namespace
+#endif
 
 namespace {
 
@@ -47,7 +64,7 @@ bool complete(const std::string& raw) {
 }
 
 std::string exchangeOnSocket(uint16_t port, const std::string& raw, int timeoutMs) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const socket_t fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -56,7 +73,7 @@ std::string exchangeOnSocket(uint16_t port, const std::string& raw, int timeoutM
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         size_t sent = 0;
         while (sent < raw.size()) {
-            const ssize_t n = ::send(fd, raw.data() + sent, raw.size() - sent, MSG_NOSIGNAL);
+            const auto n = ::send(fd, raw.data() + sent, int(raw.size() - sent), MSG_NOSIGNAL);
             if (n <= 0) break;
             sent += size_t(n);
         }
@@ -64,13 +81,13 @@ std::string exchangeOnSocket(uint16_t port, const std::string& raw, int timeoutM
         char buf[65536];
         while (!complete(got) && std::chrono::steady_clock::now() < deadline) {
             pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (poll(&p, 1, 50) <= 0) continue;
+            const auto n = ::recv(fd, buf, sizeof buf, 0);
             if (n <= 0) break;
             got.append(buf, size_t(n));
         }
     }
-    ::close(fd);
+    closeSocket(fd);
     return got;
 }
 

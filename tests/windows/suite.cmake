@@ -14,7 +14,7 @@ add_executable(morv-tests ${WIN_TEST_SOURCES})
 morv_rescan_moc(morv-tests "${WIN_TEST_SOURCES}")
 target_compile_definitions(morv-tests PRIVATE MORV_CRASH_WRITER="$<TARGET_FILE:crash-writer>"
   MORV_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
-target_link_libraries(morv-tests PRIVATE testmain webserver)
+target_link_libraries(morv-tests PRIVATE testmain webserver ws2_32)
 add_dependencies(morv-tests morv-db crash-writer)
 add_test(NAME Suite COMMAND morv-tests)
 set_tests_properties(Suite PROPERTIES LABELS windows TIMEOUT 3000 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
