@@ -9,10 +9,17 @@
 using socket_t = SOCKET;
 namespace {
 constexpr int MSG_NOSIGNAL = 0; // Winsock raises no SIGPIPE
-int poll(pollfd* p, unsigned long n, int ms) { return WSAPoll(p, n, ms); }
-void closeSocket(socket_t s) { closesocket(s); }
+int poll(pollfd* p, unsigned long n, int ms) {
+    return WSAPoll(p, n, ms);
+}
+void closeSocket(socket_t s) {
+    closesocket(s);
+}
 struct Winsock { // Qt's network layer starts Winsock too, but the raw client may run first
-    Winsock() { WSADATA d; WSAStartup(MAKEWORD(2, 2), &d); }
+    Winsock() {
+        WSADATA d;
+        WSAStartup(MAKEWORD(2, 2), &d);
+    }
 } winsock;
 } // namespace
 #else
@@ -23,7 +30,9 @@ struct Winsock { // Qt's network layer starts Winsock too, but the raw client ma
 #include <unistd.h>
 using socket_t = int;
 namespace {
-void closeSocket(socket_t s) { ::close(s); }
+void closeSocket(socket_t s) {
+    ::close(s);
+}
 } // namespace
 #endif
 
