@@ -181,22 +181,32 @@ public:
             return;
         }
         std::vector<Option> list;
-        for (const QJsonValue& c : choices) {
-            const QString text = pick(c[QLatin1String("name")], n, dropped_);
-            const QJsonValue value = c[QLatin1String("value")];
-            if (!value.isDouble() || !std::isfinite(value.toDouble()))
-                return broken(b, n, it.ref,
-                              QStringLiteral("у варианта «%1» значение (value) не число, а баллы берутся "
-                                             "из значений")
-                                  .arg(text));
-            list.push_back({text, value.toDouble()});
-        }
+        if (const QString bad = optionsOf(choices, n, list); !bad.isEmpty()) return broken(b, n, it.ref, bad);
+        if (item->contains(QLatin1String("image")) ||
+            std::any_of(choices.begin(), choices.end(),
+                        [](const QJsonValue& c) { return c.toObject().contains(QLatin1String("image")); }))
+            b.report
+                << QStringLiteral("%1: картинки вопроса или вариантов не перенесены — вопрос без них").arg(n);
         if (!it.visibility.isUndefined() && !(it.visibility.isBool() && it.visibility.toBool()))
             b.report << QStringLiteral(
                             "%1: условие показа (isVis) «%2» не перенесено — вопрос задаётся всегда")
                             .arg(n, it.visibility.toVariant().toString());
         TestFile& t = b.test;
         t.questions.push_back({int(t.questions.size()) + 1, question, answerSetFor(t, list), 1});
+    }
+
+    // The options of a choice list, or why it gives none: points come only from the values.
+    QString optionsOf(const QJsonArray& choices, const QString& n, std::vector<Option>& list) {
+        for (const QJsonValue& c : choices) {
+            const QString text = pick(c[QLatin1String("name")], n, dropped_);
+            const QJsonValue value = c[QLatin1String("value")];
+            if (!value.isDouble() || !std::isfinite(value.toDouble()))
+                return QStringLiteral(
+                           "у варианта «%1» значение (value) не число, а баллы берутся из значений")
+                    .arg(text);
+            list.push_back({text, value.toDouble()});
+        }
+        return {};
     }
 
     void languages(Brought& b) const {
@@ -206,7 +216,7 @@ public:
                                  where.join(QStringLiteral(", ")));
     }
 
-    Dropped dropped_;
+    Dropped dropped_;    // the activity's own texts add theirs too
     QStringList broken_; // the items left out as unreadable, with the reason
 
 private:

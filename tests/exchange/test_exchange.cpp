@@ -498,7 +498,7 @@ protected:
   "ui": {"inputType": "radio"}, )" +
                 choices + "}");
         put(QStringLiteral("items/sleep"), R"({"@type": "reproschema:Field", "@id": "sleep",
-  "question": {"en": "I sleep badly"}, "ui": {"inputType": "radio"}, )" +
+  "question": {"en": "I sleep badly"}, "image": "moon.png", "ui": {"inputType": "radio"}, )" +
                                                choices + "}");
         put(QStringLiteral("items/comment"), R"({"@type": "reproschema:Field", "@id": "comment",
   "question": {"ru": "Что ещё вас тревожит?"}, "ui": {"inputType": "text"},
@@ -528,6 +528,7 @@ TEST_F(ReproSchemaActivity, ChoiceItemsComeInAndTheRestIsReported) {
           "not carried over: broken: файл «items/broken» негоден — не JSON",
           "not carried over: sleep: условие показа (isVis) «worry > 0» не перенесено",
           "not carried over: https://example.org/items/remote: файл вопроса по внешнему адресу",
+          "not carried over: sleep: картинки вопроса или вариантов не перенесены",
           "not carried over: anxiety_total: вычисляемый балл «worry + sleep» не перенесён",
           "not carried over: Язык «es» не перенесён (берётся один язык): worry",
           "not carried over: Язык «en» не перенесён (берётся один язык): prefLabel, description, worry"})
