@@ -3,6 +3,7 @@
 #include "dataset/Table.h"
 #include "dbf/CodePage.h"
 #include "dbf/Os.h"
+#include "exchange/AnyFile.h"
 #include "exchange/Catalogue.h"
 #include "exchange/Checks.h"
 #include "exchange/Foreign.h"
@@ -588,6 +589,28 @@ TEST_F(ReproSchemaActivity, DamagedOrUselessActivitiesAreRefusedUnwritten) {
                     .contains(QStringLiteral("worry: файл «items/worry» негоден — у варианта «Да» значение "
                                              "(value) не число")))
         << b.report.join(QLatin1Char('\n')).toStdString();
+}
+
+// The window takes any of the four kinds of file and must tell them apart by their content.
+TEST_F(ReproSchemaActivity, EachKindOfFileIsToldByItsContent) {
+    putItems();
+    const exchange::Brought activityFile =
+        exchange::fromAnyFile(put(QStringLiteral("anxiety_schema.json"), activity(R"("items/worry")")));
+    EXPECT_EQ(activityFile.test.name, QStringLiteral("Тревожность"));
+    ASSERT_EQ(exportTest(sample_, 2, file(QStringLiteral("ours.json"))), 0);
+    const exchange::Brought ours = exchange::fromAnyFile(file(QStringLiteral("ours.json")));
+    EXPECT_EQ(ours.test.name, QStringLiteral("Поведение в рабочей группе"));
+    EXPECT_TRUE(ours.report.isEmpty());
+    writeFile(file(QStringLiteral("dictionary.csv")),
+              "Variable / Field Name,Form Name,Field Type,Field Label,\"Choices, Calculations, OR Slider "
+              "Labels\"\nq1,mood,radio,Настроение,\"1, Плохое | 2, Хорошее\"\n");
+    EXPECT_EQ(exchange::fromAnyFile(file(QStringLiteral("dictionary.csv"))).test.name,
+              QStringLiteral("mood"));
+    writeFile(file(QStringLiteral("Настроение.csv")), "Вопрос;Критерий;Ответ;Баллы\nМне весело;1;Да;1\n");
+    EXPECT_EQ(exchange::fromAnyFile(file(QStringLiteral("Настроение.csv"))).test.name,
+              QStringLiteral("Настроение"));
+    writeFile(file(QStringLiteral("other.json")), R"({"name": "не тест"})");
+    EXPECT_THROW(exchange::fromAnyFile(file(QStringLiteral("other.json"))), exchange::ExchangeError);
 }
 
 } // namespace
