@@ -5,6 +5,7 @@
 #include "exchange/Catalogue.h"
 #include "exchange/Checks.h"
 #include "exchange/Foreign.h"
+#include "exchange/ReproSchema.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -17,7 +18,8 @@ const char kExchangeUsage[] = R"(  test-export DIR --test N --output FILE
                          checksum; the file is replaced only when written completely.
                          A test whose licence forbids passing it on is refused
                          unless --structure-only is given (texts and points left out)
-  test-import DIR FILE [--as-new] [--from redcap|table [--form NAME] [--name NAME]]
+  test-import DIR FILE [--as-new] [--from redcap|table|reproschema [--form NAME]
+                         [--name NAME]]
                          check FILE whole, then add its test to DIR under the next free
                          test number (answer sets renumbered where their numbers are
                          taken) in one step: on any failure the tables stay as they
@@ -25,8 +27,10 @@ const char kExchangeUsage[] = R"(  test-export DIR --test N --output FILE
                          --from redcap reads a REDCap data dictionary (CSV; --form
                          picks the instrument), --from table a spreadsheet saved as CSV
                          (UTF-8 or Windows-1251, ';' or ','): question; criterion;
-                         then option; points pairs, named by --name. What could not
-                         be carried over is listed, each line naming its field.
+                         then option; points pairs, named by --name; --from
+                         reproschema an activity's JSON-LD schema, its item files read
+                         from its folder (never fetched). What could not be carried
+                         over is listed, each line naming its field.
                          DIR may be a postgresql:// URL for both
 )";
 
@@ -115,8 +119,9 @@ int testImportCommand(const QStringList& args) {
             plain << a;
     }
     if (plain.size() != 2) return usage(QStringLiteral("test-import needs DIR and FILE"));
-    if (!from.isEmpty() && from != QLatin1String("redcap") && from != QLatin1String("table"))
-        return usage(QStringLiteral("--from takes redcap or table"));
+    if (!from.isEmpty() && from != QLatin1String("redcap") && from != QLatin1String("table") &&
+        from != QLatin1String("reproschema"))
+        return usage(QStringLiteral("--from takes redcap, table or reproschema"));
     QFile file(plain[1]);
     if (!file.open(QIODevice::ReadOnly))
         throw exchange::ExchangeError(QStringLiteral("cannot read %1: %2").arg(plain[1], file.errorString()));
@@ -131,7 +136,8 @@ int testImportCommand(const QStringList& args) {
             t = exchange::read(file.readAll());
         } else {
             exchange::Brought b =
-                from == QLatin1String("redcap")
+                from == QLatin1String("reproschema") ? exchange::fromReproSchema(plain[1])
+                : from == QLatin1String("redcap")
                     ? exchange::fromRedcap(file.readAll(), form)
                     : exchange::fromSpreadsheet(
                           file.readAll(), name.isEmpty() ? QFileInfo(plain[1]).completeBaseName() : name);

@@ -3,6 +3,7 @@
 
 #include "data/DM.h"
 #include "dataset/Aliases.h"
+#include "exchange/AnyFile.h"
 #include "exchange/Catalogue.h"
 #include "exchange/Checks.h"
 #include "widgets/Messages.h"
@@ -60,21 +61,30 @@ void TFormCreateTest::ButtonExportClick() {
 }
 
 void TFormCreateTest::ButtonImportClick() {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Файл теста"), QString(),
-                                                      QStringLiteral("Файлы тестов (*.json);;Все файлы (*)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Файл теста"), QString(),
+        QStringLiteral(
+            "Файлы тестов (*.json);;Словарь данных REDCap или таблица (*.csv);;Активность ReproSchema "
+            "(*.jsonld *.json *);;Все файлы (*)"));
     if (path.isEmpty()) return;
-    QFile file(path);
-    exchange::TestFile test;
+    exchange::Brought brought;
     try {
-        if (!file.open(QIODevice::ReadOnly))
-            throw exchange::ExchangeError(QStringLiteral("файл не открывается: %1").arg(file.errorString()));
-        if (file.size() > exchange::kMaxFileBytes)
-            throw exchange::ExchangeError(QStringLiteral("файл слишком большой для файла теста"));
-        test = exchange::read(file.readAll());
+        brought = exchange::fromAnyFile(path);
     } catch (const exchange::ExchangeError& e) {
         ui::ShowError(QStringLiteral("Файл %1 не принят: %2").arg(path, e.message()));
         return;
     }
+    const exchange::TestFile& test = brought.test;
+    // Whatever another tool's file could not give is said before a row is written.
+    if (!brought.report.isEmpty() &&
+        !ui::Confirm(
+            QStringLiteral("Из файла %1 будет добавлен тест «%2»: вопросов — %3, наборов ответов — %4.\n"
+                           "Не перенесено:\n• %5\nДобавить тест?")
+                .arg(path, test.name)
+                .arg(test.questions.size())
+                .arg(test.answerSets.size())
+                .arg(brought.report.join(QStringLiteral("\n• ")))))
+        return;
     exchange::Imported done;
     try {
         done = exchange::importTest(database(), test, false);

@@ -57,8 +57,16 @@ std::vector<std::pair<QString, QString>> choices(const QString& text) {
     return out;
 }
 
+int column(const QStringList& heading, const QString& prefix) {
+    for (qsizetype i = 0; i < heading.size(); ++i)
+        if (heading[i].trimmed().startsWith(prefix, Qt::CaseInsensitive)) return int(i);
+    return -1;
+}
+
+} // namespace
+
 // The set with these options, made when no set has them yet: questions alike share one.
-int setFor(TestFile& t, const std::vector<Option>& options) {
+int answerSetFor(TestFile& t, const std::vector<Option>& options) {
     for (const AnswerSet& s : t.answerSets) {
         bool same = s.options.size() == options.size();
         for (size_t i = 0; same && i < options.size(); ++i)
@@ -68,14 +76,6 @@ int setFor(TestFile& t, const std::vector<Option>& options) {
     t.answerSets.push_back({int(t.answerSets.size()) + 1, options});
     return t.answerSets.back().number;
 }
-
-int column(const QStringList& heading, const QString& prefix) {
-    for (qsizetype i = 0; i < heading.size(); ++i)
-        if (heading[i].trimmed().startsWith(prefix, Qt::CaseInsensitive)) return int(i);
-    return -1;
-}
-
-} // namespace
 
 std::vector<QStringList> readCsv(const QByteArray& bytes) {
     const QString text = decodeText(bytes);
@@ -176,7 +176,7 @@ Brought fromRedcap(const QByteArray& csv, const QString& form) {
                            .arg(field, text, code));
             options.push_back({text, *points});
         }
-        t.questions.push_back({int(t.questions.size()) + 1, cell(r, label), setFor(t, options), 1});
+        t.questions.push_back({int(t.questions.size()) + 1, cell(r, label), answerSetFor(t, options), 1});
     }
     if (t.questions.empty())
         refuse(QStringLiteral("В форме «%1» нет ни одного поля с вариантами ответа").arg(t.name));
@@ -214,7 +214,7 @@ Brought fromSpreadsheet(const QByteArray& csv, const QString& name) {
         if (options.empty())
             refuse(QStringLiteral("%1: у вопроса нет ответов (столбцы 3 и дальше: ответ; баллы)").arg(where));
         const int q = int(t.questions.size()) + 1;
-        t.questions.push_back({q, r[0].trimmed(), setFor(t, options), 1});
+        t.questions.push_back({q, r[0].trimmed(), answerSetFor(t, options), 1});
         if (const QString k = r.value(1).trimmed(); !k.isEmpty()) {
             const auto krit = number(k);
             if (!krit || *krit < 1 || *krit != std::floor(*krit))

@@ -10,6 +10,10 @@ struct Brought {
     QStringList report; // what was left out and why; empty when everything came over
 };
 
+// The number of the test's answer set with these options and points, made when the test has
+// none yet: questions alike share one set.
+int answerSetFor(TestFile& test, const std::vector<Option>& options);
+
 // The rows of a CSV file: UTF-8 (with or without a byte-order mark) or, when the bytes are not
 // UTF-8, Windows-1251 as a Russian Excel saves it; fields separated by ';' or ',' (whichever
 // the first line has more of outside quotes), quoted with '"' as RFC 4180 says.

@@ -1,5 +1,6 @@
 #include "reports/Reports.h"
 
+#include "exchange/Catalogue.h"
 #include "psychometrics/Texts.h"
 #include "results/Archive.h"
 #include "results/Pseudonym.h"
@@ -39,6 +40,28 @@ QString institutionName(const results::Institution& i) {
 QString testName(const results::TestInfo& t) {
     return QStringLiteral("%1 (№ %2)")
         .arg(orNot(t.name, QStringLiteral("без названия")), QString::number(t.number));
+}
+
+// Who made the test, where it was published and its terms, as one line; empty when the database
+// keeps none for it.
+QString sourceLine(Archive& a, int test) {
+    const std::optional<exchange::Licence> l = exchange::readLicence(a.directory(), test);
+    if (!l) return {};
+    QStringList parts;
+    for (const QString& s : {l->author, l->source})
+        if (!s.trimmed().isEmpty()) parts << s.trimmed();
+    QString line = parts.join(QStringLiteral(", "));
+    if (!l->terms.trimmed().isEmpty())
+        line += (line.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("условия: ") +
+                l->terms.trimmed();
+    return line;
+}
+
+// The test's name, and its source under it when it has one.
+void addTestRows(Fields& f, Archive& a, const results::TestInfo& test) {
+    f.rows.push_back({QStringLiteral("Тест"), testName(test)});
+    if (const QString source = sourceLine(a, test.number); !source.isEmpty())
+        f.rows.push_back({QStringLiteral("Источник теста"), source});
 }
 
 results::Institution institutionOf(Archive& a, int org) {
@@ -143,7 +166,7 @@ Report runReport(Archive& a, const results::RunKey& key) {
     rep.signatureLine = true;
     rep.add(Heading{QStringLiteral("Результаты тестирования"), 1});
     Fields f = particulars(org, testee);
-    f.rows.push_back({QStringLiteral("Тест"), testName(test)});
+    addTestRows(f, a, test);
     f.rows.push_back({QStringLiteral("Дата тестирования"), dateText(r.date)});
     rep.add(f);
 
@@ -218,6 +241,8 @@ Report testeeReport(Archive& a, int orgNumber, int testeeNumber) {
         const results::TestInfo info =
             test ? *test : results::TestInfo{r.key.test, QStringLiteral("тест удалён"), 0};
         rep.add(Heading{QStringLiteral("%1 — %2").arg(dateText(r.date), testName(info)), 2});
+        if (const QString source = sourceLine(a, r.key.test); !source.isEmpty())
+            rep.add(Paragraph{QStringLiteral("Источник теста: ") + source, false});
         if (const QString missing = missingScores(r, info); !missing.isEmpty())
             rep.add(Paragraph{missing, true});
         else
@@ -255,10 +280,11 @@ Report groupReport(Archive& a, int orgNumber, int testNumber, const std::functio
     rep.footer = institutionName(org) + QStringLiteral(" — ") + testName(test);
     rep.landscape = test.criteria > 4;
     rep.add(Heading{QStringLiteral("Результаты группы"), 1});
-    rep.add(Fields{{{QStringLiteral("Учреждение"), institutionName(org)},
-                    {QStringLiteral("Тест"), testName(test)},
-                    {QStringLiteral("Тестируемых"), QString::number(runs.size())},
-                    {QStringLiteral("Дата отчёта"), dateText(QDate::currentDate())}}});
+    Fields f{{{QStringLiteral("Учреждение"), institutionName(org)}}};
+    addTestRows(f, a, test);
+    f.rows.push_back({QStringLiteral("Тестируемых"), QString::number(runs.size())});
+    f.rows.push_back({QStringLiteral("Дата отчёта"), dateText(QDate::currentDate())});
+    rep.add(f);
 
     // The criteria share about two thirds of the width; the name takes what is left.
     Table t;

@@ -11,6 +11,7 @@
 #include "exchange/Catalogue.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -63,6 +64,58 @@ TEST_F(AppTest, ExportAndImportATestFromTheConstructionWindow) {
         FormCreateTest->Close();
     });
     FormMain->N13Click();
+}
+
+// A REDCap dictionary brought in from the same button: what it cannot carry is shown before
+// anything is written; no leaves the tables as they were, yes adds the test.
+TEST_F(AppTest, ImportFromAnotherToolShowsTheReportFirst) {
+    const QString path = db->path(QStringLiteral("sleep.csv"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("Variable / Field Name,Form Name,Field Type,Field Label,\"Choices, Calculations, OR Slider "
+                "Labels\"\n"
+                "q1,Сон,radio,Я плохо сплю,\"0, Никогда | 1, Иногда | 2, Часто\"\n"
+                "note,Сон,notes,Комментарий,\n");
+    }
+    const QStringList tables{QStringLiteral("bd_test.DBF"), QStringLiteral("bd_vopros.DBF"),
+                             QStringLiteral("bd_otvet.dbf")};
+    auto stored = [&] {
+        QByteArray all;
+        for (const QString& t : tables)
+            all += bytesOf(db->path(t));
+        return all;
+    };
+    const QByteArray before = stored();
+    whenModal([&](QWidget* w) {
+        ASSERT_EQ(w, FormCreateTest);
+        QApplication::setActiveWindow(FormCreateTest);
+        messages->answer = false;
+        chooseFile(path);
+        clickButton(FormCreateTest, "ButtonImport");
+        const QString asked = messages->texts().join('\n');
+        EXPECT_TRUE(asked.contains(QStringLiteral("будет добавлен тест «Сон»: вопросов — 1")))
+            << asked.toStdString();
+        EXPECT_TRUE(asked.contains(QStringLiteral("• note: ответ свободным текстом — не импортировано")))
+            << asked.toStdString();
+        EXPECT_FALSE(asked.contains(QStringLiteral("добавлен под номером")));
+        EXPECT_EQ(stored(), before);
+
+        messages->clear();
+        messages->answer = true;
+        chooseFile(path);
+        clickButton(FormCreateTest, "ButtonImport");
+        EXPECT_TRUE(
+            messages->texts().join('\n').contains(QStringLiteral("Тест «Сон» добавлен под номером 4")))
+            << messages->texts().join('\n').toStdString();
+        FormCreateTest->Close();
+    });
+    FormMain->N13Click();
+    const exchange::TestFile t = exchange::readTest(db->dir(), 4);
+    ASSERT_EQ(t.questions.size(), 1u);
+    EXPECT_EQ(t.questions[0].text, QStringLiteral("Я плохо сплю"));
+    ASSERT_EQ(t.answerSets.size(), 1u);
+    EXPECT_EQ(t.answerSets[0].options.back().points, 2);
 }
 
 // The test list shows who made the chosen test, where it was published and its terms, and

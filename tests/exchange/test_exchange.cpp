@@ -3,9 +3,11 @@
 #include "dataset/Table.h"
 #include "dbf/CodePage.h"
 #include "dbf/Os.h"
+#include "exchange/AnyFile.h"
 #include "exchange/Catalogue.h"
 #include "exchange/Checks.h"
 #include "exchange/Foreign.h"
+#include "exchange/ReproSchema.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -444,6 +446,171 @@ TEST_F(Exchange, SpreadsheetFromRussianExcel) {
     EXPECT_TRUE(out.contains(QStringLiteral("Строка 3, столбец 4: у ответа «Да» нет баллов")))
         << out.toStdString();
     EXPECT_EQ(md5s(empty_), before);
+}
+
+// A ReproSchema activity laid out as its documentation shows, written by hand: an activity
+// schema naming its items by relative path in ui.order, an item in three languages, one with
+// branching, a text input, a broken item file and an item at a remote address (never fetched).
+class ReproSchemaActivity : public Exchange {
+protected:
+    void SetUp() override {
+        Exchange::SetUp();
+        ASSERT_TRUE(QDir().mkpath(file(QStringLiteral("anxiety/items"))));
+    }
+    QString put(const QString& name, const QByteArray& json) {
+        const QString path = file(QStringLiteral("anxiety/") + name);
+        writeFile(path, json);
+        return path;
+    }
+    static QByteArray activity(const QByteArray& order) {
+        return R"({
+  "@context": "https://raw.githubusercontent.com/ReproNim/reproschema/1.0.0/contexts/reproschema",
+  "@type": "reproschema:Activity",
+  "@id": "anxiety_schema",
+  "prefLabel": {"en": "Anxiety", "ru": "Тревожность"},
+  "description": {"en": "Worry and sleep", "ru": "Тревога и сон"},
+  "schemaVersion": "1.0.0",
+  "version": "0.1.0",
+  "ui": {
+    "order": [)" +
+               order + R"(],
+    "addProperties": [
+      {"variableName": "worry", "isAbout": "items/worry", "isVis": true},
+      {"variableName": "sleep", "isAbout": "items/sleep", "isVis": "worry > 0"},
+      {"variableName": "comment", "isAbout": "items/comment", "isVis": true},
+      {"variableName": "broken", "isAbout": "items/broken", "isVis": true},
+      {"variableName": "several", "isAbout": "items/several.jsonld", "isVis": true}
+    ],
+    "shuffle": false
+  },
+  "compute": [{"variableName": "anxiety_total", "jsExpression": "worry + sleep"}]
+})";
+    }
+    void putItems() {
+        const QByteArray choices = R"("responseOptions": {
+    "valueType": "xsd:integer", "multipleChoice": false, "minValue": 0, "maxValue": 3,
+    "choices": [{"name": {"en": "Never", "ru": "Никогда"}, "value": 0},
+                {"name": {"en": "Sometimes", "ru": "Иногда"}, "value": 1},
+                {"name": {"en": "Often", "ru": "Часто"}, "value": 3}]})";
+        put(QStringLiteral("items/worry"),
+            R"({"@context": "https://raw.githubusercontent.com/ReproNim/reproschema/1.0.0/contexts/reproschema",
+  "@type": "reproschema:Field", "@id": "worry", "prefLabel": "worry",
+  "question": {"en": "I worry a lot", "ru": "Я часто волнуюсь", "es": "Me preocupo mucho"},
+  "ui": {"inputType": "radio"}, )" +
+                choices + "}");
+        put(QStringLiteral("items/sleep"), R"({"@type": "reproschema:Field", "@id": "sleep",
+  "question": {"en": "I sleep badly"}, "image": "moon.png", "ui": {"inputType": "radio"}, )" +
+                                               choices + "}");
+        put(QStringLiteral("items/comment"), R"({"@type": "reproschema:Field", "@id": "comment",
+  "question": {"ru": "Что ещё вас тревожит?"}, "ui": {"inputType": "text"},
+  "responseOptions": {"valueType": "xsd:string"}})");
+        put(QStringLiteral("items/broken"), R"({"@type": "reproschema:Field", "question": {"ru": "Обры)");
+        put(QStringLiteral("items/several.jsonld"), R"({"@type": "reproschema:Field",
+  "question": {"ru": "Когда вы волнуетесь?"}, "ui": {"inputType": "radio"},
+  "responseOptions": {"multipleChoice": true,
+    "choices": [{"name": {"ru": "Утром"}, "value": 1}, {"name": {"ru": "Вечером"}, "value": 2}]}})");
+    }
+    int import(const QString& path, QString* out) {
+        return morvDb({QStringLiteral("test-import"), empty_, path, QStringLiteral("--from"),
+                       QStringLiteral("reproschema")},
+                      out);
+    }
+};
+
+TEST_F(ReproSchemaActivity, ChoiceItemsComeInAndTheRestIsReported) {
+    putItems();
+    const QString path = put(QStringLiteral("anxiety_schema"),
+                             activity(R"("items/worry", "items/comment", "items/broken", "items/sleep",
+                                         "https://example.org/items/remote")"));
+    QString out;
+    ASSERT_EQ(import(path, &out), 0) << out.toStdString();
+    for (const char* line :
+         {"not carried over: comment: ответ вводится (тип «text»)",
+          "not carried over: broken: файл «items/broken» негоден — не JSON",
+          "not carried over: sleep: условие показа (isVis) «worry > 0» не перенесено",
+          "not carried over: https://example.org/items/remote: файл вопроса по внешнему адресу",
+          "not carried over: sleep: картинки вопроса или вариантов не перенесены",
+          "not carried over: anxiety_total: вычисляемый балл «worry + sleep» не перенесён",
+          "not carried over: Язык «es» не перенесён (берётся один язык): worry",
+          "not carried over: Язык «en» не перенесён (берётся один язык): prefLabel, description, worry"})
+        EXPECT_TRUE(out.contains(QString::fromUtf8(line))) << line << "\n" << out.toStdString();
+
+    const exchange::TestFile t = exchange::readTest(empty_, 1);
+    EXPECT_EQ(t.name, QStringLiteral("Тревожность"));
+    EXPECT_EQ(t.description, QStringLiteral("Тревога и сон"));
+    ASSERT_EQ(t.questions.size(), 2u);
+    EXPECT_EQ(t.questions[0].text, QStringLiteral("Я часто волнуюсь"));
+    EXPECT_EQ(t.questions[1].text, QStringLiteral("I sleep badly")); // no Russian: English
+    EXPECT_EQ(t.answerSets.size(), 1u);
+
+    // The stored rows as dbfread reads them: both questions on one set, points 0, 1, 3 in order.
+    auto rows = [&](const char* table) {
+        std::vector<QJsonObject> out;
+        for (const QString& line : peerDump(empty_, QLatin1String(table)))
+            out.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+        return out;
+    };
+    const auto tests = rows("bd_test"), questions = rows("bd_vopros"), options = rows("bd_otvet");
+    ASSERT_EQ(tests.size(), 1u);
+    EXPECT_EQ(tests[0]["NAME"].toString(), QStringLiteral("Тревожность"));
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[0]["TEXTV"].toString(), QStringLiteral("Я часто волнуюсь"));
+    EXPECT_EQ(questions[0]["NOTV"].toInt(), questions[1]["NOTV"].toInt());
+    QStringList stored;
+    for (const QJsonObject& o : options)
+        if (o["NOMOTV"].toInt() == questions[0]["NOTV"].toInt())
+            stored << o["OTVET"].toString() + QLatin1Char('=') + QString::number(o["BOTVET"].toDouble());
+    EXPECT_EQ(stored, (QStringList{QStringLiteral("Никогда=0"), QStringLiteral("Иногда=1"),
+                                   QStringLiteral("Часто=3")}));
+}
+
+TEST_F(ReproSchemaActivity, DamagedOrUselessActivitiesAreRefusedUnwritten) {
+    putItems();
+    QByteArray whole = activity(R"("items/worry", "items/sleep")");
+    expectRefused(put(QStringLiteral("truncated_schema"), whole.left(whole.size() / 2)),
+                  QStringLiteral("Активность ReproSchema: не JSON"), empty_,
+                  {QStringLiteral("--from"), QStringLiteral("reproschema")});
+    expectRefused(put(QStringLiteral("empty_schema"), R"({"@type": "reproschema:Activity", "ui": {}})"),
+                  QStringLiteral("нет списка вопросов"), empty_,
+                  {QStringLiteral("--from"), QStringLiteral("reproschema")});
+    // Nothing left that a test can hold: refused, naming the broken file among the reasons.
+    expectRefused(put(QStringLiteral("useless_schema"),
+                      activity(R"("items/comment", "items/broken", "items/several.jsonld")")),
+                  QStringLiteral("нет ни одного пригодного вопроса с вариантами ответа: broken: файл "
+                                 "«items/broken» негоден"),
+                  empty_, {QStringLiteral("--from"), QStringLiteral("reproschema")});
+    // A choice without a numeric value gives no points: the item is left out, not given invented ones.
+    put(QStringLiteral("items/worry"), R"({"question": "Волнуюсь", "ui": {"inputType": "radio"},
+  "responseOptions": {"choices": [{"name": "Да", "value": "yes"}, {"name": "Нет", "value": 0}]}})");
+    const exchange::Brought b = exchange::fromReproSchema(
+        put(QStringLiteral("points_schema"), activity(R"("items/worry", "items/sleep")")));
+    ASSERT_EQ(b.test.questions.size(), 1u);
+    EXPECT_TRUE(b.report.join(QLatin1Char('\n'))
+                    .contains(QStringLiteral("worry: файл «items/worry» негоден — у варианта «Да» значение "
+                                             "(value) не число")))
+        << b.report.join(QLatin1Char('\n')).toStdString();
+}
+
+// The window takes any of the four kinds of file and must tell them apart by their content.
+TEST_F(ReproSchemaActivity, EachKindOfFileIsToldByItsContent) {
+    putItems();
+    const exchange::Brought activityFile =
+        exchange::fromAnyFile(put(QStringLiteral("anxiety_schema.json"), activity(R"("items/worry")")));
+    EXPECT_EQ(activityFile.test.name, QStringLiteral("Тревожность"));
+    ASSERT_EQ(exportTest(sample_, 2, file(QStringLiteral("ours.json"))), 0);
+    const exchange::Brought ours = exchange::fromAnyFile(file(QStringLiteral("ours.json")));
+    EXPECT_EQ(ours.test.name, QStringLiteral("Поведение в рабочей группе"));
+    EXPECT_TRUE(ours.report.isEmpty());
+    writeFile(file(QStringLiteral("dictionary.csv")),
+              "Variable / Field Name,Form Name,Field Type,Field Label,\"Choices, Calculations, OR Slider "
+              "Labels\"\nq1,mood,radio,Настроение,\"1, Плохое | 2, Хорошее\"\n");
+    EXPECT_EQ(exchange::fromAnyFile(file(QStringLiteral("dictionary.csv"))).test.name,
+              QStringLiteral("mood"));
+    writeFile(file(QStringLiteral("Настроение.csv")), "Вопрос;Критерий;Ответ;Баллы\nМне весело;1;Да;1\n");
+    EXPECT_EQ(exchange::fromAnyFile(file(QStringLiteral("Настроение.csv"))).test.name,
+              QStringLiteral("Настроение"));
+    writeFile(file(QStringLiteral("other.json")), R"({"name": "не тест"})");
+    EXPECT_THROW(exchange::fromAnyFile(file(QStringLiteral("other.json"))), exchange::ExchangeError);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // psychologist hands over must carry the right names, dates, scores, levels and texts, in
 // embedded fonts whose text can be searched.
 #include "TestDb.h"
+#include "data/Schema.h"
 #include "reports/Render.h"
 #include "reports/Reports.h"
 #include "results/Archive.h"
@@ -174,6 +175,35 @@ TEST_F(SampleReports, AGroupReportHasEveryTesteeAndTheStatistics) {
     EXPECT_TRUE(text.contains(QStringLiteral("Стандартное отклонение ") + QString::number(sd, 'f', 4)));
     expectEmbedded(pdf);
     screenshot(pdf, "ReportGroup");
+}
+
+// A test's source is printed under its name where the database keeps one, and nowhere else.
+TEST_F(SampleReports, TheTestsSourceLineIsUnderItsNameOnlyWhenItHasOne) {
+    schema::ensureTable(db.dir(), schema::licenceTable());
+    db.add("bd_licen.dbf", {2, "Е. В. Орлова", "Вопросы психологии, 2019, № 4", "свободно со ссылкой", 0});
+    const QString line =
+        QStringLiteral("Е. В. Орлова, Вопросы психологии, 2019, № 4; условия: свободно со ссылкой");
+    Archive a;
+    const QString run = pdfText(save(reports::runReport(a, {1, 1, 2}), "SourceRun"));
+    const qsizetype name = run.indexOf(QStringLiteral("Тест Поведение в рабочей группе (№ 2)"));
+    ASSERT_GE(name, 0) << run.toStdString();
+    const qsizetype source = run.indexOf(QStringLiteral("Источник теста ") + line);
+    EXPECT_GT(source, name) << run.toStdString();
+    EXPECT_LT(source, run.indexOf(QStringLiteral("Дата тестирования"))); // the next row
+
+    // The testee's history: under test 2's heading, and not under test 1's, which has none.
+    const QString history = pdfText(save(reports::testeeReport(a, 1, 1), "SourceTestee"));
+    const qsizetype second = history.indexOf(QStringLiteral("12.02.2024 — Поведение в рабочей группе (№ 2)")),
+                    first = history.indexOf(QStringLiteral("05.02.2024 — Шкала повседневной тревожности"));
+    ASSERT_GE(second, 0);
+    ASSERT_GT(first, second);
+    EXPECT_EQ(history.count(QStringLiteral("Источник теста: ") + line), 1) << history.toStdString();
+    EXPECT_GT(history.indexOf(QStringLiteral("Источник теста: ")), second);
+    EXPECT_LT(history.indexOf(QStringLiteral("Источник теста: ")), first);
+
+    EXPECT_FALSE(
+        pdfText(save(reports::groupReport(a, 1, 1), "SourceGroup1")).contains(QStringLiteral("Источник")));
+    EXPECT_TRUE(pdfText(save(reports::groupReport(a, 1, 2), "SourceGroup2")).contains(line));
 }
 
 TEST_F(SampleReports, NothingToReportIsOneMessage) {
