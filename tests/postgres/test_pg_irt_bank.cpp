@@ -1,4 +1,4 @@
-// The item bank on a PostgreSQL server: made on first use, read back as stored (psql says what
+// The item bank on a PostgreSQL server: made with the database, read back as stored (psql says what
 // the server holds), a criterion's rows replaced in one step, a failed store leaving them as
 // they were.
 #include "PgSchema.h"
@@ -34,7 +34,6 @@ Bank bank(int krit, Model model, std::vector<BankItem> items) {
 
 TEST_F(PgIrtBankTest, StoredReplacedAndReadBackOnTheServer) {
     if (!ready()) return;
-    EXPECT_FALSE(schema::hasTable(url, schema::irtBank()));
     EXPECT_TRUE(readBank(url, 2, 1).items.empty());
     storeBank(
         url, bank(1, Model::TwoPl,
