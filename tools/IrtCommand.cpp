@@ -2,7 +2,8 @@
 
 #include "ReadDatabase.h"
 #include "dataset/RecordStore.h"
-#include "psychometrics/irt/StoredRuns.h"
+#include "psychometrics/irt/Bank.h"
+#include "psychometrics/irt/Cat.h"
 
 #include <QFileInfo>
 #include <cstdio>
@@ -18,9 +19,20 @@ const char kIrtUsage[] =
                          likelihood, iterations, largest gradient) and the test
                          information and standard error at θ = −4..4; Rasch and
                          pcm by conditional ML, 2pl by marginal ML (EM, 21 nodes)
+  irt ... --store        also stores the calibration as the criterion's item bank,
+                         replacing its earlier parameters (all or nothing)
+  cat-simulate DIR --test N --criterion K [--persons 1000] [--se 0.3] [--seed S]
+                         simulated adaptive runs over the stored item bank (θ from
+                         N(0,1), EAP, most informative question, randomesque among
+                         the best 5): mean questions, correlation and RMSE of true
+                         and estimated θ, exposure of the most used question, and
+                         the same for the whole bank as a fixed test, as CSV
 )";
 
 namespace {
+
+// Randomesque among this many: spreads exposure at little cost in length.
+constexpr int kRandomesque = 5;
 
 using namespace psychometrics::irt;
 
@@ -126,47 +138,104 @@ void print(const CriterionCalibration& c, const QString& modelName) {
     }
 }
 
-} // namespace
-
-int irtCommand(const QStringList& args) {
+// The options irt and cat-simulate share, and the numbers cat-simulate takes.
+struct Arguments {
     QString dir, modelName;
-    std::optional<int> test, krit;
+    std::optional<int> test, krit, persons, seed;
+    std::optional<double> se;
+    bool store = false;
+};
+
+// Empty when the arguments are well formed, else why not.
+QString parse(const QStringList& args, const QString& command, bool simulate, Arguments& out) {
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
+        const QString name = a.section(QLatin1Char('='), 0, 0);
         const auto value = [&]() {
             return a.contains(QLatin1Char('=')) ? a.section(QLatin1Char('='), 1)
                    : i + 1 < args.size()        ? args[++i]
                                                 : QString();
         };
-        if (a == QLatin1String("--test") || a.startsWith(QLatin1String("--test=")) ||
-            a == QLatin1String("--criterion") || a.startsWith(QLatin1String("--criterion="))) {
-            const bool isTest = a.startsWith(QLatin1String("--test"));
+        std::optional<int>* whole = name == QLatin1String("--test")                  ? &out.test
+                                    : name == QLatin1String("--criterion")           ? &out.krit
+                                    : simulate && name == QLatin1String("--persons") ? &out.persons
+                                    : simulate && name == QLatin1String("--seed")    ? &out.seed
+                                                                                     : nullptr;
+        if (whole) {
             const QString v = value();
             bool ok = false;
-            (isTest ? test : krit) = v.toInt(&ok);
-            if (!ok)
-                return usage(
-                    QStringLiteral("%1 needs a whole number, not '%2'").arg(a.section('=', 0, 0), v));
-        } else if (a == QLatin1String("--model") || a.startsWith(QLatin1String("--model="))) {
-            modelName = value().toLower();
-            if (!kModels.count(modelName))
-                return usage(QStringLiteral("--model is rasch, 2pl or pcm, not '%1'").arg(modelName));
+            *whole = v.toInt(&ok);
+            if (!ok) return QStringLiteral("%1 needs a whole number, not '%2'").arg(name, v);
+        } else if (simulate && name == QLatin1String("--se")) {
+            const QString v = value();
+            bool ok = false;
+            out.se = v.toDouble(&ok);
+            if (!ok || !(*out.se > 0)) return QStringLiteral("--se needs a positive number, not '%1'").arg(v);
+        } else if (!simulate && name == QLatin1String("--model")) {
+            out.modelName = value().toLower();
+            if (!kModels.count(out.modelName))
+                return QStringLiteral("--model is rasch, 2pl or pcm, not '%1'").arg(out.modelName);
+        } else if (!simulate && a == QLatin1String("--store")) {
+            out.store = true;
         } else if (a.startsWith(QLatin1Char('-'))) {
-            return usage(QStringLiteral("unknown option '%1' for irt").arg(a));
-        } else if (dir.isEmpty()) {
-            dir = a;
+            return QStringLiteral("unknown option '%1' for %2").arg(a, command);
+        } else if (out.dir.isEmpty()) {
+            out.dir = a;
         } else {
-            return usage(QStringLiteral("irt takes only DIR; unexpected '%1'").arg(a));
+            return QStringLiteral("%1 takes only DIR; unexpected '%2'").arg(command, a);
         }
     }
-    if (dir.isEmpty() || !test || !krit || modelName.isEmpty())
+    return {};
+}
+
+bool noFolder(const QString& dir) {
+    if (db::isServerLocation(dir) || QFileInfo(dir).isDir()) return false;
+    std::fputs(("morv-db: " + dir + ": no such directory\n").toUtf8().constData(), stderr);
+    return true;
+}
+
+} // namespace
+
+int irtCommand(const QStringList& args) {
+    Arguments a;
+    if (const QString why = parse(args, QStringLiteral("irt"), false, a); !why.isEmpty()) return usage(why);
+    if (a.dir.isEmpty() || !a.test || !a.krit || a.modelName.isEmpty())
         return usage(QStringLiteral("irt needs DIR, --test N, --criterion K and --model rasch|2pl|pcm"));
-    if (!db::isServerLocation(dir) && !QFileInfo(dir).isDir()) {
-        std::fputs(("morv-db: " + dir + ": no such directory\n").toUtf8().constData(), stderr);
+    if (noFolder(a.dir)) return 1;
+    const QString database = readableDatabase(a.dir);
+    const CriterionCalibration c = calibrateStoredRuns(database, *a.test, *a.krit, kModels.at(a.modelName));
+    print(c, a.modelName);
+    if (a.store) {
+        storeBank(database, bankOf(c));
+        summary(c.krit, QStringLiteral("stored"), QString::number(c.fit.items.size()));
+    }
+    return 0;
+}
+
+int catSimulateCommand(const QStringList& args) {
+    Arguments a;
+    if (const QString why = parse(args, QStringLiteral("cat-simulate"), true, a); !why.isEmpty())
+        return usage(why);
+    if (a.dir.isEmpty() || !a.test || !a.krit)
+        return usage(QStringLiteral("cat-simulate needs DIR, --test N and --criterion K"));
+    if (a.persons && *a.persons < 2) return usage(QStringLiteral("--persons needs at least 2"));
+    if (noFolder(a.dir)) return 1;
+    const Bank bank = readBank(readableDatabase(a.dir), *a.test, *a.krit);
+    if (bank.items.empty()) {
+        std::fprintf(stderr,
+                     "morv-db: test %d criterion %d has no stored item bank: run 'morv-db irt DIR --test %d "
+                     "--criterion %d --model M --store' first\n",
+                     *a.test, *a.krit, *a.test, *a.krit);
         return 1;
     }
-    const CriterionCalibration c =
-        calibrateStoredRuns(readableDatabase(dir), *test, *krit, kModels.at(modelName));
-    print(c, modelName);
+    CatOptions o;
+    o.seTarget = a.se.value_or(0.3);
+    o.randomesque = kRandomesque;
+    const SimulationResult r =
+        simulateCat(bank.parameters(), a.persons.value_or(1000), o, uint64_t(a.seed.value_or(1)));
+    std::printf("design,persons,mean_questions,correlation,rmse,max_exposure\n");
+    std::printf("adaptive,%d,%.4f,%.4f,%.4f,%.4f\n", r.persons, r.meanLength, r.correlation, r.rmse,
+                r.maxExposure);
+    std::printf("fixed,%d,%d,%.4f,%.4f,1\n", r.persons, r.fixedLength, r.fixedCorrelation, r.fixedRmse);
     return 0;
 }

@@ -646,6 +646,7 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("reindex")) return reindex(args);
         if (command == QLatin1String("analyse")) return analyseCommand(args);
         if (command == QLatin1String("irt")) return irtCommand(args);
+        if (command == QLatin1String("cat-simulate")) return catSimulateCommand(args);
         if (command == QLatin1String("erase")) return eraseCommand(args);
         if (command == QLatin1String("password")) return passwordCommand(args);
         if (command == QLatin1String("serve")) return serveCommand(args);

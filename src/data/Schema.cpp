@@ -84,6 +84,17 @@ const TableDef& licenceTable() {
     return def;
 }
 
+const TableDef& irtBank() {
+    // Eight decimals: four would round the estimates more than their precision warrants.
+    const auto P = [](const char* n) { return dbf::FieldDef{n, 'N', 20, 8}; };
+    static const TableDef def{"bd_irt.dbf",
+                              {S("NOMTESTA"), S("KRIT"), S("NOMVOPR"), C("MODEL", 5), S("POROG"), P("DISKR"),
+                               P("DISKRSE"), P("TRUD"), P("TRUDSE"), F("BALL0"), F("BALL"), F("KOLVO"),
+                               D("DATA")},
+                              {tag("IRT", "STR(NOMTESTA,6)+STR(KRIT,6)")}};
+    return def;
+}
+
 namespace {
 ServerTableMaker& serverMaker() {
     static ServerTableMaker maker;

@@ -28,6 +28,11 @@ const TableDef& norms();
 // terms of use, and whether those terms forbid passing it on (ZAPRET 1). Made on first use.
 const TableDef& licenceTable();
 
+// The optional item bank (bd_irt): a row per calibrated question and threshold of a test's
+// criterion, with the model, discrimination, difficulty, their standard errors, the points of
+// the score levels, and when and from how many runs it was calibrated. Made on first use.
+const TableDef& irtBank();
+
 // Makes the optional table def in dir, with its production index, when it is not there, and
 // returns its path. It is built in a temporary folder beside it and moved into place (index
 // first, table last) under the append lock of bd_test.DBF, so two workstations making it at once

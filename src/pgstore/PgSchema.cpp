@@ -17,7 +17,8 @@ QString tableName(const schema::TableDef& t) {
 }
 
 std::vector<const schema::TableDef*> optionalTables() {
-    return {&schema::sessionsTable(), &schema::codesTable(), &schema::devicesTable(), &schema::norms()};
+    return {&schema::sessionsTable(), &schema::codesTable(), &schema::devicesTable(), &schema::norms(),
+            &schema::irtBank()};
 }
 
 namespace {

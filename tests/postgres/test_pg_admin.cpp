@@ -84,8 +84,9 @@ TEST_F(PgAdminTest, EveryTableButTheAnswersTellsOfItsChangesHoweverTheDatabaseWa
     const QString notices =
         "SELECT string_agg(tgrelid::regclass::text, ',' ORDER BY tgrelid::regclass::text) FROM pg_trigger "
         "WHERE tgname LIKE '%\\_notify' AND NOT tgisinternal";
-    const QString all = "bd_analiz,bd_anket,bd_kod,bd_norm,bd_org,bd_otvet,bd_rez,bd_seans,bd_sprav,bd_summa,"
-                        "bd_test,bd_ustr,bd_vopros";
+    const QString all =
+        "bd_analiz,bd_anket,bd_irt,bd_kod,bd_norm,bd_org,bd_otvet,bd_rez,bd_seans,bd_sprav,bd_summa,"
+        "bd_test,bd_ustr,bd_vopros";
     QString out;
     ASSERT_EQ(morvDb({"create", url}, &out), 0) << out.toStdString();
     EXPECT_EQ(psqlText(url, notices), all);
