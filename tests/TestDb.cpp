@@ -117,9 +117,21 @@ qint64 fieldOffset(const QString& dbf, int rec, const char* field) {
 namespace {
 // Wine starts a native program (a checker such as python3 or R) but cannot wait for it or tell
 // its exit code: a shell prints the code after the output, read until the pipe closes.
+bool underWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// The native program a name stands for under Wine (an absolute path that is no .exe, or a bare
+// name found in /usr/bin), or empty.
+QString nativeUnderWine(const QString& program) {
+    if (!underWine() || program.endsWith(QLatin1String(".exe"))) return {};
+    if (program.startsWith(QLatin1Char('/'))) return program;
+    const QString usr = QStringLiteral("/usr/bin/") + program;
+    return !program.contains(QLatin1Char('/')) && QFileInfo(usr).isFile() ? usr : QString();
+}
+
 bool isNativeUnderWine(const QString& program) {
-    return program.startsWith(QLatin1Char('/')) && !program.endsWith(QLatin1String(".exe")) &&
-           GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return !nativeUnderWine(program).isEmpty();
 }
 
 int runNative(const QString& program, const QStringList& args, QString* out, QString* err) {
@@ -160,7 +172,7 @@ int runCommand(const QString& program, const QStringList& args, QString* out) {
 #ifdef _WIN32
     if (isNativeUnderWine(program)) {
         QString err;
-        const int code = runNative(program, args, out, &err);
+        const int code = runNative(nativeUnderWine(program), args, out, &err);
         if (out) *out += err;
         return code;
     }

@@ -126,7 +126,7 @@ TEST_F(PgConnectTest, TheServerChoiceSaysWhatIsWrongMakesTheTablesWithTheDiction
     EXPECT_NE(lastMessage().find("Создать их со стандартными справочниками?"), std::string::npos);
     EXPECT_EQ(psql(url, "SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'"),
               QStringList{"0"});
-    // Says yes: the ten tables and the four optional ones, the dictionaries as `morv-db sample` writes them
+    // Says yes: the ten tables and the five optional ones, the dictionaries as `morv-db sample` writes them
     // into a folder (read there by dbfread), and the alias.
     messages->answer = true;
     messages->clear();
@@ -134,7 +134,7 @@ TEST_F(PgConnectTest, TheServerChoiceSaysWhatIsWrongMakesTheTablesWithTheDiction
     EXPECT_EQ(messages->entries.size(), 1u); // the question only
     EXPECT_EQ(stored(), url);
     EXPECT_EQ(psql(url, "SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'"),
-              QStringList{"14"});
+              QStringList{"15"});
     QTemporaryDir folder;
     ASSERT_EQ(runCommand(MORV_DB_TOOL, {"sample", folder.filePath("db")}, &why), 0) << why.toStdString();
     const QStringList dictionary = peerDump(folder.filePath("db"), "bd_sprav");

@@ -47,14 +47,17 @@ TEST_F(SessionNumbers, SessionsMadeOneAfterAnotherEachGetANumberAndTheirCodesCar
                          session(QStringLiteral("1"), QStringLiteral("--testees all")), &out),
               0)
         << out.toStdString();
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); // Windows' text output
     EXPECT_TRUE(out.startsWith(QStringLiteral("session 1\n"))) << out.toStdString();
     ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
                          session(QStringLiteral("2"), QStringLiteral("--group")), &out),
               0);
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     EXPECT_TRUE(out.startsWith(QStringLiteral("session 2\n"))) << out.toStdString();
     ASSERT_EQ(runCommand(QStringLiteral(MORV_DB_TOOL),
                          session(QStringLiteral("1"), QStringLiteral("--testees 1")), &out),
               0);
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     EXPECT_TRUE(out.startsWith(QStringLiteral("session 3\n"))) << out.toStdString();
 
     EXPECT_EQ(sessionNumbers(dir_, QStringLiteral("bd_seans")), (std::vector<int>{1, 2, 3}));

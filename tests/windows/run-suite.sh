@@ -7,4 +7,4 @@ if [ ! -f "$win/CTestTestfile.cmake" ]; then
   echo "skipped: no Windows build in $win (scripts/windows/build.sh makes it)"
   exit 77
 fi
-ctest --test-dir "$win" --output-on-failure -L windows
+ctest --test-dir "$win" --output-on-failure -j2 -L windows
