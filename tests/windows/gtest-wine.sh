@@ -6,8 +6,10 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-"$here/../../scripts/windows/wine-run.sh" "$@" 2>&1 | tee "$log"
-rc=${PIPESTATUS[0]}
+# Into a file, not a pipe: Wine's own services started by the run keep a pipe open after it ends.
+"$here/../../scripts/windows/wine-run.sh" "$@" >"$log" 2>&1
+rc=$?
+cat "$log"
 if ! grep -q '^\[==========\] .* ran\.' "$log"; then
   echo "gtest-wine.sh: the run ended before GoogleTest's summary (a crash?); exit code $rc"
   exit 1
