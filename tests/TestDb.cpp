@@ -188,6 +188,25 @@ int runCommand(const QString& program, const QStringList& args, QString* out) {
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+int runSeparate(const QString& program, const QStringList& args, QByteArray* out, QByteArray* err) {
+#ifdef _WIN32
+    if (isNativeUnderWine(program)) {
+        QString o, e;
+        const int code = runNative(nativeUnderWine(program), args, &o, &e);
+        *out = o.toUtf8();
+        *err = e.toUtf8();
+        return code;
+    }
+#endif
+    QProcess p;
+    p.start(program, args);
+    const bool finished = p.waitForFinished(300000);
+    *out = p.readAllStandardOutput();
+    *err = p.readAllStandardError();
+    if (!finished) *err += (program + QStringLiteral(": ") + p.errorString()).toUtf8();
+    return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
 QString testData(const QString& relative) {
     return QStringLiteral(MORV_TEST_DATA "/") + relative;
 }

@@ -38,6 +38,8 @@ QList<RunRow> runRows(const QString& dbDir, const char* file, int org, int teste
 
 // Runs a command, returns its exit status; output goes to *out when given.
 int runCommand(const QString& program, const QStringList& args, QString* out = nullptr);
+// As runCommand, with the standard output and error apart; the exit code, or -1.
+int runSeparate(const QString& program, const QStringList& args, QByteArray* out, QByteArray* err);
 // A file's bytes, empty when it cannot be read.
 QByteArray bytesOf(const QString& path);
 // Overwrites bytes of a file in place, as damage from outside would.

@@ -3,17 +3,14 @@
 
 #include <QDir>
 #include <QJsonDocument>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 QJsonObject readBack(const QString& path, const QString& csvSeparator) {
-    QProcess p;
-    p.start(testTool(QStringLiteral("export-read")), {path, csvSeparator});
-    p.waitForFinished(300000);
-    const QByteArray out = p.readAllStandardOutput();
+    QByteArray out, err;
+    const int code = runSeparate(testTool(QStringLiteral("export-read")), {path, csvSeparator}, &out, &err);
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(out, &error);
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(code, 0) << err.toStdString();
     EXPECT_TRUE(doc.isObject()) << error.errorString().toStdString() << ": " << out.left(500).toStdString();
     return doc.object();
 }
