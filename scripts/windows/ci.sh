@@ -14,14 +14,4 @@ fi
 MORV_WERROR=ON "$here/build.sh"
 "$here/setup.sh"
 cmake --build "$repo/build" --target lock-child workstation-child morv-db
-# The suite under Wine takes about 15 minutes on two cores; when CI's hour (MORV_CI_DEADLINE,
-# set by .ci/run) leaves less, the stage says so and runs the rest.
-skip=()
-if [ -n "${MORV_CI_DEADLINE:-}" ]; then
-  left=$((MORV_CI_DEADLINE - $(date +%s)))
-  if [ "$left" -lt 1200 ]; then
-    echo "windows suite skipped: ${left} s left of CI's hour, the suite under Wine needs about 1200 s"
-    skip=(-E WindowsSuite)
-  fi
-fi
-QT_QPA_PLATFORM=offscreen ctest --test-dir "$repo/build" --output-on-failure -L windows "${skip[@]}"
+QT_QPA_PLATFORM=offscreen ctest --test-dir "$repo/build" --output-on-failure -L windows
