@@ -1,6 +1,7 @@
 // Item response calibration checked against R's eRm and psychotools (run at test time on the
 // same responses), against the published 2PL results for the LSAT section 6 data, and by
 // recovering known parameters from simulated answers.
+#include "ROracle.h"
 #include "TestDb.h"
 #include "psychometrics/Columns.h"
 #include "psychometrics/irt/Calibration.h"
@@ -75,24 +76,6 @@ bool rHas(const char* packages) {
     return r.waitForFinished(60000) && r.exitCode() == 0;
 }
 
-// Runs an R script; its "name v1 v2 …" lines by name.
-std::map<QString, std::vector<double>> runR(const QString& script) {
-    QProcess r;
-    r.start(QStringLiteral("Rscript"), {QStringLiteral("-e"), script});
-    EXPECT_TRUE(r.waitForFinished(300000));
-    const QString out = QString::fromUtf8(r.readAllStandardOutput());
-    EXPECT_EQ(r.exitCode(), 0) << r.readAllStandardError().toStdString();
-    std::map<QString, std::vector<double>> m;
-    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
-        QStringList cells = line.split(' ', Qt::SkipEmptyParts);
-        if (cells.size() < 2) continue;
-        const QString name = cells.takeFirst();
-        for (const QString& c : cells)
-            m[name].push_back(c.toDouble());
-    }
-    return m;
-}
-
 // All thresholds of a calibration in item order, centred (the sum-zero identification).
 std::vector<double> thresholds(const Calibration& c) {
     std::vector<double> t;
@@ -133,7 +116,7 @@ fit <- itemfit(person.parameter(m))
 cat("infit", f(fit$i.infitMSQ), "\n"); cat("outfit", f(fit$i.outfitMSQ), "\n")
 )")
             .arg(csv, model == Model::Rasch ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
-    auto peer = runR(script);
+    auto peer = roracle::run(script);
     const std::vector<double> t = thresholds(ours);
     ASSERT_EQ(peer["erm"].size(), t.size());
     ASSERT_EQ(peer["pt"].size(), t.size());
