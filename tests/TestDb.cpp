@@ -170,9 +170,9 @@ int runNative(const QString& program, const QStringList& args, QString* out, QSt
 
 int runCommand(const QString& program, const QStringList& args, QString* out) {
 #ifdef _WIN32
-    if (isNativeUnderWine(program)) {
+    if (const QString native = nativeUnderWine(program); !native.isEmpty()) {
         QString err;
-        const int code = runNative(nativeUnderWine(program), args, out, &err);
+        const int code = runNative(native, args, out, &err);
         if (out) *out += err;
         return code;
     }
@@ -190,9 +190,9 @@ int runCommand(const QString& program, const QStringList& args, QString* out) {
 
 int runSeparate(const QString& program, const QStringList& args, QByteArray* out, QByteArray* err) {
 #ifdef _WIN32
-    if (isNativeUnderWine(program)) {
+    if (const QString native = nativeUnderWine(program); !native.isEmpty()) {
         QString o, e;
-        const int code = runNative(nativeUnderWine(program), args, &o, &e);
+        const int code = runNative(native, args, &o, &e);
         *out = o.toUtf8();
         *err = e.toUtf8();
         return code;
